@@ -1,0 +1,45 @@
+// otFifo: a queue of byte messages between threads, unbounded or bounded, with a blocking read.
+#ifndef OTFIFO_H
+#define OTFIFO_H
+
+#include "otcutil.h"
+#include "otwthread.h"
+
+class otFifo {
+ public:
+  enum {
+    MESSAGE_AVAILABLE = -1,
+    NO_MESSAGE = -2,
+    BUFFER_TOO_SMALL = -3,
+    FIFO_FULL = -4,
+  };
+
+  // maxmes 0: no limit.
+  explicit otFifo(int maxmes = 0);
+  virtual ~otFifo();
+  otFifo(const otFifo&) = delete;
+  otFifo& operator=(const otFifo&) = delete;
+
+  // Queues a copy of length bytes; returns length, -4 when the queue is full (nothing stored),
+  // -1 for a negative length or null data.
+  int write(const void* data, int length);
+  // Queues the formatted text without its NUL (at most 4095 characters).
+  int printf(const char* format, ...) OT_PRINTF_FORMAT(2, 3);
+  // Blocks until a message is queued, then copies it out and returns its length; a message
+  // shorter than size is NUL-terminated. -3 if it does not fit: it then stays queued.
+  int read(void* buffer, int size);
+  // -1 if a message is queued, else -2; never blocks.
+  int poll();
+  int nmesAvailable();
+
+ private:
+  struct Message;
+  int maxmes;
+  int nmes;
+  Message* head;
+  Message* tail;
+  WSEMAPHORE semaphore;
+  WMUTEX mutex;
+};
+
+#endif

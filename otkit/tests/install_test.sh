@@ -1,0 +1,31 @@
+#!/bin/sh
+# Installs the build into a temporary prefix and builds a user's program against it,
+# once with pkg-config and once with the CMake package.
+set -eu
+build=$1 prog=$2 cxx=$3
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+cmake --install "$build" --prefix "$tmp/prefix" >/dev/null
+for f in include/otkit/otstring.h lib/libotkit.so lib/pkgconfig/otkit.pc lib/cmake/otkit/otkitConfig.cmake; do
+  [ -e "$tmp/prefix/$f" ] || { echo "missing after install: $f"; exit 1; }
+done
+flags=$(PKG_CONFIG_PATH="$tmp/prefix/lib/pkgconfig" pkg-config --cflags --libs otkit)
+"$cxx" "$prog" $flags -o "$tmp/prog"
+out=$(LD_LIBRARY_PATH="$tmp/prefix/lib" "$tmp/prog")
+[ "$out" = "otkit says hello 42" ] || { echo "pkg-config program printed: $out"; exit 1; }
+
+mkdir "$tmp/user"
+cp "$prog" "$tmp/user/prog.cpp"
+cat > "$tmp/user/CMakeLists.txt" <<'CM'
+cmake_minimum_required(VERSION 3.25)
+project(user CXX)
+find_package(otkit REQUIRED)
+add_executable(prog prog.cpp)
+target_link_libraries(prog PRIVATE otkit::otkit)
+CM
+cmake -S "$tmp/user" -B "$tmp/user/build" -DCMAKE_PREFIX_PATH="$tmp/prefix" \
+  -DCMAKE_CXX_COMPILER="$cxx" >/dev/null
+cmake --build "$tmp/user/build" >/dev/null
+out=$("$tmp/user/build/prog")
+[ "$out" = "otkit says hello 42" ] || { echo "CMake program printed: $out"; exit 1; }
+echo "install test passed"

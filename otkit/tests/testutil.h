@@ -1,0 +1,71 @@
+// Helpers shared by the otkit tests.
+#ifndef OTKIT_TESTUTIL_H
+#define OTKIT_TESTUTIL_H
+
+#include <ftw.h>
+#include <stdlib.h>
+#include <unistd.h>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace ottest {
+
+// A fresh directory under $TMPDIR (or /tmp), removed with everything in it on destruction.
+class TempDir {
+ public:
+  TempDir() {
+    const char* base = getenv("TMPDIR");
+    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/otkit-test-XXXXXX";
+    char* made = mkdtemp(&tmpl[0]);
+    path_ = made ? made : "";
+  }
+  ~TempDir() {
+    if (!path_.empty())
+      nftw(
+          path_.c_str(),
+          [](const char* p, const struct stat*, int, struct FTW*) { return ::remove(p); }, 16,
+          FTW_DEPTH | FTW_PHYS);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// Runs the enclosing test body in a fresh temporary working directory.
+class ScopedChdir {
+ public:
+  explicit ScopedChdir(const std::string& dir) {
+    char buf[4096];
+    old_ = getcwd(buf, sizeof(buf)) ? buf : "/";
+    if (chdir(dir.c_str()) != 0) old_.clear();
+  }
+  ~ScopedChdir() {
+    if (!old_.empty() && chdir(old_.c_str()) != 0) perror("chdir");
+  }
+
+ private:
+  std::string old_;
+};
+
+inline std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+inline void writeFile(const std::string& path, const std::string& data) {
+  std::ofstream out(path, std::ios::binary);
+  out << data;
+}
+
+}  // namespace ottest
+
+#endif

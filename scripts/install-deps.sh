@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building and testing otkit needs, if any is missing.
+set -euo pipefail
+packages=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config libgtest-dev libgmock-dev googletest)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+line="apt-get install -y --no-install-recommends ${missing[*]}"
+if [ "$(id -u)" != 0 ]; then
+  echo "otkit needs these packages; run as root:"
+  echo "  apt-get update && $line"
+  exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -q
+$line
