@@ -18,7 +18,8 @@ static int runFile(const std::string& path) {
   std::vector<uint8_t> data;
   uint8_t chunk[4096];
   size_t n;
-  while ((n = std::fread(chunk, 1, sizeof(chunk), fp)) > 0) data.insert(data.end(), chunk, chunk + n);
+  while ((n = std::fread(chunk, 1, sizeof(chunk), fp)) > 0)
+    data.insert(data.end(), chunk, chunk + n);
   std::fclose(fp);
   LLVMFuzzerTestOneInput(data.data(), data.size());
   return 0;

@@ -57,7 +57,8 @@ int otLastLinePrintf(const char* format, ...) {
   buf[79] = '\0';
   int len = (int)strlen(buf);
   printf("%c[80D%s", 27, buf);
-  for (int i = len; i < 80; i++) putchar(' ');
+  for (int i = len; i < 80; i++)
+    putchar(' ');
   return 80;
 }
 
@@ -65,7 +66,8 @@ char* otstrncpy(char* dest, const char* src, int n) {
   if (dest == nullptr) return dest;
   int i = 0;
   if (src != nullptr)
-    for (; i < n && src[i] != '\0'; i++) dest[i] = src[i];
+    for (; i < n && src[i] != '\0'; i++)
+      dest[i] = src[i];
   dest[i] = '\0';
   return dest;
 }
@@ -74,7 +76,8 @@ char* otstrlinecpy(char* dest, const char* src, int n) {
   if (dest == nullptr) return dest;
   int i = 0;
   if (src != nullptr)
-    for (; i < n && src[i] != '\0' && src[i] != '\n'; i++) dest[i] = src[i];
+    for (; i < n && src[i] != '\0' && src[i] != '\n'; i++)
+      dest[i] = src[i];
   dest[i] = '\0';
   return dest;
 }
@@ -95,7 +98,8 @@ int otexec(const char* command) {
   int argc = 0;
   char* p = &copy[0];
   while (*p != '\0') {
-    while (*p == ' ') p++;
+    while (*p == ' ')
+      p++;
     if (*p == '\0') break;
     // A full argument vector is refused rather than overrun.
     if (argc == MAX_ARGS) return -1;
@@ -105,7 +109,8 @@ int otexec(const char* command) {
       p++;
     }
     argv[argc++] = p;
-    while (*p != '\0' && *p != end) p++;
+    while (*p != '\0' && *p != end)
+      p++;
     if (*p != '\0') *p++ = '\0';
   }
   argv[argc] = nullptr;
@@ -113,7 +118,9 @@ int otexec(const char* command) {
   return execvp(argv[0], argv);
 }
 
-int otsystem(const char* command) { return system(command); }
+int otsystem(const char* command) {
+  return system(command);
+}
 
 int otBrowser(const char* url) {
   char cmd[OT_PRINTF_BUFFER];
@@ -127,14 +134,30 @@ static int busCommand(const char* format, int value) {
   return system(cmd);
 }
 
-int otEib1(int value) { return busCommand("buscommand -eib1 %d", value); }
-int otEib2(int value) { return busCommand("buscommand -eib2 %d", value); }
-int otLon1(int value) { return busCommand("buscommand -lon1 %d", value); }
-int otLon2(int value) { return busCommand("buscommand -lon2 %d", value); }
-int otProfibus1(int value) { return busCommand("buscommand -profibus1 %d", value); }
-int otProfibus2(int value) { return busCommand("buscommand -profibus2 %d", value); }
-int otCan1(int value) { return busCommand("buscommand -can1 %d", value); }
-int otCan2(int value) { return busCommand("buscommand -can2 %d", value); }
+int otEib1(int value) {
+  return busCommand("buscommand -eib1 %d", value);
+}
+int otEib2(int value) {
+  return busCommand("buscommand -eib2 %d", value);
+}
+int otLon1(int value) {
+  return busCommand("buscommand -lon1 %d", value);
+}
+int otLon2(int value) {
+  return busCommand("buscommand -lon2 %d", value);
+}
+int otProfibus1(int value) {
+  return busCommand("buscommand -profibus1 %d", value);
+}
+int otProfibus2(int value) {
+  return busCommand("buscommand -profibus2 %d", value);
+}
+int otCan1(int value) {
+  return busCommand("buscommand -can1 %d", value);
+}
+int otCan2(int value) {
+  return busCommand("buscommand -can2 %d", value);
+}
 
 static void (*sigtermUserHandler)(void*) = nullptr;
 static void* sigtermUserArg = nullptr;
@@ -166,7 +189,9 @@ char* otGetInifile(const char* name) {
   return buf;
 }
 
-int otSwapShort(int v) { return (v & 0xFF) * 256 + v / 256; }
+int otSwapShort(int v) {
+  return (v & 0xFF) * 256 + v / 256;
+}
 
 int otOption(const char* string, const char* option) {
   if (string == nullptr || option == nullptr) return 0;
@@ -226,7 +251,8 @@ int otCopyTextfile(const char* source, const char* dest) {
     return -1;
   }
   std::string buf(64 * 1024, '\0');
-  while (fgets(&buf[0], (int)buf.size(), in) != nullptr) fputs(buf.c_str(), out);
+  while (fgets(&buf[0], (int)buf.size(), in) != nullptr)
+    fputs(buf.c_str(), out);
   fclose(in);
   fclose(out);
   return 0;
@@ -234,13 +260,15 @@ int otCopyTextfile(const char* source, const char* dest) {
 
 int otupper(char* text) {
   if (text == nullptr) return -1;
-  for (; *text; text++) *text = (char)toupper((unsigned char)*text);
+  for (; *text; text++)
+    *text = (char)toupper((unsigned char)*text);
   return 0;
 }
 
 int otlower(char* text) {
   if (text == nullptr) return -1;
-  for (; *text; text++) *text = (char)tolower((unsigned char)*text);
+  for (; *text; text++)
+    *text = (char)tolower((unsigned char)*text);
   return 0;
 }
 
@@ -270,10 +298,12 @@ int otStrMatch(const char* s, const char* pattern) {
     s++;
     p++;
   }
-  while (*p == '*') p++;
+  while (*p == '*')
+    p++;
   if (*p == '\0') return 1;
   for (;;) {
-    while (*s != '\0' && *s != *p) s++;
+    while (*s != '\0' && *s != *p)
+      s++;
     if (*s == '\0') return 0;
     while (*s != '\0' && *p != '\0' && *s == *p) {
       s++;
@@ -306,7 +336,9 @@ const char* otFindFile(const char* pattern, int* context) {
   return nullptr;
 }
 
-int otStat(const char* path, struct stat* buf) { return stat(path, buf); }
+int otStat(const char* path, struct stat* buf) {
+  return stat(path, buf);
+}
 
 int otFRead(FILE* fp, void* buffer, int length) {
   if (fp == nullptr) return -1;
@@ -334,7 +366,9 @@ int otWriteFile(const char* path, const void* data, int length) {
   return ret;
 }
 
-int otMkdir(const char* path, int mode) { return mkdir(path, (mode_t)mode); }
+int otMkdir(const char* path, int mode) {
+  return mkdir(path, (mode_t)mode);
+}
 
 int otBitSet(int bit, int* value) {
   *value = (int)((unsigned)*value | (1u << (bit & 31)));
@@ -351,7 +385,9 @@ int otBitChange(int bit, int* value) {
   return *value;
 }
 
-int otBitTest(int bit, int* value) { return ((unsigned)*value >> (bit & 31)) & 1u; }
+int otBitTest(int bit, int* value) {
+  return ((unsigned)*value >> (bit & 31)) & 1u;
+}
 
 double otPushToDoubleBuffer(double value, double* buffer, int count) {
   if (count <= 0 || buffer == nullptr) return value;

@@ -16,8 +16,8 @@
 // Size of every formatting buffer of the library; at most OT_PRINTF_BUFFER - 1 characters.
 enum { OT_PRINTF_BUFFER = 4096 };
 
-extern const char otCRLF[];       // "\r\n"
-extern int otDebugPrintfState;    // library-wide debug switch, 0 at start
+extern const char otCRLF[];     // "\r\n"
+extern int otDebugPrintfState;  // library-wide debug switch, 0 at start
 
 int otSetDebugPrintf(int on);
 // Prints only while the debug switch is on; returns printf's result or a negative format result.

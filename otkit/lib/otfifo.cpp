@@ -12,7 +12,6 @@ struct otFifo::Message {
 
 otFifo::otFifo(int maxmes_) : maxmes(maxmes_), nmes(0), head(nullptr), tail(nullptr) {
   otwrapinit_semaphore(&semaphore, 1000);
-  otwthread_mutex_init(&mutex, nullptr);
 }
 
 otFifo::~otFifo() {
@@ -21,7 +20,6 @@ otFifo::~otFifo() {
     free(head);
     head = next;
   }
-  otwthread_mutex_destroy(&mutex);
   otwrapdestroy_semaphore(&semaphore);
 }
 
@@ -32,10 +30,10 @@ int otFifo::write(const void* data, int length) {
   m->next = nullptr;
   m->length = length;
   if (length > 0) memcpy(m->data(), data, (size_t)length);
-  otwthread_mutex_lock(&mutex);
+  pthread_mutex_lock(&semaphore.mutex);
   // The limit is checked under the lock so that concurrent writers cannot overshoot it.
   if (maxmes != 0 && nmes >= maxmes) {
-    otwthread_mutex_unlock(&mutex);
+    pthread_mutex_unlock(&semaphore.mutex);
     free(m);
     return FIFO_FULL;
   }
@@ -45,8 +43,9 @@ int otFifo::write(const void* data, int length) {
     tail->next = m;
   tail = m;
   nmes++;
-  otwthread_mutex_unlock(&mutex);
-  otwrapincrement_semaphore(&semaphore);
+  semaphore.nready++;
+  pthread_cond_signal(&semaphore.cond);
+  pthread_mutex_unlock(&semaphore.mutex);
   return length;
 }
 
@@ -60,19 +59,29 @@ int otFifo::printf(const char* format, ...) {
   return write(buf, (int)strlen(buf));
 }
 
+static void unlockMutex(void* mutex) {
+  pthread_mutex_unlock(static_cast<pthread_mutex_t*>(mutex));
+}
+
 int otFifo::read(void* buffer, int size) {
-  otwrapwait_semaphore(&semaphore);
-  otwthread_mutex_lock(&mutex);
+  pthread_mutex_lock(&semaphore.mutex);
+  // A reader cancelled while it waits must not leave the queue locked.
+  pthread_cleanup_push(unlockMutex, &semaphore.mutex);
+  while (semaphore.nready == 0)
+    pthread_cond_wait(&semaphore.cond, &semaphore.mutex);
+  pthread_cleanup_pop(0);
   Message* m = head;
   if (m->length > size || (m->length > 0 && buffer == nullptr)) {
-    otwthread_mutex_unlock(&mutex);
-    otwrapincrement_semaphore(&semaphore);
+    // The message stays at the head and still counts; another reader may take it.
+    pthread_cond_signal(&semaphore.cond);
+    pthread_mutex_unlock(&semaphore.mutex);
     return BUFFER_TOO_SMALL;
   }
   head = m->next;
   if (head == nullptr) tail = nullptr;
   nmes--;
-  otwthread_mutex_unlock(&mutex);
+  semaphore.nready--;
+  pthread_mutex_unlock(&semaphore.mutex);
   int length = m->length;
   if (length > 0) memcpy(buffer, m->data(), (size_t)length);
   if (length < size && buffer != nullptr) static_cast<unsigned char*>(buffer)[length] = 0;
@@ -81,15 +90,15 @@ int otFifo::read(void* buffer, int size) {
 }
 
 int otFifo::poll() {
-  otwthread_mutex_lock(&mutex);
+  pthread_mutex_lock(&semaphore.mutex);
   int n = nmes;
-  otwthread_mutex_unlock(&mutex);
+  pthread_mutex_unlock(&semaphore.mutex);
   return n > 0 ? MESSAGE_AVAILABLE : NO_MESSAGE;
 }
 
 int otFifo::nmesAvailable() {
-  otwthread_mutex_lock(&mutex);
+  pthread_mutex_lock(&semaphore.mutex);
   int n = nmes;
-  otwthread_mutex_unlock(&mutex);
+  pthread_mutex_unlock(&semaphore.mutex);
   return n < 0 ? 0 : n;
 }

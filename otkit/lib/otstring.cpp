@@ -35,7 +35,9 @@ otString::~otString() {
 
 // The new buffer is made before the old one is freed, so a text that points into this string
 // itself (s.setText(s.text() + 1)) is copied intact.
-int otString::setText(const char* text) { return strcpy(text); }
+int otString::setText(const char* text) {
+  return strcpy(text);
+}
 
 otString& otString::operator=(const char* text) {
   setText(text);
@@ -89,11 +91,17 @@ int otString::operator==(const char* text) const {
   return text != nullptr && ::strcmp(txt, text) == 0 ? 1 : 0;
 }
 
-int otString::operator==(const otString& other) const { return ::strcmp(txt, other.txt) == 0; }
+int otString::operator==(const otString& other) const {
+  return ::strcmp(txt, other.txt) == 0;
+}
 
-int otString::operator!=(const char* text) const { return !(*this == text); }
+int otString::operator!=(const char* text) const {
+  return !(*this == text);
+}
 
-int otString::operator!=(const otString& other) const { return !(*this == other); }
+int otString::operator!=(const otString& other) const {
+  return !(*this == other);
+}
 
 int otString::printf(const char* format, ...) {
   char buf[OT_PRINTF_BUFFER];
@@ -111,15 +119,25 @@ char* otString::strstr(const char* pattern) {
   return ::strstr(txt, pattern);
 }
 
-char* otString::strchr(int c) { return ::strchr(txt, c); }
+char* otString::strchr(int c) {
+  return ::strchr(txt, c);
+}
 
-char* otString::strrchr(int c) { return ::strrchr(txt, c); }
+char* otString::strrchr(int c) {
+  return ::strrchr(txt, c);
+}
 
-int otString::upper() { return otupper(txt); }
+int otString::upper() {
+  return otupper(txt);
+}
 
-int otString::lower() { return otlower(txt); }
+int otString::lower() {
+  return otlower(txt);
+}
 
-int otString::startsWith(const char* prefix) const { return otStartsWith(txt, prefix); }
+int otString::startsWith(const char* prefix) const {
+  return otStartsWith(txt, prefix);
+}
 
 int otString::strnocasecmp(const char* text) const {
   char* a = lowerCopy(txt);
@@ -197,4 +215,6 @@ char* otString::toFilename() {
   return tmp;
 }
 
-char* otString::toDirname() { return toFilename(); }
+char* otString::toDirname() {
+  return toFilename();
+}

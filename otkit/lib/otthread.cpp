@@ -86,15 +86,25 @@ int otThread::create(void* (*function)(void*), void* user) {
   return ret;
 }
 
-int otThread::lock() { return otwthread_mutex_lock(&mutex); }
+int otThread::lock() {
+  return otwthread_mutex_lock(&mutex);
+}
 
-int otThread::unlock() { return otwthread_mutex_unlock(&mutex); }
+int otThread::unlock() {
+  return otwthread_mutex_unlock(&mutex);
+}
 
-int otThread::trylock() { return otwthread_mutex_trylock(&mutex); }
+int otThread::trylock() {
+  return otwthread_mutex_trylock(&mutex);
+}
 
-int otThread::waitSemaphore() { return otwrapwait_semaphore(&semaphore); }
+int otThread::waitSemaphore() {
+  return otwrapwait_semaphore(&semaphore);
+}
 
-int otThread::incrementSemaphore() { return otwrapincrement_semaphore(&semaphore); }
+int otThread::incrementSemaphore() {
+  return otwrapincrement_semaphore(&semaphore);
+}
 
 void otThread::threadExit(void* status) {
   running = 0;
@@ -120,20 +130,38 @@ int otThread::cancel() {
   return otwthread_cancel(tid);
 }
 
-otMutex::otMutex(const pthread_mutexattr_t* attr) { otwthread_mutex_init(&mutex, attr); }
+otMutex::otMutex(const pthread_mutexattr_t* attr) {
+  otwthread_mutex_init(&mutex, attr);
+}
 
-otMutex::~otMutex() { otwthread_mutex_destroy(&mutex); }
+otMutex::~otMutex() {
+  otwthread_mutex_destroy(&mutex);
+}
 
-int otMutex::lock() { return otwthread_mutex_lock(&mutex); }
+int otMutex::lock() {
+  return otwthread_mutex_lock(&mutex);
+}
 
-int otMutex::unlock() { return otwthread_mutex_unlock(&mutex); }
+int otMutex::unlock() {
+  return otwthread_mutex_unlock(&mutex);
+}
 
-int otMutex::trylock() { return otwthread_mutex_trylock(&mutex); }
+int otMutex::trylock() {
+  return otwthread_mutex_trylock(&mutex);
+}
 
-otSemaphore::otSemaphore(int max) { otwrapinit_semaphore(&semaphore, max); }
+otSemaphore::otSemaphore(int max) {
+  otwrapinit_semaphore(&semaphore, max);
+}
 
-otSemaphore::~otSemaphore() { otwrapdestroy_semaphore(&semaphore); }
+otSemaphore::~otSemaphore() {
+  otwrapdestroy_semaphore(&semaphore);
+}
 
-int otSemaphore::waitSemaphore() { return otwrapwait_semaphore(&semaphore); }
+int otSemaphore::waitSemaphore() {
+  return otwrapwait_semaphore(&semaphore);
+}
 
-int otSemaphore::incrementSemaphore() { return otwrapincrement_semaphore(&semaphore); }
+int otSemaphore::incrementSemaphore() {
+  return otwrapincrement_semaphore(&semaphore);
+}

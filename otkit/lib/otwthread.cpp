@@ -3,7 +3,9 @@
 #include <errno.h>
 #include <sys/select.h>
 
-int otwthread_attr_init(WTHREAD_ATTR* attr) { return pthread_attr_init(attr); }
+int otwthread_attr_init(WTHREAD_ATTR* attr) {
+  return pthread_attr_init(attr);
+}
 
 int otwthread_create(WTHREAD* tid, const WTHREAD_ATTR* attr, void* (*func)(void*), void* arg) {
   int ret = pthread_create(tid, attr, func, arg);
@@ -11,25 +13,41 @@ int otwthread_create(WTHREAD* tid, const WTHREAD_ATTR* attr, void* (*func)(void*
   return ret;
 }
 
-int otwthread_close_handle(WTHREAD*) { return 0; }
+int otwthread_close_handle(WTHREAD*) {
+  return 0;
+}
 
-int otwthread_exit(void* status) { pthread_exit(status); }
+int otwthread_exit(void* status) {
+  pthread_exit(status);
+}
 
-int otwthread_join(WTHREAD tid, void** status) { return pthread_join(tid, status); }
+int otwthread_join(WTHREAD tid, void** status) {
+  return pthread_join(tid, status);
+}
 
 int otwthread_mutex_init(WMUTEX* mutex, const WMUTEX_ATTR* attr) {
   return pthread_mutex_init(mutex, attr);
 }
 
-int otwthread_mutex_destroy(WMUTEX* mutex) { return pthread_mutex_destroy(mutex); }
+int otwthread_mutex_destroy(WMUTEX* mutex) {
+  return pthread_mutex_destroy(mutex);
+}
 
-int otwthread_mutex_lock(WMUTEX* mutex) { return pthread_mutex_lock(mutex); }
+int otwthread_mutex_lock(WMUTEX* mutex) {
+  return pthread_mutex_lock(mutex);
+}
 
-int otwthread_mutex_unlock(WMUTEX* mutex) { return pthread_mutex_unlock(mutex); }
+int otwthread_mutex_unlock(WMUTEX* mutex) {
+  return pthread_mutex_unlock(mutex);
+}
 
-int otwthread_mutex_trylock(WMUTEX* mutex) { return pthread_mutex_trylock(mutex) == 0 ? 1 : 0; }
+int otwthread_mutex_trylock(WMUTEX* mutex) {
+  return pthread_mutex_trylock(mutex) == 0 ? 1 : 0;
+}
 
-int otwthread_cancel(WTHREAD tid) { return pthread_cancel(tid); }
+int otwthread_cancel(WTHREAD tid) {
+  return pthread_cancel(tid);
+}
 
 int otwrapinit_semaphore(WSEMAPHORE* s, int cmax) {
   s->cmax = cmax;
@@ -56,13 +74,16 @@ int otwrapincrement_semaphore(WSEMAPHORE* s) {
   return 0;
 }
 
-static void unlockMutex(void* mutex) { pthread_mutex_unlock(static_cast<pthread_mutex_t*>(mutex)); }
+static void unlockMutex(void* mutex) {
+  pthread_mutex_unlock(static_cast<pthread_mutex_t*>(mutex));
+}
 
 int otwrapwait_semaphore(WSEMAPHORE* s) {
   pthread_mutex_lock(&s->mutex);
   // A thread cancelled while it waits must not leave the semaphore locked.
   pthread_cleanup_push(unlockMutex, &s->mutex);
-  while (s->nready == 0) pthread_cond_wait(&s->cond, &s->mutex);
+  while (s->nready == 0)
+    pthread_cond_wait(&s->cond, &s->mutex);
   s->nready--;
   pthread_cleanup_pop(1);
   return 0;
@@ -79,4 +100,6 @@ int otwthread_sleep(int ms) {
   return 0;
 }
 
-int otsleep(int ms) { return otwthread_sleep(ms); }
+int otsleep(int ms) {
+  return otwthread_sleep(ms);
+}

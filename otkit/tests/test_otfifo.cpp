@@ -1,0 +1,162 @@
+#include "otfifo.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+TEST(otFifoQueue, BoundedQueueRefusesWhenFull) {
+  otFifo fifo(2);
+  EXPECT_EQ(fifo.poll(), otFifo::NO_MESSAGE);
+  EXPECT_EQ(fifo.write("a", 1), 1);
+  EXPECT_EQ(fifo.poll(), otFifo::MESSAGE_AVAILABLE);
+  EXPECT_EQ(fifo.write("bb", 2), 2);
+  EXPECT_EQ(fifo.write("ccc", 3), otFifo::FIFO_FULL);
+  EXPECT_EQ(fifo.nmesAvailable(), 2);
+  char buf[8];
+  EXPECT_EQ(fifo.read(buf, sizeof(buf)), 1);
+  EXPECT_STREQ(buf, "a");
+  EXPECT_EQ(fifo.write("ccc", 3), 3);
+  EXPECT_EQ(fifo.read(buf, sizeof(buf)), 2);
+  EXPECT_STREQ(buf, "bb");
+  EXPECT_EQ(fifo.read(buf, sizeof(buf)), 3);
+  EXPECT_STREQ(buf, "ccc");
+  EXPECT_EQ(fifo.nmesAvailable(), 0);
+}
+
+TEST(otFifoQueue, SmallBufferLeavesTheMessageQueued) {
+  otFifo fifo;
+  fifo.write("hello", 5);
+  fifo.write("x", 1);
+  char small[4];
+  EXPECT_EQ(fifo.read(small, sizeof(small)), otFifo::BUFFER_TOO_SMALL);
+  EXPECT_EQ(fifo.nmesAvailable(), 2);
+  char exact[5];
+  EXPECT_EQ(fifo.read(exact, sizeof(exact)), 5);  // exactly the size: no NUL behind it
+  EXPECT_EQ(std::memcmp(exact, "hello", 5), 0);
+  char big[8];
+  EXPECT_EQ(fifo.read(big, sizeof(big)), 1);
+  EXPECT_STREQ(big, "x");
+}
+
+TEST(otFifoQueue, BinaryEmptyAndFormattedMessages) {
+  otFifo fifo;
+  const unsigned char bin[] = {0, 1, 0xff, 0};
+  EXPECT_EQ(fifo.write(bin, 4), 4);
+  EXPECT_EQ(fifo.write(nullptr, 0), 0);
+  EXPECT_EQ(fifo.write(nullptr, 3), -1);
+  EXPECT_EQ(fifo.write(bin, -1), -1);
+  EXPECT_EQ(fifo.printf("value=%d", 17), 8);
+  unsigned char buf[16];
+  EXPECT_EQ(fifo.read(buf, sizeof(buf)), 4);
+  EXPECT_EQ(std::memcmp(buf, bin, 4), 0);
+  EXPECT_EQ(fifo.read(buf, sizeof(buf)), 0);
+  EXPECT_EQ(buf[0], 0);
+  EXPECT_EQ(fifo.read(buf, sizeof(buf)), 8);
+  EXPECT_STREQ(reinterpret_cast<char*>(buf), "value=17");
+  std::string big(5000, 'q');
+  EXPECT_EQ(fifo.printf("%s", big.c_str()), 4095);
+}
+
+TEST(otFifoQueue, ReadBlocksUntilAWrite) {
+  otFifo fifo;
+  std::atomic<int> got{-100};
+  std::thread reader([&] {
+    char buf[16];
+    got = fifo.read(buf, sizeof(buf));
+  });
+  otsleep(50);
+  EXPECT_EQ(got, -100);
+  fifo.write("late", 4);
+  reader.join();
+  EXPECT_EQ(got, 4);
+}
+
+TEST(otFifoQueue, BigReaderIsWokenAfterASmallReaderGaveUp) {
+  otFifo fifo;
+  std::atomic<int> big{-100};
+  std::thread bigReader([&] {
+    char buf[64];
+    big = fifo.read(buf, sizeof(buf));
+  });
+  std::atomic<int> small{-100};
+  std::thread smallReader([&] {
+    char buf[2];
+    small = fifo.read(buf, sizeof(buf));
+  });
+  otsleep(50);
+  fifo.write("a long message", 14);
+  smallReader.join();
+  bigReader.join();
+  // Whichever reader woke first, the message was not lost to the one that could take it.
+  EXPECT_EQ(big, 14);
+  EXPECT_TRUE(small == otFifo::BUFFER_TOO_SMALL || small == 14);
+}
+
+TEST(otFifoConcurrency, ManyProducersAndConsumersLoseNothing) {
+  const int producers = 4, consumers = 4, perProducer = 5000;
+  otFifo fifo;
+  std::vector<std::atomic<int>> seen(producers * perProducer);
+  std::vector<std::thread> threads;
+  std::atomic<int> received{0};
+  for (int c = 0; c < consumers; c++)
+    threads.emplace_back([&] {
+      for (;;) {
+        int msg[2];
+        int n = fifo.read(msg, sizeof(msg));
+        if (n == (int)sizeof(int)) return;  // stop marker
+        ASSERT_EQ(n, (int)sizeof(msg));
+        seen[msg[0] * perProducer + msg[1]]++;
+        received++;
+      }
+    });
+  std::vector<std::thread> writers;
+  for (int p = 0; p < producers; p++)
+    writers.emplace_back([&, p] {
+      for (int i = 0; i < perProducer; i++) {
+        int msg[2] = {p, i};
+        ASSERT_EQ(fifo.write(msg, sizeof(msg)), (int)sizeof(msg));
+      }
+    });
+  for (auto& w : writers)
+    w.join();
+  for (int c = 0; c < consumers; c++) {
+    int stop = -1;
+    fifo.write(&stop, sizeof(stop));
+  }
+  for (auto& t : threads)
+    t.join();
+  EXPECT_EQ(received, producers * perProducer);
+  for (auto& s : seen)
+    ASSERT_EQ(s, 1);
+  EXPECT_EQ(fifo.poll(), otFifo::NO_MESSAGE);
+}
+
+TEST(otFifoConcurrency, BoundedQueueNeverHoldsMoreThanItsLimit) {
+  const int limit = 8;
+  otFifo fifo(limit);
+  std::atomic<bool> stop{false};
+  std::atomic<int> accepted{0}, maxSeen{0};
+  std::vector<std::thread> writers;
+  for (int p = 0; p < 4; p++)
+    writers.emplace_back([&] {
+      while (!stop) {
+        if (fifo.write("m", 1) == 1) accepted++;
+        int n = fifo.nmesAvailable();
+        if (n > maxSeen) maxSeen = n;
+      }
+    });
+  int read = 0;
+  char buf[4];
+  while (read < 20000) {
+    ASSERT_EQ(fifo.read(buf, sizeof(buf)), 1);
+    read++;
+  }
+  stop = true;
+  for (auto& w : writers)
+    w.join();
+  EXPECT_LE(maxSeen, limit);
+  EXPECT_EQ(accepted - read, fifo.nmesAvailable());
+}
