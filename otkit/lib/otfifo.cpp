@@ -63,7 +63,7 @@ static void unlockMutex(void* mutex) {
   pthread_mutex_unlock(static_cast<pthread_mutex_t*>(mutex));
 }
 
-int otFifo::read(void* buffer, int size) {
+OT_CANCELLATION_POINT int otFifo::read(void* buffer, int size) {
   pthread_mutex_lock(&semaphore.mutex);
   // A reader cancelled while it waits must not leave the queue locked.
   pthread_cleanup_push(unlockMutex, &semaphore.mutex);

@@ -78,7 +78,7 @@ static void unlockMutex(void* mutex) {
   pthread_mutex_unlock(static_cast<pthread_mutex_t*>(mutex));
 }
 
-int otwrapwait_semaphore(WSEMAPHORE* s) {
+OT_CANCELLATION_POINT int otwrapwait_semaphore(WSEMAPHORE* s) {
   pthread_mutex_lock(&s->mutex);
   // A thread cancelled while it waits must not leave the semaphore locked.
   pthread_cleanup_push(unlockMutex, &s->mutex);
@@ -89,7 +89,7 @@ int otwrapwait_semaphore(WSEMAPHORE* s) {
   return 0;
 }
 
-int otwthread_sleep(int ms) {
+OT_CANCELLATION_POINT int otwthread_sleep(int ms) {
   if (ms < 0) ms = 0;
   struct timeval tv;
   tv.tv_sec = ms / 1000;

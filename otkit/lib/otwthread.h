@@ -5,6 +5,20 @@
 
 #include <pthread.h>
 
+// Functions in which a thread is typically cancelled carry no stack redzones: a cancelled
+// thread leaves its frames by forced unwinding, which skips the code that clears the redzones,
+// and AddressSanitizer would later report the stale ones on a reused thread stack.
+#if defined(__SANITIZE_ADDRESS__)
+#define OT_CANCELLATION_POINT __attribute__((no_sanitize_address))
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define OT_CANCELLATION_POINT __attribute__((no_sanitize_address))
+#endif
+#endif
+#ifndef OT_CANCELLATION_POINT
+#define OT_CANCELLATION_POINT
+#endif
+
 typedef pthread_t WTHREAD;
 typedef pthread_attr_t WTHREAD_ATTR;
 typedef pthread_mutex_t WMUTEX;
