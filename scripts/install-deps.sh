@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing otkit needs, if any is missing.
 set -euo pipefail
-packages=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config libgtest-dev libgmock-dev googletest)
+packages=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config libgtest-dev libgmock-dev googletest socat)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
