@@ -54,6 +54,46 @@ class ScopedChdir {
   std::string old_;
 };
 
+// Captures what this process writes to standard output (descriptor 1) while it lives.
+class CaptureStdout {
+ public:
+  CaptureStdout() {
+    fflush(stdout);
+    char name[] = "/tmp/otkit-stdout-XXXXXX";
+    fd_ = mkstemp(name);
+    if (fd_ >= 0) unlink(name);
+    saved_ = dup(1);
+    if (fd_ >= 0) dup2(fd_, 1);
+  }
+  ~CaptureStdout() { restore(); }
+  CaptureStdout(const CaptureStdout&) = delete;
+  CaptureStdout& operator=(const CaptureStdout&) = delete;
+
+  // Stops capturing and returns everything written so far.
+  std::string text() {
+    restore();
+    std::string out;
+    if (fd_ < 0) return out;
+    lseek(fd_, 0, SEEK_SET);
+    char buf[4096];
+    ssize_t n;
+    while ((n = ::read(fd_, buf, sizeof(buf))) > 0)
+      out.append(buf, (size_t)n);
+    return out;
+  }
+
+ private:
+  void restore() {
+    if (saved_ < 0) return;
+    fflush(stdout);
+    dup2(saved_, 1);
+    close(saved_);
+    saved_ = -1;
+  }
+  int fd_ = -1;
+  int saved_ = -1;
+};
+
 inline std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream ss;
