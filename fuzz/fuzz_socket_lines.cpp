@@ -47,18 +47,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     sock.readHttpContentLength(1000);
   }
   {
-    int width = size > 0 ? 1 + data[0] % 17 : 5;
+    int width = size > 0 ? 2 + data[0] % 16 : 5;  // room for at least one byte and the NUL
+    bool text = memchr(data, 0, size) == nullptr;
     otSocket sock(loaded(data, size));
     char small[18] = {};
     size_t total = 0;
     int n;
     while ((n = sock.readStr(small, width, 1000)) > 0) {
-      if (n > width - 1 || (int)strlen(small) != n) __builtin_trap();
+      if (n > width - 1 || (text && (int)strlen(small) != n)) __builtin_trap();
       total += (size_t)n;
     }
     // A line cut by the end of the stream comes back with -1; every byte comes out exactly once.
     if (n == -1) total += strlen(small);
-    if (width > 1 && n == -1 && total != size && memchr(data, 0, size) == nullptr) __builtin_trap();
+    if (text && n == -1 && total != size) __builtin_trap();
     if (sock.isConnected()) __builtin_trap();
   }
   return 0;

@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 #include <errno.h>
+#include <limits.h>
+#include <stdlib.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -57,6 +59,20 @@ ssize_t recvRetry(int fd, void* buf, size_t len, int flags) {
     n = ::recv(fd, buf, len, flags);
   } while (n < 0 && errno == EINTR);
   return n;
+}
+
+// Reads the number after "Content-Length:" as "%d" would, but refuses a negative value or one
+// that does not fit an int, which would otherwise come back as a bogus (even negative) length.
+// Returns 0 and stores the value, or -1; a missing number leaves *length alone.
+int parseContentLength(const char* field, int* length) {
+  const char* p = field + 15;
+  char* end = nullptr;
+  errno = 0;
+  long long value = strtoll(p, &end, 10);
+  if (end == p) return 0;
+  if (errno == ERANGE || value < 0 || value > INT_MAX) return -1;
+  *length = (int)value;
+  return 0;
 }
 
 }  // namespace
@@ -434,6 +450,7 @@ int otSocket::printf(const char* format, ...) {
 int otSocket::readHttpHeader(otString* header, int timeout) {
   if (header != nullptr) header->setText("");
   int contentLength = 0;
+  bool valid = true;
   char line[4096];
   for (;;) {
     int ret = readStr(line, sizeof(line), timeout);
@@ -441,8 +458,8 @@ int otSocket::readHttpHeader(otString* header, int timeout) {
     if (ret <= 0) return -1;
     if (header != nullptr) header->cat(line);
     const char* cl = strstr(line, "Content-Length:");
-    if (cl != nullptr) sscanf(cl, "Content-Length: %d", &contentLength);
-    if (strlen(line) <= 2) return contentLength;
+    if (cl != nullptr && parseContentLength(cl, &contentLength) != 0) valid = false;
+    if (strlen(line) <= 2) return valid ? contentLength : -1;
   }
 }
 
@@ -453,7 +470,7 @@ int otSocket::readHttpContentLength(int timeout) {
     if (strncmp(line, "Content-Length:", 15) == 0) break;
   }
   int length = 0;
-  sscanf(line, "Content-Length: %d", &length);
+  if (parseContentLength(line, &length) != 0) return -1;
   if (readStr(line, sizeof(line), timeout) < 1) return -1;
   return length;
 }

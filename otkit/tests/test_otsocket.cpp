@@ -198,6 +198,13 @@ TEST_F(SocketPair, HttpHeaders) {
   EXPECT_EQ(server->readHttpContentLength(1000), 345);
   client->printf("HTTP/1.1 200 OK\r\n");
   EXPECT_EQ(server->readHttpContentLength(100), -1);  // time limit before the length
+  // A length that is negative or does not fit an int is refused, not passed on.
+  client->printf("HTTP/1.1 200 OK\r\nContent-Length: 99999999999\r\n\r\n");
+  EXPECT_EQ(server->readHttpHeader(&text, 1000), -1);
+  client->printf("Content-Length: -5\r\n\r\n");
+  EXPECT_EQ(server->readHttpContentLength(1000), -1);
+  char rest[8];
+  EXPECT_EQ(server->readStr(rest, sizeof(rest), 1000), 2);  // the blank line is still queued
   // A header cut short by the time limit is not reported as complete.
   client->printf("GET / HTTP/1.0\r\nHost: a\r\n");
   EXPECT_EQ(server->readHttpHeader(&text, 100), -1);
