@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing otkit needs, if any is missing.
 set -euo pipefail
-packages=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config libgtest-dev libgmock-dev googletest socat)
+packages=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config libgtest-dev libgmock-dev googletest socat
+  libmodbus-dev python3 python3-pymodbus)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
