@@ -1,0 +1,123 @@
+// "Read 10 holding registers" transactions on one connection each to the same libmodbus server
+// on loopback: otModbus as master against libmodbus as master, in the same run.
+// Usage: bench_modbus_tcp [transactions]. The last line is the ratio ours/libmodbus.
+#include <arpa/inet.h>
+#include <modbus/modbus.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+#include <vector>
+
+#include "otmodbus.h"
+
+namespace {
+
+std::atomic<bool> stopServer{false};
+
+// One server thread serves every connection through poll(), so both masters meet the same
+// thread and the same scheduling.
+void serve(int listenFd) {
+  modbus_t* ctx = modbus_new_tcp("127.0.0.1", 0);
+  modbus_mapping_t* map = modbus_mapping_new(0, 0, 100, 0);
+  for (int i = 0; i < 100; i++)
+    map->tab_registers[i] = (uint16_t)(i * 3);
+  std::vector<struct pollfd> fds = {{listenFd, POLLIN, 0}};
+  uint8_t query[MODBUS_TCP_MAX_ADU_LENGTH];
+  while (!stopServer) {
+    if (poll(fds.data(), fds.size(), 100) <= 0) continue;
+    for (size_t i = 0; i < fds.size(); i++) {
+      if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      if (fds[i].fd == listenFd) {
+        int fd = accept(listenFd, nullptr, nullptr);
+        if (fd >= 0) fds.push_back({fd, POLLIN, 0});
+        continue;
+      }
+      modbus_set_socket(ctx, fds[i].fd);
+      int rc = modbus_receive(ctx, query);
+      if (rc > 0) {
+        modbus_reply(ctx, query, rc, map);
+      } else if (rc == -1) {
+        close(fds[i].fd);
+        fds.erase(fds.begin() + (long)i);
+        i--;
+      }
+    }
+  }
+  for (size_t i = 1; i < fds.size(); i++)
+    close(fds[i].fd);
+  modbus_mapping_free(map);
+  modbus_free(ctx);
+}
+
+double ourBatch(otModbus& m, int n) {
+  int values[10];
+  auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < n; i++)
+    if (m.readHoldingRegisters(1, 0, 10, values, 1000) != 20 || values[9] != 27) std::exit(2);
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+double libmodbusBatch(modbus_t* ctx, int n) {
+  uint16_t values[10];
+  auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < n; i++)
+    if (modbus_read_registers(ctx, 0, 10, values) != 10 || values[9] != 27) std::exit(3);
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int total = argc > 1 ? std::atoi(argv[1]) : 100000;
+  int lfd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in sin{};
+  sin.sin_family = AF_INET;
+  sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof(sin);
+  if (bind(lfd, reinterpret_cast<sockaddr*>(&sin), sizeof(sin)) != 0 || listen(lfd, 8) != 0)
+    return 1;
+  getsockname(lfd, reinterpret_cast<sockaddr*>(&sin), &len);
+  int port = ntohs(sin.sin_port);
+  std::thread server(serve, lfd);
+
+  otSocket sock("127.0.0.1", port, 1);
+  otModbus ours(256 + 1, otModbus::MODBUS_RTU);
+  ours.registerSocket(&sock);
+  modbus_t* ctx = modbus_new_tcp("127.0.0.1", port);
+  if (ctx == nullptr || modbus_connect(ctx) != 0) return 1;
+  modbus_set_slave(ctx, 1);
+
+  ourBatch(ours, 2000);  // warm-up, and the connection
+  libmodbusBatch(ctx, 2000);
+  // Short batches that alternate which side goes first, so both see the same machine.
+  const int batch = 1000;
+  double oursSeconds = 0, refSeconds = 0;
+  int done = 0;
+  for (int round = 0; done < total; round++, done += batch) {
+    if (round % 2 == 0) {
+      oursSeconds += ourBatch(ours, batch);
+      refSeconds += libmodbusBatch(ctx, batch);
+    } else {
+      refSeconds += libmodbusBatch(ctx, batch);
+      oursSeconds += ourBatch(ours, batch);
+    }
+  }
+  modbus_close(ctx);
+  modbus_free(ctx);
+  sock.disconnect();
+  stopServer = true;
+  server.join();
+  close(lfd);
+  double oursRate = done / oursSeconds, refRate = done / refSeconds;
+  std::printf("otModbus:  %.0f transactions/s (read 10 holding registers)\n", oursRate);
+  std::printf("libmodbus: %.0f transactions/s\n", refRate);
+  std::printf("ratio ours/libmodbus: %.2f\n", oursRate / refRate);
+  return 0;
+}
