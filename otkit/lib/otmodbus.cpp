@@ -336,6 +336,9 @@ int otModbus::receive(Side side, int* slave, int* function, unsigned char* data,
   if (slave == nullptr) slave = &dummySlave;
   if (function == nullptr) function = &dummyFunction;
   if (data == nullptr) return -1;
+  // On a socket, what is pending after a telegram that was cut short is its rest. On a serial
+  // line the rest was drained when it happened, and what is pending now is a new telegram.
+  if (resync && socket != nullptr) resynchronise();
   if (socket != nullptr) {
     if (mode == MODBUS_ASCII) return 0;
     return receiveTcp(side, slave, function, data, timeout, transaction);
@@ -385,6 +388,13 @@ int otModbus::tcpRead(unsigned char* dst, int n, int timeout) {
   return n;
 }
 
+// Reads and drops what follows on the line until it has been quiet for a few character times:
+// the rest of a telegram that could not be used. The next telegram then starts in step.
+void otModbus::drainSerial() {
+  for (int i = 0; i < 4096 && serial->select(20) == 1; i++)
+    if (serial->readChar() < 0) break;
+}
+
 int otModbus::serialRead(unsigned char* dst, int n, int timeout) {
   if (n <= 0) return 0;
   if (serial->select(timeout) != 1) return -1;
@@ -398,67 +408,78 @@ int otModbus::receiveTcp(Side side, int* slave, int* function, unsigned char* da
   unsigned char head[8];
   bool idle = rxEnd == rxStart;
   if (tcpRead(head, 8, timeout) < 0) {
-    // Nothing at all within the time limit leaves the stream in step.
-    if (!(idle && rxEnd == rxStart)) resync = 1;
+    // A slave that heard nothing is still in step; a master that heard nothing may yet get
+    // the late reply, which must not pass for the answer to its next request.
+    if (side == REPLY || !(idle && rxEnd == rxStart)) resync = 1;
     return -1;
   }
   if (side == REQUEST && transaction != nullptr) *transaction = head[0] * 256 + head[1];
   *slave = head[6];
   *function = head[7];
-  Layout l = side == REPLY ? replyLayout(head[7]) : requestLayout(head[7]);
-  if (l.fixed < 0) {
+  // The header's length (unit id, function code and body) marks where the next telegram
+  // starts: a telegram this side cannot use is skipped by it, so the stream stays in step.
+  int length = head[4] * 256 + head[5];
+  if (length < 2 || length > 2 + 9 + kMaxCount) {
     resync = 1;
     return -1;
   }
+  int rest = length - 2;
   unsigned char* body = tel;
-  int pre = l.fixed + l.countBytes;
-  if (pre > 0 && tcpRead(body, pre, timeout) < 0) {
+  if (rest > maxtel || tcpRead(body, rest, timeout) < 0) {
     resync = 1;
     return -1;
   }
+  Layout l = side == REPLY ? replyLayout(head[7]) : requestLayout(head[7]);
+  int pre = l.fixed + l.countBytes;
+  if (l.fixed < 0 || pre > rest) return -1;
   int count = 0;
   if (l.countBytes == 1) count = body[l.fixed];
   if (l.countBytes == 2) count = body[l.fixed] * 256 + body[l.fixed + 1];
-  if (count > kMaxCount || pre + count > maxtel) {
-    resync = 1;
-    return -1;
-  }
-  if (count > 0 && tcpRead(body + pre, count, timeout) < 0) {
-    resync = 1;
-    return -1;
-  }
+  if (count > kMaxCount || pre + count != rest) return -1;
   memcpy(data, body, (size_t)l.fixed);
   memcpy(data + l.fixed, body + pre, (size_t)count);
   return l.fixed + count;
 }
 
 int otModbus::receiveRtu(Side side, int* slave, int* function, unsigned char* data, int timeout) {
-  if (serialRead(tel, 2, timeout) < 0) return -1;
+  if (serialRead(tel, 2, timeout) < 0) {
+    if (side == REPLY) resync = 1;
+    return -1;
+  }
   *slave = tel[0];
   *function = tel[1];
   Layout l = side == REPLY ? replyLayout(tel[1]) : requestLayout(tel[1]);
   if (l.fixed < 0) {
-    resync = 1;
-    return -1;
+    // A function code without a known layout ends where the line falls quiet. Its CRC tells a
+    // damaged telegram (-2) from a sound one this side does not serve (-1), which a slave
+    // answers with an exception.
+    int len = 2;
+    while (len < maxtel && serial->select(20) == 1) {
+      int c = serial->readChar();
+      if (c < 0) break;
+      tel[len++] = (unsigned char)c;
+    }
+    if (len == maxtel) drainSerial();
+    return len >= 4 && !CRCerror(len) ? -1 : -2;
   }
   int pre = l.fixed + l.countBytes;
   int count = 0;
   if (l.countBytes > 0) {
     if (serialRead(tel + 2, pre, timeout) < 0) {
-      resync = 1;
+      drainSerial();
       return -1;
     }
     count = l.countBytes == 1 ? tel[2 + l.fixed] : tel[2 + l.fixed] * 256 + tel[3 + l.fixed];
     if (count > kMaxCount || 2 + pre + count + 2 > maxtel) {
-      resync = 1;
+      drainSerial();
       return -1;
     }
     if (serialRead(tel + 2 + pre, count + 2, timeout) < 0) {
-      resync = 1;
+      drainSerial();
       return -1;
     }
   } else if (serialRead(tel + 2, pre + 2, timeout) < 0) {
-    resync = 1;
+    drainSerial();
     return -1;
   }
   int total = 2 + pre + count + 2;
@@ -467,7 +488,7 @@ int otModbus::receiveRtu(Side side, int* slave, int* function, unsigned char* da
   // The caller of response() also gets the CRC behind the data.
   if (side == REPLY) memcpy(data + l.fixed + count, tel + total - 2, 2);
   if (CRCerror(total)) {
-    resync = 1;
+    drainSerial();
     return -2;
   }
   return l.fixed + count;
@@ -477,7 +498,7 @@ int otModbus::receiveAscii(Side side, int* slave, int* function, unsigned char* 
   int n = 0;
   for (;;) {
     if (serial->select(timeout) != 1) {
-      if (n > 0) resync = 1;
+      if (n > 0 || side == REPLY) resync = 1;
       return -1;
     }
     int c = serial->readChar();

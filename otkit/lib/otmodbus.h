@@ -95,6 +95,7 @@ class otModbus {
   int tcpRead(unsigned char* dst, int n, int timeout);
   int serialRead(unsigned char* dst, int n, int timeout);
   void resynchronise();
+  void drainSerial();
   int transaction(int slave, int function, const unsigned char* request, int len,
                   unsigned char* reply, int timeout, int expect, bool echo);
 

@@ -134,6 +134,8 @@ TEST_F(ModbusSerial, RtuRepliesAreCheckedAndCopied) {
   EXPECT_EQ(data[0], 0x12);
   EXPECT_EQ(data[1], 0x34);
   // An exception reply is not a reply the table knows.
+  m.request(0x11, 3, 0, 1);
+  drain(master, 20);
   put(master, withCrc({0x11, 0x83, 0x02}));
   EXPECT_EQ(m.response(&slave, &function, data, 500), -1);
   EXPECT_EQ(function, 0x83);
@@ -291,4 +293,52 @@ TEST_F(ModbusTcp, HostileLengthsStayInsideTheBuffers) {
   peer = -1;
   EXPECT_EQ(modbus.response(&slave, &function, data, 500), -1);
   EXPECT_EQ(sock->isConnected(), 0);
+}
+
+TEST_F(ModbusTcp, UnusableTelegramsAreSkippedWithoutLosingTheNext) {
+  int slave, function, txid;
+  unsigned char data[otModbus::MAX_REQUEST_DATA];
+  // An unknown function code, then a valid request right behind it.
+  put(peer, {0, 1, 0, 0, 0, 4, 7, 0x41, 0xAA, 0xBB});
+  put(peer, {0, 2, 0, 0, 0, 6, 1, 3, 0, 0, 0, 1});
+  EXPECT_EQ(modbus.readRequest(&slave, &function, data, 500, &txid), -1);
+  EXPECT_EQ(function, 0x41);
+  EXPECT_EQ(modbus.readRequest(&slave, &function, data, 500, &txid), 4);
+  EXPECT_EQ(slave, 1);
+  EXPECT_EQ(function, 3);
+  EXPECT_EQ(txid, 2);
+  // A header whose length disagrees with the function code's body.
+  put(peer, {0, 3, 0, 0, 0, 8, 1, 3, 0, 0, 0, 1, 9, 9});
+  put(peer, {0, 4, 0, 0, 0, 6, 1, 4, 0, 5, 0, 1});
+  EXPECT_EQ(modbus.readRequest(&slave, &function, data, 500, &txid), -1);
+  EXPECT_EQ(modbus.readRequest(&slave, &function, data, 500, &txid), 4);
+  EXPECT_EQ(txid, 4);
+  EXPECT_EQ(function, 4);
+  // An exception reply on the master side is read whole.
+  put(peer, {0, 0, 0, 0, 0, 3, 1, 0x83, 2});
+  put(peer, {0, 0, 0, 0, 0, 5, 1, 3, 2, 0, 9});
+  EXPECT_EQ(modbus.response(&slave, &function, data, 500), -1);
+  EXPECT_EQ(modbus.response(&slave, &function, data, 500), 2);
+  EXPECT_EQ(data[1], 9);
+}
+
+TEST_F(ModbusSerial, ACutTelegramIsDroppedBeforeTheNextRead) {
+  otModbus m(256 + 1, otModbus::MODBUS_RTU);
+  m.registerSerial(&serial);
+  int slave, function;
+  unsigned char data[otModbus::MAX_REQUEST_DATA];
+  // The rest of a refused telegram is dropped with it; the next telegram is read whole.
+  put(master, withCrc({0x01, 0x41, 0x00, 0x01, 0x02}));
+  EXPECT_EQ(m.readRequest(&slave, &function, data, 200), -1);
+  put(master, withCrc({0x01, 0x03, 0x00, 0x00, 0x00, 0x01}));
+  EXPECT_EQ(m.readRequest(&slave, &function, data, 500), 4);
+  EXPECT_EQ(function, 3);
+  // The same after a damaged CRC.
+  Bytes bad = withCrc({0x01, 0x03, 0x00, 0x00, 0x00, 0x02});
+  bad[2] ^= 1;
+  put(master, bad);
+  EXPECT_EQ(m.readRequest(&slave, &function, data, 200), -2);
+  put(master, withCrc({0x01, 0x04, 0x00, 0x07, 0x00, 0x01}));
+  EXPECT_EQ(m.readRequest(&slave, &function, data, 500), 4);
+  EXPECT_EQ(data[1], 7);
 }

@@ -1,0 +1,885 @@
+// otmodbussim: a Modbus slave simulator. It keeps coils, discrete inputs, holding and input
+// registers in memory and serves them over Modbus/TCP or a serial line (RTU or ASCII) through
+// the slave side of otModbus (readRequest + write). With -simulate a few input registers and
+// discrete inputs follow a simulated process, so that a demo or an integration test polls live
+// values.
+#include <arpa/inet.h>
+#include <ctype.h>
+#include <errno.h>
+#include <netdb.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "otmodbus.h"
+#include "otserial.h"
+#include "otsocket.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: otmodbussim [options]\n"
+    "A Modbus slave simulator: serves coils, discrete inputs, holding and input registers\n"
+    "from memory over Modbus/TCP or a serial line (RTU or ASCII).\n"
+    "\n"
+    "Transport (one of them; default -port=5020):\n"
+    "  -port=N             Modbus/TCP on port N of every IPv4 interface\n"
+    "  -tcp=[HOST:]PORT    Modbus/TCP on one address: 0.0.0.0 (every IPv4 interface),\n"
+    "                      an IPv4 or IPv6 address or a host name; IPv6 in brackets,\n"
+    "                      e.g. -tcp=127.0.0.1:5020, -tcp=[::]:5020, -tcp=[::1]:5020\n"
+    "  -serial=DEVICE      serial line, e.g. -serial=/dev/ttyUSB0\n"
+    "Serial line (with -serial only):\n"
+    "  -mode=rtu|ascii     framing (default rtu)\n"
+    "  -baud=N             speed, 300 to 4000000 (default 9600)\n"
+    "  -parity=none|odd|even   (default none)\n"
+    "  -bits=7|8           character size (default 8)\n"
+    "  -stopbits=1|2       (default 1)\n"
+    "Slave:\n"
+    "  -slave=N            answer unit id N only, 0 to 255; 0 answers every unit id\n"
+    "                      (default 0). On a serial line address 0 is a broadcast: its\n"
+    "                      writes are carried out and never answered.\n"
+    "  -coils=N            number of coils and of discrete inputs, 1 to 65536 (default 10000)\n"
+    "  -registers=N        number of holding and of input registers, 1 to 65536\n"
+    "                      (default 10000)\n"
+    "  -init=FILE          initial values, one table per line:\n"
+    "                        coil|discrete|holding|input ADDRESS VALUE [VALUE ...]\n"
+    "                      values in decimal or 0x hex; '#' starts a comment\n"
+    "  -simulate           run a simulated process, changing each second:\n"
+    "                        input register 0   seconds since start (wraps at 65536)\n"
+    "                        input register 1   sine wave 0..1000, period 60 s\n"
+    "                        input register 2   sine wave 0..1000, period 10 s\n"
+    "                        input register 3   sawtooth 0..99, one step per second\n"
+    "                        discrete input 0   toggles every second\n"
+    "                        discrete input 1   1 while input register 1 is above 500\n"
+    "  -v                  print one line per request\n"
+    "  -h                  this text\n"
+    "\n"
+    "Function codes served: 1, 2, 3, 4 (read), 5, 6, 15, 16 (write), 22 (mask write\n"
+    "register) and 23 (read/write multiple registers). Any other function is answered with\n"
+    "exception 1 (illegal function), an address outside a table with exception 2 (illegal\n"
+    "data address), a count or value outside the protocol limits with exception 3 (illegal\n"
+    "data value). Over TCP several clients are served at once.\n"
+    "SIGTERM or SIGINT stops the simulator with exit status 0; bad options give status 2,\n"
+    "a transport or file that cannot be used status 1.\n";
+
+// Protocol limits of the Modbus application protocol.
+enum {
+  MAX_READ_BITS = 2000,
+  MAX_WRITE_BITS = 1968,
+  MAX_READ_REGISTERS = 125,
+  MAX_WRITE_REGISTERS = 123,
+  MAX_RW_WRITE_REGISTERS = 121,
+  TABLE_LIMIT = 65536,  // 16-bit addresses
+};
+
+enum {
+  ILLEGAL_FUNCTION = 1,
+  ILLEGAL_DATA_ADDRESS = 2,
+  ILLEGAL_DATA_VALUE = 3,
+};
+
+int u16(const unsigned char* p) {
+  return p[0] * 256 + p[1];
+}
+
+void putU16(unsigned char* p, int v) {
+  p[0] = (unsigned char)((v >> 8) & 0xFF);
+  p[1] = (unsigned char)(v & 0xFF);
+}
+
+long long monotonicMs() {
+  struct timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return (long long)t.tv_sec * 1000 + t.tv_nsec / 1000000;
+}
+
+// The four data tables. Every access names a table, a start address and a count and is
+// refused as a whole (false) when any part of it lies outside the table, so no request can
+// read or write past the memory. Each call is atomic towards the other client threads.
+class SimulatorMemory {
+ public:
+  enum Table { COILS, DISCRETE_INPUTS, HOLDING_REGISTERS, INPUT_REGISTERS };
+
+  SimulatorMemory(int bits, int registers)
+      : coils_(bits), discrete_(bits), holding_(registers), input_(registers) {}
+
+  bool readBits(Table t, int start, int count, unsigned char* packed) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    const std::vector<unsigned char>* bits = bitTable(t);
+    if (!bits || !fits(bits->size(), start, count)) return false;
+    memset(packed, 0, (size_t)(count + 7) / 8);
+    for (int i = 0; i < count; i++)
+      if ((*bits)[(size_t)(start + i)]) packed[i / 8] |= (unsigned char)(1 << (i % 8));
+    return true;
+  }
+
+  bool writeBits(Table t, int start, int count, const unsigned char* packed) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    std::vector<unsigned char>* bits = bitTable(t);
+    if (!bits || !fits(bits->size(), start, count)) return false;
+    for (int i = 0; i < count; i++)
+      (*bits)[(size_t)(start + i)] = (packed[i / 8] >> (i % 8)) & 1;
+    return true;
+  }
+
+  // Register values travel high byte first.
+  bool readRegisters(Table t, int start, int count, unsigned char* bytes) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return readRegistersLocked(t, start, count, bytes);
+  }
+
+  bool writeRegisters(Table t, int start, int count, const unsigned char* bytes) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return writeRegistersLocked(t, start, count, bytes);
+  }
+
+  // Holding register adr becomes (value AND and_mask) OR (or_mask AND NOT and_mask).
+  bool maskWrite(int adr, int and_mask, int or_mask) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (!fits(holding_.size(), adr, 1)) return false;
+    int v = holding_[(size_t)adr];
+    holding_[(size_t)adr] = (uint16_t)((v & and_mask) | (or_mask & ~and_mask));
+    return true;
+  }
+
+  // Function 23: both ranges are checked before anything is written, and the write comes
+  // before the read, in one step.
+  bool writeThenRead(int wstart, int wcount, const unsigned char* wbytes, int rstart, int rcount,
+                     unsigned char* rbytes) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (!fits(holding_.size(), wstart, wcount) || !fits(holding_.size(), rstart, rcount))
+      return false;
+    writeRegistersLocked(HOLDING_REGISTERS, wstart, wcount, wbytes);
+    return readRegistersLocked(HOLDING_REGISTERS, rstart, rcount, rbytes);
+  }
+
+  // One value for -init; false when the address is outside the table.
+  bool set(Table t, int adr, int value) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (std::vector<unsigned char>* bits = bitTable(t)) {
+      if (!fits(bits->size(), adr, 1)) return false;
+      (*bits)[(size_t)adr] = value ? 1 : 0;
+      return true;
+    }
+    std::vector<uint16_t>* regs = registerTable(t);
+    if (!regs || !fits(regs->size(), adr, 1)) return false;
+    (*regs)[(size_t)adr] = (uint16_t)value;
+    return true;
+  }
+
+  // Brings the simulated cells to the state of the given whole second since start; the
+  // values step once per second, and cells outside small tables are left out.
+  void simulate(long long second) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (second == simulated_) return;
+    simulated_ = second;
+    const double pi = 3.14159265358979323846;
+    const int slow = (int)std::lround(500.0 + 500.0 * std::sin(2.0 * pi * (double)second / 60.0));
+    const int fast = (int)std::lround(500.0 + 500.0 * std::sin(2.0 * pi * (double)second / 10.0));
+    const int values[] = {(int)(second & 0xFFFF), slow, fast, (int)(second % 100)};
+    for (size_t i = 0; i < sizeof(values) / sizeof(values[0]) && i < input_.size(); i++)
+      input_[i] = (uint16_t)values[i];
+    if (discrete_.size() > 0) discrete_[0] = (unsigned char)(second & 1);
+    if (discrete_.size() > 1) discrete_[1] = slow > 500 ? 1 : 0;
+  }
+
+ private:
+  // start and count come from 16-bit fields, so the sum cannot overflow.
+  static bool fits(size_t size, int start, int count) {
+    return start >= 0 && count >= 1 && (size_t)start + (size_t)count <= size;
+  }
+
+  std::vector<unsigned char>* bitTable(Table t) {
+    if (t == COILS) return &coils_;
+    if (t == DISCRETE_INPUTS) return &discrete_;
+    return nullptr;
+  }
+
+  std::vector<uint16_t>* registerTable(Table t) {
+    if (t == HOLDING_REGISTERS) return &holding_;
+    if (t == INPUT_REGISTERS) return &input_;
+    return nullptr;
+  }
+
+  bool readRegistersLocked(Table t, int start, int count, unsigned char* bytes) {
+    std::vector<uint16_t>* regs = registerTable(t);
+    if (!regs || !fits(regs->size(), start, count)) return false;
+    for (int i = 0; i < count; i++)
+      putU16(bytes + 2 * i, (*regs)[(size_t)(start + i)]);
+    return true;
+  }
+
+  bool writeRegistersLocked(Table t, int start, int count, const unsigned char* bytes) {
+    std::vector<uint16_t>* regs = registerTable(t);
+    if (!regs || !fits(regs->size(), start, count)) return false;
+    for (int i = 0; i < count; i++)
+      (*regs)[(size_t)(start + i)] = (uint16_t)u16(bytes + 2 * i);
+    return true;
+  }
+
+  std::mutex mutex_;
+  std::vector<unsigned char> coils_;
+  std::vector<unsigned char> discrete_;
+  std::vector<uint16_t> holding_;
+  std::vector<uint16_t> input_;
+  long long simulated_ = -1;
+};
+
+// Room for the largest request that readRequest can deliver (8 fixed bytes and up to 255
+// counted bytes, with some to spare) and for the largest reply (a count byte and 250 bytes).
+enum { REQUEST_BYTES = 512, REPLY_BYTES = 260 };
+
+struct Reply {
+  int function = 0;
+  unsigned char data[REPLY_BYTES];
+  int len = 0;
+};
+
+// The application layer: turns one decoded request into its reply. Knows nothing of framing.
+class SlaveLogic {
+ public:
+  SlaveLogic(SimulatorMemory* memory, int unit, bool verbose, bool simulate)
+      : memory_(memory),
+        unit_(unit),
+        verbose_(verbose),
+        simulate_(simulate),
+        start_(monotonicMs()) {}
+
+  // Whether a request to slave is ours: every unit id with -slave=0, else the configured one.
+  // The serial broadcast address 0 is handled by the caller.
+  bool addressed(int slave) const { return unit_ == 0 || slave == unit_; }
+
+  // Carries out the request (fc, data and result n as readRequest delivered them) and fills
+  // reply; returns false when nothing is to be sent (a broadcast).
+  bool handle(int slave, int fc, const unsigned char* d, int n, bool broadcast, Reply* reply) {
+    if (simulate_) memory_->simulate((monotonicMs() - start_) / 1000);
+    std::string what;
+    int exception = execute(fc, d, n, broadcast, reply, &what);
+    if (broadcast) {
+      log(slave, fc, what, "broadcast, no reply");
+      return false;
+    }
+    if (exception != 0) {
+      reply->function = fc | 0x80;
+      reply->data[0] = (unsigned char)exception;
+      reply->len = 1;
+      log(slave, fc, what, "exception " + std::to_string(exception));
+    } else {
+      reply->function = fc;
+      log(slave, fc, what, "ok");
+    }
+    return true;
+  }
+
+  // The exception answer for a function that otModbus does not frame at all.
+  void unknownFunction(int slave, int fc, Reply* reply) {
+    reply->function = (fc | 0x80) & 0xFF;
+    reply->data[0] = ILLEGAL_FUNCTION;
+    reply->len = 1;
+    log(slave, fc, "", "exception 1");
+  }
+
+  void log(int slave, int fc, const std::string& what, const std::string& result) {
+    if (!verbose_) return;
+    std::string line = "otmodbussim: slave " + std::to_string(slave) + " function " +
+                       std::to_string(fc) + what + ": " + result + "\n";
+    // One write per line keeps the lines of several client threads apart.
+    fputs(line.c_str(), stdout);
+    fflush(stdout);
+  }
+
+  // A line for a telegram that was not served at all.
+  void note(const std::string& text) {
+    if (!verbose_) return;
+    std::string line = "otmodbussim: " + text + "\n";
+    fputs(line.c_str(), stdout);
+    fflush(stdout);
+  }
+
+ private:
+  static std::string range(int adr, int count) {
+    return " address " + std::to_string(adr) + " count " + std::to_string(count);
+  }
+
+  // Returns 0 with the reply data filled, or an exception code. Checks follow the order of the
+  // protocol: function, then quantities and byte counts, then addresses.
+  int execute(int fc, const unsigned char* d, int n, bool broadcast, Reply* r, std::string* what) {
+    switch (fc) {
+      case 1:
+      case 2:
+      case 3:
+      case 4: {
+        if (n != 4) return ILLEGAL_DATA_VALUE;
+        int start = u16(d), count = u16(d + 2);
+        *what = range(start, count);
+        if (broadcast) return 0;  // a read cannot be broadcast; it is dropped
+        bool bits = fc <= 2;
+        if (count < 1 || count > (bits ? MAX_READ_BITS : MAX_READ_REGISTERS))
+          return ILLEGAL_DATA_VALUE;
+        bool ok;
+        if (bits) {
+          r->data[0] = (unsigned char)((count + 7) / 8);
+          ok =
+              memory_->readBits(fc == 1 ? SimulatorMemory::COILS : SimulatorMemory::DISCRETE_INPUTS,
+                                start, count, r->data + 1);
+        } else {
+          r->data[0] = (unsigned char)(2 * count);
+          ok = memory_->readRegisters(
+              fc == 3 ? SimulatorMemory::HOLDING_REGISTERS : SimulatorMemory::INPUT_REGISTERS,
+              start, count, r->data + 1);
+        }
+        if (!ok) return ILLEGAL_DATA_ADDRESS;
+        r->len = 1 + r->data[0];
+        return 0;
+      }
+      case 5: {
+        if (n != 4) return ILLEGAL_DATA_VALUE;
+        int adr = u16(d), value = u16(d + 2);
+        *what = range(adr, 1) + " value " + std::to_string(value);
+        if (value != 0xFF00 && value != 0x0000) return ILLEGAL_DATA_VALUE;
+        unsigned char bit = value ? 1 : 0;
+        if (!memory_->writeBits(SimulatorMemory::COILS, adr, 1, &bit)) return ILLEGAL_DATA_ADDRESS;
+        return echo(d, 4, r);
+      }
+      case 6: {
+        if (n != 4) return ILLEGAL_DATA_VALUE;
+        int adr = u16(d);
+        *what = range(adr, 1) + " value " + std::to_string(u16(d + 2));
+        if (!memory_->writeRegisters(SimulatorMemory::HOLDING_REGISTERS, adr, 1, d + 2))
+          return ILLEGAL_DATA_ADDRESS;
+        return echo(d, 4, r);
+      }
+      case 15:
+      case 16: {
+        if (n < 4) return ILLEGAL_DATA_VALUE;
+        int start = u16(d), count = u16(d + 2), bytes = n - 4;
+        *what = range(start, count);
+        bool ok;
+        if (fc == 15) {
+          if (count < 1 || count > MAX_WRITE_BITS || bytes != (count + 7) / 8)
+            return ILLEGAL_DATA_VALUE;
+          ok = memory_->writeBits(SimulatorMemory::COILS, start, count, d + 4);
+        } else {
+          if (count < 1 || count > MAX_WRITE_REGISTERS || bytes != 2 * count)
+            return ILLEGAL_DATA_VALUE;
+          ok = memory_->writeRegisters(SimulatorMemory::HOLDING_REGISTERS, start, count, d + 4);
+        }
+        if (!ok) return ILLEGAL_DATA_ADDRESS;
+        return echo(d, 4, r);
+      }
+      case 22: {
+        if (n != 6) return ILLEGAL_DATA_VALUE;
+        int adr = u16(d);
+        *what = range(adr, 1);
+        if (!memory_->maskWrite(adr, u16(d + 2), u16(d + 4))) return ILLEGAL_DATA_ADDRESS;
+        return echo(d, 6, r);
+      }
+      case 23: {
+        if (n < 8) return ILLEGAL_DATA_VALUE;
+        int rstart = u16(d), rcount = u16(d + 2), wstart = u16(d + 4), wcount = u16(d + 6);
+        *what = range(rstart, rcount) + " write" + range(wstart, wcount);
+        if (broadcast) return 0;  // it reads, so it cannot be broadcast
+        if (rcount < 1 || rcount > MAX_READ_REGISTERS || wcount < 1 ||
+            wcount > MAX_RW_WRITE_REGISTERS || n - 8 != 2 * wcount)
+          return ILLEGAL_DATA_VALUE;
+        if (!memory_->writeThenRead(wstart, wcount, d + 8, rstart, rcount, r->data + 1))
+          return ILLEGAL_DATA_ADDRESS;
+        r->data[0] = (unsigned char)(2 * rcount);
+        r->len = 1 + r->data[0];
+        return 0;
+      }
+      default:
+        return ILLEGAL_FUNCTION;
+    }
+  }
+
+  static int echo(const unsigned char* d, int n, Reply* r) {
+    memcpy(r->data, d, (size_t)n);
+    r->len = n;
+    return 0;
+  }
+
+  SimulatorMemory* memory_;
+  int unit_;
+  bool verbose_;
+  bool simulate_;
+  long long start_;
+};
+
+// Function codes that otModbus frames on the slave side; any other one makes readRequest fail
+// after the address and function code, and is answered with exception 1 here.
+bool framedByEngine(int fc) {
+  return (fc >= 1 && fc <= 7) || fc == 11 || fc == 12 || (fc >= 15 && fc <= 17) ||
+         (fc >= 20 && fc <= 24);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Stopping: SIGTERM and SIGINT set the flag and stop the TCP server's accept; the loops look at
+// the flag at least every few hundred milliseconds.
+
+std::atomic<int> stopRequested{0};
+std::atomic<otSocket*> runningServer{nullptr};
+
+extern "C" void onStopSignal(int) {
+  stopRequested = 1;
+  if (otSocket* s = runningServer.load()) s->stopServer();
+}
+
+void installSignals() {
+  struct sigaction sa;
+  memset(&sa, 0, sizeof(sa));
+  sa.sa_handler = onStopSignal;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGTERM, &sa, nullptr);
+  sigaction(SIGINT, &sa, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+}
+
+// The loops look at the stop flag at least this often (milliseconds); a telegram in progress
+// may pause for TELEGRAM_MS between bytes on a serial line.
+enum { POLL_MS = 200, TCP_WAIT_MS = 500, TELEGRAM_MS = 1000, MAX_CLIENTS = 32 };
+
+// ---------------------------------------------------------------------------------------------
+// Modbus/TCP
+
+// Serves one client connection until it closes, breaks the stream or the simulator stops.
+// The engine buffers what arrives on the socket, so everything is read through readRequest.
+void serveTcpClient(int fd, SlaveLogic* logic) {
+  otSocket sock(fd);
+  otModbus modbus(1024 + 1, otModbus::MODBUS_RTU);
+  modbus.registerSocket(&sock);
+  modbus.autoreconnect_socket = 0;
+  unsigned char data[REQUEST_BYTES];
+  while (!stopRequested) {
+    int slave = -1, function = -1, transaction = 0;
+    int n = modbus.readRequest(&slave, &function, data, TCP_WAIT_MS, &transaction);
+    if (!sock.isConnected()) break;
+    Reply reply;
+    if (n < 0) {
+      // Nothing came, or a header is still incomplete: the engine keeps what it has.
+      if (function < 0) continue;
+      if (framedByEngine(function)) {
+        // A request cut short or announcing more than a telegram holds: the stream is out
+        // of step for good.
+        logic->note("incomplete request, connection closed");
+        break;
+      }
+      if (!logic->addressed(slave)) {
+        // Only the reply's write drops the rest of such a telegram from the stream.
+        logic->note("unknown function " + std::to_string(function) + " for slave " +
+                    std::to_string(slave) + ", connection closed");
+        break;
+      }
+      logic->unknownFunction(slave, function, &reply);
+    } else if (!logic->addressed(slave)) {
+      logic->log(slave, function, "", "not for this slave, no reply");
+      continue;
+    } else {
+      logic->handle(slave, function, data, n, false, &reply);
+    }
+    if (modbus.write(slave, reply.function, reply.data, reply.len, &transaction) < 0) break;
+  }
+}
+
+struct Client {
+  std::thread thread;
+  std::atomic<bool> done{false};
+};
+
+int serveTcp(otSocket* server, SlaveLogic* logic) {
+  std::list<std::unique_ptr<Client>> clients;
+  int status = 0;
+  runningServer = server;
+  if (stopRequested) server->stopServer();
+  while (!stopRequested) {
+    int fd = server->connect();
+    server->s = -1;  // the accepted socket belongs to its client thread
+    for (auto it = clients.begin(); it != clients.end();) {
+      if ((*it)->done) {
+        (*it)->thread.join();
+        it = clients.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    if (fd < 0) {
+      if (stopRequested) break;
+      if (fd == -4 && server->os >= 0) {
+        // accept failed for this peer (out of descriptors, aborted connection): go on.
+        usleep(100000);
+        continue;
+      }
+      printf("otmodbussim: cannot listen on port %d (%d)\n", server->port, fd);
+      status = 1;
+      break;
+    }
+    if (clients.size() >= MAX_CLIENTS) {
+      logic->note("too many clients, connection refused");
+      close(fd);
+      continue;
+    }
+    clients.emplace_back(new Client);
+    Client* c = clients.back().get();
+    c->thread = std::thread([fd, logic, c] {
+      serveTcpClient(fd, logic);
+      c->done = true;
+    });
+  }
+  runningServer = nullptr;
+  for (auto& c : clients)
+    c->thread.join();
+  return status;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Serial line
+
+int serveSerial(otSerial* serial, int mode, SlaveLogic* logic) {
+  otModbus modbus(1024 + 1, mode);
+  modbus.registerSerial(serial);
+  unsigned char data[REQUEST_BYTES];
+  while (!stopRequested) {
+    int ready = serial->select(POLL_MS);
+    if (ready < 0) {
+      printf("otmodbussim: serial line failed\n");
+      return 1;
+    }
+    if (ready == 0) continue;
+    int slave = -1, function = -1;
+    int n = modbus.readRequest(&slave, &function, data, TELEGRAM_MS);
+    if (n == otModbus::MODBUS_CHECKSUM_MISMATCH) {
+      // A damaged telegram is never answered; the master repeats it. The engine has dropped
+      // what was left of it on the line.
+      logic->note(mode == otModbus::MODBUS_RTU ? "CRC error" : "LRC error");
+      continue;
+    }
+    if (n < 0) {
+      if (function < 0) {
+        // Readable but nothing came: the line was hung up. Do not spin on it.
+        usleep(100000);
+        continue;
+      }
+      if (framedByEngine(function)) {
+        logic->note("incomplete request dropped");
+        continue;
+      }
+      // A sound telegram of a function the engine does not frame (its CRC or LRC was right,
+      // else the result would have been a checksum mismatch): answered with an exception.
+      if (slave == 0 || !logic->addressed(slave)) continue;
+      Reply reply;
+      logic->unknownFunction(slave, function, &reply);
+      modbus.write(slave, reply.function, reply.data, reply.len);
+      continue;
+    }
+    bool broadcast = slave == 0;
+    if (!broadcast && !logic->addressed(slave)) {
+      logic->log(slave, function, "", "not for this slave, no reply");
+      continue;
+    }
+    Reply reply;
+    if (logic->handle(slave, function, data, n, broadcast, &reply))
+      modbus.write(slave, reply.function, reply.data, reply.len);
+  }
+  return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Command line
+
+struct Options {
+  enum { TCP_ANY, TCP_HOST, SERIAL } transport = TCP_ANY;
+  int port = 5020;
+  std::string host;
+  std::string device;
+  int mode = otModbus::MODBUS_RTU;
+  int baud = 9600;
+  int parity = otSerial::NONE;
+  int bits = 8;
+  int stopbits = 1;
+  int slave = 0;
+  int coils = 10000;
+  int registers = 10000;
+  std::string init;
+  bool simulate = false;
+  bool verbose = false;
+  bool help = false;
+};
+
+// Decimal, or hexadecimal after 0x; a leading zero does not mean octal.
+bool parseInt(const std::string& text, int lo, int hi, int* out) {
+  if (text.empty() || isspace((unsigned char)text[0])) return false;
+  bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  char* end = nullptr;
+  errno = 0;
+  long v = strtol(text.c_str(), &end, hex ? 16 : 10);
+  if (errno != 0 || *end != '\0' || v < lo || v > hi) return false;
+  *out = (int)v;
+  return true;
+}
+
+speed_t baudConstant(int baud) {
+  static const struct {
+    int baud;
+    speed_t constant;
+  } table[] = {{300, B300},         {600, B600},         {1200, B1200},       {2400, B2400},
+               {4800, B4800},       {9600, B9600},       {19200, B19200},     {38400, B38400},
+               {57600, B57600},     {115200, B115200},   {230400, B230400},   {460800, B460800},
+               {500000, B500000},   {576000, B576000},   {921600, B921600},   {1000000, B1000000},
+               {1152000, B1152000}, {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000},
+               {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000}};
+  for (const auto& e : table)
+    if (e.baud == baud) return e.constant;
+  return B0;
+}
+
+// Splits [HOST:]PORT; an IPv6 host stands in brackets.
+bool parseHostPort(const std::string& text, std::string* host, int* port) {
+  std::string p = text;
+  host->clear();
+  if (!text.empty() && text[0] == '[') {
+    size_t close = text.find(']');
+    if (close == std::string::npos || close + 1 >= text.size() || text[close + 1] != ':')
+      return false;
+    *host = text.substr(1, close - 1);
+    p = text.substr(close + 2);
+    if (host->empty()) return false;
+  } else if (text.find(':') != std::string::npos) {
+    size_t colon = text.rfind(':');
+    *host = text.substr(0, colon);
+    p = text.substr(colon + 1);
+    if (host->find(':') != std::string::npos) return false;  // IPv6 needs brackets
+  }
+  return parseInt(p, 1, 65535, port);
+}
+
+// Returns an empty string, or the reason why the command line is not usable.
+std::string parseOptions(int argc, char** argv, Options* o) {
+  bool tcp = false, serial = false, serialOptions = false;
+  for (int i = 1; i < argc; i++) {
+    std::string arg = argv[i];
+    if (arg.compare(0, 2, "--") == 0) arg.erase(0, 1);
+    size_t eq = arg.find('=');
+    std::string name = arg.substr(0, eq);
+    bool hasValue = eq != std::string::npos;
+    std::string value = hasValue ? arg.substr(eq + 1) : "";
+    auto bad = [&] { return "bad value in " + std::string(argv[i]); };
+    if (name == "-h" || name == "-help") {
+      o->help = true;
+    } else if (name == "-v" && !hasValue) {
+      o->verbose = true;
+    } else if (name == "-simulate" && !hasValue) {
+      o->simulate = true;
+    } else if (!hasValue) {
+      static const char* const valued[] = {"-port",  "-tcp",    "-serial",    "-mode",
+                                           "-baud",  "-parity", "-bits",      "-stopbits",
+                                           "-slave", "-coils",  "-registers", "-init"};
+      for (const char* v : valued)
+        if (name == v) return name + " needs a value (" + name + "=...)";
+      return "unknown option " + std::string(argv[i]);
+    } else if (name == "-port") {
+      if (tcp) return "give only one of -port and -tcp";
+      tcp = true;
+      o->transport = Options::TCP_ANY;
+      if (!parseInt(value, 1, 65535, &o->port)) return bad();
+    } else if (name == "-tcp") {
+      if (tcp) return "give only one of -port and -tcp";
+      tcp = true;
+      if (!parseHostPort(value, &o->host, &o->port)) return bad();
+      bool any = o->host.empty() || o->host == "0.0.0.0" || o->host == "*";
+      o->transport = any ? Options::TCP_ANY : Options::TCP_HOST;
+    } else if (name == "-serial") {
+      if (value.empty()) return bad();
+      serial = true;
+      o->device = value;
+    } else if (name == "-mode") {
+      serialOptions = true;
+      if (value == "rtu")
+        o->mode = otModbus::MODBUS_RTU;
+      else if (value == "ascii")
+        o->mode = otModbus::MODBUS_ASCII;
+      else
+        return bad();
+    } else if (name == "-baud") {
+      serialOptions = true;
+      if (!parseInt(value, 1, 4000000, &o->baud) || baudConstant(o->baud) == B0) return bad();
+    } else if (name == "-parity") {
+      serialOptions = true;
+      if (value == "none")
+        o->parity = otSerial::NONE;
+      else if (value == "odd")
+        o->parity = otSerial::ODD;
+      else if (value == "even")
+        o->parity = otSerial::EVEN;
+      else
+        return bad();
+    } else if (name == "-bits") {
+      serialOptions = true;
+      if (!parseInt(value, 7, 8, &o->bits)) return bad();
+    } else if (name == "-stopbits") {
+      serialOptions = true;
+      if (!parseInt(value, 1, 2, &o->stopbits)) return bad();
+    } else if (name == "-slave") {
+      if (!parseInt(value, 0, 255, &o->slave)) return bad();
+    } else if (name == "-coils") {
+      if (!parseInt(value, 1, TABLE_LIMIT, &o->coils)) return bad();
+    } else if (name == "-registers") {
+      if (!parseInt(value, 1, TABLE_LIMIT, &o->registers)) return bad();
+    } else if (name == "-init") {
+      if (value.empty()) return bad();
+      o->init = value;
+    } else {
+      return "unknown option " + std::string(argv[i]);
+    }
+  }
+  if (tcp && serial) return "give either TCP or -serial, not both";
+  if (serial) o->transport = Options::SERIAL;
+  if (serialOptions && !serial) return "-mode, -baud, -parity, -bits and -stopbits need -serial";
+  return "";
+}
+
+// Loads -init lines "TABLE ADDRESS VALUE ...". Returns an empty string or the reason.
+std::string loadInit(const std::string& path, SimulatorMemory* memory) {
+  FILE* f = fopen(path.c_str(), "r");
+  if (!f) return "cannot read " + path + ": " + strerror(errno);
+  std::unique_ptr<FILE, int (*)(FILE*)> hold(f, fclose);
+  char line[4096];
+  int number = 0;
+  while (fgets(line, sizeof(line), f)) {
+    number++;
+    std::string where = path + ":" + std::to_string(number) + ": ";
+    if (!strchr(line, '\n') && !feof(f)) return where + "line too long";
+    if (char* hash = strchr(line, '#')) *hash = '\0';
+    std::vector<std::string> words;
+    for (char* w = strtok(line, " \t\r\n"); w; w = strtok(nullptr, " \t\r\n"))
+      words.push_back(w);
+    if (words.empty()) continue;
+    SimulatorMemory::Table table;
+    int limit = 0xFFFF;
+    if (words[0] == "coil") {
+      table = SimulatorMemory::COILS;
+      limit = 1;
+    } else if (words[0] == "discrete") {
+      table = SimulatorMemory::DISCRETE_INPUTS;
+      limit = 1;
+    } else if (words[0] == "holding") {
+      table = SimulatorMemory::HOLDING_REGISTERS;
+    } else if (words[0] == "input") {
+      table = SimulatorMemory::INPUT_REGISTERS;
+    } else {
+      return where + "unknown table " + words[0] + " (coil, discrete, holding or input)";
+    }
+    int adr;
+    if (words.size() < 3 || !parseInt(words[1], 0, TABLE_LIMIT - 1, &adr))
+      return where + "expected " + words[0] + " ADDRESS VALUE ...";
+    for (size_t i = 2; i < words.size(); i++) {
+      int value;
+      if (!parseInt(words[i], 0, limit, &value)) return where + "bad value " + words[i];
+      if (!memory->set(table, adr + (int)(i - 2), value))
+        return where + "address " + std::to_string(adr + (int)(i - 2)) + " outside the table";
+    }
+  }
+  return "";
+}
+
+// The address that the IPv6 listener binds: an IPv4 address becomes its v4-mapped form, so
+// that IPv4 clients reach it. Checks that the address belongs to this host. Empty on failure.
+std::string listenAddress(const std::string& host) {
+  struct addrinfo hints;
+  memset(&hints, 0, sizeof(hints));
+  hints.ai_socktype = SOCK_STREAM;
+  struct addrinfo* res = nullptr;
+  if (getaddrinfo(host.c_str(), nullptr, &hints, &res) != 0 || !res) return "";
+  char text[INET6_ADDRSTRLEN + 8] = "";
+  if (res->ai_family == AF_INET) {
+    char v4[INET_ADDRSTRLEN];
+    inet_ntop(AF_INET, &reinterpret_cast<struct sockaddr_in*>(res->ai_addr)->sin_addr, v4,
+              sizeof(v4));
+    snprintf(text, sizeof(text), "::ffff:%s", v4);
+  } else if (res->ai_family == AF_INET6) {
+    inet_ntop(AF_INET6, &reinterpret_cast<struct sockaddr_in6*>(res->ai_addr)->sin6_addr, text,
+              sizeof(text));
+  }
+  freeaddrinfo(res);
+  if (!text[0]) return "";
+  // The library retries a failing bind forever; a foreign address would never bind.
+  struct sockaddr_in6 probe;
+  memset(&probe, 0, sizeof(probe));
+  probe.sin6_family = AF_INET6;
+  if (inet_pton(AF_INET6, text, &probe.sin6_addr) != 1) return "";
+  int fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return "";
+  bool ok = bind(fd, reinterpret_cast<struct sockaddr*>(&probe), sizeof(probe)) == 0;
+  close(fd);
+  return ok ? text : "";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  std::string error = parseOptions(argc, argv, &o);
+  if (!error.empty()) {
+    fprintf(stderr, "otmodbussim: %s\n%s", error.c_str(), kUsage);
+    return 2;
+  }
+  if (o.help) {
+    fputs(kUsage, stdout);
+    return 0;
+  }
+  SimulatorMemory memory(o.coils, o.registers);
+  if (!o.init.empty()) {
+    error = loadInit(o.init, &memory);
+    if (!error.empty()) {
+      printf("otmodbussim: %s\n", error.c_str());
+      return 1;
+    }
+  }
+  SlaveLogic logic(&memory, o.slave, o.verbose, o.simulate);
+  installSignals();
+
+  int status;
+  if (o.transport == Options::SERIAL) {
+    otSerial serial;
+    if (serial.openDevice(o.device.c_str(), (int)baudConstant(o.baud), 1, 0, o.bits, o.stopbits,
+                          o.parity) != 0) {
+      printf("otmodbussim: cannot open %s\n", o.device.c_str());
+      return 1;
+    }
+    printf("otmodbussim: serving %s (%s, %d baud)\n", o.device.c_str(),
+           o.mode == otModbus::MODBUS_RTU ? "RTU" : "ASCII", o.baud);
+    fflush(stdout);
+    status = serveSerial(&serial, o.mode, &logic);
+  } else {
+    std::string adr;
+    if (o.transport == Options::TCP_HOST) {
+      adr = listenAddress(o.host);
+      if (adr.empty()) {
+        printf("otmodbussim: cannot listen on %s\n", o.host.c_str());
+        return 1;
+      }
+    }
+    otSocket server(adr.c_str(), o.port, 0);
+    if (!adr.empty()) server.setIPVersion(6);
+    printf("otmodbussim: listening on %s port %d\n", adr.empty() ? "every interface" : adr.c_str(),
+           o.port);
+    fflush(stdout);
+    status = serveTcp(&server, &logic);
+  }
+  printf("otmodbussim: stopped\n");
+  fflush(stdout);
+  return status;
+}
