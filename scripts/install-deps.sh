@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building and testing otkit needs, if any is missing.
+# Installs the Debian packages that building and testing otkit needs, if any is missing,
+# then snap7's S7 server (node-snap7, built from source into a cache folder outside the
+# repository), the S7 tests' peer.
 set -euo pipefail
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config libgtest-dev libgmock-dev googletest socat
   libmodbus-dev python3 python3-pymodbus)
@@ -7,13 +9,15 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
-line="apt-get install -y --no-install-recommends ${missing[*]}"
-if [ "$(id -u)" != 0 ]; then
-  echo "otkit needs these packages; run as root:"
-  echo "  apt-get update && $line"
-  exit 1
+if [ ${#missing[@]} -gt 0 ]; then
+  line="apt-get install -y --no-install-recommends ${missing[*]}"
+  if [ "$(id -u)" != 0 ]; then
+    echo "otkit needs these packages; run as root:"
+    echo "  apt-get update && $line"
+    exit 1
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -q
+  $line
 fi
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -q
-$line
+"$(dirname "$0")/install-snap7.sh"

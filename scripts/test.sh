@@ -20,6 +20,7 @@ while [ $# -gt 0 ]; do
 done
 
 "$here/scripts/install-deps.sh"
+export OTKIT_SNAP7_DIR=${OTKIT_SNAP7_DIR:-${OTKIT_CACHE:-/var/cache/otkit}/node-snap7}
 
 root=${OTKIT_BUILD_ROOT:-$here/build}
 build=$root/$mode
