@@ -1,6 +1,6 @@
-// Helpers of the otmodbussim tests: child processes (the simulator, socat, python peers) with
-// their output in a file, free TCP ports, and socat pseudo-terminal pairs. Every child is
-// killed and reaped at the latest when its owner goes.
+// Helpers of the otmodbussim tests: child processes (the simulator, python peers) with their
+// output in a file and free TCP ports. Every child is killed and reaped at the latest when its
+// owner goes. The socat pseudo-terminal pairs are in socatpair.h.
 #ifndef MODBUSSIM_CHILD_H
 #define MODBUSSIM_CHILD_H
 
@@ -11,7 +11,6 @@
 #include <spawn.h>
 #include <string.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -163,41 +162,6 @@ inline bool waitForTcp(int port, int ms, Child* child) {
   }
   return false;
 }
-
-// Two linked pseudo-terminals made by socat, reachable as the links a and b.
-class PtyPair {
- public:
-  // Returns "" or what went wrong.
-  std::string start(const std::string& dir) {
-    a = dir + "/a";
-    b = dir + "/b";
-    std::string log = dir + "/socat.log";
-    int rc = socat_.start(
-        {"socat", "-d", "-d", "pty,raw,echo=0,link=" + a, "pty,raw,echo=0,link=" + b}, log);
-    if (rc != 0)
-      return std::string("cannot start socat (") + strerror(rc) +
-             "): these tests need it; scripts/test.sh installs it";
-    // Ready when both links exist and socat copies data, so that its own terminal set-up is
-    // over before anyone opens the lines.
-    long long end = nowMs() + 10000;
-    while (nowMs() < end) {
-      struct stat st;
-      if (stat(a.c_str(), &st) == 0 && stat(b.c_str(), &st) == 0 &&
-          ottest::readFile(log).find("starting data transfer loop") != std::string::npos)
-        return "";
-      if (!socat_.running()) break;
-      usleep(10000);
-    }
-    return "socat did not come up: " + ottest::readFile(log);
-  }
-
-  void stop() { socat_.stop(SIGTERM, 5000); }
-
-  std::string a, b;
-
- private:
-  Child socat_;
-};
 
 inline bool exitedWith(int status, int code) {
   return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == code;

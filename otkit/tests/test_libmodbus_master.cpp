@@ -10,12 +10,8 @@
 #include <modbus/modbus.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <string.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -30,9 +26,8 @@
 #include <thread>
 #include <vector>
 
+#include "socatpair.h"
 #include "testutil.h"
-
-extern char** environ;
 
 namespace {
 
@@ -227,65 +222,14 @@ class LibmodbusTcp : public ::testing::Test {
   otModbus m{256 + 1, otModbus::MODBUS_RTU};  // what the generated daemons construct
 };
 
-// Two pseudo-terminals linked by socat: "a" for otSerial, "b" for the peer.
-class SocatPair {
- public:
-  ~SocatPair() { stop(); }
-
-  // Empty on success, else what went wrong.
-  std::string start(const ottest::TempDir& dir) {
-    a = dir.file("a");
-    b = dir.file("b");
-    std::string log = dir.file("socat.log");
-    std::string left = "pty,raw,echo=0,link=" + a, right = "pty,raw,echo=0,link=" + b;
-    const char* argv[] = {"socat", "-d", "-d", left.c_str(), right.c_str(), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 2, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    int rc = posix_spawnp(&pid, "socat", &actions, nullptr, const_cast<char**>(argv), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
-      pid = -1;
-      return std::string("cannot start socat (") + strerror(rc) +
-             "): the RTU tests need it; scripts/test.sh installs it";
-    }
-    for (int i = 0; i < 1000; i++) {
-      struct stat st;
-      if (stat(a.c_str(), &st) == 0 && stat(b.c_str(), &st) == 0 &&
-          ottest::readFile(log).find("starting data transfer loop") != std::string::npos)
-        return "";
-      int status;
-      if (waitpid(pid, &status, WNOHANG) == pid) {
-        pid = -1;
-        return "socat ended at start: " + ottest::readFile(log);
-      }
-      usleep(10000);
-    }
-    return "socat did not come up: " + ottest::readFile(log);
-  }
-
-  void stop() {
-    if (pid <= 0) return;
-    kill(pid, SIGTERM);
-    int status;
-    waitpid(pid, &status, 0);
-    pid = -1;
-  }
-
-  std::string a, b;
-
- private:
-  pid_t pid = -1;
-};
-
 class LibmodbusRtu : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string problem = line.start(dir);
+    std::string problem = line.start(dir.path());
     ASSERT_EQ(problem, "");
-    ASSERT_TRUE(slave.startRtu(line.b, kRtuSlave))
-        << "libmodbus cannot open " << line.b << ": " << modbus_strerror(errno);
-    ASSERT_EQ(serial.openDevice(line.a.c_str(), B9600, 1, 0, 8, 1, otSerial::NONE), 0);
+    ASSERT_TRUE(slave.startRtu(line.b(), kRtuSlave))
+        << "libmodbus cannot open " << line.b() << ": " << modbus_strerror(errno);
+    ASSERT_EQ(serial.openDevice(line.a().c_str(), B9600, 1, 0, 8, 1, otSerial::NONE), 0);
     m.registerSerial(&serial);
   }
   void TearDown() override {
@@ -295,7 +239,7 @@ class LibmodbusRtu : public ::testing::Test {
   }
 
   ottest::TempDir dir;
-  SocatPair line;
+  ottest::SocatPair line;  // "a" for otSerial, "b" for the peer
   LibmodbusSlave slave;
   otSerial serial;
   otModbus m{256 + 1, otModbus::MODBUS_RTU};
@@ -692,15 +636,15 @@ TEST_F(LibmodbusRtu, RequestForAnotherSlaveGetsNoAnswer) {
 class RtuWire : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string problem = line.start(dir);
+    std::string problem = line.start(dir.path());
     ASSERT_EQ(problem, "");
-    peer = open(line.b.c_str(), O_RDWR | O_NOCTTY);
+    peer = open(line.b().c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(peer, 0);
     struct termios t;
     ASSERT_EQ(tcgetattr(peer, &t), 0);
     cfmakeraw(&t);
     ASSERT_EQ(tcsetattr(peer, TCSANOW, &t), 0);
-    ASSERT_EQ(serial.openDevice(line.a.c_str(), B9600, 1, 0, 8, 1, otSerial::NONE), 0);
+    ASSERT_EQ(serial.openDevice(line.a().c_str(), B9600, 1, 0, 8, 1, otSerial::NONE), 0);
   }
   void TearDown() override {
     serial.closeDevice();
@@ -739,7 +683,7 @@ class RtuWire : public ::testing::Test {
   }
 
   ottest::TempDir dir;
-  SocatPair line;
+  ottest::SocatPair line;  // "a" for otSerial, "b" for the peer
   int peer = -1;
   otSerial serial;
 };

@@ -14,6 +14,7 @@
 
 #include "modbussim_child.h"
 #include "otmodbus.h"
+#include "socatpair.h"
 #include "testutil.h"
 
 namespace {
@@ -339,7 +340,7 @@ class SimRtu : public ::testing::Test {
   void SetUp() override {
     std::string err = line.start(dir.path());
     ASSERT_EQ(err, "");
-    ASSERT_EQ(sim.start({kSim, "-serial=" + line.a, "-mode=rtu", "-baud=9600", "-slave=1",
+    ASSERT_EQ(sim.start({kSim, "-serial=" + line.a(), "-mode=rtu", "-baud=9600", "-slave=1",
                          "-registers=100", "-init=" + kValues},
                         dir.file("sim.out")),
               0);
@@ -347,7 +348,7 @@ class SimRtu : public ::testing::Test {
   }
 
   modbus_t* open(int slave = 1) {
-    master.ctx = modbus_new_rtu(line.b.c_str(), 9600, 'N', 8, 1);
+    master.ctx = modbus_new_rtu(line.b().c_str(), 9600, 'N', 8, 1);
     EXPECT_NE(master.ctx, nullptr);
     if (!master.ctx) return nullptr;
     modbus_set_slave(master.ctx, slave);
@@ -364,7 +365,7 @@ class SimRtu : public ::testing::Test {
   }
 
   ottest::TempDir dir;
-  modbussim::PtyPair line;
+  ottest::SocatPair line;
   modbussim::Child sim;
   Master master;
 };
@@ -422,7 +423,7 @@ class SimRtuRaw : public SimRtu {
   void SetUp() override {
     SimRtu::SetUp();
     if (HasFatalFailure()) return;
-    fd = ::open(line.b.c_str(), O_RDWR | O_NOCTTY);
+    fd = ::open(line.b().c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(fd, 0);
     struct termios t;
     ASSERT_EQ(tcgetattr(fd, &t), 0);

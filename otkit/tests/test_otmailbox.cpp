@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <pthread.h>
@@ -23,36 +22,10 @@
 #include <thread>
 #include <vector>
 
+#include "ipctest.h"
 #include "testutil.h"
 
 namespace {
-
-// Runs body in a child process with its standard output captured; returns the wait status.
-int runChild(const std::function<int()>& body, std::string* output = nullptr) {
-  int fds[2];
-  if (pipe(fds) != 0) return -1;
-  fflush(stdout);  // the child must not repeat what the parent still buffers
-  pid_t pid = fork();
-  if (pid == 0) {
-    close(fds[0]);
-    dup2(fds[1], STDOUT_FILENO);
-    int code = body();
-    fflush(stdout);
-    _exit(code);
-  }
-  close(fds[1]);
-  std::string text;
-  char buf[256];
-  ssize_t n;
-  while ((n = ::read(fds[0], buf, sizeof(buf))) > 0 || (n < 0 && errno == EINTR))
-    if (n > 0) text.append(buf, (size_t)n);
-  close(fds[0]);
-  int wstatus = -1;
-  while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
-  }
-  if (output) *output = text;
-  return wstatus;
-}
 
 int systemMaxMessage() {
   std::string text = ottest::readFile("/proc/sys/kernel/msgmax");
@@ -66,17 +39,11 @@ class MailboxTest : public ::testing::Test {
  protected:
   void SetUp() override { path = dir.file("requests.mbx"); }
   void TearDown() override {
-    if (DIR* d = opendir(dir.path().c_str())) {
-      while (struct dirent* e = readdir(d))
-        if (e->d_name[0] != '.') keys.push_back(ftok(dir.file(e->d_name).c_str(), 'b'));
-      closedir(d);
-    }
-    for (key_t key : keys) {
-      int id = msgget(key, 0);
-      if (id >= 0) msgctl(id, IPC_RMID, nullptr);
-      EXPECT_LT(msgget(key, 0), 0) << "queue with key " << key << " left behind";
-      EXPECT_EQ(errno, ENOENT);
-    }
+    for (const std::string& file : ottest::filesIn(dir))
+      keys.push_back(ftok(file.c_str(), 'b'));
+    ottest::removeAndExpectGone(
+        keys, "queue", [](key_t key) { return msgget(key, 0); },
+        [](int id) { msgctl(id, IPC_RMID, nullptr); });
   }
   int queueId() { return msgget(ftok(path.c_str(), 'b'), 0); }
 
@@ -89,7 +56,7 @@ TEST_F(MailboxTest, TwoProcessesMeetByPath) {
   otMailbox mbx(path.c_str());
   ASSERT_EQ(mbx.status, otMailbox::MAILBOX_OK);
   ASSERT_EQ(mbx.write("ping"), 0);
-  int wstatus = runChild([&] {
+  int wstatus = ottest::runChild([&] {
     otMailbox child(path.c_str());
     char buf[16];
     if (child.status != otMailbox::MAILBOX_OK) return 1;
@@ -318,7 +285,7 @@ TEST_F(MailboxTest, NewFileIsReadableAndWritableByAllAndNothingMore) {
 TEST_F(MailboxTest, UncreatableFileEndsTheProcessWithMinusOne) {
   std::string missing = dir.file("missing/requests.mbx");
   std::string output;
-  int wstatus = runChild(
+  int wstatus = ottest::runChild(
       [&] {
         otMailbox mbx(missing.c_str());
         return 0;  // not reached

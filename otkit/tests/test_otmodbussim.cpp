@@ -15,6 +15,7 @@
 #include "modbussim_child.h"
 #include "otserial.h"
 #include "otsocket.h"
+#include "socatpair.h"
 #include "testutil.h"
 
 namespace {
@@ -313,19 +314,19 @@ class otmodbussimAscii : public ::testing::Test {
   }
 
   ottest::TempDir dir;
-  modbussim::PtyPair line;
+  ottest::SocatPair line;
   modbussim::Child sim;
   modbussim::Child peer;
   otSerial serial;
 };
 
 TEST_F(otmodbussimAscii, PymodbusMasterPollsTheSimulator) {
-  ASSERT_EQ(sim.start({kSim, "-serial=" + line.a, "-mode=ascii", "-baud=9600", "-slave=1",
+  ASSERT_EQ(sim.start({kSim, "-serial=" + line.a(), "-mode=ascii", "-baud=9600", "-slave=1",
                        "-registers=300", "-init=" + kValues, "-v"},
                       dir.file("sim.out")),
             0);
   ASSERT_TRUE(sim.waitForOutput("serving", 10000)) << sim.output();
-  startPeer({"master", line.b, kValues});
+  startPeer({"master", line.b(), kValues});
   int status = peer.wait(60000);
   std::string out = peer.output();
   EXPECT_TRUE(modbussim::exitedWith(status, 0)) << "status " << status << "\n" << out;
@@ -336,9 +337,9 @@ TEST_F(otmodbussimAscii, PymodbusMasterPollsTheSimulator) {
 }
 
 TEST_F(otmodbussimAscii, OtModbusMasterPollsPymodbusSlave) {
-  startPeer({"slave", line.a});
+  startPeer({"slave", line.a()});
   ASSERT_TRUE(peer.waitForOutput("ready", 30000)) << peer.output();
-  ASSERT_EQ(serial.openDevice(line.b.c_str(), B9600, 1, 0, 8, 1, otSerial::NONE), 0);
+  ASSERT_EQ(serial.openDevice(line.b().c_str(), B9600, 1, 0, 8, 1, otSerial::NONE), 0);
   otModbus m(1024 + 1, otModbus::MODBUS_ASCII);
   m.registerSerial(&serial);
   const int timeout = 3000;

@@ -6,11 +6,8 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
-#include <spawn.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -21,9 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "socatpair.h"
 #include "testutil.h"
-
-extern char** environ;
 
 // A pseudo-terminal keeps most settings but forces CS8 and clears PARENB, so the character size
 // and parity are checked on the settings as they are handed to the driver: this wrapper notes
@@ -131,29 +127,10 @@ std::string bytes(const unsigned char* p, int n) {
 class otSerialLine : public ::testing::Test {
  protected:
   void SetUp() override {
-    a = dir.file("a");
-    b = dir.file("b");
-    std::string log = dir.file("socat.log");
-    std::string left = "pty,raw,echo=0,link=" + a, right = "pty,raw,echo=0,link=" + b;
-    const char* argv[] = {"socat", "-d", "-d", left.c_str(), right.c_str(), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 2, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    int rc = posix_spawnp(&socat, "socat", &actions, nullptr, const_cast<char**>(argv), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) socat = -1;
-    ASSERT_EQ(rc, 0) << "cannot start socat (" << strerror(rc)
-                     << "): the serial-line tests need it; scripts/test.sh installs it";
-    // Ready when both links exist and socat has entered its copy loop, so that its own
-    // terminal set-up cannot overwrite the settings under test.
-    bool ready = false;
-    for (int i = 0; i < 1000 && !ready; i++) {
-      struct stat st;
-      ready = stat(a.c_str(), &st) == 0 && stat(b.c_str(), &st) == 0 &&
-              ottest::readFile(log).find("starting data transfer loop") != std::string::npos;
-      if (!ready) usleep(10000);
-    }
-    ASSERT_TRUE(ready) << "socat did not come up: " << ottest::readFile(log);
+    std::string problem = socat.start(dir.path());
+    ASSERT_EQ(problem, "");
+    a = socat.a();
+    b = socat.b();
     peer = open(b.c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(peer, 0);
     struct termios t;
@@ -164,16 +141,7 @@ class otSerialLine : public ::testing::Test {
 
   void TearDown() override {
     if (peer >= 0) close(peer);
-    stopSocat();
-  }
-
-  // Ends socat, which hangs up both lines.
-  void stopSocat() {
-    if (socat <= 0) return;
-    kill(socat, SIGTERM);
-    int status;
-    waitpid(socat, &status, 0);
-    socat = -1;
+    socat.stop();
   }
 
   int openA(int block = 1, int speed = B9600) {
@@ -201,8 +169,8 @@ class otSerialLine : public ::testing::Test {
   }
 
   ottest::TempDir dir;
+  ottest::SocatPair socat;
   std::string a, b;
-  pid_t socat = -1;
   int peer = -1;
   otSerial serial;
 };
@@ -514,7 +482,7 @@ TEST_F(otSerialLine, SignalsDoNotCutWaitsShort) {
 TEST_F(otSerialLine, HangUpIsReportedAtOnce) {
   ASSERT_EQ(openA(), 0);
   int withLine = openDescriptors();
-  stopSocat();
+  socat.stop();  // hangs up both lines
   unsigned char buf[8];
   long long t0 = nowMs();
   EXPECT_LT(serial.readChar(), 0);

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -21,36 +20,10 @@
 #include <thread>
 #include <vector>
 
+#include "ipctest.h"
 #include "testutil.h"
 
 namespace {
-
-// Runs body in a child process with its standard output captured; returns the wait status.
-int runChild(const std::function<int()>& body, std::string* output = nullptr) {
-  int fds[2];
-  if (pipe(fds) != 0) return -1;
-  fflush(stdout);  // the child must not repeat what the parent still buffers
-  pid_t pid = fork();
-  if (pid == 0) {
-    close(fds[0]);
-    dup2(fds[1], STDOUT_FILENO);
-    int code = body();
-    fflush(stdout);
-    _exit(code);
-  }
-  close(fds[1]);
-  std::string text;
-  char buf[256];
-  ssize_t n;
-  while ((n = ::read(fds[0], buf, sizeof(buf))) > 0 || (n < 0 && errno == EINTR))
-    if (n > 0) text.append(buf, (size_t)n);
-  close(fds[0]);
-  int wstatus = -1;
-  while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
-  }
-  if (output) *output = text;
-  return wstatus;
-}
 
 // Every test works on files in its own temporary directory. TearDown removes each segment whose
 // key belongs to a file there and fails the test if one could not be removed, so that no run
@@ -70,17 +43,11 @@ class SharedMemoryTest : public ::testing::Test {
     keys.push_back(key);
   }
   void TearDown() override {
-    if (DIR* d = opendir(dir.path().c_str())) {
-      while (struct dirent* e = readdir(d))
-        if (e->d_name[0] != '.') track(dir.file(e->d_name));
-      closedir(d);
-    }
-    for (key_t key : keys) {
-      int id = shmget(key, 0, 0);
-      if (id >= 0) shmctl(id, IPC_RMID, nullptr);
-      EXPECT_LT(shmget(key, 0, 0), 0) << "segment with key " << key << " left behind";
-      EXPECT_EQ(errno, ENOENT);
-    }
+    for (const std::string& file : ottest::filesIn(dir))
+      track(file);
+    ottest::removeAndExpectGone(
+        keys, "segment", [](key_t key) { return shmget(key, 0, 0); },
+        [](int id) { shmctl(id, IPC_RMID, nullptr); });
   }
 
   ottest::TempDir dir;
@@ -306,7 +273,7 @@ TEST_F(SharedMemoryTest, TwoProcessesMeetByPath) {
   auto shm = make(path, 100);
   ASSERT_EQ(shm->status, otSharedMemory::SHM_OK);
   ASSERT_EQ(shm->writeInt(0, 0, 4711), 4);
-  int wstatus = runChild([&] {
+  int wstatus = ottest::runChild([&] {
     otSharedMemory child(path.c_str(), 100);
     if (child.status != 0 || child.shmId() != shm->shmId()) return 1;
     if (child.readInt(0, 0) != 4711) return 2;
@@ -390,7 +357,7 @@ TEST_F(SharedMemoryTest, ThreadsSharingOneObjectAreSerialised) {
 TEST_F(SharedMemoryTest, UnopenableFileEndsTheProcessWithMinusOne) {
   std::string path = dir.file("missing/image.shm");
   std::string output;
-  int wstatus = runChild(
+  int wstatus = ottest::runChild(
       [&] {
         otSharedMemory shm(path.c_str(), 10);
         return 0;  // not reached
