@@ -287,7 +287,7 @@ int otSiemensTCP::buildReadJob(int plc_type_, int area, int dbnr, int start_adr,
   pdu_[12] = 0x00;
   pdu_[13] = 0x04;  // read variable
   pdu_[14] = 0x01;  // one item
-  pdu_[15] = 0x12;  // variable specification
+  pdu_[15] = 0x12;  // variable address item
   pdu_[16] = 0x0A;  // length of the item
   pdu_[17] = 0x10;  // any-pointer syntax
   pdu_[18] = 0x02;  // transport size byte
@@ -324,7 +324,7 @@ int otSiemensTCP::buildWriteJob(int area, int dbnr, int start_adr, int len,
     return total;
   }
   if (function_ == WRITE_BITS) {
-    // one item per bit, each with its own 12-byte specification and a 5-byte data item,
+    // one item per bit, each with its own 12-byte address item and a 5-byte data item,
     // data items separated by one fill byte
     int param = 2 + 12 * len;
     int data = 6 * len - 1;
