@@ -2,6 +2,9 @@
 // buffers only; fetch() and write() put them on the socket.
 #include "otsiemenstcp.h"
 
+#include <errno.h>
+#include <sys/socket.h>
+
 #include <stdio.h>
 #include <string.h>
 
@@ -265,7 +268,20 @@ int otSiemensTCP::read_iso(unsigned char* buf) {
     disconnect();
     return -1;
   }
-  if (otSocket::read(buf, len, IO_TIMEOUT) != len) {
+  // The payload has usually arrived with its header: take what is there without waiting, and
+  // wait (with the time limit) only for a rest that is still on its way.
+  int got = 0;
+  ssize_t n;
+  do {
+    n = ::recv(s, buf, (size_t)len, MSG_DONTWAIT);
+  } while (n < 0 && errno == EINTR);
+  if (n == 0) {
+    otDebugPrintf("read_iso:read buf got timeout -> disconnecting\n");
+    disconnect();
+    return -1;
+  }
+  if (n > 0) got = (int)n;
+  if (got < len && otSocket::read(buf + got, len - got, IO_TIMEOUT) != len - got) {
     otDebugPrintf("read_iso:read buf got timeout -> disconnecting\n");
     disconnect();
     return -1;
