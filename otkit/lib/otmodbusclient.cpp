@@ -2,15 +2,14 @@
 
 #include <string.h>
 
+#include "otbyteorder_p.h"
+
+using otbyteorder::put16;
+
 namespace {
 
 bool isAddress(int adr) {
-  return adr >= 0 && adr <= 0xFFFF;
-}
-
-void put16(unsigned char* out, int value) {
-  out[0] = (unsigned char)((value >> 8) & 0xFF);
-  out[1] = (unsigned char)(value & 0xFF);
+  return otbyteorder::isWord(adr);
 }
 
 }  // namespace

@@ -3,60 +3,9 @@
 #include <stdint.h>
 #include <string.h>
 
-namespace {
+#include "otbyteorder_p.h"
 
-bool isByte(int value) {
-  return value >= 0 && value <= 0xFF;
-}
-bool isWord(long value) {
-  return value >= 0 && value <= 0xFFFF;
-}
-
-void put16(unsigned char* out, int value) {
-  out[0] = (unsigned char)((value >> 8) & 0xFF);
-  out[1] = (unsigned char)(value & 0xFF);
-}
-
-// Stores the width (2 or 4) bytes of the native value at in: most significant first for swap
-// 1, else in the host's order.
-void storeValue(unsigned char* out, const unsigned char* in, int width, int swap) {
-  if (swap != 1) {
-    memcpy(out, in, (size_t)width);
-    return;
-  }
-  uint32_t v;
-  if (width == 4) {
-    memcpy(&v, in, 4);
-  } else {
-    uint16_t s;
-    memcpy(&s, in, 2);
-    v = s;
-  }
-  for (int i = 0; i < width; i++)
-    out[i] = (unsigned char)(v >> (8 * (width - 1 - i)));
-}
-
-// Reads the width bytes at in back the same way; false if they do not lie within size bytes.
-bool loadValue(const unsigned char* buffer, int size, int index, int width, int swap,
-               uint32_t* value) {
-  if (index < 0 || index > (size - width) / width) return false;
-  const unsigned char* in = buffer + index * width;
-  if (swap == 1) {
-    uint32_t v = 0;
-    for (int i = 0; i < width; i++)
-      v = (v << 8) | in[i];
-    *value = v;
-  } else if (width == 4) {
-    memcpy(value, in, 4);
-  } else {
-    uint16_t s;
-    memcpy(&s, in, 2);
-    *value = s;
-  }
-  return true;
-}
-
-}  // namespace
+using namespace otbyteorder;
 
 otSiemensTCPClient::otSiemensTCPClient(const char* mbxname, const char* shmname, int shmsize,
                                        int swap_order)
