@@ -22,6 +22,7 @@
 #include <string>
 #include <thread>
 
+#include "fuzzpty.h"
 #include "otmodbus.h"
 
 namespace {
@@ -29,93 +30,23 @@ namespace {
 // The terminal's input queue holds 4095 bytes; the whole input is written before reading.
 const size_t kMaxLine = 3000;
 
-long long nowMs() {
-  struct timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return (long long)t.tv_sec * 1000 + t.tv_nsec / 1000000;
-}
+using fuzzpty::busySince;
+using fuzzpty::check;
+using fuzzpty::nowMs;
 
-void check(bool ok, const char* what) {
-  if (!ok) {
-    fprintf(stderr, "fuzz_modbus_serial: %s\n", what);
-    abort();
-  }
-}
-
-// One pseudo-terminal per process. The test writes to the master; otSerial reads the slave,
-// which a second descriptor keeps open to count and flush its input queue.
-struct Line {
-  int master = -1;
-  int spare = -1;
-  std::string path;
+struct Line : fuzzpty::Pty {
   otSerial serial;
 
   Line() {
-    master = posix_openpt(O_RDWR | O_NOCTTY);
-    check(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0, "posix_openpt");
-    const char* name = ptsname(master);
-    check(name != nullptr, "ptsname");
-    path = name;
-    check(fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK) == 0, "fcntl");
-    spare = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    check(spare >= 0, "open slave");
     check(serial.openDevice(path.c_str(), B38400, 1, 0, 8, 1, otSerial::NONE) == 0, "openDevice");
   }
-  ~Line() {
-    serial.closeDevice();
-    close(spare);
-    close(master);
-  }
-
-  size_t pending() {
-    int n = 0;
-    return ioctl(spare, FIONREAD, &n) == 0 && n > 0 ? (size_t)n : 0;
-  }
-
-  void drain() {
-    tcflush(spare, TCIOFLUSH);
-    char buf[4096];
-    while (read(master, buf, sizeof(buf)) > 0) {
-    }
-  }
-
-  // Puts the bytes on the line and waits (briefly) until they have all arrived.
-  void send(const uint8_t* data, size_t n) {
-    size_t sent = 0;
-    while (sent < n) {
-      ssize_t w = write(master, data + sent, n - sent);
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) break;  // queue full: the rest is not sent
-      sent += (size_t)w;
-    }
-    long long end = nowMs() + 500;
-    while (pending() < sent && nowMs() < end)
-      usleep(20);
-  }
+  ~Line() { serial.closeDevice(); }
 };
-
-// A read without a time limit would wait for ever once the line is empty: a watchdog turns
-// an input that takes far too long into a crash.
-std::atomic<long long> busySince{0};
-
-void watchdog() {
-  for (;;) {
-    usleep(100000);
-    long long since = busySince;
-    if (since != 0 && nowMs() - since > 10000) {
-      fprintf(stderr, "fuzz_modbus_serial: a call waited without a time limit\n");
-      abort();
-    }
-  }
-}
 
 Line& line() {
   static Line l;
-  static bool watching = [] {
-    std::thread(watchdog).detach();
-    return true;
-  }();
-  (void)watching;
+  // A read without a time limit would wait for ever once the line is empty.
+  fuzzpty::startWatchdog("fuzz_modbus_serial: a call waited without a time limit", 10000);
   return l;
 }
 

@@ -17,73 +17,33 @@
 #include <string>
 #include <thread>
 
+#include "fuzzpty.h"
 #include "otserial.h"
 
 namespace {
 
-long long nowMs() {
-  struct timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return (long long)t.tv_sec * 1000 + t.tv_nsec / 1000000;
-}
+using fuzzpty::busySince;
+using fuzzpty::nowMs;
 
-// One pseudo-terminal per process: the test drives the master, otSerial opens the slave by
-// its path, once blocking and once non-blocking; both read the same input queue.
-struct Line {
-  int master = -1;
-  int spare = -1;  // keeps the slave open and lets us flush its queues
-  std::string path;
+// otSerial opens the slave twice, blocking and non-blocking; both read the same input queue.
+struct Line : fuzzpty::Pty {
   otSerial blocking, nonblocking;
 
   Line() {
-    master = posix_openpt(O_RDWR | O_NOCTTY);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) abort();
-    const char* name = ptsname(master);
-    if (!name) abort();
-    path = name;
-    if (fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK) < 0) abort();
-    spare = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (spare < 0) abort();
     if (blocking.openDevice(path.c_str(), B38400, 1, 0, 8, 1, otSerial::NONE) != 0) abort();
     if (nonblocking.openDevice(path.c_str(), B38400, 0, 0, 8, 1, otSerial::NONE) != 0) abort();
   }
   ~Line() {
     nonblocking.closeDevice();
     blocking.closeDevice();
-    close(spare);
-    close(master);
-  }
-
-  void drain() {
-    tcflush(spare, TCIOFLUSH);
-    char buf[4096];
-    while (read(master, buf, sizeof(buf)) > 0) {
-    }
   }
 };
 
-// Lost bytes would leave a read without a time limit waiting for ever: a watchdog turns an
-// input that takes far too long into a crash.
-std::atomic<long long> busySince{0};
-
-void watchdog() {
-  for (;;) {
-    usleep(100000);
-    long long since = busySince;
-    if (since != 0 && nowMs() - since > 15000) {
-      fprintf(stderr, "fuzz_serial: an input did not finish: bytes were lost on the line\n");
-      abort();
-    }
-  }
-}
-
 Line& line() {
   static Line l;
-  static bool watching = [] {
-    std::thread(watchdog).detach();
-    return true;
-  }();
-  (void)watching;
+  // Lost bytes would leave a read without a time limit waiting for ever.
+  fuzzpty::startWatchdog("fuzz_serial: an input did not finish: bytes were lost on the line",
+                         15000);
   return l;
 }
 
