@@ -135,62 +135,55 @@ bool otSharedMemory::typedOffset(unsigned long offset, int index, unsigned long 
   return !__builtin_add_overflow(offset, step, result);
 }
 
-int otSharedMemory::readInt(unsigned long offset, int index) {
+// One typed access: the checked address of element index, then a locked copy. A failed read
+// gives fail, never an uninitialised value.
+template <class T>
+T otSharedMemory::readTyped(unsigned long offset, int index, T fail) {
   unsigned long at;
-  int value;
+  T value;
   if (!typedOffset(offset, index, sizeof(value), &at) || read(at, &value, sizeof(value)) < 0)
-    return -1;
+    return fail;
   return value;
+}
+
+template <class T>
+int otSharedMemory::writeTyped(unsigned long offset, int index, T value) {
+  unsigned long at;
+  if (!typedOffset(offset, index, sizeof(value), &at)) return -1;
+  return write(at, &value, sizeof(value));
+}
+
+int otSharedMemory::readInt(unsigned long offset, int index) {
+  return readTyped<int>(offset, index, -1);
 }
 
 int otSharedMemory::readShort(unsigned long offset, int index) {
-  unsigned long at;
-  short value;
-  if (!typedOffset(offset, index, sizeof(value), &at) || read(at, &value, sizeof(value)) < 0)
-    return -1;
-  return value;
+  return readTyped<short>(offset, index, -1);
 }
 
 int otSharedMemory::readByte(unsigned long offset, int index) {
-  unsigned long at;
-  signed char value;
-  if (!typedOffset(offset, index, sizeof(value), &at) || read(at, &value, sizeof(value)) < 0)
-    return -1;
-  return value;
+  return readTyped<signed char>(offset, index, -1);
 }
 
 float otSharedMemory::readFloat(unsigned long offset, int index) {
-  unsigned long at;
-  float value;
-  if (!typedOffset(offset, index, sizeof(value), &at) || read(at, &value, sizeof(value)) < 0)
-    return -1.0f;
-  return value;
+  return readTyped<float>(offset, index, -1.0f);
 }
 
 int otSharedMemory::writeInt(unsigned long offset, int index, int value) {
-  unsigned long at;
-  if (!typedOffset(offset, index, sizeof(value), &at)) return -1;
-  return write(at, &value, sizeof(value));
+  return writeTyped(offset, index, value);
 }
 
 int otSharedMemory::writeShort(unsigned long offset, int index, int value) {
-  unsigned long at;
   // Through the unsigned type the truncation to 16 bits is well defined.
-  unsigned short v = (unsigned short)(unsigned int)value;
-  if (!typedOffset(offset, index, sizeof(v), &at)) return -1;
-  return write(at, &v, sizeof(v));
+  return writeTyped(offset, index, (unsigned short)(unsigned int)value);
 }
 
 int otSharedMemory::writeByte(unsigned long offset, int index, unsigned char value) {
-  unsigned long at;
-  if (!typedOffset(offset, index, sizeof(value), &at)) return -1;
-  return write(at, &value, sizeof(value));
+  return writeTyped(offset, index, value);
 }
 
 int otSharedMemory::writeFloat(unsigned long offset, int index, float value) {
-  unsigned long at;
-  if (!typedOffset(offset, index, sizeof(value), &at)) return -1;
-  return write(at, &value, sizeof(value));
+  return writeTyped(offset, index, value);
 }
 
 int otSharedMemory::deleteSharedMemory() {

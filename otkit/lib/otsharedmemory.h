@@ -86,6 +86,10 @@ class otSharedMemory {
   // Bytes of user data that a copy may touch; 0 once the segment is deleted.
   unsigned long userSize() const;
   // Address of offset + width * index, or false if the index is negative or it overflows.
+  template <class T>
+  T readTyped(unsigned long offset, int index, T fail);
+  template <class T>
+  int writeTyped(unsigned long offset, int index, T value);
   static bool typedOffset(unsigned long offset, int index, unsigned long width,
                           unsigned long* result);
 };

@@ -5,6 +5,7 @@
 #define OTKIT_SOCATPAIR_H
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <string.h>
@@ -13,6 +14,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 
 #include "testutil.h"
@@ -20,6 +22,25 @@
 extern char** environ;
 
 namespace ottest {
+
+// Up to n bytes that arrive on fd within ms milliseconds.
+inline std::string readWithin(int fd, size_t n, int ms) {
+  std::string got;
+  struct timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  long long end = (long long)t.tv_sec * 1000 + t.tv_nsec / 1000000 + ms;
+  while (got.size() < n) {
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    long long left = end - ((long long)t.tv_sec * 1000 + t.tv_nsec / 1000000);
+    struct pollfd p = {fd, POLLIN, 0};
+    if (left <= 0 || poll(&p, 1, (int)left) <= 0) break;
+    char buf[4096];
+    ssize_t r = ::read(fd, buf, std::min(sizeof(buf), n - got.size()));
+    if (r <= 0) break;
+    got.append(buf, (size_t)r);
+  }
+  return got;
+}
 
 class SocatPair {
  public:

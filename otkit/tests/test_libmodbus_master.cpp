@@ -652,21 +652,7 @@ class RtuWire : public ::testing::Test {
     line.stop();
   }
 
-  // Up to n bytes that reach the peer within ms milliseconds.
-  std::string peerRead(size_t n, int ms) {
-    std::string got;
-    long long end = nowMs() + ms;
-    while (got.size() < n) {
-      long long left = end - nowMs();
-      struct pollfd p = {peer, POLLIN, 0};
-      if (left <= 0 || poll(&p, 1, (int)left) <= 0) break;
-      char buf[512];
-      ssize_t r = read(peer, buf, std::min(sizeof(buf), n - got.size()));
-      if (r <= 0) break;
-      got.append(buf, (size_t)r);
-    }
-    return got;
-  }
+  std::string peerRead(size_t n, int ms) { return ottest::readWithin(peer, n, ms); }
 
   // Runs call in a thread while the peer reads a request of requestLength bytes and answers
   // with reply; returns call's result and stores the request.

@@ -152,21 +152,7 @@ class otSerialLine : public ::testing::Test {
     ASSERT_EQ(write(peer, s.data(), s.size()), (ssize_t)s.size());
   }
 
-  // Up to n bytes that arrive at the peer within ms milliseconds.
-  std::string peerRead(size_t n, int ms) {
-    std::string got;
-    long long end = nowMs() + ms;
-    while (got.size() < n) {
-      long long left = end - nowMs();
-      struct pollfd p = {peer, POLLIN, 0};
-      if (left <= 0 || poll(&p, 1, (int)left) <= 0) break;
-      char buf[4096];
-      ssize_t r = read(peer, buf, std::min(sizeof(buf), n - got.size()));
-      if (r <= 0) break;
-      got.append(buf, (size_t)r);
-    }
-    return got;
-  }
+  std::string peerRead(size_t n, int ms) { return ottest::readWithin(peer, n, ms); }
 
   ottest::TempDir dir;
   ottest::SocatPair socat;
