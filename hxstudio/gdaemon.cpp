@@ -251,6 +251,8 @@ class Generator {
   }
 
   void eventInit(const Common& c) {
+    // Log lines reach a redirected standard output (a log file, a supervisor) at once.
+    out_->source += "  setvbuf(stdout, NULL, _IOLBF, 0);\n";
     if (!c.hasEventLog()) return;
     std::string host = format("-eventhost=%s", c.eventHost.c_str());
     std::string port = format("-eventport=%d", c.eventPort);
@@ -640,7 +642,7 @@ class SiemensGenerator : public Generator {
     if (c.hasEventLog()) s += "#include \"otevent.h\"\n";
     s += format("\n#define %s_CYCLE_TIME %d\n\n", c.target.c_str(), idletime);
 
-    std::vector<int> slaves;
+    std::vector<int> slaves, ports;
     for (const std::string& line : lines_) {
       if (!startsWith(line, "slave=")) continue;
       int slave = -1;
@@ -652,7 +654,11 @@ class SiemensGenerator : public Generator {
       if (slave > 255 || !oneOf(type, kSiemensTypes)) return outOfRange(line);
       for (int other : slaves)
         if (other == slave) return outOfRange(line);
+      // port= (not in the template) reaches a PLC behind a gateway that does not use 102.
+      int port = findInt(line, "port=", 102);
+      if (port < 1 || port > 65535) return outOfRange(line);
       slaves.push_back(slave);
+      ports.push_back(port);
       s += format("otSiemensTCP   slave%d(%s,otSiemensTCP::%s,%d,%d,%d);\n", slave,
                   literal(adr).c_str(), type.c_str(), findInt(line, "fetch_write=", 1),
                   findInt(line, "function=", -1), findInt(line, "rack_slot=", -1));
@@ -730,8 +736,10 @@ class SiemensGenerator : public Generator {
     if (c.hasEventLog())
       s += format("  otEvent(otInfo, \"%%s starting\", %s);\n", literal(c.target).c_str());
     s += "  for(i=0; i<256; i++) slave_array[i] = NULL;\n";
-    for (int slave : slaves)
-      s += format("  slave_array[%d] = &slave%d;\n", slave, slave);
+    for (size_t i = 0; i < slaves.size(); i++) {
+      s += format("  slave_array[%d] = &slave%d;\n", slaves[i], slaves[i]);
+      if (ports[i] != 102) s += format("  slave%d.setPort(%d);\n", slaves[i], ports[i]);
+    }
     s += "  thread.create(reader, NULL);\n"
          "  while(1)\n"
          "  {\n";

@@ -1,0 +1,283 @@
+// The daemon generators: offsets and sizes of the process image, what they print, the
+// failures that end them, and the lines of the generated sources that carry the description.
+// Generation is checked in memory; the tools are run as processes for files and exit status.
+#include "gdaemon.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "testutil.h"
+
+namespace {
+
+hxDaemonFiles generate(int kind, const std::string& text, const char* path = "p.mkmodbus") {
+  hxDaemonFiles out;
+  EXPECT_EQ(hxGenerate(kind, path, text, &out), 0) << out.log;
+  return out;
+}
+
+// The log of a failing generation; the failure must leave no output.
+std::string failure(int kind, const std::string& text) {
+  hxDaemonFiles out;
+  EXPECT_EQ(hxGenerate(kind, "p.mkmodbus", text, &out), -1) << out.log;
+  EXPECT_EQ(out.header, "");
+  EXPECT_EQ(out.source, "");
+  return out.log;
+}
+
+bool has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+const char kSocket[] = "communication=socket\n";
+
+TEST(ModbusGenerator, TemplateGivesTheDesignedOffsetsAndEcho) {
+  std::string project = ottest::readFile(std::string(HX_EXAMPLES_DIR) + "/modbus.mkmodbus");
+  hxDaemonFiles out = generate(HX_DAEMON_MODBUS, project, "dir/modbusdaemon.mkmodbus");
+  const int bases[] = {0, 1, 2, 8, 14, 15, 16}, bytes[] = {1, 1, 6, 6, 1, 1, 1};
+  for (int k = 1; k <= 7; k++) {
+    std::string c = "modbusdaemon_CYCLE" + std::to_string(k);
+    EXPECT_TRUE(has(out.header, "\n#define " + c + "_BASE " + std::to_string(bases[k - 1]) +
+                                    "\n#define " + c + "_NUM 3\n#define " + c + "_NUM_BYTES " +
+                                    std::to_string(bytes[k - 1]) + "\n"))
+        << out.header;
+  }
+  EXPECT_TRUE(has(out.header,
+                  "#define modbusdaemon_CYCLE7_NUM_BYTES 1\n"
+                  "\n#define modbusdaemon_LIFE_COUNTER_BASE 17\n"
+                  "#define modbusdaemon_READ_ERROR_COUNT_BASE 19\n"
+                  "#define modbusdaemon_WRITE_ERROR_COUNT_BASE 21\n"
+                  "\n#define modbusdaemon_SHARED_MEMORY_SIZE 23\n"));
+  EXPECT_EQ(out.header.substr(0, out.header.find("\n\n")),
+            "// Modbus Signal assignment of modbusdaemon\n"
+            "#define modbusdaemon_SHARED_MEMORY \"/tmp/otkit/modbus.shm\"\n"
+            "#define modbusdaemon_MAILBOX \"/tmp/otkit/modbus.mbx\"");
+  EXPECT_EQ(out.log,
+            "target=modbusdaemon\nshared_memory=/tmp/otkit/modbus.shm\n"
+            "mailbox=/tmp/otkit/modbus.mbx\ncommunication=socket\ntty=/dev/ttyS0\n"
+            "baudrate=9600\nrtscts=1\nparity=0\nprotocol=0\ntcpadr=localhost\ntcpport=502\n");
+  EXPECT_EQ(out.headerPath, "dir/modbusdaemon.h");
+  EXPECT_EQ(out.sourcePath, "dir/modbusdaemon.cpp");
+  EXPECT_EQ(out.programName, "modbusdaemon");
+  EXPECT_TRUE(has(out.source, "otSocket       sock(\"localhost\",502,1);\n"));
+  EXPECT_TRUE(has(out.source, "otSharedMemory shm(\"/tmp/otkit/modbus.shm\",23);\n"));
+  EXPECT_TRUE(has(out.source, "#define MODBUS_IDLETIME (4*1000)/96\n"));
+  EXPECT_TRUE(has(out.source,
+                  "    ret = modbusCycle(offset,4,4,0,3);\n"
+                  "    if(ret>0) offset += ret; else continue;\n"));
+  EXPECT_TRUE(has(out.source, "// Attention: this program must be run as super user\n"));
+  EXPECT_TRUE(has(out.source, "#include \"modbusdaemon.h\"\n"));
+  EXPECT_FALSE(has(out.source, "otEvent"));
+}
+
+TEST(ModbusGenerator, BlockSizesAndCycleNumbering) {
+  hxDaemonFiles out =
+      generate(HX_DAEMON_MODBUS, std::string(kSocket) +
+                                     "cycle7 slave=1 function=2 start_adr=0 num_register=16\n"
+                                     "cycle9 slave=1 function=1 start_adr=0 num_register=17\n"
+                                     "cycle1 num_register=3 start_adr=5 function=4 slave=9\n");
+  EXPECT_TRUE(has(out.header,
+                  "#define p_CYCLE1_BASE 0\n#define p_CYCLE1_NUM 16\n"
+                  "#define p_CYCLE1_NUM_BYTES 2\n"));
+  EXPECT_TRUE(has(out.header,
+                  "#define p_CYCLE2_BASE 2\n#define p_CYCLE2_NUM 17\n"
+                  "#define p_CYCLE2_NUM_BYTES 3\n"));
+  EXPECT_TRUE(has(out.header,
+                  "#define p_CYCLE3_BASE 5\n#define p_CYCLE3_NUM 3\n"
+                  "#define p_CYCLE3_NUM_BYTES 6\n"));
+  EXPECT_FALSE(has(out.header, "CYCLE7"));
+  EXPECT_TRUE(has(out.header, "#define p_SHARED_MEMORY_SIZE 17\n"));
+  EXPECT_TRUE(has(out.source, "modbusCycle(offset,9,4,5,3);"));
+
+  out = generate(HX_DAEMON_MODBUS, kSocket);
+  EXPECT_FALSE(has(out.header, "CYCLE"));
+  EXPECT_TRUE(has(out.header, "_LIFE_COUNTER_BASE 0\n"));
+  EXPECT_TRUE(has(out.header, "_SHARED_MEMORY_SIZE 6\n"));
+}
+
+TEST(ModbusGenerator, SettingsAreReadOnlyFromTheFirstColumn) {
+  hxDaemonFiles out = generate(HX_DAEMON_MODBUS,
+                               "communication=socket\n target=no\n#target=no\ntarget=yes # c\n"
+                               "tcpport=1502   # comment\nbaudrate=19200\nbaudrate=x\n"
+                               "eventlog port=6001 host=evhost\n");
+  EXPECT_TRUE(has(out.log, "target=yes\n"));
+  EXPECT_TRUE(has(out.log, "tcpport=1502\n"));
+  EXPECT_TRUE(has(out.log, "baudrate=19200\n"));  // a value that is not a number changes nothing
+  EXPECT_TRUE(has(out.log, "eventlog host=evhost port=6001\n"));
+  EXPECT_TRUE(has(out.header, "#define yes_SHARED_MEMORY"));
+  EXPECT_TRUE(has(out.source, "#define MODBUS_IDLETIME (4*1000)/192\n"));
+  // The header is included by its file name, whatever the target.
+  EXPECT_TRUE(has(out.source, "#include \"p.h\"\n"));
+  EXPECT_TRUE(has(out.source,
+                  "const char *eventav[3] = {\"\", \"-eventhost=evhost\", "
+                  "\"-eventport=6001\"};\n  otEventInit(3, eventav, \"yes:\");\n"));
+  EXPECT_TRUE(has(out.source, "#include \"otevent.h\"\n"));
+}
+
+TEST(ModbusGenerator, CommunicationAndSerialSettings) {
+  for (const char* line : {"communication=serial\n", "communication=rs485\n"}) {
+    hxDaemonFiles out = generate(HX_DAEMON_MODBUS, std::string(line) + "tty=/dev/ttyUSB0\n");
+    EXPECT_TRUE(has(out.log, "communication=serial\n")) << line;
+    EXPECT_TRUE(has(out.source, "otSerial       serial;\n"));
+    EXPECT_TRUE(has(out.source, "serial.openDevice(SERIAL_DEVICE,B9600,1,1,8,1,otSerial::NONE)"));
+    EXPECT_TRUE(has(out.source, "otModbus       modbus(8+256+2,otModbus::MODBUS_RTU);\n"));
+  }
+  hxDaemonFiles out = generate(HX_DAEMON_MODBUS, "communication=tcp_socket_please\n");
+  EXPECT_TRUE(has(out.log, "communication=socket\n"));
+  out = generate(HX_DAEMON_MODBUS,
+                 "communication=serial\nprotocol=1\nparity=2\nrtscts=0\nbaudrate=38400\n");
+  EXPECT_TRUE(has(out.source, "otModbus       modbus(1024+1,otModbus::MODBUS_ASCII);\n"));
+  EXPECT_TRUE(has(out.source, "openDevice(SERIAL_DEVICE,B38400,1,0,8,1,otSerial::EVEN)"));
+  // ASCII exists on serial lines only.
+  out = generate(HX_DAEMON_MODBUS, "communication=socket\nprotocol=1\n");
+  EXPECT_TRUE(has(out.source, "MODBUS_RTU"));
+  // A speed below 100 baud would divide by zero.
+  out = generate(HX_DAEMON_MODBUS, "communication=serial\nbaudrate=50\n");
+  EXPECT_TRUE(has(out.source, "#define MODBUS_IDLETIME (4*1000)/1\n"));
+}
+
+TEST(ModbusGenerator, Failures) {
+  EXPECT_EQ(failure(HX_DAEMON_MODBUS, "tty=/dev/ttyS0\n"),
+            "target=p\nshared_memory=\nmailbox=\nundefined communication -> exit\n");
+  std::string missing =
+      failure(HX_DAEMON_MODBUS, std::string(kSocket) + "cycle1 slave=1 function=3 start_adr=0\n");
+  EXPECT_TRUE(has(missing, "\nparameter missing in: cycle1 slave=1 function=3 start_adr=0\n"));
+  for (const char* cycle : {"slave=256 function=3 start_adr=0 num_register=1",
+                            "slave=1 function=5 start_adr=0 num_register=1",
+                            "slave=1 function=3 start_adr=0 num_register=126",
+                            "slave=1 function=1 start_adr=0 num_register=2001",
+                            "slave=1 function=3 start_adr=0 num_register=0",
+                            "slave=1 function=3 start_adr=70000 num_register=1"}) {
+    std::string log = failure(HX_DAEMON_MODBUS, std::string(kSocket) + "cycle " + cycle + "\n");
+    EXPECT_TRUE(has(log, std::string("parameter out of range in: cycle ") + cycle + "\n")) << log;
+  }
+}
+
+TEST(ModbusGenerator, TextsReachTheSourceAsLiterals) {
+  hxDaemonFiles out = generate(HX_DAEMON_MODBUS,
+                               "communication=socket\nshared_memory=/tmp/a\"b\\c\n"
+                               "tcpadr=h\");system(\"x\n");
+  EXPECT_TRUE(has(out.source, "otSharedMemory shm(\"/tmp/a\\\"b\\\\c\",6);"));
+  EXPECT_TRUE(has(out.source, "otSocket       sock(\"h\\\");system(\\\"x\",0,1);"));
+}
+
+TEST(SiemensGenerator, TemplateOffsetsSlavesAndCycles) {
+  std::string project = ottest::readFile(std::string(HX_EXAMPLES_DIR) + "/siemens.mksiemens");
+  hxDaemonFiles out = generate(HX_DAEMON_SIEMENS_TCP, project);
+  EXPECT_TRUE(has(out.header,
+                  "#define siemensdaemon_CYCLE1_BASE 0\n"
+                  "#define siemensdaemon_CYCLE1_NUM_BYTES 8\n"));
+  EXPECT_TRUE(has(out.header, "#define siemensdaemon_CYCLE2_BASE 8\n"));
+  EXPECT_TRUE(has(out.header,
+                  "#define siemensdaemon_CYCLE3_BASE 16\n"
+                  "#define siemensdaemon_CYCLE3_NUM_BYTES 32\n"
+                  "\n#define siemensdaemon_SHARED_MEMORY_SIZE 48\n"));
+  EXPECT_EQ(out.log.substr(0, out.log.find("target=")),
+            "slave=0 adr=192.168.1.101 type=S7_200 fetch_write=1 function=-1 rack_slot=-1\n"
+            "slave=1 adr=192.168.1.102 type=S7_200 fetch_write=0 function=-1 rack_slot=-1\n");
+  EXPECT_EQ(out.headerPath, "siemensdaemon.h");
+  EXPECT_TRUE(
+      has(out.source, "otSiemensTCP   slave1(\"192.168.1.102\",otSiemensTCP::S7_200,0,-1,-1);\n"));
+  EXPECT_TRUE(has(out.source, "#define siemensdaemon_CYCLE_TIME 50\n"));
+  EXPECT_TRUE(has(out.source, "  slave_array[1] = &slave1;\n"));
+  EXPECT_TRUE(
+      has(out.source, "    ret = siemensTCPCycle(0,offset, otSiemensTCP::ORG_DB, 0, 0, 32);\n"));
+  EXPECT_FALSE(has(out.source, "setPort"));
+
+  out = generate(HX_DAEMON_SIEMENS_TCP, "target=plant\nslave=3 adr=10.0.0.1 type=LOGO port=1102\n");
+  EXPECT_TRUE(has(out.header, "#define plant_SHARED_MEMORY_SIZE 0\n"));
+  EXPECT_TRUE(has(out.source, "otSiemensTCP   slave3(\"10.0.0.1\",otSiemensTCP::LOGO,1,-1,-1);"));
+  EXPECT_TRUE(has(out.source, "  slave3.setPort(1102);\n"));
+  EXPECT_EQ(out.sourcePath, "plant.cpp");
+}
+
+TEST(SiemensGenerator, Failures) {
+  for (const char* line : {"slave=1 type=S7_300", "slave=1 adr=h", "slave= adr=h type=S7_300",
+                           "cycle1 slave=0 org=ORG_DB", "cycle1 slave=0 dbnum=1 start=0 len=4"}) {
+    std::string log = failure(HX_DAEMON_SIEMENS_TCP, std::string(line) + "\n");
+    EXPECT_TRUE(has(log, std::string("parameter missing in: ") + line + "\n")) << log;
+  }
+  for (const char* line : {"slave=256 adr=h type=S7_300", "slave=1 adr=h type=S7_9000",
+                           "cycle1 slave=0 org=ORG_X dbnum=1 start=0 len=4",
+                           "cycle1 slave=0 org=ORG_DB dbnum=1 start=0 len=4097"}) {
+    std::string log = failure(HX_DAEMON_SIEMENS_TCP, std::string(line) + "\n");
+    EXPECT_TRUE(has(log, std::string("parameter out of range in: ") + line + "\n")) << log;
+  }
+}
+
+TEST(PpiGenerator, TemplateOffsetsAndSource) {
+  std::string project = ottest::readFile(std::string(HX_EXAMPLES_DIR) + "/ppi.mkppi");
+  hxDaemonFiles out = generate(HX_DAEMON_PPI, project);
+  EXPECT_TRUE(has(out.header,
+                  "#define ppidaemon_CYCLE2_BASE 64\n"
+                  "#define ppidaemon_CYCLE2_NUM_BYTES 64\n"
+                  "\n#define ppidaemon_SHARED_MEMORY_SIZE 128\n"));
+  EXPECT_EQ(out.log,
+            "target=ppidaemon\nshared_memory=/tmp/otkit/ppi.shm\nmailbox=/tmp/otkit/ppi.mbx\n"
+            "tty=/dev/ttyS0\nbaudrate=9600\ndave_speed=daveSpeed187k\ngenerate:ppidaemon.cpp\n");
+  EXPECT_TRUE(has(out.source,
+                  "      ret = ppiCycle(offset, dc[2], daveDB, 1, 64, 64);\n"
+                  "      if(ret>0) offset += ret; else continue;\n"));
+  EXPECT_TRUE(has(out.source,
+                  "di = daveNewInterface(fds, \"IF1\", 0, daveProtoPPI, "
+                  "daveSpeed187k);"));
+  EXPECT_TRUE(has(out.source, "#define BAUDRATE \"9600\"\n"));
+  EXPECT_TRUE(has(out.source, "#define IDLETIME 50\n"));
+
+  out = generate(HX_DAEMON_PPI, "");  // the defaults
+  EXPECT_TRUE(has(out.log, "tty=/dev/ttyS0\nbaudrate=9600\ndave_speed=daveSpeed187k\n"));
+  EXPECT_TRUE(has(out.header, "#define ppidaemon_SHARED_MEMORY_SIZE 0\n"));
+}
+
+TEST(PpiGenerator, Failures) {
+  std::string log = failure(HX_DAEMON_PPI, "cycle1 slave=2 area=daveDB dbnum=1 start=0\n");
+  EXPECT_TRUE(has(log, "parameter missing in: cycle1 slave=2 area=daveDB dbnum=1 start=0\n"));
+  for (const char* line :
+       {"cycle1 slave=0 area=daveDB dbnum=1 start=0 len=4",
+        "cycle1 slave=32 area=daveDB dbnum=1 start=0 len=4",
+        "cycle1 slave=2 area=daveNothing dbnum=1 start=0 len=4", "dave_speed=daveSpeedOfLight"}) {
+    log = failure(HX_DAEMON_PPI, std::string(line) + "\n");
+    EXPECT_TRUE(has(log, std::string("parameter out of range in: ") + line + "\n")) << log;
+  }
+}
+
+// The tools as processes: output files, messages and exit status.
+int runTool(const char* tool, const std::string& args, std::string* output) {
+  std::string command = std::string(HX_TOOLS_DIR) + "/" + tool + " " + args + " > out.txt 2>&1";
+  int status = system(command.c_str());
+  *output = ottest::readFile("out.txt");
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(GeneratorTools, FilesMessagesAndExitStatus) {
+  ottest::TempDir dir;
+  ottest::ScopedChdir in(dir.path());
+  std::string out;
+  mkdir("sub", 0755);
+  ottest::writeFile("sub/plant.mkmodbus", "communication=socket\n");
+  EXPECT_EQ(runTool("mkmodbus", "sub/plant.mkmodbus", &out), 0) << out;
+  EXPECT_TRUE(has(ottest::readFile("sub/plant.h"), "#define plant_SHARED_MEMORY_SIZE 6\n"));
+  EXPECT_TRUE(has(ottest::readFile("sub/plant.cpp"), "int main("));
+
+  EXPECT_EQ(runTool("mksiemens", "missing.mksiemens", &out), 255);
+  EXPECT_EQ(out, "could not open missing.mksiemens\n");
+
+  ottest::writeFile("bad.mkppi", "cycle1 slave=2 area=daveDB\n");
+  EXPECT_EQ(runTool("mkppi", "bad.mkppi", &out), 255);
+  EXPECT_TRUE(has(out, "parameter missing in: cycle1 slave=2 area=daveDB\n"));
+  EXPECT_NE(access("ppidaemon.h", F_OK), 0) << "a faulty description writes no file";
+
+  mkdir("siemensdaemon.cpp", 0755);  // the source cannot be created
+  ottest::writeFile("ok.mksiemens", "");
+  EXPECT_EQ(runTool("mksiemens", "ok.mksiemens", &out), 255);
+  EXPECT_TRUE(has(out, "could not write siemensdaemon.cpp\n"));
+
+  EXPECT_EQ(runTool("mkmodbus", "", &out), 2);
+  EXPECT_TRUE(has(out, "usage: mkmodbus"));
+}
+
+}  // namespace
