@@ -16,7 +16,7 @@
 
 #include <functional>
 #include <map>
-#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -118,10 +118,14 @@ int generateAndCompile(const char* tool, const ottest::TempDir& dir, const std::
 // The numeric macros of a generated header.
 std::map<std::string, int> readHeader(const std::string& path) {
   std::map<std::string, int> defs;
-  std::string text = ottest::readFile(path);
-  std::regex define("#define (\\w+) (-?[0-9]+)");
-  for (std::sregex_iterator i(text.begin(), text.end(), define), end; i != end; ++i)
-    defs[(*i)[1]] = std::stoi((*i)[2]);
+  std::istringstream text(ottest::readFile(path));
+  std::string word, name, value;
+  while (text >> word) {
+    if (word != "#define" || !(text >> name >> value)) continue;
+    char* end = nullptr;
+    long v = strtol(value.c_str(), &end, 10);
+    if (end != value.c_str() && *end == '\0') defs[name] = (int)v;
+  }
   return defs;
 }
 
