@@ -1,6 +1,7 @@
 #include "otevent.h"
 
 #include <arpa/inet.h>
+#include <ctype.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -11,7 +12,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -133,6 +133,15 @@ int freePort() {
   return port;
 }
 
+// The line is "YYYY-MM-DD HH:MM:SS " followed by rest.
+bool stamped(const std::string& line, const std::string& rest) {
+  const char* shape = "dddd-dd-dd dd:dd:dd ";
+  if (line.size() < 20 || line.compare(20, std::string::npos, rest) != 0) return false;
+  for (int i = 0; i < 20; i++)
+    if (shape[i] == 'd' ? !isdigit((unsigned char)line[i]) : line[i] != shape[i]) return false;
+  return true;
+}
+
 int init(const std::string& host, int port, const char* prefix) {
   std::string h = "-eventhost=" + host, p = "-eventport=" + std::to_string(port);
   const char* av[4] = {"daemon", "-other=1", h.c_str(), p.c_str()};
@@ -164,18 +173,12 @@ TEST_F(OtEvent, LineFormat) {
   ASSERT_TRUE(sink.waitLines(6));
 
   std::vector<std::string> l = sink.lines();
-  const std::string stamp = R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2} )";
-  EXPECT_TRUE(std::regex_match(l[0], std::regex(stamp + "mydaemon: INFO mydaemon starting\n")))
-      << l[0];
-  EXPECT_TRUE(std::regex_match(
-      l[1], std::regex(stamp + "mydaemon: WARNING modbus.response cycle ret=-1 slave=7\n")))
-      << l[1];
-  EXPECT_TRUE(std::regex_match(l[2], std::regex(stamp + "mydaemon: ERROR two lines  here\n")))
-      << l[2];
-  EXPECT_TRUE(std::regex_match(l[3], std::regex(stamp + "mydaemon: INFO x+\n"))) << l[3];
-  EXPECT_EQ(l[3].size(), 255u);
-  EXPECT_TRUE(std::regex_match(l[4], std::regex(stamp + "INFO bare\n"))) << l[4];
-  EXPECT_EQ(l[5].size(), 254u);  // 25 bytes of head, 228 y, line feed
+  EXPECT_TRUE(stamped(l[0], "mydaemon: INFO mydaemon starting\n")) << l[0];
+  EXPECT_TRUE(stamped(l[1], "mydaemon: WARNING modbus.response cycle ret=-1 slave=7\n")) << l[1];
+  EXPECT_TRUE(stamped(l[2], "mydaemon: ERROR two lines  here\n")) << l[2];
+  EXPECT_TRUE(stamped(l[3], "mydaemon: INFO " + std::string(254 - 35, 'x') + "\n")) << l[3];
+  EXPECT_TRUE(stamped(l[4], "INFO bare\n")) << l[4];
+  EXPECT_TRUE(stamped(l[5], "INFO " + std::string(228, 'y') + "\n")) << l[5];  // no half 'ä'
 }
 
 TEST_F(OtEvent, BadOptionsLeaveClientOff) {
@@ -233,9 +236,7 @@ TEST_F(OtEvent, FullQueueCountsLossAndReportsItFirst) {
   LineSink sink(port);
   ASSERT_TRUE(sink.waitLines(OT_EVENT_QUEUE_MAX + 1));
   std::vector<std::string> l = sink.lines();
-  EXPECT_TRUE(std::regex_match(
-      l[0], std::regex(R"(\S+ \S+ q WARNING 5 events lost while the event log server )"
-                       "was unreachable\n")))
+  EXPECT_TRUE(stamped(l[0], "q WARNING 5 events lost while the event log server was unreachable\n"))
       << l[0];
   EXPECT_NE(l[1].find(" INFO n0\n"), std::string::npos);
   EXPECT_NE(l.back().find(" INFO n999\n"), std::string::npos);
