@@ -3,7 +3,10 @@
 // (libmodbus over Modbus/TCP and RTU, snap7's S7 server, a pseudo-terminal for PPI). The test
 // reads the process image through the device clients at the generated header's offsets and
 // posts write requests through the mailbox, as a display server does.
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/ipc.h>
@@ -286,6 +289,66 @@ TEST_F(GeneratedDaemon, ModbusTcpSurvivesTheServerGoingAway) {
   // Values flow again within two passes over the cycles (the life counter counts passes;
   // one more may have begun before the server was back).
   EXPECT_LE((counter(image, life) - back + 32768) % 32768, 3);
+}
+
+// A TCP listener on the loopback that collects what one event-log client sends.
+class LineSink {
+ public:
+  LineSink() {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sin{};
+    sin.sin_family = AF_INET;
+    sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof(sin);
+    if (bind(fd_, reinterpret_cast<sockaddr*>(&sin), sizeof(sin)) == 0 && listen(fd_, 4) == 0 &&
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&sin), &len) == 0)
+      port_ = ntohs(sin.sin_port);
+  }
+  ~LineSink() {
+    if (peer_ >= 0) close(peer_);
+    close(fd_);
+  }
+  int port() const { return port_; }
+  // Waits until what arrived contains part.
+  bool waitFor(const std::string& part) {
+    return ::waitFor([&] {
+      struct pollfd p = {peer_ >= 0 ? peer_ : fd_, POLLIN, 0};
+      if (poll(&p, 1, 10) == 1) {
+        if (peer_ < 0) {
+          peer_ = accept(fd_, nullptr, nullptr);
+        } else {
+          char buf[512];
+          ssize_t n = ::read(peer_, buf, sizeof(buf));
+          if (n > 0) text_.append(buf, n);
+        }
+      }
+      return text_.find(part) != std::string::npos;
+    });
+  }
+  const std::string& text() const { return text_; }
+
+ private:
+  int fd_ = -1, peer_ = -1, port_ = -1;
+  std::string text_;
+};
+
+TEST_F(GeneratedDaemon, ModbusDaemonReportsToTheEventLog) {
+  LineSink events;
+  ASSERT_GT(events.port(), 0);
+  auto slave = std::make_unique<Slave>();
+  int port = slave->startTcp();
+  ASSERT_GT(port, 0);
+  run("mkmodbus", "e2e.mkmodbus",
+      paths() + "communication=socket\ntcpadr=127.0.0.1\ntcpport=" + std::to_string(port) +
+          "\nbaudrate=400000\neventlog host=127.0.0.1 port=" + std::to_string(events.port()) +
+          "\ncycle1 slave=1 function=3 start_adr=0 num_register=4\n",
+      "e2e.h");
+  EXPECT_TRUE(events.waitFor(" e2e: INFO e2e starting\n")) << events.text() << daemon.log();
+  slave.reset();
+  EXPECT_TRUE(
+      events.waitFor(" e2e: WARNING modbus.response cycle ret=-1 slave=1 function=3 "
+                     "start_adr=0 num_register=4\n"))
+      << events.text() << daemon.log();
 }
 
 TEST_F(GeneratedDaemon, ModbusRtuOverASerialLine) {
