@@ -1,0 +1,374 @@
+#include "oteventlogserver.h"
+
+#include <arpa/inet.h>
+#include <ctype.h>
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "otevent.h"
+#include "testutil.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int freePort() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in sin{};
+  sin.sin_family = AF_INET;
+  sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof(sin);
+  int port = -1;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&sin), sizeof(sin)) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&sin), &len) == 0)
+    port = ntohs(sin.sin_port);
+  close(fd);
+  return port;
+}
+
+// A plain sender; the server listens a moment after start(), so connecting is retried.
+int connectSender(int port) {
+  sockaddr_in sin{};
+  sin.sin_family = AF_INET;
+  sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sin.sin_port = htons((uint16_t)port);
+  auto deadline = Clock::now() + std::chrono::seconds(10);
+  while (Clock::now() < deadline) {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&sin), sizeof(sin)) == 0) return fd;
+    close(fd);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return -1;
+}
+
+bool sendText(int fd, const std::string& text) {
+  return send(fd, text.data(), text.size(), MSG_NOSIGNAL) == (ssize_t)text.size();
+}
+
+int threadCount() {
+  int n = 0;
+  DIR* d = opendir("/proc/self/task");
+  if (d == nullptr) return -1;
+  while (struct dirent* e = readdir(d))
+    if (e->d_name[0] != '.') n++;
+  closedir(d);
+  return n;
+}
+
+// Log files in dir, sorted by name (which is their order while they stay within one minute
+// and fewer than ten share it).
+std::vector<std::string> logFiles(const ottest::TempDir& dir) {
+  std::vector<std::string> names;
+  DIR* d = opendir(dir.path().c_str());
+  while (d != nullptr) {
+    struct dirent* e = readdir(d);
+    if (e == nullptr) break;
+    std::string name = e->d_name;
+    if (name.size() > 11 && name.compare(name.size() - 11, 11, ".otEventLog") == 0)
+      names.push_back(name);
+  }
+  if (d != nullptr) closedir(d);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// base + "YYYY-MM-DD_HH_MM" + optional "_N" + ".otEventLog"
+bool isLogFileName(const std::string& name, const std::string& base) {
+  const std::string shape = "dddd-dd-dd_dd_dd";
+  const std::string ext = ".otEventLog";
+  if (name.compare(0, base.size(), base) != 0) return false;
+  size_t p = base.size();
+  for (char c : shape)
+    if (p >= name.size() || (c == 'd' ? !isdigit((unsigned char)name[p++]) : name[p++] != c))
+      return false;
+  if (p < name.size() && name[p] == '_') {
+    size_t digits = ++p;
+    while (p < name.size() && isdigit((unsigned char)name[p]))
+      p++;
+    if (p == digits) return false;
+  }
+  return name.compare(p, std::string::npos, ext) == 0;
+}
+
+std::vector<std::string> splitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0, nl;
+  while ((nl = text.find('\n', start)) != std::string::npos) {
+    lines.push_back(text.substr(start, nl - start));
+    start = nl + 1;
+  }
+  if (start < text.size()) lines.push_back(text.substr(start) + "<no line feed>");
+  return lines;
+}
+
+// Follows the ring with its own cursor until n events (not blank slots) were collected.
+std::vector<std::string> collectEvents(otEventLogServer& server, int* cursor, size_t n) {
+  std::vector<std::string> got;
+  char buf[OT_EVENTLOG_SLOT_SIZE];
+  auto deadline = Clock::now() + std::chrono::seconds(20);
+  while (got.size() < n && Clock::now() < deadline) {
+    if (server.getEvent(buf, cursor) == nullptr)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    else if (strcmp(buf, " ") != 0)
+      got.push_back(buf);
+  }
+  return got;
+}
+
+TEST(EventLogRing, NothingBeforeTheFirstEvent) {
+  otEventLogServer server;
+  char buf[OT_EVENTLOG_SLOT_SIZE];
+  strcpy(buf, "stale");
+  int cursor = -1;
+  EXPECT_EQ(server.getEvent(buf, &cursor), nullptr);
+  EXPECT_STREQ(buf, "");
+  EXPECT_EQ(cursor, -1);
+  EXPECT_EQ(server.putEvent(nullptr), -1);
+  EXPECT_EQ(server.getEvent(buf, &cursor), nullptr);
+}
+
+TEST(EventLogRing, LateReaderWalksOlderSlotsFirst) {
+  char buf[OT_EVENTLOG_SLOT_SIZE];
+  {
+    otEventLogServer server;
+    server.putEvent("a\n");
+    server.putEvent("b\n");
+    server.putEvent("c\n");
+    int cursor = -1;
+    for (int slot = 4; slot <= 127; slot++) {
+      ASSERT_NE(server.getEvent(buf, &cursor), nullptr) << slot;
+      ASSERT_STREQ(buf, " ") << slot;
+    }
+    for (const char* e : {"a", "b", "c"}) {
+      ASSERT_NE(server.getEvent(buf, &cursor), nullptr);
+      EXPECT_STREQ(buf, e);
+    }
+    EXPECT_EQ(server.getEvent(buf, &cursor), nullptr);
+    EXPECT_STREQ(buf, "");
+    server.putEvent("d\n");
+    ASSERT_NE(server.getEvent(buf, &cursor), nullptr);
+    EXPECT_STREQ(buf, "d");
+  }
+  // With a single event it sits in slot 0 and still comes at the end of the walk.
+  otEventLogServer server;
+  server.putEvent("only\n");
+  int cursor = -1;
+  int blanks = 0;
+  while (server.getEvent(buf, &cursor) != nullptr && strcmp(buf, " ") == 0)
+    blanks++;
+  EXPECT_EQ(blanks, 126);
+  EXPECT_STREQ(buf, "only");
+}
+
+TEST(EventLogRing, FollowingReaderGetsEveryEventAcrossTheWrap) {
+  otEventLogServer server;
+  char buf[OT_EVENTLOG_SLOT_SIZE];
+  int cursor = -1;
+  server.putEvent("e0\n");
+  collectEvents(server, &cursor, 1);
+  for (int i = 1; i < 300; i++) {
+    std::string e = "e" + std::to_string(i);
+    server.putEvent((e + "\n").c_str());
+    ASSERT_NE(server.getEvent(buf, &cursor), nullptr) << i;
+    ASSERT_EQ(e, buf);
+    ASSERT_EQ(server.getEvent(buf, &cursor), nullptr) << i;
+  }
+}
+
+TEST(EventLogFiles, RotationAfterMaxEventsPlusOneLosesNothing) {
+  ottest::TempDir dir;
+  {
+    otEventLogServer server(dir.file("plant").c_str(), 2);
+    for (int i = 1; i <= 7; i++)
+      EXPECT_EQ(server.putEvent(("event " + std::to_string(i) + "\n").c_str()), 0);
+  }
+  // Rotations within one minute take "_2", "_3" instead of replacing the earlier file.
+  std::vector<std::string> names = logFiles(dir);
+  ASSERT_EQ(names.size(), 3u);
+  std::string all;
+  std::vector<size_t> counts;
+  for (const std::string& name : names) {
+    EXPECT_TRUE(isLogFileName(name, "plant")) << name;
+    std::string text = ottest::readFile(dir.file(name));
+    counts.push_back(splitLines(text).size());
+    all += text;
+  }
+  EXPECT_EQ(counts, (std::vector<size_t>{3, 3, 1}));
+  EXPECT_EQ(all, "event 1\nevent 2\nevent 3\nevent 4\nevent 5\nevent 6\nevent 7\n");
+
+  // A base name in a directory that does not exist: the event still reaches the ring.
+  otEventLogServer lost(dir.file("missing/plant").c_str());
+  EXPECT_EQ(lost.putEvent("kept\n"), -2);
+  int cursor = -1;
+  EXPECT_EQ(collectEvents(lost, &cursor, 1), std::vector<std::string>{"kept"});
+}
+
+class EventLogTcp : public ::testing::Test {
+ protected:
+  void startServer(const std::string& base, int maxEvents) {
+    server.reset(new otEventLogServer(base.c_str(), maxEvents));
+    port = freePort();
+    threads.reset(new otEventLogServerThreads(port, server.get()));
+    ASSERT_EQ(threads->start(), 0);
+  }
+  void TearDown() override {
+    threads.reset();
+    server.reset();
+  }
+  ottest::TempDir dir;
+  std::unique_ptr<otEventLogServer> server;
+  std::unique_ptr<otEventLogServerThreads> threads;
+  int port = -1;
+};
+
+TEST_F(EventLogTcp, ConcurrentSendersEveryEventExactlyOnce) {
+  const int kSenders = 8, kLines = 200;
+  startServer(dir.file("ev"), 99);
+  // The reader starts at the first event, then follows; the senders stay less than half a
+  // ring ahead of it, so no slot is overwritten before it was read.
+  server->putEvent("start\n");
+  int cursor = -1;
+  ASSERT_EQ(collectEvents(*server, &cursor, 1), std::vector<std::string>{"start"});
+  std::atomic<int> sent{0}, seen{0};
+  std::vector<std::thread> senders;
+  for (int s = 0; s < kSenders; s++)
+    senders.emplace_back([&, s] {
+      int fd = connectSender(port);
+      for (int i = 0; i < kLines && fd >= 0; i++) {
+        while (sent.load() - seen.load() >= 56)
+          std::this_thread::sleep_for(std::chrono::microseconds(200));
+        sent++;
+        if (!sendText(fd, "sender " + std::to_string(s) + " line " + std::to_string(i) + "\n"))
+          break;
+      }
+      if (fd >= 0) close(fd);
+    });
+  std::vector<std::string> ring;
+  char buf[OT_EVENTLOG_SLOT_SIZE];
+  auto deadline = Clock::now() + std::chrono::seconds(30);
+  while (ring.size() < (size_t)(kSenders * kLines) && Clock::now() < deadline) {
+    if (server->getEvent(buf, &cursor) == nullptr) {
+      std::this_thread::yield();
+      continue;
+    }
+    ring.push_back(buf);
+    seen++;
+  }
+  for (auto& t : senders)
+    t.join();
+  threads->stop();
+
+  std::set<std::string> expected;
+  for (int s = 0; s < kSenders; s++)
+    for (int i = 0; i < kLines; i++)
+      expected.insert("sender " + std::to_string(s) + " line " + std::to_string(i));
+  std::multiset<std::string> fromRing(ring.begin(), ring.end());
+  EXPECT_EQ(fromRing, std::multiset<std::string>(expected.begin(), expected.end()));
+  EXPECT_EQ(server->getEvent(buf, &cursor), nullptr);
+
+  // 1601 lines at 100 per file, every one exactly once.
+  std::multiset<std::string> fromFiles;
+  std::vector<std::string> names = logFiles(dir);
+  EXPECT_EQ(names.size(), 17u);
+  for (const std::string& name : names)
+    for (const std::string& line : splitLines(ottest::readFile(dir.file(name))))
+      fromFiles.insert(line);
+  expected.insert("start");
+  EXPECT_EQ(fromFiles, std::multiset<std::string>(expected.begin(), expected.end()));
+}
+
+TEST_F(EventLogTcp, LongLinesAreOneEventCutOnlyInTheRing) {
+  startServer(dir.file("ev"), 1000);
+  std::string e254(254, 'm'), e300(300, 'x'), e5000(5000, 'y');
+  e300[0] = 'A';
+  int cursor = -1;
+  server->putEvent("first\n");
+  ASSERT_EQ(collectEvents(*server, &cursor, 1).size(), 1u);
+  int fd = connectSender(port);
+  ASSERT_GE(fd, 0);
+  ASSERT_TRUE(sendText(fd, e254 + "\n" + e300 + "\n" + e5000 + "\nafter\nzero"));
+  ASSERT_TRUE(sendText(fd, std::string("\0byte\nlast without line feed", 28)));
+  close(fd);
+  std::vector<std::string> ring = collectEvents(*server, &cursor, 6);
+  threads->stop();
+
+  ASSERT_EQ(ring.size(), 6u);
+  EXPECT_EQ(ring[0], e254);
+  EXPECT_EQ(ring[1], e300.substr(0, 255));
+  EXPECT_EQ(ring[2], e5000.substr(0, 255));
+  EXPECT_EQ(ring[3], "after");
+  EXPECT_EQ(ring[4], "zero byte");
+  EXPECT_EQ(ring[5], "last without line feed");
+
+  std::vector<std::string> names = logFiles(dir);
+  ASSERT_EQ(names.size(), 1u);
+  std::vector<std::string> lines = splitLines(ottest::readFile(dir.file(names[0])));
+  ASSERT_EQ(lines.size(), 7u);
+  EXPECT_EQ(lines[1], e254);
+  EXPECT_EQ(lines[2], e300);
+  EXPECT_EQ(lines[3], std::string(OT_EVENTLOG_LINE_MAX - 1, 'y'));
+  EXPECT_EQ(lines[4], "after");
+  EXPECT_EQ(lines[5], "zero byte");
+  EXPECT_EQ(lines[6], "last without line feed");
+}
+
+TEST_F(EventLogTcp, EventClientRoundTrip) {
+  startServer("", 0);
+  std::string portOption = "-eventport=" + std::to_string(port);
+  const char* av[] = {"daemon", "-eventhost=127.0.0.1", portOption.c_str()};
+  ASSERT_EQ(otEventInit(3, av, "pump7"), 0);
+  EXPECT_EQ(otEvent(otWarning, "pressure %d bar", 42), 0);
+  int cursor = -1;
+  std::vector<std::string> got = collectEvents(*server, &cursor, 1);
+  otEventExit();
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_NE(got[0].find(" pump7 WARNING pressure 42 bar"), std::string::npos) << got[0];
+}
+
+TEST_F(EventLogTcp, StopWithIdleSendersEndsEveryThread) {
+  int before = threadCount();
+  EXPECT_EQ(otEventLogServerThreads(0, nullptr).start(), -1);
+  startServer(dir.file("ev"), 10);
+  EXPECT_EQ(threads->start(), -1);
+  // A reader that joins while events stream in may miss some; this one follows from the start.
+  int cursor = -1;
+  server->putEvent("ready\n");
+  ASSERT_EQ(collectEvents(*server, &cursor, 1).size(), 1u);
+  std::vector<int> fds;
+  for (int i = 0; i < 3; i++) {
+    fds.push_back(connectSender(port));
+    ASSERT_GE(fds.back(), 0);
+    ASSERT_TRUE(sendText(fds.back(), "hello " + std::to_string(i) + "\n"));
+  }
+  ASSERT_EQ(collectEvents(*server, &cursor, 3).size(), 3u);
+  EXPECT_EQ(threadCount(), before + 4);
+
+  EXPECT_EQ(threads->stop(), 0);
+  // Every sender sees its connection closed.
+  for (int fd : fds) {
+    char c;
+    EXPECT_EQ(recv(fd, &c, 1, 0), 0);
+    close(fd);
+  }
+  // The threads have left every object; the platform reclaims them a moment later.
+  server.reset();
+  auto deadline = Clock::now() + std::chrono::seconds(10);
+  while (threadCount() != before && Clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_EQ(threadCount(), before);
+  EXPECT_EQ(threads->stop(), 0);
+}
+
+}  // namespace
