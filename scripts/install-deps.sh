@@ -4,7 +4,8 @@
 # repository), the S7 tests' peer.
 set -euo pipefail
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config libgtest-dev libgmock-dev googletest socat
-  libmodbus-dev python3 python3-pymodbus redis-server)
+  libmodbus-dev python3 python3-pymodbus redis-server
+  libexpat1-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
