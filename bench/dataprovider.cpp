@@ -1,0 +1,307 @@
+// getInt round trips to the data provider on loopback against GET of a small integer on a
+// Redis server started for the run (Debian's redis-server, no persistence, a temporary
+// directory), each with one request in flight per connection: first on one connection, the
+// two sides taking turns in short batches, then the aggregate of 50 client threads against
+// each. Usage: bench_dataprovider [round trips]. The last line is the ratio on one connection.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <ftw.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "otdataprovider.h"
+
+namespace {
+
+const int kValue = 42;
+const int kThreads = 50;
+
+int freePort() {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in sin{};
+  sin.sin_family = AF_INET;
+  sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof(sin);
+  int port = -1;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&sin), sizeof(sin)) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&sin), &len) == 0)
+    port = ntohs(sin.sin_port);
+  close(fd);
+  return port;
+}
+
+int connectLoopback(int port) {
+  for (int attempt = 0; attempt < 250; attempt++) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in sin{};
+    sin.sin_family = AF_INET;
+    sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sin.sin_port = htons((uint16_t)port);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&sin), sizeof(sin)) == 0) return fd;
+    close(fd);
+    usleep(20000);
+  }
+  return -1;
+}
+
+// A minimal RESP client: one command out, one whole reply in, nothing pipelined.
+class RespClient {
+ public:
+  explicit RespClient(int fd) : fd_(fd) {
+    int on = 1;
+    setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
+  }
+  ~RespClient() {
+    if (fd_ >= 0) close(fd_);
+  }
+  RespClient(const RespClient&) = delete;
+  RespClient& operator=(const RespClient&) = delete;
+  bool ok() const { return fd_ >= 0; }
+
+  bool set(const char* key, int value) {
+    char cmd[128], num[16];
+    int n = snprintf(num, sizeof(num), "%d", value);
+    int len = snprintf(cmd, sizeof(cmd), "*3\r\n$3\r\nSET\r\n$%zu\r\n%s\r\n$%d\r\n%s\r\n",
+                       strlen(key), key, n, num);
+    if (!sendAll(cmd, len)) return false;
+    std::string line;
+    return readLine(&line) && line == "+OK";
+  }
+  // GET of a key that holds an integer; false on any error.
+  bool get(const char* request, int len, int* value) {
+    if (!sendAll(request, len)) return false;
+    std::string line;
+    if (!readLine(&line) || line.size() < 2 || line[0] != '$') return false;
+    int bytes = atoi(line.c_str() + 1);
+    if (bytes < 0 || !readLine(&line) || (int)line.size() != bytes) return false;
+    *value = atoi(line.c_str());
+    return true;
+  }
+
+ private:
+  bool sendAll(const char* p, int len) {
+    while (len > 0) {
+      ssize_t n = send(fd_, p, (size_t)len, MSG_NOSIGNAL);
+      if (n <= 0) return false;
+      p += n;
+      len -= (int)n;
+    }
+    return true;
+  }
+  // One line without its CR LF, buffering what comes behind it.
+  bool readLine(std::string* line) {
+    for (;;) {
+      for (int i = start_; i + 1 < end_; i++) {
+        if (buf_[i] == '\r' && buf_[i + 1] == '\n') {
+          line->assign(buf_ + start_, (size_t)(i - start_));
+          start_ = i + 2;
+          return true;
+        }
+      }
+      if (start_ > 0) {
+        memmove(buf_, buf_ + start_, (size_t)(end_ - start_));
+        end_ -= start_;
+        start_ = 0;
+      }
+      if (end_ == (int)sizeof(buf_)) return false;
+      ssize_t n = recv(fd_, buf_ + end_, sizeof(buf_) - (size_t)end_, 0);
+      if (n <= 0) return false;
+      end_ += (int)n;
+    }
+  }
+
+  int fd_;
+  char buf_[4096];
+  int start_ = 0, end_ = 0;
+};
+
+const char kGet[] = "*2\r\n$3\r\nGET\r\n$1\r\nk\r\n";
+
+// redis-server on a free loopback port in a temporary directory, stopped and removed at the end.
+class RedisServer {
+ public:
+  RedisServer() {
+    char tmpl[] = "/tmp/bench-redis-XXXXXX";
+    if (mkdtemp(tmpl) == nullptr) return;
+    dir_ = tmpl;
+    port_ = freePort();
+    std::string portText = std::to_string(port_);
+    pid_ = fork();
+    if (pid_ == 0) {
+      int null = open("/dev/null", O_WRONLY);
+      dup2(null, 1);
+      dup2(null, 2);
+      execl("/usr/bin/redis-server", "redis-server", "--save", "", "--appendonly", "no", "--port",
+            portText.c_str(), "--bind", "127.0.0.1", "--dir", dir_.c_str(), (char*)nullptr);
+      _exit(127);
+    }
+  }
+  ~RedisServer() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (!dir_.empty())
+      nftw(
+          dir_.c_str(),
+          [](const char* p, const struct stat*, int, struct FTW*) { return ::remove(p); }, 8,
+          FTW_DEPTH | FTW_PHYS);
+  }
+  RedisServer(const RedisServer&) = delete;
+  RedisServer& operator=(const RedisServer&) = delete;
+  int port() const { return pid_ > 0 ? port_ : -1; }
+
+ private:
+  std::string dir_;
+  int port_ = -1;
+  pid_t pid_ = -1;
+};
+
+double seconds(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+double oursBatch(otDataProviderClient& client, otSocket& s, int trips) {
+  auto start = std::chrono::steady_clock::now();
+  int status = -1;
+  for (int i = 0; i < trips; i++)
+    if (client.getInt(&s, 1, &status) != kValue || status != 0) std::exit(2);
+  return seconds(start);
+}
+
+double redisBatch(RespClient& client, int trips) {
+  auto start = std::chrono::steady_clock::now();
+  int value = 0;
+  for (int i = 0; i < trips; i++)
+    if (!client.get(kGet, (int)sizeof(kGet) - 1, &value) || value != kValue) std::exit(3);
+  return seconds(start);
+}
+
+// kThreads clients with a connection each, trips round trips each; requests per second.
+double oursAggregate(int port, int trips) {
+  std::vector<std::unique_ptr<otSocket>> sockets;
+  for (int i = 0; i < kThreads; i++) {
+    sockets.emplace_back(new otSocket("127.0.0.1", port, 1));
+    if (sockets.back()->connect() < 0) std::exit(4);
+  }
+  std::atomic<int> ready{0};
+  std::atomic<bool> go{false};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kThreads; i++) {
+    threads.emplace_back([&, i] {
+      otDataProviderClient client;
+      oursBatch(client, *sockets[i], 100);  // warm-up
+      ready++;
+      while (!go)
+        std::this_thread::yield();
+      oursBatch(client, *sockets[i], trips);
+    });
+  }
+  while (ready < kThreads)
+    std::this_thread::yield();
+  auto start = std::chrono::steady_clock::now();
+  go = true;
+  for (auto& t : threads)
+    t.join();
+  return (double)kThreads * trips / seconds(start);
+}
+
+double redisAggregate(int port, int trips) {
+  std::vector<std::unique_ptr<RespClient>> clients;
+  for (int i = 0; i < kThreads; i++) {
+    clients.emplace_back(new RespClient(connectLoopback(port)));
+    if (!clients.back()->ok()) std::exit(5);
+  }
+  std::atomic<int> ready{0};
+  std::atomic<bool> go{false};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kThreads; i++) {
+    threads.emplace_back([&, i] {
+      redisBatch(*clients[i], 100);
+      ready++;
+      while (!go)
+        std::this_thread::yield();
+      redisBatch(*clients[i], trips);
+    });
+  }
+  while (ready < kThreads)
+    std::this_thread::yield();
+  auto start = std::chrono::steady_clock::now();
+  go = true;
+  for (auto& t : threads)
+    t.join();
+  return (double)kThreads * trips / seconds(start);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int trips = argc > 1 ? std::atoi(argv[1]) : 50000;
+  if (trips < 1000) trips = 1000;
+
+  RedisServer redis;
+  if (redis.port() < 0) {
+    std::fprintf(stderr, "cannot start /usr/bin/redis-server\n");
+    return 1;
+  }
+  RespClient rc(connectLoopback(redis.port()));
+  if (!rc.ok() || !rc.set("k", kValue)) {
+    std::fprintf(stderr, "redis-server does not answer\n");
+    return 1;
+  }
+
+  otDataProvider provider(10, 0, 0);
+  provider.setInt(1, kValue);
+  int port = freePort();
+  otDataProviderThreads threads(port, &provider);
+  if (threads.start() != 0) return 1;
+  otSocket sock("127.0.0.1", port, 1);
+  for (int i = 0; i < 250 && sock.connect() < 0; i++)
+    otsleep(20);
+  if (!sock.isConnected()) return 1;
+  otDataProviderClient client;
+
+  oursBatch(client, sock, 2000);  // warm-up
+  redisBatch(rc, 2000);
+  // Short batches, alternating which side goes first, so that both see the same load.
+  const int batch = 1000;
+  double oursSeconds = 0, redisSeconds = 0;
+  int total = 0;
+  for (int round = 0; total < trips; round++, total += batch) {
+    if (round % 2 == 0) {
+      oursSeconds += oursBatch(client, sock, batch);
+      redisSeconds += redisBatch(rc, batch);
+    } else {
+      redisSeconds += redisBatch(rc, batch);
+      oursSeconds += oursBatch(client, sock, batch);
+    }
+  }
+  double ours = total / oursSeconds, ref = total / redisSeconds;
+
+  int perThread = trips / kThreads < 200 ? 200 : trips / kThreads;
+  double oursAll = oursAggregate(port, perThread);
+  double redisAll = redisAggregate(redis.port(), perThread);
+  threads.stop();
+
+  std::printf("data provider getInt, one connection:   %.0f round trips/s\n", ours);
+  std::printf("redis GET, one connection:               %.0f round trips/s\n", ref);
+  std::printf("data provider getInt, %d connections:   %.0f round trips/s\n", kThreads, oursAll);
+  std::printf("redis GET, %d connections:              %.0f round trips/s\n", kThreads, redisAll);
+  std::printf("ratio dataprovider/redis (%d connections): %.2f\n", kThreads, oursAll / redisAll);
+  std::printf("ratio dataprovider/redis (one connection): %.2f\n", ours / ref);
+  return 0;
+}
