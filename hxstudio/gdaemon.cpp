@@ -235,6 +235,31 @@ class Generator {
     h += format("#define %s_MAILBOX %s\n", c.target.c_str(), literal(c.mailbox).c_str());
   }
 
+  // The header of a Siemens TCP or PPI daemon: blocks of len bytes; a cycle line needs
+  // dbnum, start and len.
+  int bytesHeader(const char* kind, const Common& c, int maxStart, int maxLen, long long* size) {
+    std::string& h = out_->header;
+    const char* t = c.target.c_str();
+    headerStart(kind, c);
+    long long offset = 0;
+    int k = 0;
+    for (const std::string& line : lines_) {
+      if (!startsWith(line, "cycle")) continue;
+      int dbnum = findInt(line, "dbnum=", -1), start = findInt(line, "start=", -1),
+          len = findInt(line, "len=", -1);
+      if (dbnum == -1 || start == -1 || len == -1) return missing(line);
+      if (dbnum < 0 || dbnum > 65535 || start < 0 || start > maxStart || len < 1 || len > maxLen)
+        return outOfRange(line);
+      k++;
+      h += format("\n#define %s_CYCLE%d_BASE %lld\n", t, k, offset);
+      h += format("#define %s_CYCLE%d_NUM_BYTES %d\n", t, k, len);
+      offset += len;
+    }
+    h += format("\n#define %s_SHARED_MEMORY_SIZE %lld\n", t, offset);
+    *size = offset;
+    return checkSize(offset);
+  }
+
   void echoEventLog(const Common& c) {
     if (c.hasEventLog())
       print(format("eventlog host=%s port=%d\n", c.eventHost.c_str(), c.eventPort));
@@ -610,28 +635,8 @@ class SiemensGenerator : public Generator {
   int idletime = 100;
   long long size = 0;
 
-  int header() {
-    std::string& h = out_->header;
-    const char* t = c.target.c_str();
-    headerStart("Siemens", c);
-    long long offset = 0;
-    int k = 0;
-    for (const std::string& line : lines_) {
-      if (!startsWith(line, "cycle")) continue;
-      int dbnum = findInt(line, "dbnum=", -1), start = findInt(line, "start=", -1),
-          len = findInt(line, "len=", -1);
-      if (dbnum == -1 || start == -1 || len == -1) return missing(line);
-      if (dbnum < 0 || dbnum > 65535 || start < 0 || len < 1 || len > kSiemensMaxLen)
-        return outOfRange(line);
-      k++;
-      h += format("\n#define %s_CYCLE%d_BASE %lld\n", t, k, offset);
-      h += format("#define %s_CYCLE%d_NUM_BYTES %d\n", t, k, len);
-      offset += len;
-    }
-    h += format("\n#define %s_SHARED_MEMORY_SIZE %lld\n", t, offset);
-    size = offset;
-    return checkSize(size);
-  }
+  // A cycle reads into a buffer of kSiemensMaxLen bytes.
+  int header() { return bytesHeader("Siemens", c, 65535, kSiemensMaxLen, &size); }
 
   int source() {
     std::string& s = out_->source;
@@ -804,28 +809,7 @@ class PpiGenerator : public Generator {
   int idletime = 0;
   long long size = 0;
 
-  int header() {
-    std::string& h = out_->header;
-    const char* t = c.target.c_str();
-    headerStart("PPI", c);
-    long long offset = 0;
-    int k = 0;
-    for (const std::string& line : lines_) {
-      if (!startsWith(line, "cycle")) continue;
-      int dbnum = findInt(line, "dbnum=", -1), start = findInt(line, "start=", -1),
-          len = findInt(line, "len=", -1);
-      if (dbnum == -1 || start == -1 || len == -1) return missing(line);
-      if (dbnum < 0 || dbnum > 65535 || start < 0 || start > 65535 || len < 1 || len > 65535)
-        return outOfRange(line);
-      k++;
-      h += format("\n#define %s_CYCLE%d_BASE %lld\n", t, k, offset);
-      h += format("#define %s_CYCLE%d_NUM_BYTES %d\n", t, k, len);
-      offset += len;
-    }
-    h += format("\n#define %s_SHARED_MEMORY_SIZE %lld\n", t, offset);
-    size = offset;
-    return checkSize(size);
-  }
+  int header() { return bytesHeader("PPI", c, 65535, 65535, &size); }
 
   int source() {
     std::string& s = out_->source;

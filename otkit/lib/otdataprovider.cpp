@@ -586,39 +586,33 @@ int otDataProviderClient::transact(otSocket* s, const char* request, int len, in
   return *status = -1;
 }
 
-int otDataProviderClient::getInt(otSocket* s, int index, int* status) {
-  char request[64];
-  int len = snprintf(request, sizeof(request), "getInt(%d)\n", index);
-  int ret = transact(s, request, len, REPLY_TIMEOUT, true, status);
+// One request answered by "intResult(%d)".
+int otDataProviderClient::intRequest(otSocket* s, const char* request, int len, int timeout,
+                                     bool reconnect, int* status) {
+  int ret = transact(s, request, len, timeout, reconnect, status);
   int value = 0;
   if (ret == 0 && !(interpreter.isCommand("intResult(") &&
                     sscanf(interpreter.line, "intResult(%d)", &value) == 1))
     ret = -1;
   if (status != nullptr) *status = ret;
   return ret == 0 ? value : 0;
+}
+
+int otDataProviderClient::getInt(otSocket* s, int index, int* status) {
+  char request[64];
+  int len = snprintf(request, sizeof(request), "getInt(%d)\n", index);
+  return intRequest(s, request, len, REPLY_TIMEOUT, true, status);
 }
 
 int otDataProviderClient::getIntAndReset(otSocket* s, int index, int* status) {
   char request[64];
   int len = snprintf(request, sizeof(request), "getIntAndReset(%d)\n", index);
-  int ret = transact(s, request, len, REPLY_TIMEOUT, true, status);
-  int value = 0;
-  if (ret == 0 && !(interpreter.isCommand("intResult(") &&
-                    sscanf(interpreter.line, "intResult(%d)", &value) == 1))
-    ret = -1;
-  if (status != nullptr) *status = ret;
-  return ret == 0 ? value : 0;
+  return intRequest(s, request, len, REPLY_TIMEOUT, true, status);
 }
 
 int otDataProviderClient::getInt0Semaphore(otSocket* s, int* status) {
   static const char request[] = "getInt0Semaphore()\n";
-  int ret = transact(s, request, (int)sizeof(request) - 1, SEMAPHORE_TIMEOUT, false, status);
-  int value = 0;
-  if (ret == 0 && !(interpreter.isCommand("intResult(") &&
-                    sscanf(interpreter.line, "intResult(%d)", &value) == 1))
-    ret = -1;
-  if (status != nullptr) *status = ret;
-  return ret == 0 ? value : 0;
+  return intRequest(s, request, (int)sizeof(request) - 1, SEMAPHORE_TIMEOUT, false, status);
 }
 
 float otDataProviderClient::getFloat(otSocket* s, int index, int* status) {

@@ -194,6 +194,8 @@ class otDataProviderClient {
   // Returns 0 and leaves status for the caller to set, or sets *status to -1 / -2 and
   // returns that code.
   int transact(otSocket* s, const char* request, int len, int timeout, bool reconnect, int* status);
+  int intRequest(otSocket* s, const char* request, int len, int timeout, bool reconnect,
+                 int* status);
   // 1 line read, 0 time out, -1 connection lost or line too long.
   int readReply(otSocket* s, int timeout);
   int sendLine(otSocket* s, const char* line, int len);
