@@ -25,24 +25,14 @@
 
 #include "otdataprovider.h"
 
+#include "testutil.h"
+
 namespace {
 
 const int kValue = 42;
 const int kThreads = 50;
 
-int freePort() {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in sin{};
-  sin.sin_family = AF_INET;
-  sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof(sin);
-  int port = -1;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&sin), sizeof(sin)) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&sin), &len) == 0)
-    port = ntohs(sin.sin_port);
-  close(fd);
-  return port;
-}
+using ottest::freePort;
 
 int connectLoopback(int port) {
   for (int attempt = 0; attempt < 250; attempt++) {

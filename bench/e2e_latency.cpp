@@ -29,6 +29,8 @@
 #include "otsharedmemory.h"
 #include "otsocket.h"
 
+#include "testutil.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -37,19 +39,7 @@ double msSince(Clock::time_point t) {
   return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
 }
 
-int freePort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in sin{};
-  sin.sin_family = AF_INET;
-  sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof(sin);
-  int port = -1;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&sin), sizeof(sin)) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&sin), &len) == 0)
-    port = ntohs(sin.sin_port);
-  close(fd);
-  return port;
-}
+using ottest::freePort;
 
 pid_t spawn(const std::string& dir, const std::vector<std::string>& args, const char* log) {
   pid_t pid = fork();

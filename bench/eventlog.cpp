@@ -24,6 +24,8 @@
 
 #include "oteventlogserver.h"
 
+#include "testutil.h"
+
 namespace {
 
 const int kSenders = 8;
@@ -142,19 +144,7 @@ class Sink {
   std::vector<std::thread> connections_;
 };
 
-int freePort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in sin{};
-  sin.sin_family = AF_INET;
-  sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof(sin);
-  int port = -1;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&sin), sizeof(sin)) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&sin), &len) == 0)
-    port = ntohs(sin.sin_port);
-  close(fd);
-  return port;
-}
+using ottest::freePort;
 
 long long countFileLines(const std::string& dir, int* files) {
   long long n = 0;

@@ -38,11 +38,7 @@ class Listener {
   int port = 0;
 };
 
-// A port that was free a moment ago.
-int freePort() {
-  Listener l;
-  return l.port;
-}
+using ottest::freePort;
 
 int connectTo(int port) {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

@@ -13,22 +13,11 @@
 #include <thread>
 #include <vector>
 
+#include "testutil.h"
+
 namespace {
 
-// A port that was free a moment ago.
-int freePort() {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in sin{};
-  sin.sin_family = AF_INET;
-  sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof(sin);
-  int port = -1;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&sin), sizeof(sin)) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&sin), &len) == 0)
-    port = ntohs(sin.sin_port);
-  close(fd);
-  return port;
-}
+using ottest::freePort;
 
 // A provider served on a free loopback port.
 struct Server {

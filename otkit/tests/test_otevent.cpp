@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "testutil.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -118,20 +120,7 @@ class LineSink {
   std::thread thread_;
 };
 
-// A port nobody listens on right now.
-int freePort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in sin{};
-  sin.sin_family = AF_INET;
-  sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof(sin);
-  int port = -1;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&sin), sizeof(sin)) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&sin), &len) == 0)
-    port = ntohs(sin.sin_port);
-  close(fd);
-  return port;
-}
+using ottest::freePort;
 
 // The line is "YYYY-MM-DD HH:MM:SS " followed by rest.
 bool stamped(const std::string& line, const std::string& rest) {

@@ -23,19 +23,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int freePort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in sin{};
-  sin.sin_family = AF_INET;
-  sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof(sin);
-  int port = -1;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&sin), sizeof(sin)) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&sin), &len) == 0)
-    port = ntohs(sin.sin_port);
-  close(fd);
-  return port;
-}
+using ottest::freePort;
 
 // A plain sender; the server listens a moment after start(), so connecting is retried.
 int connectSender(int port) {

@@ -2,7 +2,10 @@
 #ifndef OTKIT_TESTUTIL_H
 #define OTKIT_TESTUTIL_H
 
+#include <arpa/inet.h>
 #include <ftw.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <stdlib.h>
 #include <unistd.h>
 #include <cstdio>
@@ -11,6 +14,22 @@
 #include <string>
 
 namespace ottest {
+
+// A loopback TCP port that was free a moment ago (the kernel's choice), -1 if none.
+inline int freePort() {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  sockaddr_in sin{};
+  sin.sin_family = AF_INET;
+  sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof(sin);
+  int port = -1;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&sin), sizeof(sin)) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&sin), &len) == 0)
+    port = ntohs(sin.sin_port);
+  close(fd);
+  return port;
+}
 
 // A fresh directory under $TMPDIR (or /tmp), removed with everything in it on destruction.
 class TempDir {
