@@ -1,5 +1,7 @@
 #include "otdataprovider.h"
 
+#include "otsendall_p.h"
+
 #include <errno.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -38,18 +40,6 @@ ssize_t recvRetry(int fd, void* buf, size_t len, int flags) {
     n = ::recv(fd, buf, len, flags);
   } while (n < 0 && errno == EINTR);
   return n;
-}
-
-// Sends all bytes without closing the descriptor on failure (its owner closes it). 0 or -1.
-int sendAll(int fd, const char* p, int len) {
-  while (len > 0) {
-    ssize_t n = ::send(fd, p, (size_t)len, MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return -1;
-    p += n;
-    len -= (int)n;
-  }
-  return 0;
 }
 
 // Formats values as "%d," (or "%f,") one after the other; the length, or -1 if the text would
@@ -319,7 +309,7 @@ int otDataProvider::serve(otSocket* socket, const std::atomic<int>* stop) {
   while (!stopped(stop)) {
     if (reader->next(fd, request.line, request.size) < 0) break;
     int len = handleLine(request.line, &reply, stop);
-    if (len > 0 && sendAll(fd, reply.data(), len) < 0) break;
+    if (len > 0 && otSendAll(fd, reply.data(), len) < 0) break;
   }
   return 0;
 }

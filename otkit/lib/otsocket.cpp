@@ -1,5 +1,7 @@
 #include "otsocket.h"
 
+#include "otsendall_p.h"
+
 #include <arpa/inet.h>
 #include <errno.h>
 #include <limits.h>
@@ -19,19 +21,6 @@ int otwsa() {
 }
 
 namespace {
-
-// Sends all bytes; 0 on success, -1 on an error or a send of 0 bytes.
-int sendAll(int fd, const void* buf, int len) {
-  const char* p = static_cast<const char*>(buf);
-  while (len > 0) {
-    ssize_t n = ::send(fd, p, (size_t)len, MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return -1;
-    p += n;
-    len -= (int)n;
-  }
-  return 0;
-}
 
 long long nowMs() {
   struct timespec ts;
@@ -80,7 +69,7 @@ int parseContentLength(const char* field, int* length) {
 int otScoketWrite(int* socket, const void* buf, int len) {
   if (socket == nullptr || *socket == -1) return -1;
   if (len <= 0) return 0;
-  if (sendAll(*socket, buf, len) != 0) {
+  if (otSendAll(*socket, buf, len) != 0) {
     ::close(*socket);
     *socket = -1;
     return -1;
@@ -430,7 +419,7 @@ int otSocket::readStr(char* buf, int len, int timeout) {
 int otSocket::write(const void* buf, int len) {
   if (s == -1) return -1;
   if (len <= 0) return 0;
-  if (sendAll(s, buf, len) != 0) {
+  if (otSendAll(s, buf, len) != 0) {
     disconnect();
     return -1;
   }

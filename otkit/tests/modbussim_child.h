@@ -119,18 +119,7 @@ class Child {
 
 // A TCP port that the kernel had free a moment ago.
 inline int freeTcpPort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  struct sockaddr_in a;
-  memset(&a, 0, sizeof(a));
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof(a);
-  int port = -1;
-  if (fd >= 0 && bind(fd, reinterpret_cast<struct sockaddr*>(&a), sizeof(a)) == 0 &&
-      getsockname(fd, reinterpret_cast<struct sockaddr*>(&a), &len) == 0)
-    port = ntohs(a.sin_port);
-  if (fd >= 0) close(fd);
-  return port;
+  return ottest::freePort();
 }
 
 // A connected TCP socket to 127.0.0.1:port, or -1.

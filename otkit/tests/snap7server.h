@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "testutil.h"
+
 extern char** environ;
 
 namespace ottest {
@@ -88,20 +90,7 @@ class Snap7Server {
   }
 
   // A loopback TCP port the kernel had free a moment ago.
-  static int freePort() {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    struct sockaddr_in a;
-    memset(&a, 0, sizeof(a));
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof(a);
-    int port = -1;
-    if (fd >= 0 && bind(fd, reinterpret_cast<struct sockaddr*>(&a), sizeof(a)) == 0 &&
-        getsockname(fd, reinterpret_cast<struct sockaddr*>(&a), &len) == 0)
-      port = ntohs(a.sin_port);
-    if (fd >= 0) close(fd);
-    return port;
-  }
+  static int freePort() { return ottest::freePort(); }
 
   static std::string readAll(int fd) {
     std::string s;
