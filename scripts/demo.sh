@@ -4,14 +4,20 @@
 # loopback and shows the process image live in the terminal.
 #   scripts/demo.sh                 until Ctrl-C
 #   scripts/demo.sh --seconds N     for N seconds
+#   scripts/demo.sh --display [--port P]
+#                                   the example display server on port P (default 5050)
+#                                   instead of the terminal view; show it with
+#                                   build/demo/prefix/bin/otclient localhost:P
 # Everything it starts is stopped at the end; the shared memory and the mailbox are removed.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
-seconds=0
+seconds=0 display=0 display_port=5050
 while [ $# -gt 0 ]; do
   case $1 in
     --seconds) seconds=${2:?--seconds needs a number}; shift ;;
-    -h|--help) sed -n '2,8p' "$0"; exit 0 ;;
+    --display) display=1 ;;
+    --port) display_port=${2:?--port needs a number}; shift ;;
+    -h|--help) sed -n '2,12p' "$0"; exit 0 ;;
     *) echo "unknown option: $1" >&2; exit 2 ;;
   esac
   shift
@@ -60,4 +66,14 @@ ${CXX:-g++} -O2 -Wall -Wextra -I"$work" "$here/examples/demo_view.cpp" -o "$work
 pids+=($!)
 echo "== daemon started (its log: $work/daemon.log)"
 sleep 1
-"$work/demo_view" --seconds "$seconds"
+if [ "$display" = 1 ]; then
+  ${CXX:-g++} -O2 -Wall -Wextra -I"$work" "$here/examples/demo_display.cpp" -o "$work/demo_display" \
+    $(pkg-config --cflags --libs otserver) -Wl,-rpath,"$(pkg-config --variable=libdir otserver)"
+  echo "== example display server on port $display_port; show it with:"
+  echo "   $prefix/bin/otclient localhost:$display_port"
+  "$work/demo_display" -port="$display_port" &
+  pids+=($!)
+  if [ "$seconds" -gt 0 ]; then sleep "$seconds"; else wait "${pids[-1]}"; fi
+else
+  "$work/demo_view" --seconds "$seconds"
+fi

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing otkit needs, if any is missing,
 # then snap7's S7 server (node-snap7, built from source into a cache folder outside the
-# repository), the S7 tests' peer.
+# repository), the S7 tests' peer. The display client and its widgets need Qt 5 and Qwt 6;
+# their tests run offscreen (OpenGL ones under Xvfb).
 set -euo pipefail
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config libgtest-dev libgmock-dev googletest socat
   libmodbus-dev python3 python3-pymodbus redis-server
-  libexpat1-dev)
+  libexpat1-dev
+  qtbase5-dev libqt5svg5-dev libqt5opengl5-dev libqwt-qt5-dev libglu1-mesa-dev xvfb xauth
+  fonts-dejavu-core)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -3,31 +3,29 @@
 // the slave side of otModbus (readRequest + write). With -simulate a few input registers and
 // discrete inputs follow a simulated process, so that a demo or an integration test polls live
 // values.
-#include <arpa/inet.h>
 #include <ctype.h>
 #include <errno.h>
-#include <netdb.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cmath>
 #include <cstdint>
-#include <list>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "otacceptloop.h"
 #include "otmodbus.h"
 #include "otserial.h"
 #include "otsocket.h"
+#include "ottime.h"
 
 namespace {
 
@@ -40,8 +38,16 @@ const char kUsage[] =
     "  -port=N             Modbus/TCP on port N of every IPv4 interface\n"
     "  -tcp=[HOST:]PORT    Modbus/TCP on one address: 0.0.0.0 (every IPv4 interface),\n"
     "                      an IPv4 or IPv6 address or a host name; IPv6 in brackets,\n"
-    "                      e.g. -tcp=127.0.0.1:5020, -tcp=[::]:5020, -tcp=[::1]:5020\n"
+    "                      e.g. -tcp=127.0.0.1:5020, -tcp=[::]:5020 (IPv6 and IPv4),\n"
+    "                      -tcp=[::1]:5020\n"
     "  -serial=DEVICE      serial line, e.g. -serial=/dev/ttyUSB0\n"
+    "Modbus/TCP:\n"
+    "  -idle=SECONDS       close a connection that sends no request for this long, so\n"
+    "                      that silent clients cannot hold the simulator; 0: never\n"
+    "                      (default 60)\n"
+    "  -maxclients=N       clients served at once, 1 to 10000 (default 64); a client\n"
+    "                      above the limit is disconnected at once, and a line on the\n"
+    "                      output counts the refused connections\n"
     "Serial line (with -serial only):\n"
     "  -mode=rtu|ascii     framing (default rtu)\n"
     "  -baud=N             speed, 300 to 4000000 (default 9600)\n"
@@ -99,12 +105,6 @@ int u16(const unsigned char* p) {
 void putU16(unsigned char* p, int v) {
   p[0] = (unsigned char)((v >> 8) & 0xFF);
   p[1] = (unsigned char)(v & 0xFF);
-}
-
-long long monotonicMs() {
-  struct timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return (long long)t.tv_sec * 1000 + t.tv_nsec / 1000000;
 }
 
 // The four data tables. Every access names a table, a start address and a count and is
@@ -257,7 +257,7 @@ class SlaveLogic {
         unit_(unit),
         verbose_(verbose),
         simulate_(simulate),
-        start_(monotonicMs()) {}
+        start_(otMonotonicMs()) {}
 
   // Whether a request to slave is ours: every unit id with -slave=0, else the configured one.
   // The serial broadcast address 0 is handled by the caller.
@@ -266,7 +266,7 @@ class SlaveLogic {
   // Carries out the request (fc, data and result n as readRequest delivered them) and fills
   // reply; returns false when nothing is to be sent (a broadcast).
   bool handle(int slave, int fc, const unsigned char* d, int n, bool broadcast, Reply* reply) {
-    if (simulate_) memory_->simulate((monotonicMs() - start_) / 1000);
+    if (simulate_) memory_->simulate((otMonotonicMs() - start_) / 1000);
     std::string what;
     int exception = execute(fc, d, n, broadcast, reply, &what);
     if (broadcast) {
@@ -428,18 +428,24 @@ bool framedByEngine(int fc) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Stopping: SIGTERM and SIGINT set the flag and stop the TCP server's accept; the loops look at
-// the flag at least every few hundred milliseconds.
+// Stopping: SIGTERM and SIGINT set the flag and wake the main thread through a pipe; the main
+// thread then stops the TCP server, the serial loop looks at the flag at least every POLL_MS.
 
 std::atomic<int> stopRequested{0};
-std::atomic<otSocket*> runningServer{nullptr};
+int stopPipe[2] = {-1, -1};
 
 extern "C" void onStopSignal(int) {
+  int saved = errno;
   stopRequested = 1;
-  if (otSocket* s = runningServer.load()) s->stopServer();
+  if (stopPipe[1] >= 0) {
+    ssize_t n = write(stopPipe[1], "x", 1);
+    (void)n;  // a full pipe has woken the main thread already
+  }
+  errno = saved;
 }
 
 void installSignals() {
+  if (pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) stopPipe[0] = stopPipe[1] = -1;
   struct sigaction sa;
   memset(&sa, 0, sizeof(sa));
   sa.sa_handler = onStopSignal;
@@ -449,29 +455,55 @@ void installSignals() {
   signal(SIGPIPE, SIG_IGN);
 }
 
-// The loops look at the stop flag at least this often (milliseconds); a telegram in progress
-// may pause for TELEGRAM_MS between bytes on a serial line.
-enum { POLL_MS = 200, TCP_WAIT_MS = 500, TELEGRAM_MS = 1000, MAX_CLIENTS = 32 };
+// The serial loop looks at the stop flag at least this often (milliseconds); a telegram in
+// progress may pause for TELEGRAM_MS between bytes on a serial line. A TCP client's wait for
+// a request is cut into TCP_WAIT_MS steps.
+enum { POLL_MS = 200, TCP_WAIT_MS = 500, TELEGRAM_MS = 1000 };
 
 // ---------------------------------------------------------------------------------------------
 // Modbus/TCP
 
-// Serves one client connection until it closes, breaks the stream or the simulator stops.
-// The engine buffers what arrives on the socket, so everything is read through readRequest.
-void serveTcpClient(int fd, SlaveLogic* logic) {
-  otSocket sock(fd);
+struct TcpServer {
+  SlaveLogic* logic;
+  otAcceptLoop loop;
+};
+
+// Serves one client connection (a thread of the accept loop) until it closes, breaks the
+// stream, sends no request for the idle time or the simulator stops. The engine buffers what
+// arrives on the socket, so everything is read through readRequest.
+void serveTcpClient(int fd, void* user) {
+  TcpServer* server = static_cast<TcpServer*>(user);
+  SlaveLogic* logic = server->logic;
+  // The engine closes its socket when the peer goes; the loop's descriptor stays open until
+  // this returns, so that the loop never shuts down a number that is in use elsewhere.
+  int own = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (own < 0) return;
+  otSocket sock(own);
   otModbus modbus(1024 + 1, otModbus::MODBUS_RTU);
   modbus.registerSocket(&sock);
   modbus.autoreconnect_socket = 0;
+  const int idle = server->loop.idleTimeoutMs();
+  long long lastRequest = otMonotonicMs();
   unsigned char data[REQUEST_BYTES];
   while (!stopRequested) {
+    int wait = TCP_WAIT_MS;
+    if (idle > 0) {
+      long long left = lastRequest + idle - otMonotonicMs();
+      if (left <= 0) {
+        logic->note("no request for " + std::to_string(idle / 1000) +
+                    " s, connection closed");
+        break;
+      }
+      if (left < wait) wait = (int)left;
+    }
     int slave = -1, function = -1, transaction = 0;
-    int n = modbus.readRequest(&slave, &function, data, TCP_WAIT_MS, &transaction);
+    int n = modbus.readRequest(&slave, &function, data, wait, &transaction);
     if (!sock.isConnected()) break;
     Reply reply;
     if (n < 0) {
       // Nothing came, or a header is still incomplete: the engine keeps what it has.
       if (function < 0) continue;
+      lastRequest = otMonotonicMs();
       if (framedByEngine(function)) {
         // A request cut short or announcing more than a telegram holds: the stream is out
         // of step for good.
@@ -486,63 +518,54 @@ void serveTcpClient(int fd, SlaveLogic* logic) {
       }
       logic->unknownFunction(slave, function, &reply);
     } else if (!logic->addressed(slave)) {
+      lastRequest = otMonotonicMs();
       logic->log(slave, function, "", "not for this slave, no reply");
       continue;
     } else {
+      lastRequest = otMonotonicMs();
       logic->handle(slave, function, data, n, false, &reply);
     }
     if (modbus.write(slave, reply.function, reply.data, reply.len, &transaction) < 0) break;
   }
 }
 
-struct Client {
-  std::thread thread;
-  std::atomic<bool> done{false};
-};
-
-int serveTcp(otSocket* server, SlaveLogic* logic) {
-  std::list<std::unique_ptr<Client>> clients;
-  int status = 0;
-  runningServer = server;
-  if (stopRequested) server->stopServer();
-  while (!stopRequested) {
-    int fd = server->connect();
-    server->s = -1;  // the accepted socket belongs to its client thread
-    for (auto it = clients.begin(); it != clients.end();) {
-      if ((*it)->done) {
-        (*it)->thread.join();
-        it = clients.erase(it);
-      } else {
-        ++it;
-      }
-    }
-    if (fd < 0) {
-      if (stopRequested) break;
-      if (fd == -4 && server->os >= 0) {
-        // accept failed for this peer (out of descriptors, aborted connection): go on.
-        usleep(100000);
-        continue;
-      }
-      printf("otmodbussim: cannot listen on port %d (%d)\n", server->port, fd);
-      status = 1;
-      break;
-    }
-    if (clients.size() >= MAX_CLIENTS) {
-      logic->note("too many clients, connection refused");
-      close(fd);
-      continue;
-    }
-    clients.emplace_back(new Client);
-    Client* c = clients.back().get();
-    c->thread = std::thread([fd, logic, c] {
-      serveTcpClient(fd, logic);
-      c->done = true;
-    });
+// Serves until SIGTERM or SIGINT. 0, or 1 when the address cannot be bound.
+int serveTcp(const std::string& host, int port, int idleSeconds, int maxClients,
+             SlaveLogic* logic) {
+  TcpServer server;
+  server.logic = logic;
+  otAcceptConfig config;
+  config.bindAddress = host.c_str();
+  config.port = port;
+  config.maxClients = maxClients;
+  // A Modbus master could not read a text: a refused client sees its connection end at once
+  // instead of waiting for a reply.
+  config.refusal = nullptr;
+  config.idleTimeoutMs = idleSeconds * 1000;
+  if (server.loop.start(config, serveTcpClient, &server) != 0) {
+    printf("otmodbussim: cannot listen on %s port %d\n",
+           host.empty() ? "every interface" : host.c_str(), port);
+    return 1;
   }
-  runningServer = nullptr;
-  for (auto& c : clients)
-    c->thread.join();
-  return status;
+  printf("otmodbussim: listening on %s port %d\n", host.empty() ? "every interface" : host.c_str(),
+         port);
+  fflush(stdout);
+  long long reported = 0;
+  while (!stopRequested) {
+    struct pollfd p = {stopPipe[0], POLLIN, 0};
+    if (poll(&p, stopPipe[0] >= 0 ? 1 : 0, 1000) < 0 && errno != EINTR) usleep(100000);
+    long long refused = server.loop.refused();
+    if (refused != reported) {
+      // One line a second at most, however many clients knock.
+      printf("otmodbussim: %lld connection%s refused: the limit of %d clients was reached "
+             "(-maxclients)\n",
+             refused - reported, refused - reported == 1 ? "" : "s", maxClients);
+      fflush(stdout);
+      reported = refused;
+    }
+  }
+  server.loop.stop();
+  return 0;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -614,6 +637,8 @@ struct Options {
   int coils = 10000;
   int registers = 10000;
   std::string init;
+  int idleSeconds = 60;
+  int maxClients = 64;
   bool simulate = false;
   bool verbose = false;
   bool help = false;
@@ -668,7 +693,7 @@ bool parseHostPort(const std::string& text, std::string* host, int* port) {
 
 // Returns an empty string, or the reason why the command line is not usable.
 std::string parseOptions(int argc, char** argv, Options* o) {
-  bool tcp = false, serial = false, serialOptions = false;
+  bool tcp = false, serial = false, serialOptions = false, tcpOptions = false;
   for (int i = 1; i < argc; i++) {
     std::string arg = argv[i];
     if (arg.compare(0, 2, "--") == 0) arg.erase(0, 1);
@@ -686,7 +711,8 @@ std::string parseOptions(int argc, char** argv, Options* o) {
     } else if (!hasValue) {
       static const char* const valued[] = {"-port",  "-tcp",    "-serial",    "-mode",
                                            "-baud",  "-parity", "-bits",      "-stopbits",
-                                           "-slave", "-coils",  "-registers", "-init"};
+                                           "-slave", "-coils",  "-registers", "-init",
+                                           "-idle",  "-maxclients"};
       for (const char* v : valued)
         if (name == v) return name + " needs a value (" + name + "=...)";
       return "unknown option " + std::string(argv[i]);
@@ -738,6 +764,12 @@ std::string parseOptions(int argc, char** argv, Options* o) {
       if (!parseInt(value, 1, TABLE_LIMIT, &o->coils)) return bad();
     } else if (name == "-registers") {
       if (!parseInt(value, 1, TABLE_LIMIT, &o->registers)) return bad();
+    } else if (name == "-idle") {
+      tcpOptions = true;
+      if (!parseInt(value, 0, 86400, &o->idleSeconds)) return bad();
+    } else if (name == "-maxclients") {
+      tcpOptions = true;
+      if (!parseInt(value, 1, 10000, &o->maxClients)) return bad();
     } else if (name == "-init") {
       if (value.empty()) return bad();
       o->init = value;
@@ -748,6 +780,7 @@ std::string parseOptions(int argc, char** argv, Options* o) {
   if (tcp && serial) return "give either TCP or -serial, not both";
   if (serial) o->transport = Options::SERIAL;
   if (serialOptions && !serial) return "-mode, -baud, -parity, -bits and -stopbits need -serial";
+  if (tcpOptions && serial) return "-idle and -maxclients are for Modbus/TCP, not -serial";
   return "";
 }
 
@@ -795,38 +828,6 @@ std::string loadInit(const std::string& path, SimulatorMemory* memory) {
   return "";
 }
 
-// The address that the IPv6 listener binds: an IPv4 address becomes its v4-mapped form, so
-// that IPv4 clients reach it. Checks that the address belongs to this host. Empty on failure.
-std::string listenAddress(const std::string& host) {
-  struct addrinfo hints;
-  memset(&hints, 0, sizeof(hints));
-  hints.ai_socktype = SOCK_STREAM;
-  struct addrinfo* res = nullptr;
-  if (getaddrinfo(host.c_str(), nullptr, &hints, &res) != 0 || !res) return "";
-  char text[INET6_ADDRSTRLEN + 8] = "";
-  if (res->ai_family == AF_INET) {
-    char v4[INET_ADDRSTRLEN];
-    inet_ntop(AF_INET, &reinterpret_cast<struct sockaddr_in*>(res->ai_addr)->sin_addr, v4,
-              sizeof(v4));
-    snprintf(text, sizeof(text), "::ffff:%s", v4);
-  } else if (res->ai_family == AF_INET6) {
-    inet_ntop(AF_INET6, &reinterpret_cast<struct sockaddr_in6*>(res->ai_addr)->sin6_addr, text,
-              sizeof(text));
-  }
-  freeaddrinfo(res);
-  if (!text[0]) return "";
-  // The library retries a failing bind forever; a foreign address would never bind.
-  struct sockaddr_in6 probe;
-  memset(&probe, 0, sizeof(probe));
-  probe.sin6_family = AF_INET6;
-  if (inet_pton(AF_INET6, text, &probe.sin6_addr) != 1) return "";
-  int fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return "";
-  bool ok = bind(fd, reinterpret_cast<struct sockaddr*>(&probe), sizeof(probe)) == 0;
-  close(fd);
-  return ok ? text : "";
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -864,20 +865,9 @@ int main(int argc, char** argv) {
     fflush(stdout);
     status = serveSerial(&serial, o.mode, &logic);
   } else {
-    std::string adr;
-    if (o.transport == Options::TCP_HOST) {
-      adr = listenAddress(o.host);
-      if (adr.empty()) {
-        printf("otmodbussim: cannot listen on %s\n", o.host.c_str());
-        return 1;
-      }
-    }
-    otSocket server(adr.c_str(), o.port, 0);
-    if (!adr.empty()) server.setIPVersion(6);
-    printf("otmodbussim: listening on %s port %d\n", adr.empty() ? "every interface" : adr.c_str(),
-           o.port);
-    fflush(stdout);
-    status = serveTcp(&server, &logic);
+    status = serveTcp(o.transport == Options::TCP_HOST ? o.host : "", o.port, o.idleSeconds,
+                      o.maxClients, &logic);
+    if (status != 0) return status;
   }
   printf("otmodbussim: stopped\n");
   fflush(stdout);

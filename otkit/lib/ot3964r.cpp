@@ -3,9 +3,9 @@
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
-#include <time.h>
 
 #include "otcutil.h"
+#include "ottime.h"
 #include "otwthread.h"
 
 namespace {
@@ -14,12 +14,6 @@ const unsigned char kSTX = ot3964R::STX;
 const unsigned char kETX = ot3964R::ETX;
 const unsigned char kDLE = ot3964R::DLE;
 const unsigned char kNAK = ot3964R::NAK;
-
-long long nowMs() {
-  struct timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return (long long)t.tv_sec * 1000 + t.tv_nsec / 1000000;
-}
 
 }  // namespace
 
@@ -208,7 +202,7 @@ int ot3964R::write(const unsigned char* buf, int len) {
   sendLen = len;
   sendResult = -1;
   pending = true;
-  writeDeadline = nowMs() + (long long)WRITE_LIMIT_TIMEOUTS * timeout;
+  writeDeadline = otMonotonicMs() + (long long)WRITE_LIMIT_TIMEOUTS * timeout;
   setState(WANT_TO_SEND);
   if (serial.writeChar(kSTX) != 1) {
     pending = false;
@@ -266,7 +260,7 @@ void ot3964R::receiverLoop() {
     else
       handleSilence();
     // A pending telegram whose connection request found no answer in time gives up.
-    if (pending && state != SENDING && nowMs() >= writeDeadline) {
+    if (pending && state != SENDING && otMonotonicMs() >= writeDeadline) {
       dprintf("write(): partner did not accept the connection request\n");
       setState(IDLE);
       finishWrite(WRITE_TIMEOUT);

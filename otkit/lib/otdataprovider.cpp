@@ -1,16 +1,15 @@
 #include "otdataprovider.h"
 
+#include "otlinereader.h"
+#include "otpeekline_p.h"
+#include "otpoll_p.h"
 #include "otsendall_p.h"
 
-#include <errno.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/socket.h>
-#include <time.h>
-#include <unistd.h>
 
 namespace {
 
@@ -28,20 +27,6 @@ char* copyText(const char* text) {
   return copy;
 }
 
-long long nowMs() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
-}
-
-ssize_t recvRetry(int fd, void* buf, size_t len, int flags) {
-  ssize_t n;
-  do {
-    n = ::recv(fd, buf, len, flags);
-  } while (n < 0 && errno == EINTR);
-  return n;
-}
-
 // Formats values as "%d," (or "%f,") one after the other; the length, or -1 if the text would
 // exceed size - 1 characters.
 template <typename T>
@@ -53,75 +38,6 @@ int arrayText(const T* values, int num, const char* format, char* out, int size)
     len += n;
   }
   return len;
-}
-
-// Request lines of one connection. The server is the only reader of its socket, so it reads
-// ahead into its own buffer: one recv for a line in the common case, no peeking. A line longer
-// than the caller's buffer is dropped whole, up to its line feed, rather than split into lines
-// that were never sent.
-class LineReader {
- public:
-  // Stores the next line, without its line feed, terminated, in out of size bytes; returns its
-  // length, or -1 when the peer closed or the read failed.
-  int next(int fd, char* out, int size) {
-    for (;;) {
-      char* nl = static_cast<char*>(memchr(buf + start, '\n', (size_t)(end - start)));
-      if (nl != nullptr) {
-        int len = (int)(nl - (buf + start));
-        bool drop = skipping || len > size - 1;
-        skipping = false;
-        if (!drop) memcpy(out, buf + start, (size_t)len);
-        start += len + 1;
-        if (!drop) {
-          out[len] = '\0';
-          return len;
-        }
-        continue;
-      }
-      if (skipping || end - start > size - 1) {
-        skipping = true;
-        start = end = 0;
-      } else if (start > 0) {
-        memmove(buf, buf + start, (size_t)(end - start));
-        end -= start;
-        start = 0;
-      }
-      ssize_t n = recvRetry(fd, buf + end, sizeof(buf) - (size_t)end, 0);
-      if (n <= 0) return -1;
-      end += (int)n;
-    }
-  }
-
- private:
-  // Twice a line: whenever a line is incomplete there is room for the rest of it.
-  char buf[2 * (otDataProvider::MAX_LINE + 1)];
-  int start = 0;
-  int end = 0;
-  bool skipping = false;
-};
-
-// Sets up the listening socket of server (on every IPv4 address, like otSocket does) with a
-// deep backlog: with otSocket's own backlog of 5 a burst of clients overflows the queue, and
-// the kernel resets the connections it could not queue. Done here, before the accept thread
-// runs, clients may also connect as soon as start() returns. If the port is taken, server is
-// left to set itself up, retrying until the port is free.
-void listenEarly(otSocket* server, int port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return;
-  int on = 1;
-  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
-  struct sockaddr_in sin;
-  memset(&sin, 0, sizeof(sin));
-  sin.sin_family = AF_INET;
-  sin.sin_addr.s_addr = htonl(INADDR_ANY);
-  sin.sin_port = htons((uint16_t)port);
-  if (::bind(fd, reinterpret_cast<struct sockaddr*>(&sin), sizeof(sin)) != 0 ||
-      ::listen(fd, SOMAXCONN) != 0) {
-    ::close(fd);
-    return;
-  }
-  server->os = fd;
-  server->first = 0;
 }
 
 bool stopped(const std::atomic<int>* stop) {
@@ -298,17 +214,27 @@ int otDataProvider::run(otSocket* socket) {
 
 int otDataProvider::serve(otSocket* socket, const std::atomic<int>* stop) {
   if (socket == nullptr || socket->s < 0) return 0;
-  int fd = socket->s;
+  return serveDescriptor(socket->s, stop);
+}
+
+int otDataProvider::serveDescriptor(int fd, const std::atomic<int>* stop) {
   // Replies are whole lines in one write; there is nothing to gain from waiting to coalesce.
   int on = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
-  otInterpreter request(MAX_LINE + 1);
-  std::unique_ptr<LineReader> reader(new LineReader);
+  // The server is the only reader of its socket, so it reads ahead in large chunks. A line
+  // longer than MAX_LINE characters is dropped whole, up to its line feed, rather than split
+  // into lines that were never sent.
+  otLineReader reader(fd, MAX_LINE + 1);
+  std::unique_ptr<char[]> line(new char[MAX_LINE + 2]);
   std::string reply;
   reply.reserve(256);
   while (!stopped(stop)) {
-    if (reader->next(fd, request.line, request.size) < 0) break;
-    int len = handleLine(request.line, &reply, stop);
+    int n = reader.readLine(line.get(), MAX_LINE + 2, 0);
+    if (n == -2) continue;
+    // The end, or a last line that the close cut short: that is no request.
+    if (n <= 0 || line[n - 1] != '\n') break;
+    line[n - 1] = '\0';
+    int len = handleLine(line.get(), &reply, stop);
     if (len > 0 && otSendAll(fd, reply.data(), len) < 0) break;
   }
   return 0;
@@ -384,15 +310,6 @@ int otDataProvider::handleLine(const char* line, std::string* reply, const std::
 // ---------------------------------------------------------------------------------------------
 // otDataProviderThreads
 
-// One client. Its thread gets this record for itself (no shared hand-off slot that the next
-// accept could overwrite); the accept thread and stop() free it after the thread has ended.
-struct otDataProviderThreads::Connection {
-  otDataProviderThreads* owner = nullptr;
-  int fd = -1;
-  bool done = false;  // guarded by owner->lock; fd is closed once this is set
-  otThread thread;
-};
-
 otDataProviderThreads::otDataProviderThreads(int port_, otDataProvider* provider_)
     : provider(provider_), port(port_), stopping(0), started(false) {}
 
@@ -404,98 +321,26 @@ int otDataProviderThreads::start() {
   if (port < 1 || port > 65535 || provider == nullptr) return -1;
   std::lock_guard<std::mutex> lk(lock);
   if (started || stopping.load()) return -1;
-  listener.reset(new otSocket("localhost", port, 0));
-  listenEarly(listener.get(), port);
-  if (thread.create(otDataProviderAccept, this) != 0) {
-    listener.reset();
-    return -1;
-  }
+  otAcceptConfig config;
+  config.port = port;  // with the default deep backlog a burst of clients is queued whole
+  config.bindRetryMs = 1000;
+  if (loop.start(config, serveConnection, this) != 0) return -1;
   started = true;
   return 0;
 }
 
-void* otDataProviderAccept(void* param) {
-  THREAD_PARAM* p = static_cast<THREAD_PARAM*>(param);
-  static_cast<otDataProviderThreads*>(p->user)->acceptLoop();
-  return nullptr;
-}
-
-void otDataProviderThreads::acceptLoop() {
-  for (;;) {
-    // Every error ends the loop, not only -1: a stopped or failed listener would otherwise
-    // return at once, over and over.
-    int fd = listener->connect();
-    if (fd < 0) break;
-    listener->s = -1;  // the descriptor belongs to its connection from here on
-    std::lock_guard<std::mutex> lk(lock);
-    reapLocked();
-    if (stopping.load()) {
-      ::close(fd);
-      break;
-    }
-    connections.emplace_back(new Connection);
-    Connection* c = connections.back().get();
-    c->owner = this;
-    c->fd = fd;
-    if (c->thread.create(workerThread, c) != 0) {
-      ::close(fd);
-      connections.pop_back();
-    }
-  }
-}
-
-void* otDataProviderThreads::workerThread(void* param) {
-  THREAD_PARAM* p = static_cast<THREAD_PARAM*>(param);
-  Connection* c = static_cast<Connection*>(p->user);
-  otDataProviderThreads* self = c->owner;
-  {
-    otSocket socket(c->fd);
-    self->provider->serve(&socket, &self->stopping);
-    // Closed below under the lock, so that stop() never shuts down a descriptor number that
-    // has been handed out again.
-    socket.s = -1;
-  }
-  std::lock_guard<std::mutex> lk(self->lock);
-  ::close(c->fd);
-  c->done = true;
-  self->ended.notify_all();
-  return nullptr;
-}
-
-void otDataProviderThreads::reapLocked() {
-  for (auto it = connections.begin(); it != connections.end();) {
-    if ((*it)->done) {
-      (*it)->thread.join(nullptr);
-      it = connections.erase(it);
-    } else {
-      ++it;
-    }
-  }
+void otDataProviderThreads::serveConnection(int fd, void* arg) {
+  otDataProviderThreads* self = static_cast<otDataProviderThreads*>(arg);
+  self->provider->serveDescriptor(fd, &self->stopping);
 }
 
 int otDataProviderThreads::stop() {
-  std::lock_guard<std::mutex> once(stopLock);
-  bool wasStarted;
-  {
-    std::lock_guard<std::mutex> lk(lock);
-    stopping.store(1);
-    wasStarted = started;
-    if (listener) listener->stopServer();
-    for (auto& c : connections)
-      if (!c->done) ::shutdown(c->fd, SHUT_RDWR);
-  }
-  if (!wasStarted) return 0;
-  if (provider != nullptr) provider->wakeWaiters();
-  thread.join(nullptr);
-  // The accept thread has ended, so no connection is added any more.
-  std::unique_lock<std::mutex> lk(lock);
-  ended.wait(lk, [&] {
-    for (auto& c : connections)
-      if (!c->done) return false;
-    return true;
-  });
-  reapLocked();
-  listener.reset();
+  std::lock_guard<std::mutex> lk(lock);
+  stopping.store(1);
+  if (!started) return 0;
+  // The blocked handshakes see the flag; the loop then shuts the sockets down and waits.
+  provider->wakeWaiters();
+  loop.stop();
   return 0;
 }
 
@@ -518,38 +363,29 @@ int otDataProviderClient::sendLine(otSocket* s, const char* line, int len) {
   return s->write(line, len);
 }
 
-// Reads up to the line feed with one deadline for the whole line. Peeking first takes only
+// Reads up to the line feed with one deadline for the whole line. otTakeLinePart takes only
 // this line off the socket: an answer that comes late stays for whoever reads next.
 int otDataProviderClient::readReply(otSocket* s, int timeout) {
-  long long deadline = nowMs() + timeout;
+  long long deadline = otDeadlineIn(timeout);
   char* buf = interpreter.line;
   int cap = interpreter.size - 1;
   int got = 0;
   bool tooLong = false;
   for (;;) {
-    long long left = deadline - nowMs();
-    struct pollfd pfd = {s->s, POLLIN, 0};
-    int ready = ::poll(&pfd, 1, left > 0 ? (int)left : 0);
-    if (ready < 0 && errno == EINTR) continue;
+    int ready = otPollOne(s->s, POLLIN, deadline);
     if (ready == 0) return 0;
     if (ready < 0) return -1;
     // Once the line is known to be too long, the rest of it is read into the line buffer
     // again and thrown away.
     if (tooLong) got = 0;
-    ssize_t n = recvRetry(s->s, buf + got, (size_t)(cap - got), MSG_PEEK);
-    if (n <= 0) {
-      s->disconnect();
-      return -1;
-    }
-    const char* nl = static_cast<const char*>(memchr(buf + got, '\n', (size_t)n));
-    size_t want = nl != nullptr ? (size_t)(nl - (buf + got)) + 1 : (size_t)n;
-    n = recvRetry(s->s, buf + got, want, 0);
+    bool complete;
+    ssize_t n = otTakeLinePart(s->s, buf + got, (size_t)(cap - got), &complete);
     if (n <= 0) {
       s->disconnect();
       return -1;
     }
     got += (int)n;
-    if (nl != nullptr && (size_t)n == want) {
+    if (complete) {
       if (tooLong) return -1;
       buf[got - 1] = '\0';
       return 1;

@@ -1,5 +1,5 @@
 // Data provider: a small store of numbered integer, float and string variables that one process
-// holds (otDataProvider) and serves over TCP (otDataProviderThreads: one accept thread, one
+// holds (otDataProvider) and serves over TCP (otDataProviderThreads: an otAcceptLoop, one
 // thread per client), and the client side of its line protocol (otDataProviderClient).
 //
 // Requests, one line each (only the get requests are answered, with one line):
@@ -16,11 +16,11 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <list>
 #include <memory>
 #include <mutex>
 #include <string>
 
+#include "otacceptloop.h"
 #include "otinterpreter.h"
 #include "otsocket.h"
 #include "otthread.h"
@@ -74,6 +74,8 @@ class otDataProvider {
   // Serves like run; in addition ends when *stop becomes non-zero (after wakeWaiters). The
   // blocking requests give up then: no reply, nothing stored. stop may be null.
   int serve(otSocket* socket, const std::atomic<int>* stop);
+  // serve on a descriptor that the caller keeps (it is not closed here).
+  int serveDescriptor(int fd, const std::atomic<int>* stop);
   // Carries out one request line (its line feed may be present) and puts the reply line,
   // line feed included, into *reply. Returns the reply's length, 0 when there is none. A
   // request that blocks gives up, without a reply, once *stop is non-zero (stop may be null).
@@ -103,10 +105,6 @@ class otDataProvider {
   int semCount;
 };
 
-// The accept loop of otDataProviderThreads; param is the THREAD_PARAM of its otThread, whose
-// user pointer is the otDataProviderThreads.
-void* otDataProviderAccept(void* param);
-
 class otDataProviderThreads {
  public:
   // provider is not owned; it must outlive this object (or the last stop()).
@@ -116,33 +114,27 @@ class otDataProviderThreads {
   otDataProviderThreads(const otDataProviderThreads&) = delete;
   otDataProviderThreads& operator=(const otDataProviderThreads&) = delete;
 
-  // Starts the accept thread when 1 <= port <= 65535 and the provider is not null; it listens
-  // on port (on every address) and gives each client a thread of its own. Returns 0 when the
-  // thread started, -1 otherwise (also when already started or stopped).
+  // When 1 <= port <= 65535 and the provider is not null: listens on port (every IPv4
+  // address, a deep backlog) before it returns and starts the accept thread, which gives each
+  // client a thread of its own. While the port is taken the accept thread retries every
+  // second. Returns 0 when it started, -1 otherwise (also when already started or stopped, or
+  // when the port cannot be bound for another reason than being taken).
   int start();
-  // Ends the accept thread and every client thread: the listening socket is stopped, the
+  // Ends the accept thread and every client thread: the listening socket is closed, the
   // client sockets are shut down and the blocked handshakes given up. Returns when all of them
   // have ended; afterwards no thread of this object touches the provider or the object. Safe to
   // call more than once. Returns 0.
   int stop();
 
   otDataProvider* provider;
-  otThread thread;  // the accept thread
+  otThread thread;  // unused: the accept loop has a thread of its own; kept for old sources
   int port;
 
  private:
-  friend void* otDataProviderAccept(void* param);
-  struct Connection;
-  static void* workerThread(void* param);
-  void acceptLoop();
-  // Joins and frees the connections whose threads have ended; with lock held.
-  void reapLocked();
+  static void serveConnection(int fd, void* self);
 
-  std::mutex stopLock;  // one stop() at a time
-  std::mutex lock;      // guards connections, started and the shut-down of client sockets
-  std::condition_variable ended;
-  std::list<std::unique_ptr<Connection>> connections;
-  std::unique_ptr<otSocket> listener;
+  std::mutex lock;  // start and stop, one at a time
+  otAcceptLoop loop;
   std::atomic<int> stopping;
   bool started;
 };

@@ -3,12 +3,11 @@
 #include <errno.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
+#include <memory>
 #include <string>
-#include <vector>
 
+#include "otlinereader.h"
 #include "ottime.h"
 
 namespace {
@@ -153,20 +152,8 @@ char* otEventLogServer::getEvent(char* buf, int* cursor) {
   return buf;
 }
 
-// One sending connection. The accept thread fills it in before the worker starts and the
-// worker owns it from then on, so the worker never reads start data that a later accept
-// could overwrite; each worker has its own otThread for the same reason.
-struct otEventLogServerThreads::Worker {
-  otThread thread;
-  otEventLogServerThreads* owner = nullptr;
-  int fd = -1;      // the accepted socket: stop() shuts it down, the worker closes it when it
-                    // ends; both under workersMutex, so stop() never meets a reused descriptor
-  int readFd = -1;  // a duplicate the worker reads from and closes when it ends
-  bool done = false;
-};
-
 otEventLogServerThreads::otEventLogServerThreads(int port_, otEventLogServer* server_)
-    : thread(1000), port(port_), server(server_), stopping(0), acceptRunning(0) {}
+    : thread(1000), port(port_), server(server_), stopping(0), running(false) {}
 
 otEventLogServerThreads::~otEventLogServerThreads() {
   stop();
@@ -177,150 +164,49 @@ int otEventLogServerThreads::getPort() {
 }
 
 int otEventLogServerThreads::start() {
-  if (port < 1 || port > 65535 || server == nullptr || acceptRunning) return -1;
+  if (port < 1 || port > 65535 || server == nullptr || running) return -1;
   stopping.store(0);
-  // IPv4 servers listen on all addresses; the host name only matters for IPv6.
-  listener.reset(new otSocket("localhost", port, 0));
-  int ret = thread.create(acceptMain, this);
-  if (ret == 0)
-    acceptRunning = 1;
-  else
-    listener.reset();
-  return ret;
+  otAcceptConfig config;
+  config.port = port;  // the default backlog is deep: a plant's daemons connect all at once
+  config.bindRetryMs = 1000;
+  if (loop.start(config, serveConnection, this) != 0) return -1;
+  running = true;
+  return 0;
 }
 
 int otEventLogServerThreads::stop() {
   stopping.store(1);
-  if (acceptRunning) {
-    listener->stopServer();
-    thread.join(nullptr);
-    acceptRunning = 0;
-  }
-  listener.reset();
-  // No worker is added from here on.
-  std::vector<Worker*> ending;
-  workersMutex.lock();
-  for (Worker* w : workers)
-    if (w->fd != -1) shutdown(w->fd, SHUT_RDWR);
-  ending.swap(workers);
-  workersMutex.unlock();
-  for (Worker* w : ending) {
-    w->thread.join(nullptr);
-    delete w;
-  }
+  loop.stop();
+  running = false;
   return 0;
 }
 
-void otEventLogServerThreads::reapWorkers() {
-  size_t kept = 0;
-  for (Worker* w : workers) {
-    if (w->done) {
-      // It has left workersMutex for good and only returns; this waits for that.
-      w->thread.join(nullptr);
-      delete w;
-    } else {
-      workers[kept++] = w;
-    }
-  }
-  workers.resize(kept);
-}
-
-void* otEventLogServerThreads::acceptMain(void* arg) {
-  otEventLogServerThreads* self =
-      static_cast<otEventLogServerThreads*>(static_cast<THREAD_PARAM*>(arg)->user);
-  otSocket* listener = self->listener.get();
-  for (;;) {
-    int fd = listener->connect();
-    if (fd < 0) {
-      if (self->stopping.load()) break;
-      // -4 with a listening socket is a failed accept (e.g. no descriptors left): worth
-      // another try. Anything else means there is no listening socket.
-      if (fd != -4 || listener->os < 0) break;
-      otsleep(100);
-      continue;
-    }
-    // The worker owns the socket now; the listener would close it again when destroyed.
-    listener->s = -1;
-    Worker* w = new Worker;
-    w->owner = self;
-    w->fd = fd;
-    w->readFd = dup(fd);
-    self->workersMutex.lock();
-    self->reapWorkers();
-    if (w->readFd < 0 || self->stopping.load() || w->thread.create(workerMain, w) != 0) {
-      if (w->readFd >= 0) close(w->readFd);
-      close(fd);
-      delete w;
-    } else {
-      self->workers.push_back(w);
-    }
-    self->workersMutex.unlock();
-  }
-  return nullptr;
-}
-
-void* otEventLogServerThreads::workerMain(void* arg) {
-  Worker* w = static_cast<Worker*>(static_cast<THREAD_PARAM*>(arg)->user);
-  otEventLogServerThreads* owner = w->owner;
-  otEventLogServer* server = owner->server;
-  {
-    // Large reads: one receive usually carries many events, and they go to the server as
-    // one batch (one lock, one flush). A line longer than OT_EVENTLOG_LINE_MAX - 1
-    // characters is cut there and the rest of it dropped; a line split over reads is joined.
-    const size_t maxBody = OT_EVENTLOG_LINE_MAX - 1;
-    std::vector<char> in(64 * 1024);
-    std::string partial, out;
-    partial.reserve(OT_EVENTLOG_LINE_MAX);
-    out.reserve(in.size() + OT_EVENTLOG_LINE_MAX);
-    bool dropping = false;  // inside the rest of a line that was too long
-    while (!owner->stopping.load()) {
-      ssize_t n = recv(w->readFd, in.data(), in.size(), 0);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      char* p = in.data();
-      char* end = p + n;
-      // a NUL would cut the event short in the file
-      for (char* q = p; (q = static_cast<char*>(memchr(q, '\0', end - q))) != nullptr; q++)
-        *q = ' ';
-      while (p < end) {
-        char* nl = static_cast<char*>(memchr(p, '\n', end - p));
-        size_t body = (nl ? nl : end) - p;
-        if (!dropping) {
-          size_t take = body < maxBody - partial.size() ? body : maxBody - partial.size();
-          bool cut = take < body;
-          if (partial.empty() && nl && !cut) {
-            out.append(p, body + 1);  // the common case: a whole line within this read
-          } else {
-            partial.append(p, take);
-            if (nl || cut) {
-              out.append(partial);
-              out += '\n';
-              partial.clear();
-              dropping = cut && !nl;
-            }
-          }
-        } else if (nl) {
-          dropping = false;
-        }
-        p = nl ? nl + 1 : end;
-      }
-      if (!out.empty()) {
-        server->putEvents(out.data(), (int)out.size());
-        out.clear();
-      }
-    }
+void otEventLogServerThreads::serveConnection(int fd, void* arg) {
+  otEventLogServerThreads* self = static_cast<otEventLogServerThreads*>(arg);
+  otEventLogServer* server = self->server;
+  otLineReader reader(fd, OT_EVENTLOG_LINE_READ);
+  std::unique_ptr<char[]> line(new char[OT_EVENTLOG_LINE_READ + 1]);
+  // The lines that came in together go to the server as one batch (one lock, one flush).
+  std::string batch;
+  batch.reserve(16 * 1024);
+  while (!self->stopping.load()) {
+    int n = reader.readLine(line.get(), OT_EVENTLOG_LINE_READ + 1, 0);
+    if (n == -2) continue;  // longer than OT_EVENTLOG_LINE_READ: dropped whole
+    if (n <= 0) break;
+    char* p = line.get();
+    // a NUL would cut the event short in the file
+    for (char* q = p; (q = static_cast<char*>(memchr(q, '\0', (size_t)(p + n - q)))) != nullptr;
+         q++)
+      *q = ' ';
     // A last line without its line feed is an event too.
-    if (!partial.empty() && !dropping) {
-      partial += '\n';
-      server->putEvents(partial.data(), (int)partial.size());
+    int body = p[n - 1] == '\n' ? n - 1 : n;
+    if (body > OT_EVENTLOG_LINE_MAX - 1) body = OT_EVENTLOG_LINE_MAX - 1;
+    batch.append(p, (size_t)body);
+    batch += '\n';
+    if (!reader.hasLine() || batch.size() >= 64 * 1024) {
+      server->putEvents(batch.data(), (int)batch.size());
+      batch.clear();
     }
-    close(w->readFd);
-    w->readFd = -1;
   }
-  owner->workersMutex.lock();
-  close(w->fd);
-  w->fd = -1;
-  w->done = true;
-  owner->workersMutex.unlock();
-  return nullptr;
+  if (!batch.empty()) server->putEvents(batch.data(), (int)batch.size());
 }

@@ -14,9 +14,8 @@
 #include <stdio.h>
 
 #include <atomic>
-#include <memory>
-#include <vector>
 
+#include "otacceptloop.h"
 #include "otsocket.h"
 #include "otthread.h"
 
@@ -27,10 +26,14 @@ enum {
   // at most 255 bytes, so a file stays below about 2.5 MB and a day of a busy plant (a few
   // events per second) fills a few dozen files.
   OT_EVENTLOG_MAX_EVENTS = 10000,
-  // Longest event the TCP side takes as one line, line feed included. A longer line is cut to
-  // OT_EVENTLOG_LINE_MAX - 1 characters plus a line feed and the rest of it is dropped, so a
-  // sender cannot make the server buffer without limit.
-  OT_EVENTLOG_LINE_MAX = 4096
+  // Longest event the TCP side takes as one line, line feed included. A longer line (up to
+  // OT_EVENTLOG_LINE_READ bytes) is cut to OT_EVENTLOG_LINE_MAX - 1 characters plus a line
+  // feed and the rest of it is dropped.
+  OT_EVENTLOG_LINE_MAX = 4096,
+  // Longest line the TCP side reads at all, line feed included: a longer one is dropped whole
+  // (otLineReader's rule for over-long lines), so a sender cannot make the server buffer
+  // without limit.
+  OT_EVENTLOG_LINE_READ = 16384
 };
 
 class otEventLogServer {
@@ -79,9 +82,11 @@ class otEventLogServer {
   int lastSuffix;
 };
 
-// The TCP side: an accept thread on port and one worker thread per sending connection, each
-// reading lines and handing every line to the server as one event. Nothing is sent back.
-// start and stop are called by the owner, not concurrently with each other.
+// The TCP side: an otAcceptLoop on port (every IPv4 address, a deep backlog) with one thread
+// per sending connection, each reading lines (otLineReader) and handing every line to the
+// server as one event; the lines that arrived together go to putEvents as one batch. A NUL in
+// a line becomes a space. Nothing is sent back. start and stop are called by the owner, not
+// concurrently with each other.
 class otEventLogServerThreads {
  public:
   // The server is not owned and must outlive this object (or at least the last stop()).
@@ -91,9 +96,10 @@ class otEventLogServerThreads {
   otEventLogServerThreads(const otEventLogServerThreads&) = delete;
   otEventLogServerThreads& operator=(const otEventLogServerThreads&) = delete;
 
-  // Starts the accept thread, which listens on port (all IPv4 addresses; while the port is
-  // taken it retries every second). Returns the thread creation result (0 on success); -1
-  // when port is outside 1..65535, no server is given or the thread is already running.
+  // Listens on port (all IPv4 addresses) before it returns and starts the accept thread; while
+  // the port is taken the accept thread retries every second. Returns 0 on success; -1 when
+  // port is outside 1..65535, no server is given, the loop is already running or the port
+  // cannot be bound for another reason than being taken.
   int start();
   // Ends the accept thread and every worker (their connections are shut down; lines not yet
   // read are dropped) and waits until all of them are gone: afterwards no thread of this
@@ -101,22 +107,16 @@ class otEventLogServerThreads {
   int stop();
   int getPort();
 
-  otThread thread;  // the accept thread
+  otThread thread;  // unused: the accept loop has a thread of its own; kept for old sources
   int port;
   otEventLogServer* server;
 
  private:
-  struct Worker;
-  static void* acceptMain(void* arg);
-  static void* workerMain(void* arg);
-  // Joins and frees the workers that have ended. The caller holds workersMutex.
-  void reapWorkers();
+  static void serveConnection(int fd, void* self);
 
-  std::unique_ptr<otSocket> listener;  // set before the accept thread starts
+  otAcceptLoop loop;
   std::atomic<int> stopping;
-  int acceptRunning;
-  otMutex workersMutex;  // workers and their fd fields
-  std::vector<Worker*> workers;
+  bool running;
 };
 
 #endif

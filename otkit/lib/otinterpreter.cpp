@@ -1,5 +1,7 @@
 #include "otinterpreter.h"
 
+#include <errno.h>
+#include <math.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -150,4 +152,154 @@ int otInterpreter::parseFloatArray(const char* text, float* values, int max) {
     p++;
   }
   return n;
+}
+
+otCallLine::otCallLine() : count(0), tail(""), tailLength(0), texts(nullptr), textsSize(0) {
+  name[0] = '\0';
+  memset(args, 0, sizeof(args));
+}
+
+otCallLine::~otCallLine() {
+  free(texts);
+}
+
+int otCallLine::parse(const char* line, int len) {
+  name[0] = '\0';
+  count = 0;
+  tail = "";
+  tailLength = 0;
+  if (line == nullptr || len < 0) return -1;
+  // The line ends at its first line feed, carriage return or NUL.
+  int end = 0;
+  while (end < len && line[end] != '\n' && line[end] != '\r' && line[end] != '\0')
+    end++;
+  // Decoded texts are never longer than the line itself.
+  if (end + 1 > textsSize) {
+    char* grown = static_cast<char*>(realloc(texts, (size_t)end + 1));
+    if (grown == nullptr) return -1;
+    texts = grown;
+    textsSize = end + 1;
+  }
+  int pos = 0;
+  while (pos < end && line[pos] != '(') {
+    char c = line[pos];
+    if (pos >= maxName || c == ' ' || c == ',' || c == '"' || c == ')') {
+      name[0] = '\0';
+      return -1;
+    }
+    name[pos] = c;
+    pos++;
+  }
+  if (pos == 0 || pos >= end) {
+    name[0] = '\0';
+    return -1;
+  }
+  name[pos++] = '\0';
+  int used = 0;
+  bool closed = false;
+  // An empty list "()" has no arguments; otherwise each argument is followed by ',' or ')'.
+  if (pos < end && line[pos] == ')') {
+    closed = true;
+    pos++;
+  }
+  while (!closed && pos < end) {
+    if (count == maxArgs) break;
+    Arg& a = args[count];
+    if (line[pos] == '"') {
+      pos++;
+      a.kind = Text;
+      a.text = used;
+      bool ended = false;
+      while (pos < end) {
+        char c = line[pos++];
+        if (c == '"') {
+          ended = true;
+          break;
+        }
+        if (c == '\\' && pos < end && unescaped(line[pos]) != 0) c = unescaped(line[pos++]);
+        texts[used++] = c;
+      }
+      if (!ended) break;
+      texts[used++] = '\0';
+    } else {
+      // A number: copy it out so strtoll/strtod cannot read past the line's end.
+      char num[40];
+      int n = 0;
+      while (pos < end && line[pos] != ',' && line[pos] != ')') {
+        if (n == (int)sizeof(num) - 1) {
+          n = -1;
+          break;
+        }
+        num[n++] = line[pos++];
+      }
+      if (n <= 0) break;
+      num[n] = '\0';
+      char* stop = nullptr;
+      errno = 0;
+      long long iv = strtoll(num, &stop, 10);
+      if (*stop == '\0' && errno == 0 && num[0] != ' ') {
+        a.kind = Int;
+        a.i = iv;
+        a.f = (double)iv;
+      } else {
+        // strtod also reads hexadecimal numbers, "inf" and "nan"; the protocol has none of them.
+        if (strpbrk(num, "xXiInN ") != nullptr) break;
+        errno = 0;
+        double fv = strtod(num, &stop);
+        if (*stop != '\0' || !isfinite(fv)) break;
+        a.kind = Float;
+        a.f = fv;
+        a.i = 0;
+      }
+    }
+    count++;
+    if (pos < end && line[pos] == ',') {
+      pos++;
+      continue;
+    }
+    if (pos < end && line[pos] == ')') {
+      closed = true;
+      pos++;
+    }
+    break;
+  }
+  if (!closed) {
+    name[0] = '\0';
+    count = 0;
+    return -1;
+  }
+  tail = line + pos;
+  tailLength = end - pos;
+  return count;
+}
+
+int otCallLine::intArg(int i, int* value) const {
+  if (i < 0 || i >= count || args[i].kind != Int || value == nullptr) return -1;
+  if (args[i].i < -2147483647LL - 1 || args[i].i > 2147483647LL) return -1;
+  *value = (int)args[i].i;
+  return 0;
+}
+
+int otCallLine::floatArg(int i, double* value) const {
+  if (i < 0 || i >= count || value == nullptr) return -1;
+  if (args[i].kind != Int && args[i].kind != Float) return -1;
+  *value = args[i].f;
+  return 0;
+}
+
+const char* otCallLine::textArg(int i) const {
+  if (i < 0 || i >= count || args[i].kind != Text) return nullptr;
+  return texts + args[i].text;
+}
+
+int otCallLine::matches(const char* signature) const {
+  if (signature == nullptr) return 0;
+  int n = (int)strlen(signature);
+  if (n != count) return 0;
+  for (int i = 0; i < n; i++) {
+    char want = signature[i];
+    Kind k = args[i].kind;
+    if (want == 'f' ? (k != Int && k != Float) : (k != (Kind)want)) return 0;
+  }
+  return 1;
 }

@@ -47,4 +47,51 @@ class otInterpreter {
   int size;    // bytes of line
 };
 
+// otCallLine: one line of the display protocol, "name(arg,arg,...)" with an optional tail
+// after the closing parenthesis (" -xy=3,4"). An argument is a decimal integer, a decimal
+// number with a fraction or exponent, or a double-quoted text with the escape rule above.
+// The parser knows nothing of widgets or sockets; it refuses instead of guessing: a line that
+// is not of that form, an argument it cannot read, more than maxArgs arguments or a name
+// longer than maxName characters make parse() return -1.
+class otCallLine {
+ public:
+  enum { maxArgs = 16, maxName = 63 };
+  enum Kind { None = 0, Int = 'i', Float = 'f', Text = 's' };
+
+  otCallLine();
+  // Parses len bytes of line (a trailing line feed, carriage return or NUL ends it). Returns
+  // the number of arguments, or -1 (name is then "" and count 0).
+  int parse(const char* line, int len);
+  // The i-th argument: 0 and *value set, or -1 when it is missing or of another kind. An
+  // integer also reads as a float; integers outside the range of int are refused.
+  int intArg(int i, int* value) const;
+  int floatArg(int i, double* value) const;
+  // The decoded text of the i-th argument, null when it is missing or not a text.
+  const char* textArg(int i) const;
+  // Checks the arguments against a signature such as "iis" (i integer, f number, s text):
+  // 1 when count and kinds match exactly, else 0.
+  int matches(const char* signature) const;
+
+  char name[maxName + 1];
+  int count;
+  const char* tail;  // text after ')', inside the parsed line (valid while it lives)
+  int tailLength;
+
+ private:
+  struct Arg {
+    Kind kind;
+    long long i;
+    double f;
+    int text;  // offset of the decoded text in texts
+  };
+  Arg args[maxArgs];
+  char* texts;  // decoded texts, NUL-terminated one after another
+  int textsSize;
+
+ public:
+  ~otCallLine();
+  otCallLine(const otCallLine&) = delete;
+  otCallLine& operator=(const otCallLine&) = delete;
+};
+
 #endif

@@ -5,8 +5,9 @@
 #include <stdio.h>
 #include <string.h>
 #include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
+
+#include "otpoll_p.h"
 
 namespace {
 
@@ -109,12 +110,6 @@ int hexDigit(int c) {
 }
 
 const char kHex[] = "0123456789ABCDEF";
-
-long long nowMs() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
-}
 
 }  // namespace
 
@@ -356,7 +351,7 @@ int otModbus::tcpRead(unsigned char* dst, int n, int timeout) {
     rxStart = rxEnd = 0;
   }
   if (n > (int)sizeof(rx)) return -1;
-  long long deadline = timeout > 0 ? nowMs() + timeout : 0;
+  long long deadline = timeout > 0 ? otDeadlineIn(timeout) : OT_NO_DEADLINE;
   while (rxEnd - rxStart < n) {
     if (socket->s == -1) return -1;
     if (rxStart > 0) {
@@ -364,15 +359,7 @@ int otModbus::tcpRead(unsigned char* dst, int n, int timeout) {
       rxEnd -= rxStart;
       rxStart = 0;
     }
-    struct pollfd p = {socket->s, POLLIN, 0};
-    int wait = -1;
-    if (timeout > 0) {
-      long long left = deadline - nowMs();
-      wait = left > 0 ? (int)left : 0;
-    }
-    int ready = ::poll(&p, 1, wait);
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) return -1;
+    if (otPollOne(socket->s, POLLIN, deadline) <= 0) return -1;
     ssize_t got = ::recv(socket->s, rx + rxEnd, sizeof(rx) - (size_t)rxEnd, MSG_DONTWAIT);
     if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     if (got <= 0) {

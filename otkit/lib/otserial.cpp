@@ -5,11 +5,11 @@
 #include <poll.h>
 #include <stdio.h>
 #include <string.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <string>
 
+#include "otpoll_p.h"
 #include "otwthread.h"
 
 otSerial::otSerial() : fd(-1), trace(0) {
@@ -109,48 +109,22 @@ OT_CANCELLATION_POINT int otSerial::readByte() {
   }
 }
 
-static long long msSince(const struct timespec& start) {
-  struct timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return (long long)(now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
-}
-
 // Waits at most timeout milliseconds (negative: no limit) for input; 1, 0 when the time is up,
 // -1 on error. A hang-up or error condition counts as input so that the read reports it at
-// once. poll, not select: the descriptor may be above FD_SETSIZE in a large process.
+// once; a signal does not cut the wait short.
 OT_CANCELLATION_POINT int otSerial::waitInput(int timeout) {
-  struct timespec start;
-  clock_gettime(CLOCK_MONOTONIC, &start);
-  int left = timeout;
-  for (;;) {
-    struct pollfd p;
-    p.fd = fd;
-    p.events = POLLIN;
-    p.revents = 0;
-    int r = poll(&p, 1, left);
-    if (r > 0) return (p.revents & POLLNVAL) ? -1 : 1;
-    if (r == 0) return 0;
-    if (errno != EINTR) return -1;
-    // A signal must not cut the wait short: go on with what is left of it.
-    if (timeout >= 0) {
-      long long rest = timeout - msSince(start);
-      left = rest > 0 ? (int)rest : 0;
-    }
-  }
+  struct pollfd p = {fd, POLLIN, 0};
+  int r = otPollUntil(&p, 1, otDeadlineIn(timeout));
+  if (r > 0) return (p.revents & POLLNVAL) ? -1 : 1;
+  return r;
 }
 
 // Waits without limit for room in the output queue of a non-blocking line, as a blocking
 // write would; 1, or -1 when the line cannot take output any more.
 int otSerial::waitOutput() {
-  for (;;) {
-    struct pollfd p;
-    p.fd = fd;
-    p.events = POLLOUT;
-    p.revents = 0;
-    int r = poll(&p, 1, -1);
-    if (r > 0) return (p.revents & POLLOUT) ? 1 : -1;
-    if (r < 0 && errno != EINTR) return -1;
-  }
+  struct pollfd p = {fd, POLLOUT, 0};
+  int r = otPollUntil(&p, 1, OT_NO_DEADLINE);
+  return r > 0 && (p.revents & POLLOUT) ? 1 : -1;
 }
 
 int otSerial::readChar() {

@@ -1,5 +1,7 @@
 #include "otsocket.h"
 
+#include "otpeekline_p.h"
+#include "otpoll_p.h"
 #include "otsendall_p.h"
 
 #include <arpa/inet.h>
@@ -13,7 +15,6 @@
 #include <string.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
 
 int otwsa() {
@@ -21,34 +22,6 @@ int otwsa() {
 }
 
 namespace {
-
-long long nowMs() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
-}
-
-// poll() that resumes after a signal with the time that is left; poll rather than select
-// because descriptors above FD_SETSIZE would overrun an fd_set.
-int pollFor(struct pollfd* fds, int n, int timeout) {
-  long long deadline = timeout < 0 ? 0 : nowMs() + timeout;
-  for (;;) {
-    int ret = ::poll(fds, (nfds_t)n, timeout);
-    if (ret >= 0 || errno != EINTR) return ret;
-    if (timeout >= 0) {
-      long long left = deadline - nowMs();
-      timeout = left > 0 ? (int)left : 0;
-    }
-  }
-}
-
-ssize_t recvRetry(int fd, void* buf, size_t len, int flags) {
-  ssize_t n;
-  do {
-    n = ::recv(fd, buf, len, flags);
-  } while (n < 0 && errno == EINTR);
-  return n;
-}
 
 // Reads the number after "Content-Length:" as "%d" would, but refuses a negative value or one
 // that does not fit an int, which would otherwise come back as a bogus (even negative) length.
@@ -177,7 +150,7 @@ int otSocket::waitStop(int ms) {
   if (p.fd < 0) {
     otsleep(ms);
   } else {
-    pollFor(&p, 1, ms);
+    otPollUntil(&p, 1, otDeadlineIn(ms));
   }
   return stopping.load() ? 1 : 0;
 }
@@ -207,7 +180,7 @@ int otSocket::connect() {
   if (os < 0) return -4;
   for (;;) {
     struct pollfd fds[2] = {{os, POLLIN, 0}, {wake, POLLIN, 0}};
-    if (pollFor(fds, wake < 0 ? 1 : 2, -1) < 0) return -4;
+    if (otPollUntil(fds, wake < 0 ? 1 : 2, OT_NO_DEADLINE) < 0) return -4;
     if (stopping.load()) return -4;
     if (!(fds[0].revents & (POLLIN | POLLERR | POLLHUP))) continue;
     socklen_t len = sizeof(address);
@@ -312,7 +285,7 @@ int otSocket::listen4() {
       return -4;
     }
   }
-  if (::listen(os, 5) < 0) {
+  if (::listen(os, SOMAXCONN) < 0) {
     ::close(os);
     os = -1;
     return -3;
@@ -354,7 +327,7 @@ int otSocket::listen6() {
     }
   }
   freeaddrinfo(res);
-  if (::listen(os, 5) < 0) {
+  if (::listen(os, SOMAXCONN) < 0) {
     ::close(os);
     os = -1;
     return -3;
@@ -365,7 +338,7 @@ int otSocket::listen6() {
 int otSocket::select(int timeout) {
   if (timeout == 0) return 1;
   struct pollfd p = {s, POLLIN, 0};
-  int ret = pollFor(&p, 1, timeout < 0 ? -1 : timeout);
+  int ret = otPollUntil(&p, 1, otDeadlineIn(timeout));
   return ret != 0 ? 1 : 0;
 }
 
@@ -376,7 +349,7 @@ int otSocket::read(void* buf, int len, int timeout) {
   char* p = static_cast<char*>(buf);
   int got = 0;
   for (;;) {
-    ssize_t n = recvRetry(s, p + got, (size_t)(len - got), 0);
+    ssize_t n = otRecvRetry(s, p + got, (size_t)(len - got), 0);
     if (n <= 0) {
       disconnect();
       return -1;
@@ -387,30 +360,22 @@ int otSocket::read(void* buf, int len, int timeout) {
   }
 }
 
-// Peeks at what the kernel has queued and then takes exactly up to the line feed, so a line
-// costs two system calls instead of one per byte and the rest stays queued for the next call.
+// Takes exactly up to the line feed (otTakeLinePart): the rest stays queued for the next call.
 int otSocket::readStr(char* buf, int len, int timeout) {
   if (s == -1) return -1;
   if (buf == nullptr || len <= 0) return 0;
   if (select(timeout) == 0) return 0;
   int got = 0;
   while (got < len - 1) {
-    ssize_t n = recvRetry(s, buf + got, (size_t)(len - 1 - got), MSG_PEEK);
-    if (n <= 0) {
-      buf[got] = '\0';
-      disconnect();
-      return -1;
-    }
-    const char* nl = static_cast<const char*>(memchr(buf + got, '\n', (size_t)n));
-    size_t want = nl != nullptr ? (size_t)(nl - (buf + got)) + 1 : (size_t)n;
-    n = recvRetry(s, buf + got, want, 0);
+    bool complete;
+    ssize_t n = otTakeLinePart(s, buf + got, (size_t)(len - 1 - got), &complete);
     if (n <= 0) {
       buf[got] = '\0';
       disconnect();
       return -1;
     }
     got += (int)n;
-    if (nl != nullptr && (size_t)n == want) break;
+    if (complete) break;
   }
   buf[got] = '\0';
   return got;

@@ -285,3 +285,9 @@ int otTime::operator<=(const otTime& other) const {
 int otTime::operator>=(const otTime& other) const {
   return *this == other || *this > other;
 }
+
+long long otMonotonicMs() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
+}

@@ -67,4 +67,9 @@ class otTime {
   char timeString[32];
 };
 
+// Milliseconds of the monotonic clock (CLOCK_MONOTONIC: not moved by setLocalTime or by any
+// other change of the wall clock), for deadlines and intervals within one boot. The library's
+// one clock for time-outs.
+long long otMonotonicMs();
+
 #endif

@@ -3,8 +3,12 @@
 #include <arpa/inet.h>
 #include <ctype.h>
 #include <dirent.h>
+#include <errno.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <string.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -310,6 +314,83 @@ TEST_F(EventLogTcp, LongLinesAreOneEventCutOnlyInTheRing) {
   EXPECT_EQ(lines[4], "after");
   EXPECT_EQ(lines[5], "zero byte");
   EXPECT_EQ(lines[6], "last without line feed");
+}
+
+// A plant restart: every daemon connects at the same moment. With a shallow listen backlog
+// the kernel drops the connects it cannot queue and the clients retry after 1, 3, 7, 15 and
+// 31 s (the last of 500 came in after a minute); with the deep one all are served at once.
+TEST_F(EventLogTcp, BurstOf500ConnectsIsServedWhole) {
+  const int kClients = 500;
+  // Both ends of every connection live in this process at the same time.
+  struct rlimit rl;
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &rl), 0);
+  if (rl.rlim_cur < 2 * kClients + 200) {
+    rl.rlim_cur = std::min<rlim_t>(rl.rlim_max, 4 * kClients);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &rl), 0);
+  }
+  startServer(dir.file("burst"), 100000);
+  sockaddr_in sin{};
+  sin.sin_family = AF_INET;
+  sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sin.sin_port = htons((uint16_t)port);
+  auto start = Clock::now();
+  // Every connect is started before the first one is waited for.
+  std::vector<pollfd> pending;
+  for (int i = 0; i < kClients; i++) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    ASSERT_GE(fd, 0);
+    int rc = connect(fd, reinterpret_cast<sockaddr*>(&sin), sizeof(sin));
+    ASSERT_TRUE(rc == 0 || errno == EINPROGRESS) << strerror(errno);
+    pending.push_back({fd, POLLOUT, 0});
+  }
+  std::vector<int> connected(kClients, -1);
+  int failed = 0, done = 0;
+  auto deadline = start + std::chrono::seconds(20);
+  while (done + failed < kClients && Clock::now() < deadline) {
+    ASSERT_GE(poll(pending.data(), pending.size(), 100), 0);
+    for (size_t i = 0; i < pending.size(); i++) {
+      if (pending[i].fd < 0 || pending[i].revents == 0) continue;
+      int err = 0;
+      socklen_t len = sizeof(err);
+      getsockopt(pending[i].fd, SOL_SOCKET, SO_ERROR, &err, &len);
+      if (err != 0) {
+        failed++;
+        close(pending[i].fd);
+      } else {
+        connected[i] = pending[i].fd;
+        done++;
+      }
+      pending[i].fd = -1;  // poll skips it from now on
+    }
+  }
+  EXPECT_EQ(failed, 0);
+  EXPECT_EQ(done, kClients) << "connects still pending after 20 s";
+  // Every connected client sends its event, then all of them hang up.
+  for (int i = 0; i < kClients; i++) {
+    if (connected[(size_t)i] >= 0) {
+      EXPECT_TRUE(sendText(connected[(size_t)i], "burst " + std::to_string(i) + "\n"));
+    }
+  }
+  for (int fd : connected)
+    if (fd >= 0) close(fd);
+  for (pollfd& p : pending)
+    if (p.fd >= 0) close(p.fd);
+  // Every event reaches the log file.
+  std::set<std::string> got;
+  while (got.size() < (size_t)kClients && Clock::now() < deadline) {
+    got.clear();
+    for (const std::string& name : logFiles(dir))
+      for (const std::string& l : splitLines(ottest::readFile(dir.file(name))))
+        got.insert(l);
+    if (got.size() < (size_t)kClients) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_EQ(got.size(), (size_t)kClients);
+  for (int i = 0; i < kClients; i++)
+    if (!got.count("burst " + std::to_string(i))) {
+      ADD_FAILURE() << "burst " << i << " missing";
+      break;
+    }
+  threads->stop();
 }
 
 TEST_F(EventLogTcp, EventClientRoundTrip) {

@@ -40,7 +40,8 @@ TEST(otmodbussimCommandLine, HelpDescribesTheOptionsAndExitsZero) {
   EXPECT_TRUE(modbussim::exitedWith(runSim(dir, {"-h"}, &out), 0)) << out;
   for (const char* option :
        {"usage: otmodbussim", "-port=", "-tcp=", "-serial=", "-mode=rtu|ascii",
-        "-baud=", "-parity=none|odd|even", "-slave=", "-coils=", "-registers=", "-simulate", "-v"})
+        "-baud=", "-parity=none|odd|even", "-slave=", "-coils=", "-registers=", "-simulate", "-v",
+        "-idle=SECONDS", "(default 60)", "-maxclients=N", "(default 64)"})
     EXPECT_NE(out.find(option), std::string::npos) << option << " missing in\n" << out;
 }
 
@@ -66,6 +67,11 @@ TEST(otmodbussimCommandLine, BadOptionsExitWithStatus2) {
       {"-coils=0"},
       {"-registers=65537"},
       {"-v=1"},
+      {"-idle=-1"},
+      {"-idle=1.5"},
+      {"-maxclients=0"},
+      {"-maxclients"},
+      {"-serial=/dev/null", "-idle=5"},
   };
   for (const auto& args : bad) {
     std::string out;
@@ -288,6 +294,91 @@ TEST_F(otmodbussimTcp, SigintStopsWithStatusZeroWhileClientsAreConnected) {
   int status = sim.stop(SIGINT);
   EXPECT_TRUE(modbussim::exitedWith(status, 0)) << "status " << status << "\n" << sim.output();
   EXPECT_NE(sim.output().find("otmodbussim: stopped"), std::string::npos);
+}
+
+// Silent connections (a port scanner, a crashed master's half-open sockets, a load balancer's
+// probes) must not lock a real master out: 32 of them used to fill every place.
+TEST_F(otmodbussimTcp, FortySilentConnectionsDoNotLockOutAMaster) {
+  startSim({"-registers=10"});
+  std::vector<int> silent;
+  for (int i = 0; i < 40; i++) {
+    silent.push_back(modbussim::connectTcp(port));
+    ASSERT_GE(silent.back(), 0);
+  }
+  usleep(200 * 1000);  // all of them accepted
+  fd = modbussim::connectTcp(port);
+  ASSERT_GE(fd, 0);
+  sendRaw(adu(7, 1, {3, 0, 2, 0, 1}));
+  EXPECT_EQ(receiveRaw(11, 3000), adu(7, 1, {3, 2, 0, 0})) << sim.output();
+  // The silent ones are still open (no idle time has passed) and nothing was refused.
+  for (int s : silent) {
+    char c;
+    EXPECT_EQ(recv(s, &c, 1, MSG_DONTWAIT), -1);
+    close(s);
+  }
+  EXPECT_EQ(sim.output().find("refused"), std::string::npos) << sim.output();
+}
+
+TEST_F(otmodbussimTcp, ClientsAboveMaxclientsAreDisconnectedAtOnce) {
+  startSim({"-maxclients=3"});
+  std::vector<int> served;
+  for (int i = 0; i < 3; i++) {
+    fd = modbussim::connectTcp(port);
+    ASSERT_GE(fd, 0);
+    sendRaw(adu(i, 1, {3, 0, 0, 0, 1}));
+    EXPECT_EQ(receiveRaw(11, 3000).size(), 11u);
+    served.push_back(fd);
+  }
+  // The fourth sees its connection end at once (no reply time-out to wait for) ...
+  fd = modbussim::connectTcp(port);
+  ASSERT_GE(fd, 0);
+  long long start = modbussim::nowMs();
+  EXPECT_TRUE(receiveRaw(1, 3000).empty());
+  EXPECT_LT(modbussim::nowMs() - start, 2500);
+  char c;
+  EXPECT_EQ(recv(fd, &c, 1, MSG_DONTWAIT), 0) << "connection still open";
+  close(fd);
+  // ... and the simulator says why.
+  EXPECT_TRUE(sim.waitForOutput("1 connection refused: the limit of 3 clients was reached", 5000))
+      << sim.output();
+  // A place that becomes free is taken by the next master.
+  close(served[0]);
+  served.erase(served.begin());
+  bool answered = false;
+  for (int i = 0; i < 50 && !answered; i++) {
+    usleep(20 * 1000);
+    fd = modbussim::connectTcp(port);
+    ASSERT_GE(fd, 0);
+    sendRaw(adu(9, 1, {3, 0, 0, 0, 1}));
+    answered = receiveRaw(11, 3000).size() == 11u;
+    if (!answered) close(fd);
+  }
+  EXPECT_TRUE(answered) << sim.output();
+  for (int s : served)
+    close(s);
+}
+
+TEST_F(otmodbussimTcp, SilentConnectionsAreClosedAfterTheIdleTime) {
+  startSim({"-idle=1", "-v"});
+  int silent = modbussim::connectTcp(port);
+  ASSERT_GE(silent, 0);
+  fd = modbussim::connectTcp(port);
+  ASSERT_GE(fd, 0);
+  // A master that polls every 300 ms stays connected past the idle time.
+  for (int i = 0; i < 6; i++) {
+    sendRaw(adu(i, 1, {3, 0, 0, 0, 1}));
+    EXPECT_EQ(receiveRaw(11, 3000).size(), 11u);
+    usleep(300 * 1000);
+  }
+  // The silent one was closed after about a second.
+  struct pollfd p = {silent, POLLIN, 0};
+  ASSERT_EQ(poll(&p, 1, 3000), 1);
+  char c;
+  EXPECT_EQ(recv(silent, &c, 1, 0), 0);
+  close(silent);
+  EXPECT_NE(sim.output().find("otmodbussim: no request for 1 s, connection closed"),
+            std::string::npos)
+      << sim.output();
 }
 
 // Modbus ASCII over a socat pair with pymodbus on the other end.

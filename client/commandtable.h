@@ -1,0 +1,120 @@
+// The commands a display server may send, as a table of {name, argument signature}. The
+// interpreter dispatches through it and the protocol document is checked against it, so the
+// two cannot drift apart. Knows nothing of Qt: the fuzz target and the tests use it alone.
+#ifndef OTCLIENT_COMMANDTABLE_H
+#define OTCLIENT_COMMANDTABLE_H
+
+class otCallLine;
+
+namespace otclient {
+
+enum Command {
+  CmdNone = -1,
+  CmdStartDefinition,
+  CmdEndDefinition,
+  CmdModalDialog,
+  CmdTerminateModalDialog,
+  CmdSync,
+  // Constructors.
+  CmdQWidget,
+  CmdQPushButton,
+  CmdQLabel,
+  CmdQLineEdit,
+  CmdQComboBox,
+  CmdQLCDNumber,
+  CmdQSlider,
+  CmdQButtonGroup,
+  CmdQRadioButton,
+  CmdQCheckBox,
+  CmdQFrame,
+  CmdQGroupBox,
+  CmdQTabWidget,
+  CmdQToolBox,
+  CmdQSpinBox,
+  CmdQDial,
+  CmdQProgressBar,
+  CmdQMultiLineEdit,
+  CmdQTextBrowser,
+  CmdQListView,
+  CmdQListBox,
+  CmdQIconView,
+  CmdQTable,
+  CmdQDateEdit,
+  CmdQTimeEdit,
+  CmdQDateTimeEdit,
+  CmdQwtPlot,
+  CmdQwtScale,
+  CmdQwtThermo,
+  CmdQwtKnob,
+  CmdQwtCounter,
+  CmdQwtWheel,
+  CmdQwtSlider,
+  CmdQwtDial,
+  CmdQwtCompass,
+  CmdQwtAnalogClock,
+  CmdQVtkTclWidget,
+  // Setters.
+  CmdSetGeometry,
+  CmdMove,
+  CmdResize,
+  CmdShow,
+  CmdHide,
+  CmdSetEnabled,
+  CmdSetText,
+  CmdSetFont,
+  CmdSetBackgroundColor,
+  CmdSetForegroundColor,
+  CmdSetToolTip,
+  CmdSetChecked,
+  CmdSetValue,
+  CmdSetFloat,
+  CmdSetRange,
+  CmdDisplayNum,
+  CmdDisplayFloat,
+  CmdDisplayStr,
+  CmdAddItem,
+  CmdClear,
+  CmdAddTab,
+  CmdSetNumRows,
+  CmdSetNumCols,
+  CmdSetTableText,
+  CmdPlotCurve,
+  CmdPlotData,
+  CmdReplot,
+  CmdStatusMessage,
+  CmdPrint,
+  CmdDownload,
+  CmdPlaySound,
+  CmdVtkTclScript,
+  CmdVtkTclPrintf,
+  CmdCount
+};
+
+struct CommandInfo {
+  const char* name;
+  const char* signature;  // i integer, f number, s text (as otCallLine::matches reads it)
+  Command command;
+};
+
+// The whole table, count entries.
+const CommandInfo* commands(int* count);
+// The command a parsed line stands for: CmdNone when the name is unknown or the arguments do
+// not match its signature.
+Command lookup(const otCallLine& line);
+
+// Limits of what a server can make the client hold.
+enum Limits {
+  maxLine = 16384,                 // bytes of a line with its line feed
+  maxIds = 100000,                 // ids of a mask
+  maxTableSize = 100000,           // rows or columns of a table
+  maxPlotPoints = 1000000,         // points of a plot curve
+  maxDownload = 64 * 1024 * 1024,  // bytes of a downloaded file
+  maxGeometry = 32767              // coordinates and sizes
+};
+
+// A file name a server may write: no slash, no backslash, no "..", not empty, not "." .
+bool safeFileName(const char* name);
+
+}  // namespace otclient
+
+#endif

@@ -1,0 +1,727 @@
+#include "interpreter.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+
+#include <QAbstractButton>
+#include <QAbstractSlider>
+#include <QComboBox>
+#include <QDialog>
+#include <QFile>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLCDNumber>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTextEdit>
+#include <QToolBox>
+#include <QTreeWidget>
+#include <memory>
+#include <qwt_abstract_slider.h>
+#include <qwt_counter.h>
+#include <qwt_thermo.h>
+#include <qwt_wheel.h>
+
+#include "myqwtwidgets.h"
+#include "mywidgets.h"
+#include "otoptions.h"
+#include "tcputil.h"
+
+using namespace otclient;
+
+namespace {
+
+// Reads and drops n bytes of an announced block that is not kept.
+bool drain(int* s, long long n) {
+  char scrap[65536];
+  while (n > 0) {
+    int chunk = n > (long long)sizeof(scrap) ? (int)sizeof(scrap) : (int)n;
+    if (tcp_rec_binary(s, scrap, chunk) != chunk) return false;
+    n -= chunk;
+  }
+  return true;
+}
+
+bool inRange(int v, int lo, int hi) {
+  return v >= lo && v <= hi;
+}
+
+QColor colour(const otCallLine& c, int first) {
+  int r = 0, g = 0, b = 0;
+  c.intArg(first, &r);
+  c.intArg(first + 1, &g);
+  c.intArg(first + 2, &b);
+  return QColor(qBound(0, r, 255), qBound(0, g, 255), qBound(0, b, 255));
+}
+
+int arg(const otCallLine& c, int i) {
+  int v = 0;
+  c.intArg(i, &v);
+  return v;
+}
+
+double farg(const otCallLine& c, int i) {
+  double v = 0;
+  c.floatArg(i, &v);
+  return v;
+}
+
+QString text(const otCallLine& c, int i) {
+  const char* t = c.textArg(i);
+  return t ? QString::fromUtf8(t) : QString();
+}
+
+}  // namespace
+
+otClientInterpreter::otClientInterpreter(int* s, QWidget* base, QStatusBar* status, QObject* parent)
+    : QObject(parent), s_(s), status_(status) {
+  base_.root = base;
+  base_.ids.assign(1, QPointer<QWidget>(base));
+  if (status_) {
+    statusLabel_ = new QLabel(status_);
+    status_->addWidget(statusLabel_, 1);
+  }
+}
+
+otClientInterpreter::~otClientInterpreter() {
+  delete modal_;
+}
+
+QWidget* otClientInterpreter::widget(int id) const {
+  const Mask& m = active();
+  if (id < 0 || id >= (int)m.ids.size()) return nullptr;
+  return m.ids[(size_t)id].data();
+}
+
+int otClientInterpreter::idCount() const {
+  return (int)active().ids.size();
+}
+
+void otClientInterpreter::refuse(const char* format, ...) {
+  ignored_++;
+  if (!opt.debug) return;
+  va_list ap;
+  va_start(ap, format);
+  printf("otclient: ");
+  vprintf(format, ap);
+  va_end(ap);
+  fflush(stdout);
+}
+
+QWidget* otClientInterpreter::target(int id, const char* what) {
+  QWidget* w = widget(id);
+  if (w == nullptr) refuse("%s: no widget with id %d\n", what, id);
+  return w;
+}
+
+QWidget* otClientInterpreter::parentFor(int parent) {
+  QWidget* p = widget(parent);
+  return p ? p : active().root;
+}
+
+void otClientInterpreter::place(int id, QWidget* w) {
+  Mask& m = active();
+  delete m.ids[(size_t)id].data();
+  m.ids[(size_t)id] = w;
+  // A widget added to a shown parent must be shown by hand; before endDefinition the mask is
+  // hidden and shows all its children at once.
+  if (w->parentWidget() && w->parentWidget()->isVisible()) w->show();
+}
+
+otclient::Command otClientInterpreter::interpret(const char* data, int len) {
+  if (line_.parse(data, len) < 0) {
+    refuse("malformed line refused\n");
+    return CmdNone;
+  }
+  Command cmd = lookup(line_);
+  if (cmd == CmdNone) {
+    refuse("unknown command or arguments: %s\n", line_.name);
+    return CmdNone;
+  }
+  long before = ignored_;
+  if (cmd >= CmdQWidget && cmd <= CmdQVtkTclWidget)
+    construct(cmd, line_);
+  else
+    apply(cmd, line_);
+  return ignored_ == before ? cmd : CmdNone;
+}
+
+void otClientInterpreter::startDefinition(int n) {
+  Mask& m = active();
+  // Children go first, so that QPointer clears what their parents take with them.
+  for (size_t i = m.ids.size(); i-- > 1;)
+    delete m.ids[i].data();
+  m.ids.assign((size_t)n, QPointer<QWidget>());
+  m.ids[0] = m.root;
+  m.root->setEnabled(true);
+}
+
+void otClientInterpreter::construct(Command cmd, const otCallLine& c) {
+  int id = arg(c, 0);
+  if (!inRange(id, 1, idCount() - 1)) {
+    refuse("%s: id %d outside the mask\n", c.name, id);
+    return;
+  }
+  QWidget* p = parentFor(arg(c, 1));
+  int* s = s_;
+  QWidget* w = nullptr;
+  switch (cmd) {
+    case CmdQWidget:
+      w = new MyQWidget(s, id, p);
+      break;
+    case CmdQPushButton:
+      w = new MyQPushButton(s, id, p);
+      break;
+    case CmdQLabel:
+      w = new MyLabel(s, id, p);
+      break;
+    case CmdQLineEdit:
+      w = new MyLineEdit(s, id, p);
+      break;
+    case CmdQComboBox: {
+      w = new MyComboBox(s, id, p, arg(c, 2), arg(c, 3));
+      break;
+    }
+    case CmdQLCDNumber: {
+      w = new MyQLCDNumber(s, id, p, arg(c, 2), arg(c, 3), arg(c, 4));
+      break;
+    }
+    case CmdQSlider:
+      w = new MySlider(s, id, p, arg(c, 2), arg(c, 3), arg(c, 4), arg(c, 5), arg(c, 6));
+      break;
+    case CmdQButtonGroup:
+      w = new MyButtonGroup(s, id, p, arg(c, 2), arg(c, 3), text(c, 4));
+      break;
+    case CmdQRadioButton:
+      w = new MyRadioButton(s, id, p);
+      break;
+    case CmdQCheckBox:
+      w = new MyCheckBox(s, id, p);
+      break;
+    case CmdQFrame:
+      w = new MyFrame(s, id, p, arg(c, 2), arg(c, 3), qBound(0, arg(c, 4), 100),
+                      qBound(0, arg(c, 5), 100));
+      break;
+    case CmdQGroupBox:
+      w = new MyGroupBox(s, id, p, arg(c, 2), arg(c, 3), text(c, 4));
+      break;
+    case CmdQTabWidget:
+      w = new MyQTabWidget(s, id, p);
+      break;
+    case CmdQToolBox:
+      w = new MyQToolBox(s, id, p);
+      break;
+    case CmdQSpinBox:
+      w = new MySpinBox(s, id, p, arg(c, 2), arg(c, 3), arg(c, 4));
+      break;
+    case CmdQDial:
+      w = new MyDial(s, id, p, arg(c, 2), arg(c, 3), arg(c, 4), arg(c, 5));
+      break;
+    case CmdQProgressBar:
+      w = new MyProgressBar(s, id, p, arg(c, 2), arg(c, 3));
+      break;
+    case CmdQMultiLineEdit:
+      w = new MyMultiLineEdit(s, id, p, arg(c, 2), arg(c, 3));
+      break;
+    case CmdQTextBrowser:
+      w = new MyTextBrowser(s, id, p);
+      break;
+    case CmdQListView:
+      w = new MyListView(s, id, p);
+      break;
+    case CmdQListBox:
+      w = new MyListBox(s, id, p);
+      break;
+    case CmdQIconView:
+      w = new MyIconView(s, id, p);
+      break;
+    case CmdQTable: {
+      int rows = arg(c, 2), cols = arg(c, 3);
+      if (!inRange(rows, 0, maxTableSize) || !inRange(cols, 0, maxTableSize)) {
+        refuse("QTable: %d x %d cells refused\n", rows, cols);
+        return;
+      }
+      w = new MyTable(s, id, p, rows, cols);
+      break;
+    }
+    case CmdQDateEdit:
+      w = new MyQDateEdit(s, id, p);
+      break;
+    case CmdQTimeEdit:
+      w = new MyQTimeEdit(s, id, p);
+      break;
+    case CmdQDateTimeEdit:
+      w = new MyQDateTimeEdit(s, id, p);
+      break;
+    case CmdQwtPlot:
+      w = new QwtPlotWidget(s, id, p, qBound(0, arg(c, 2), 1000), qBound(0, arg(c, 3), 1000));
+      break;
+    case CmdQwtScale:
+      w = new MyQwtScale(s, id, p, qBound(0, arg(c, 2), 3));
+      break;
+    case CmdQwtThermo:
+      w = new MyQwtThermo(s, id, p);
+      break;
+    case CmdQwtKnob:
+      w = new MyQwtKnob(s, id, p);
+      break;
+    case CmdQwtCounter:
+      w = new MyQwtCounter(s, id, p);
+      break;
+    case CmdQwtWheel:
+      w = new MyQwtWheel(s, id, p);
+      break;
+    case CmdQwtSlider:
+      w = new MyQwtSlider(s, id, p, arg(c, 2));
+      break;
+    case CmdQwtDial:
+      w = new MyQwtDial(s, id, p);
+      break;
+    case CmdQwtCompass:
+      w = new MyQwtCompass(s, id, p);
+      break;
+    case CmdQwtAnalogClock:
+      w = new MyQwtAnalogClock(s, id, p);
+      break;
+    case CmdQVtkTclWidget: {
+      QLabel* l = new QLabel(p);
+      l->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+      l->setAlignment(Qt::AlignCenter);
+      l->setWordWrap(true);
+      l->setText("VTK/Tcl widget not available:\nthis client has no VTK with Tcl");
+      printf(
+          "otclient: widget %d: VTK with Tcl is not available on this client; a placeholder "
+          "is shown\n",
+          id);
+      fflush(stdout);
+      w = l;
+      break;
+    }
+    default:
+      return;
+  }
+  place(id, w);
+}
+
+void otClientInterpreter::apply(Command cmd, const otCallLine& c) {
+  switch (cmd) {
+    case CmdStartDefinition: {
+      int n = arg(c, 0);
+      if (!inRange(n, 1, maxIds)) {
+        refuse("startDefinition(%d) refused\n", n);
+        return;
+      }
+      startDefinition(n);
+      active().root->setUpdatesEnabled(false);
+      return;
+    }
+    case CmdEndDefinition:
+      active().root->setUpdatesEnabled(true);
+      active().root->show();
+      if (modal_) modal_->open();
+      Q_EMIT maskShown();
+      return;
+    case CmdModalDialog: {
+      int w = arg(c, 0), h = arg(c, 1);
+      if (!inRange(w, 1, maxGeometry) || !inRange(h, 1, maxGeometry)) {
+        refuse("modalDialog(%d,%d) refused\n", w, h);
+        return;
+      }
+      delete modal_;
+      modal_ = new QDialog(base_.root->window());
+      modal_->setModal(true);
+      modal_->resize(w, h);
+      modalMask_.root = modal_;
+      modalMask_.ids.assign(1, QPointer<QWidget>(modal_));
+      return;
+    }
+    case CmdTerminateModalDialog:
+      if (modal_) {
+        modal_->close();
+        modal_->deleteLater();
+        modal_ = nullptr;
+        modalMask_ = Mask();
+      }
+      return;
+    case CmdSync: {
+      char reply[64];
+      int n = snprintf(reply, sizeof(reply), "synced(%d)\n", arg(c, 0));
+      tcp_send(s_, reply, n);
+      return;
+    }
+    case CmdStatusMessage:
+      statusMessage(arg(c, 0), arg(c, 1), arg(c, 2), c.textArg(3));
+      return;
+    case CmdDownload:
+      download(c.textArg(0), arg(c, 1));
+      return;
+    case CmdPlaySound:
+      printf("otclient: cannot play \"%s\": this client has no sound output\n", c.textArg(0));
+      fflush(stdout);
+      return;
+    default:
+      break;
+  }
+
+  int id = arg(c, 0);
+  QWidget* w = target(id, c.name);
+  if (w == nullptr) return;
+  // What the server sets is no user action: no event goes back for it.
+  QSignalBlocker quiet(w);
+  switch (cmd) {
+    case CmdSetGeometry: {
+      int x = arg(c, 1), y = arg(c, 2), wd = arg(c, 3), ht = arg(c, 4);
+      if (!inRange(x, -maxGeometry, maxGeometry) || !inRange(y, -maxGeometry, maxGeometry) ||
+          !inRange(wd, 0, maxGeometry) || !inRange(ht, 0, maxGeometry)) {
+        refuse("setGeometry: out of range\n");
+        return;
+      }
+      w->setGeometry(x, y, wd, ht);
+      if (id == 0) w->setMinimumSize(wd, ht);
+      return;
+    }
+    case CmdMove:
+      if (inRange(arg(c, 1), -maxGeometry, maxGeometry) &&
+          inRange(arg(c, 2), -maxGeometry, maxGeometry))
+        w->move(arg(c, 1), arg(c, 2));
+      return;
+    case CmdResize:
+      if (inRange(arg(c, 1), 0, maxGeometry) && inRange(arg(c, 2), 0, maxGeometry)) {
+        w->resize(arg(c, 1), arg(c, 2));
+        if (id == 0) w->setMinimumSize(arg(c, 1), arg(c, 2));
+      }
+      return;
+    case CmdShow:
+      w->show();
+      return;
+    case CmdHide:
+      w->hide();
+      return;
+    case CmdSetEnabled:
+      w->setEnabled(arg(c, 1) != 0);
+      return;
+    case CmdSetText: {
+      QString t = text(c, 1);
+      if (id == 0) {
+        w->window()->setWindowTitle(t);
+      } else if (auto* b = qobject_cast<QAbstractButton*>(w)) {
+        b->setText(t);
+      } else if (auto* l = qobject_cast<QLabel*>(w)) {
+        l->setText(t);
+      } else if (auto* e = qobject_cast<QLineEdit*>(w)) {
+        e->setText(t);
+      } else if (auto* g = qobject_cast<QGroupBox*>(w)) {
+        g->setTitle(t);
+      } else if (auto* te = qobject_cast<QTextEdit*>(w)) {
+        te->setHtml(t);
+      } else if (auto* pe = qobject_cast<QPlainTextEdit*>(w)) {
+        pe->setPlainText(t);
+      } else if (auto* lcd = qobject_cast<QLCDNumber*>(w)) {
+        lcd->display(t);
+      } else if (auto* cb = qobject_cast<QComboBox*>(w)) {
+        cb->setCurrentText(t);
+      } else {
+        refuse("setText: widget %d has no text\n", id);
+      }
+      return;
+    }
+    case CmdSetFont: {
+      int points = arg(c, 2);
+      if (!inRange(points, 1, 1000)) {
+        refuse("setFont: %d points refused\n", points);
+        return;
+      }
+      QFont f(text(c, 1), points, arg(c, 3) ? QFont::Bold : QFont::Normal, arg(c, 4) != 0);
+      w->setFont(f);
+      return;
+    }
+    case CmdSetBackgroundColor:
+    case CmdSetForegroundColor: {
+      QColor col = colour(c, 1);
+      if (cmd == CmdSetBackgroundColor)
+        mySetBackgroundColor(w, col.red(), col.green(), col.blue());
+      else
+        mySetForegroundColor(w, col.red(), col.green(), col.blue());
+      return;
+    }
+    case CmdSetToolTip:
+      w->setToolTip(text(c, 1));
+      return;
+    case CmdSetChecked:
+      if (auto* b = qobject_cast<QAbstractButton*>(w)) {
+        if (!b->isCheckable()) b->setCheckable(true);
+        b->setChecked(arg(c, 1) != 0);
+      } else if (auto* g = qobject_cast<QGroupBox*>(w)) {
+        g->setCheckable(true);
+        g->setChecked(arg(c, 1) != 0);
+      } else {
+        refuse("setChecked: widget %d cannot be checked\n", id);
+      }
+      return;
+    case CmdSetValue: {
+      int v = arg(c, 1);
+      if (auto* sl = qobject_cast<QAbstractSlider*>(w)) {
+        sl->setValue(v);
+      } else if (auto* sb = qobject_cast<QSpinBox*>(w)) {
+        sb->setValue(v);
+      } else if (auto* pb = qobject_cast<QProgressBar*>(w)) {
+        pb->setValue(v);
+      } else if (auto* cb = qobject_cast<QComboBox*>(w)) {
+        if (inRange(v, 0, cb->count() - 1)) cb->setCurrentIndex(v);
+      } else if (auto* tw = qobject_cast<QTabWidget*>(w)) {
+        if (inRange(v, 0, tw->count() - 1)) tw->setCurrentIndex(v);
+      } else if (auto* tb = qobject_cast<QToolBox*>(w)) {
+        if (inRange(v, 0, tb->count() - 1)) tb->setCurrentIndex(v);
+      } else if (auto* qs = qobject_cast<QwtAbstractSlider*>(w)) {
+        qs->setValue(v);
+      } else if (auto* qc = qobject_cast<QwtCounter*>(w)) {
+        qc->setValue(v);
+      } else if (auto* qt = qobject_cast<QwtThermo*>(w)) {
+        qt->setValue(v);
+      } else if (auto* qw = qobject_cast<QwtWheel*>(w)) {
+        qw->setValue(v);
+      } else if (auto* lcd = qobject_cast<QLCDNumber*>(w)) {
+        lcd->display(v);
+      } else {
+        refuse("setValue: widget %d has no value\n", id);
+      }
+      return;
+    }
+    case CmdSetFloat: {
+      double v = farg(c, 1);
+      if (auto* qs = qobject_cast<QwtAbstractSlider*>(w)) {
+        qs->setValue(v);
+      } else if (auto* qc = qobject_cast<QwtCounter*>(w)) {
+        qc->setValue(v);
+      } else if (auto* qt = qobject_cast<QwtThermo*>(w)) {
+        qt->setValue(v);
+      } else if (auto* qw = qobject_cast<QwtWheel*>(w)) {
+        qw->setValue(v);
+      } else if (auto* lcd = qobject_cast<QLCDNumber*>(w)) {
+        lcd->display(v);
+      } else {
+        refuse("setFloat: widget %d has no number\n", id);
+      }
+      return;
+    }
+    case CmdSetRange:
+      if (mySetRange(w, farg(c, 1), farg(c, 2), farg(c, 3)) < 0)
+        refuse("setRange: widget %d has no range\n", id);
+      return;
+    case CmdDisplayNum:
+    case CmdDisplayFloat:
+    case CmdDisplayStr: {
+      auto* lcd = qobject_cast<QLCDNumber*>(w);
+      if (lcd == nullptr) {
+        refuse("%s: widget %d is no LCD number\n", c.name, id);
+      } else if (cmd == CmdDisplayNum) {
+        lcd->display(arg(c, 1));
+      } else if (cmd == CmdDisplayFloat) {
+        lcd->display(farg(c, 1));
+      } else {
+        lcd->display(text(c, 1));
+      }
+      return;
+    }
+    case CmdAddItem:
+      if (auto* cb = qobject_cast<QComboBox*>(w)) {
+        cb->addItem(text(c, 1));
+      } else if (auto* lw = qobject_cast<QListWidget*>(w)) {
+        lw->addItem(text(c, 1));
+      } else if (auto* tw = qobject_cast<QTreeWidget*>(w)) {
+        tw->addTopLevelItem(new QTreeWidgetItem(QStringList(text(c, 1))));
+      } else {
+        refuse("addItem: widget %d holds no items\n", id);
+      }
+      return;
+    case CmdClear:
+      if (auto* cb = qobject_cast<QComboBox*>(w)) {
+        cb->clear();
+      } else if (auto* lw = qobject_cast<QListWidget*>(w)) {
+        lw->clear();
+      } else if (auto* tw = qobject_cast<QTreeWidget*>(w)) {
+        tw->clear();
+      } else if (auto* tab = qobject_cast<QTableWidget*>(w)) {
+        tab->clearContents();
+      } else if (auto* e = qobject_cast<QLineEdit*>(w)) {
+        e->clear();
+      } else if (auto* te = qobject_cast<QTextEdit*>(w)) {
+        te->clear();
+      } else if (auto* pe = qobject_cast<QPlainTextEdit*>(w)) {
+        pe->clear();
+      } else if (auto* l = qobject_cast<QLabel*>(w)) {
+        l->clear();
+      } else {
+        refuse("clear: widget %d cannot be cleared\n", id);
+      }
+      return;
+    case CmdAddTab: {
+      QWidget* child = widget(arg(c, 1));
+      if (child == nullptr || child == w || arg(c, 1) == 0) {
+        refuse("addTab: no page widget %d\n", arg(c, 1));
+        return;
+      }
+      if (auto* tw = qobject_cast<QTabWidget*>(w)) {
+        tw->addTab(child, text(c, 2));
+      } else if (auto* tb = qobject_cast<QToolBox*>(w)) {
+        tb->addItem(child, text(c, 2));
+      } else {
+        refuse("addTab: widget %d has no pages\n", id);
+      }
+      return;
+    }
+    case CmdSetNumRows:
+    case CmdSetNumCols: {
+      auto* tab = qobject_cast<QTableWidget*>(w);
+      int n = arg(c, 1);
+      if (tab == nullptr || !inRange(n, 0, maxTableSize)) {
+        refuse("%s(%d,%d) refused\n", c.name, id, n);
+      } else if (cmd == CmdSetNumRows) {
+        tab->setRowCount(n);
+      } else {
+        tab->setColumnCount(n);
+      }
+      return;
+    }
+    case CmdSetTableText: {
+      auto* tab = qobject_cast<MyTable*>(w);
+      int x = arg(c, 1), y = arg(c, 2);
+      if (tab == nullptr || !inRange(x, -1, maxTableSize - 1) ||
+          !inRange(y, -1, maxTableSize - 1)) {
+        refuse("setTableText(%d,%d,%d) refused\n", id, x, y);
+        return;
+      }
+      tab->setTableText(x, y, text(c, 3));
+      return;
+    }
+    case CmdPlotCurve: {
+      auto* plot = qobject_cast<QwtPlotWidget*>(w);
+      if (plot == nullptr || plot->setCurve(arg(c, 1), text(c, 2)) < 0)
+        refuse("plotCurve(%d,%d) refused\n", id, arg(c, 1));
+      return;
+    }
+    case CmdPlotData:
+      plotData(w, arg(c, 1), arg(c, 2));
+      return;
+    case CmdReplot:
+      if (auto* plot = qobject_cast<QwtPlotWidget*>(w)) plot->replot();
+      return;
+    case CmdPrint:
+      print(w);
+      return;
+    case CmdVtkTclScript:
+    case CmdVtkTclPrintf:
+      printf("otclient: widget %d: no VTK with Tcl on this client; not run: %s\n", id,
+             c.textArg(1));
+      fflush(stdout);
+      return;
+    default:
+      refuse("%s: not handled\n", c.name);
+      return;
+  }
+}
+
+void otClientInterpreter::statusMessage(int r, int g, int b, const char* msg) {
+  if (statusLabel_ == nullptr) return;
+  QPalette pal = statusLabel_->palette();
+  pal.setColor(QPalette::WindowText,
+               QColor(qBound(0, r, 255), qBound(0, g, 255), qBound(0, b, 255)));
+  statusLabel_->setPalette(pal);
+  statusLabel_->setText(QString::fromUtf8(msg ? msg : ""));
+}
+
+void otClientInterpreter::download(const char* name, int n) {
+  // The bytes are read in any case, so that the stream stays in step.
+  if (n < 0) {
+    refuse("@download: negative size refused\n");
+    return;
+  }
+  if (!safeFileName(name) || n > maxDownload) {
+    printf("otclient: download of \"%s\" (%d bytes) refused\n", name ? name : "", n);
+    fflush(stdout);
+    drain(s_, n);
+    ignored_++;
+    return;
+  }
+  QFile file(QString::fromUtf8(name));
+  bool ok = file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+  if (!ok) {
+    printf("otclient: cannot write \"%s\"\n", name);
+    fflush(stdout);
+  }
+  std::unique_ptr<char[]> buf(new char[65536]);
+  int left = n;
+  while (left > 0) {
+    int chunk = left > 65536 ? 65536 : left;
+    if (tcp_rec_binary(s_, buf.get(), chunk) != chunk) {
+      ok = false;
+      break;
+    }
+    if (ok && file.write(buf.get(), chunk) != chunk) ok = false;
+    left -= chunk;
+  }
+  if (!ok) {
+    file.remove();
+    ignored_++;
+  }
+}
+
+void otClientInterpreter::plotData(QWidget* w, int curve, int n) {
+  auto* plot = qobject_cast<QwtPlotWidget*>(w);
+  if (!inRange(n, 0, maxPlotPoints)) {
+    // An unbounded count cannot be skipped line by line without trusting it: refuse and
+    // let the lines that follow fail as unknown commands.
+    refuse("plotData: %d points refused\n", n);
+    return;
+  }
+  std::vector<double> x((size_t)n), y((size_t)n);
+  char buf[128];
+  int got = 0;
+  for (int i = 0; i < n; i++) {
+    int len = tcp_rec(s_, buf, sizeof(buf));
+    if (len < 0) return;
+    double a = 0, b = 0;
+    if (sscanf(buf, "%lf,%lf", &a, &b) == 2) {
+      x[(size_t)got] = a;
+      y[(size_t)got] = b;
+      got++;
+    }
+  }
+  if (plot == nullptr || plot->setCurveData(curve, x.data(), y.data(), got) < 0)
+    refuse("plotData(%d,%d) refused\n", curve, n);
+}
+
+void otClientInterpreter::print(QWidget* w) {
+  QPrinter printer(QPrinter::HighResolution);
+  if (opt.print_pdf[0] != '\0') {
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(QString::fromUtf8(opt.print_pdf));
+  } else {
+    QPrintDialog dialog(&printer, w->window());
+    if (dialog.exec() != QDialog::Accepted) return;
+  }
+  QPainter painter;
+  if (!painter.begin(&printer)) {
+    printf("otclient: cannot print widget\n");
+    fflush(stdout);
+    return;
+  }
+  QRect page = printer.pageLayout().paintRectPixels(printer.resolution());
+  double scale = qMin((double)page.width() / qMax(1, w->width()),
+                      (double)page.height() / qMax(1, w->height()));
+  painter.scale(scale, scale);
+  w->render(&painter);
+  painter.end();
+}

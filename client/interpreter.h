@@ -1,0 +1,72 @@
+// The display client's protocol interpreter: carries out the server's command lines on the
+// widgets of the current mask (or of the modal dialog while one is open). Lines arrive whole;
+// commands that announce data (downloads, plot points) read it from the connection themselves.
+#ifndef OTCLIENT_INTERPRETER_H
+#define OTCLIENT_INTERPRETER_H
+
+#include <QObject>
+#include <QPointer>
+#include <QWidget>
+#include <vector>
+
+#include "commandtable.h"
+#include "otinterpreter.h"
+
+class QDialog;
+class QStatusBar;
+class QLabel;
+
+class otClientInterpreter : public QObject {
+  Q_OBJECT
+ public:
+  // s: the connection handle (kept by pointer, as the widgets keep it); base: the widget
+  // that holds the base mask; status: where status messages go (may be null).
+  otClientInterpreter(int* s, QWidget* base, QStatusBar* status, QObject* parent = nullptr);
+  ~otClientInterpreter() override;
+
+  // Carries out one line (len bytes, with or without its line feed). Returns the command, or
+  // CmdNone for a line that was ignored (unknown, malformed, bad id).
+  otclient::Command interpret(const char* line, int len);
+
+  // The widget with id in the active mask, null when there is none.
+  QWidget* widget(int id) const;
+  // Ids of the active mask.
+  int idCount() const;
+  bool modalOpen() const { return modal_ != nullptr; }
+  QDialog* modalDialog() const { return modal_; }
+  // Lines ignored since start (unknown, malformed or naming a bad id).
+  long ignored() const { return ignored_; }
+
+ Q_SIGNALS:
+  void maskShown();
+
+ private:
+  struct Mask {
+    QWidget* root = nullptr;
+    std::vector<QPointer<QWidget>> ids;
+  };
+  Mask& active() { return modal_ ? modalMask_ : base_; }
+  const Mask& active() const { return modal_ ? modalMask_ : base_; }
+  QWidget* target(int id, const char* what);
+  QWidget* parentFor(int parent);
+  void construct(otclient::Command cmd, const otCallLine& c);
+  void place(int id, QWidget* w);
+  void apply(otclient::Command cmd, const otCallLine& c);
+  void startDefinition(int n);
+  void download(const char* name, int n);
+  void plotData(QWidget* w, int curve, int n);
+  void print(QWidget* w);
+  void statusMessage(int r, int g, int b, const char* text);
+  void refuse(const char* format, ...);
+
+  int* s_;
+  QStatusBar* status_;
+  QLabel* statusLabel_ = nullptr;
+  Mask base_;
+  Mask modalMask_;
+  QDialog* modal_ = nullptr;
+  otCallLine line_;
+  long ignored_ = 0;
+};
+
+#endif

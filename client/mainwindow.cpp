@@ -1,0 +1,174 @@
+#include "mainwindow.h"
+
+#include <poll.h>
+#include <stdio.h>
+
+#include <QAction>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QScrollArea>
+#include <QSocketNotifier>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolBar>
+
+#include "interpreter.h"
+#include "otoptions.h"
+#include "tcputil.h"
+
+namespace {
+
+// The first wait after a lost connection; it doubles up to the configured longest wait.
+const int firstDelayMs = 250;
+// How long one batch of lines may hold the GUI thread before painting gets its turn.
+const int batchMs = 40;
+// The longest pause between two segments of one burst.
+const int burstGapMs = 2;
+
+// Waits up to ms for more input. A server sends a mask or an update pass as a burst of lines
+// that arrives in several segments; waiting a moment for the next one keeps the window from
+// repainting half an update, which would cost more than the wait.
+bool readable(int fd, int ms) {
+  pollfd p{fd, POLLIN, 0};
+  return ::poll(&p, 1, ms) > 0;
+}
+
+}  // namespace
+
+otClientWindow::otClientWindow(const QString& host, int port, QWidget* parent)
+    : QMainWindow(parent),
+      host_(host),
+      port_(port),
+      timer_(new QTimer(this)),
+      mask_(new QWidget),
+      connection_(new QLabel(this)),
+      delay_(firstDelayMs),
+      line_(new char[otclient::maxLine + 1]) {
+  setWindowTitle("otclient");
+  auto* scroll = new QScrollArea(this);
+  scroll->setWidget(mask_);
+  scroll->setWidgetResizable(true);
+  setCentralWidget(scroll);
+  mask_->setFocusPolicy(Qt::StrongFocus);
+  interpreter_ = new otClientInterpreter(&s_, mask_, statusBar(), this);
+  statusBar()->addPermanentWidget(connection_);
+
+  retry_ = new QAction("Reconnect", this);
+  retry_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+  retry_->setToolTip("Connect to the display server now");
+  connect(retry_, &QAction::triggered, this, &otClientWindow::connectNow);
+  QToolBar* bar = addToolBar("Connection");
+  bar->addAction(retry_);
+
+  timer_->setSingleShot(true);
+  connect(timer_, &QTimer::timeout, this, &otClientWindow::connectNow);
+  resize(800, 600);
+  QTimer::singleShot(0, this, &otClientWindow::connectNow);
+}
+
+otClientWindow::~otClientWindow() {
+  delete notifier_;
+  if (s_ > 0) tcp_close(&s_);
+  delete[] line_;
+}
+
+QString otClientWindow::connectionText() const {
+  return connection_->text();
+}
+
+void otClientWindow::setConnectionText(const QString& text, bool bad) {
+  QPalette pal = connection_->palette();
+  pal.setColor(QPalette::WindowText, bad ? QColor(200, 0, 0) : QColor(0, 120, 0));
+  connection_->setPalette(pal);
+  connection_->setText(text);
+}
+
+void otClientWindow::connectNow() {
+  timer_->stop();
+  if (s_ > 0) return;
+  QByteArray host = host_.toUtf8();
+  int slot = tcp_con(host.constData(), port_);
+  s_ = slot;
+  int fd = (slot >= 1 && slot <= 32) ? tcp_fd(&s_) : -1;
+  if (fd < 0) {
+    if (slot >= 1 && slot <= 32) tcp_close(&s_);
+    s_ = -1;
+    lost();
+    return;
+  }
+  delay_ = firstDelayMs;
+  dropping_ = false;
+  notifier_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+  connect(notifier_, &QSocketNotifier::activated, this, &otClientWindow::readAvailable);
+  setConnectionText(QString("connected to %1:%2").arg(host_).arg(port_), false);
+  Q_EMIT connectedChanged(true);
+}
+
+void otClientWindow::lost() {
+  bool was = notifier_ != nullptr;
+  delete notifier_;
+  notifier_ = nullptr;
+  s_ = -1;
+  // The mask stays on screen, greyed out: its values are no longer live.
+  mask_->setEnabled(false);
+  setConnectionText(QString("no connection to %1:%2, next try in %3 s (Ctrl+R: now)")
+                        .arg(host_)
+                        .arg(port_)
+                        .arg(delay_ / 1000.0, 0, 'f', 1),
+                    true);
+  timer_->start(delay_);
+  delay_ = qMin(delay_ * 2, qMax(firstDelayMs, opt.reconnect_max_ms));
+  if (was) Q_EMIT connectedChanged(false);
+}
+
+void otClientWindow::readAvailable() {
+  if (notifier_ == nullptr) return;
+  notifier_->setEnabled(false);
+  QElapsedTimer batch;
+  batch.start();
+  int fd = tcp_fd(&s_);
+  do {
+    int n = tcp_rec(&s_, line_, otclient::maxLine + 1);
+    if (n < 0) {
+      lost();
+      return;
+    }
+    bool complete = n > 0 && line_[n - 1] == '\n';
+    if (dropping_) {
+      dropping_ = !complete;
+      continue;
+    }
+    if (!complete) {
+      // Refused whole: the rest of the line is dropped as it arrives.
+      printf("otclient: line longer than %d bytes refused\n", (int)otclient::maxLine);
+      fflush(stdout);
+      dropping_ = true;
+      continue;
+    }
+    interpreter_->interpret(line_, n);
+    if (s_ <= 0) {  // a command's data read found the connection closed
+      lost();
+      return;
+    }
+  } while (batch.elapsed() < batchMs && readable(fd, burstGapMs));
+  notifier_->setEnabled(true);
+}
+
+void otClientWindow::keyPressEvent(QKeyEvent* e) {
+  // A modifier alone is no key of its own: it comes with the next key.
+  int key = e->key();
+  bool modifierOnly = key == Qt::Key_Shift || key == Qt::Key_Control || key == Qt::Key_Alt ||
+                      key == Qt::Key_Meta || key == Qt::Key_AltGr;
+  if (s_ > 0 && key != 0 && key != Qt::Key_unknown && !modifierOnly) {
+    int modifier = 0;
+    if (e->modifiers() & Qt::ShiftModifier) modifier |= 1;
+    if (e->modifiers() & Qt::ControlModifier) modifier |= 2;
+    if (e->modifiers() & Qt::AltModifier) modifier |= 4;
+    char line[64];
+    int n = snprintf(line, sizeof(line), "key(%d,%d)\n", modifier, key);
+    tcp_send(&s_, line, n);
+    return;
+  }
+  QMainWindow::keyPressEvent(e);
+}

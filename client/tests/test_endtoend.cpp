@@ -1,0 +1,234 @@
+// Display server (otserver) and display client end to end on loopback: user actions in the
+// client arrive as their event kinds; a server that goes away and comes back is
+// reconnected; many client processes are served at once.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTest>
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+#include "hxserver.h"
+#include "interpreter.h"
+#include "mainwindow.h"
+#include "otoptions.h"
+#include "qttestmain.h"
+#include "tcputil.h"
+#include "testutil.h"
+
+extern char** environ;
+
+namespace {
+
+struct Seen {
+  int kind;
+  int id;
+  std::string rest;
+};
+
+std::mutex seenLock;
+std::vector<Seen> seen;
+std::atomic<int> served{0};
+
+enum {
+  idButton = 1,
+  idLabel,
+  idSlider,
+  idCheck,
+  idRadio,
+  idEdit,
+  idCombo,
+  idTab,
+  idPage1,
+  idPage2,
+  idTable,
+  idCount
+};
+
+int allWidgets(PARAM_* p) {
+  served++;
+  hxStartDefinition(p, idCount);
+  hxQPushButton(p, idButton, 0);
+  hxSetGeometry(p, idButton, 0, 0, 100, 30);
+  hxSetText(p, idButton, "Press");
+  hxQLabel(p, idLabel, 0);
+  hxSetGeometry(p, idLabel, 110, 0, 100, 30);
+  hxQSlider(p, idSlider, 0, 0, 100, 1, 0, 1);
+  hxSetGeometry(p, idSlider, 0, 40, 200, 20);
+  hxQCheckBox(p, idCheck, 0);
+  hxSetGeometry(p, idCheck, 0, 70, 100, 20);
+  hxSetText(p, idCheck, "Check");
+  hxQRadioButton(p, idRadio, 0);
+  hxSetGeometry(p, idRadio, 110, 70, 100, 20);
+  hxSetText(p, idRadio, "Radio");
+  hxQLineEdit(p, idEdit, 0);
+  hxSetGeometry(p, idEdit, 0, 100, 200, 25);
+  hxQComboBox(p, idCombo, 0, 0, 0);
+  hxSetGeometry(p, idCombo, 0, 130, 200, 25);
+  hxAddItem(p, idCombo, "one");
+  hxAddItem(p, idCombo, "two");
+  hxQTabWidget(p, idTab, 0);
+  hxSetGeometry(p, idTab, 0, 160, 300, 100);
+  hxQWidget(p, idPage1, idTab);
+  hxQWidget(p, idPage2, idTab);
+  hxAddTab(p, idTab, idPage1, "Tab 1");
+  hxAddTab(p, idTab, idPage2, "Tab 2");
+  hxQTable(p, idTable, 0, 2, 2);
+  hxSetGeometry(p, idTable, 0, 270, 300, 120);
+  hxSetTableText(p, idTable, 0, 0, "cell");
+  hxEndDefinition(p);
+  char buf[HX_EVENT_BUFSIZE], rest[HX_TEXT_SIZE];
+  for (;;) {
+    if (hxPollEvent(p, buf) < 0) return -1;
+    int id = 0;
+    int kind = hxParseEvent(buf, &id, rest);
+    if (kind == SHUTUP_EVENT) return -1;
+    if (kind == QUIET_EVENT || kind == UNKNOWN_EVENT) continue;
+    if (kind == BUTTON_EVENT && id == idButton) hxSetText(p, idLabel, "pressed");
+    std::lock_guard<std::mutex> hold(seenLock);
+    seen.push_back({kind, id, rest});
+  }
+}
+
+// The first event of kind for id, waiting for it while the client runs.
+bool waitFor(int kind, int id, std::string* rest = nullptr) {
+  return QTest::qWaitFor(
+      [&] {
+        std::lock_guard<std::mutex> hold(seenLock);
+        for (auto it = seen.begin(); it != seen.end(); ++it) {
+          if (it->kind == kind && it->id == id) {
+            if (rest) *rest = it->rest;
+            seen.erase(it);
+            return true;
+          }
+        }
+        return false;
+      },
+      5000);
+}
+
+class EndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    otOptionsDefaults(&opt);
+    opt.reconnect_max_ms = 300;
+    tcp_init();
+    seen.clear();
+    o.bindAddress = "127.0.0.1";
+    o.port = 0;
+    o.pollMs = 50;
+    server = hxServerStart(&o, allWidgets, nullptr);
+    ASSERT_NE(server, nullptr);
+    window.reset(new otClientWindow("127.0.0.1", hxServerPort(server)));
+    window->show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return widget(idTable) != nullptr; }, 10000));
+  }
+  void TearDown() override {
+    window.reset();
+    if (server) hxServerStop(server);
+    tcp_free();
+  }
+  QWidget* widget(int id) { return window->interpreter()->widget(id); }
+  template <class T>
+  T* get(int id) {
+    return qobject_cast<T*>(widget(id));
+  }
+
+  hxServerOptions o;
+  hxServer* server = nullptr;
+  std::unique_ptr<otClientWindow> window;
+};
+
+TEST_F(EndToEnd, UserActionsArriveAsTheirEventKinds) {
+  QTest::mouseClick(get<QPushButton>(idButton), Qt::LeftButton);
+  EXPECT_TRUE(waitFor(BUTTON_EVENT, idButton));
+  // The server's answer is shown in the client.
+  EXPECT_TRUE(QTest::qWaitFor([&] { return get<QLabel>(idLabel)->text() == "pressed"; }, 5000));
+
+  get<QSlider>(idSlider)->setFocus();
+  QTest::keyClick(get<QSlider>(idSlider), Qt::Key_Right);
+  std::string rest;
+  EXPECT_TRUE(waitFor(SLIDER_EVENT, idSlider, &rest));
+  EXPECT_EQ(rest, "(1)");
+
+  QTest::mouseClick(get<QCheckBox>(idCheck), Qt::LeftButton);
+  EXPECT_TRUE(waitFor(CHECKBOX_EVENT, idCheck, &rest));
+  EXPECT_EQ(rest, "1");
+  QTest::mouseClick(get<QRadioButton>(idRadio), Qt::LeftButton);
+  EXPECT_TRUE(waitFor(RADIOBUTTON_EVENT, idRadio, &rest));
+  EXPECT_EQ(rest, "1");
+
+  QTest::keyClicks(get<QLineEdit>(idEdit), "say \"hi\"");
+  QTest::keyClick(get<QLineEdit>(idEdit), Qt::Key_Return);
+  EXPECT_TRUE(waitFor(TEXT_EVENT, idEdit, &rest));
+  EXPECT_EQ(rest, "say \"hi\"");
+
+  get<QTabWidget>(idTab)->setCurrentIndex(1);
+  EXPECT_TRUE(waitFor(TAB_EVENT, idTab, &rest));
+  EXPECT_EQ(rest, "(1)");
+
+  auto* table = get<QTableWidget>(idTable);
+  QRect cell = table->visualItemRect(table->item(0, 0));
+  QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
+  EXPECT_TRUE(waitFor(TABLE_CLICKED_EVENT, idTable, &rest));
+  EXPECT_EQ(rest.substr(0, 5), "(0,0,");
+
+  QTest::keyClick(window.get(), Qt::Key_A, Qt::ShiftModifier);
+  EXPECT_TRUE(waitFor(KEYBOARD_EVENT, 1, &rest));
+  EXPECT_EQ(rest, "(" + std::to_string((int)Qt::Key_A) + ")");
+}
+
+TEST_F(EndToEnd, AServerThatComesBackIsReconnected) {
+  int port = hxServerPort(server);
+  hxServerStop(server);
+  server = nullptr;
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !window->isConnected(); }, 5000));
+  o.port = port;
+  server = hxServerStart(&o, allWidgets, nullptr);
+  ASSERT_NE(server, nullptr);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return window->isConnected(); }, 10000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return window->mask()->isEnabled(); }, 5000));
+  QTest::mouseClick(get<QPushButton>(idButton), Qt::LeftButton);
+  EXPECT_TRUE(waitFor(BUTTON_EVENT, idButton));
+}
+
+// Fifty otclient processes at once, each shown a mask by the same server.
+TEST(ManyClients, FiftyClientProcessesAreServed) {
+  served = 0;
+  hxServerOptions o;
+  o.bindAddress = "127.0.0.1";
+  o.port = 0;
+  hxServer* server = hxServerStart(&o, allWidgets, nullptr);
+  ASSERT_NE(server, nullptr);
+  std::string where = "127.0.0.1:" + std::to_string(hxServerPort(server));
+  setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  std::vector<pid_t> pids;
+  for (int i = 0; i < 50; i++) {
+    pid_t pid = -1;
+    char* argv[] = {(char*)OTCLIENT_PROGRAM, (char*)where.c_str(), nullptr};
+    ASSERT_EQ(posix_spawn(&pid, OTCLIENT_PROGRAM, nullptr, nullptr, argv, environ), 0);
+    pids.push_back(pid);
+  }
+  bool all = QTest::qWaitFor([&] { return hxServerClients(server) == 50 && served == 50; }, 120000);
+  EXPECT_TRUE(all) << hxServerClients(server) << " clients, " << served << " served";
+  for (pid_t pid : pids)
+    kill(pid, SIGTERM);
+  for (pid_t pid : pids)
+    waitpid(pid, nullptr, 0);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return hxServerClients(server) == 0; }, 10000));
+  hxServerStop(server);
+}
+
+}  // namespace

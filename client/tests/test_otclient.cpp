@@ -1,0 +1,215 @@
+// The display client against a server played by the test: masks built and filled, events sent
+// back, hostile input survived, a lost server reconnected.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <QAction>
+#include <QLabel>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTest>
+#include <atomic>
+#include <fstream>
+#include <thread>
+#include <set>
+#include <sstream>
+
+#include "commandtable.h"
+#include "fakeserver.h"
+#include "interpreter.h"
+#include "mainwindow.h"
+#include "otoptions.h"
+#include "qttestmain.h"
+#include "tcputil.h"
+#include "testutil.h"
+
+namespace {
+
+class Client : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    otOptionsDefaults(&opt);
+    opt.reconnect_max_ms = 400;
+    tcp_init();
+    ASSERT_GT(server.port(), 0);
+    window.reset(new otClientWindow("127.0.0.1", server.port()));
+    window->show();
+    ASSERT_TRUE(server.accept());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->isConnected(); }, 5000));
+  }
+  void TearDown() override {
+    window.reset();
+    tcp_free();
+  }
+  QWidget* widget(int id) { return window->interpreter()->widget(id); }
+
+  FakeServer server;
+  std::unique_ptr<otClientWindow> window;
+};
+
+// Every command of the protocol document is in the client's table with as many arguments,
+// and the other way round.
+TEST(CommandTable, MatchesTheProtocolDocument) {
+  std::ifstream in(OTKIT_PROTOCOL_DOC);
+  ASSERT_TRUE(in.good());
+  std::stringstream text;
+  text << in.rdbuf();
+  std::string doc = text.str();
+  size_t from = doc.find("## Server to client"), to = doc.find("## Client to server");
+  ASSERT_NE(from, std::string::npos);
+  std::string part = doc.substr(from, to - from);
+  // The first cell of each table row names the commands of the row.
+  std::map<std::string, int> documented;
+  QRegularExpression call("`(@?[A-Za-z]+)\\(([^)`]*)\\)`");
+  std::istringstream rows(part);
+  std::string row;
+  while (std::getline(rows, row)) {
+    if (row.rfind("| `", 0) != 0) continue;
+    QString first = QString::fromStdString(row.substr(1, row.find(" |", 1) - 1));
+    auto it = call.globalMatch(first);
+    while (it.hasNext()) {
+      auto m = it.next();
+      QString args = m.captured(2);
+      documented[m.captured(1).toStdString()] = args.isEmpty() ? 0 : args.count(',') + 1;
+    }
+  }
+  int count = 0;
+  const otclient::CommandInfo* table = otclient::commands(&count);
+  std::set<std::string> seen;
+  for (int i = 0; i < count; i++) {
+    seen.insert(table[i].name);
+    ASSERT_TRUE(documented.count(table[i].name)) << table[i].name << " is not documented";
+    EXPECT_EQ(documented[table[i].name], (int)strlen(table[i].signature)) << table[i].name;
+  }
+  for (auto& d : documented)
+    EXPECT_TRUE(seen.count(d.first)) << d.first << " is not in the table";
+}
+
+TEST(CommandTable, FileNamesStayInTheClientsDirectory) {
+  for (const char* bad : {"", ".", "..", "../x", "a/b", "a\\b", "x..y", "/etc/passwd"})
+    EXPECT_FALSE(otclient::safeFileName(bad)) << bad;
+  for (const char* good : {"caster.bmp", "a.b.c", ".hidden", "x y"})
+    EXPECT_TRUE(otclient::safeFileName(good)) << good;
+}
+
+TEST_F(Client, BuildsAMaskAndSendsItsEvents) {
+  ASSERT_TRUE(
+      server.send("startDefinition(4)\n"
+                  "QLabel(1,0)\n"
+                  "setGeometry(1,0,50,80,20)\n"
+                  "setText(1,\"T = \\\"1120\\\" \\\\ degC\")\n"
+                  "setBackgroundColor(1,255,0,0)\n"
+                  "QPushButton(2,0)\n"
+                  "setGeometry(2,0,0,100,30)\n"
+                  "setText(2,\"Show Mask1\")\n"
+                  "QSlider(3,0,0,100,1,10,1)\n"
+                  "setGeometry(3,0,100,200,20)\n"
+                  "endDefinition()\n"));
+  ASSERT_TRUE(server.sync(1));
+  auto* label = qobject_cast<QLabel*>(widget(1));
+  ASSERT_NE(label, nullptr);
+  EXPECT_EQ(label->text(), QString("T = \"1120\" \\ degC"));
+  QImage shot = window->mask()->grab().toImage();
+  EXPECT_EQ(shot.pixelColor(40, 52), QColor(255, 0, 0));
+  EXPECT_EQ(shot.pixelColor(78, 68), QColor(255, 0, 0));
+
+  auto* button = qobject_cast<QPushButton*>(widget(2));
+  ASSERT_NE(button, nullptr);
+  QTest::mouseClick(button, Qt::LeftButton);
+  std::string events;
+  ASSERT_TRUE(server.sync(2, &events));
+  EXPECT_NE(events.find("QPushButton(2)\n"), std::string::npos) << events;
+
+  // What the server sets is not echoed back as a user action.
+  ASSERT_TRUE(server.send("setValue(3,42)\n"));
+  events.clear();
+  ASSERT_TRUE(server.sync(3, &events));
+  EXPECT_EQ(events.find("slider("), std::string::npos) << events;
+
+  QTest::keyClick(window.get(), Qt::Key_F2, Qt::ControlModifier);
+  EXPECT_EQ(server.readLine(), "key(2," + std::to_string((int)Qt::Key_F2) + ")");
+}
+
+TEST_F(Client, SurvivesHostileLines) {
+  ottest::TempDir dir;
+  ottest::ScopedChdir here(dir.path());
+  std::string garbage;
+  for (int i = 0; i < 4000; i++)
+    garbage += (char)((i * 7919) % 251 + 1);
+  ASSERT_TRUE(
+      server.send("startDefinition(3)\n"
+                  "QLabel(1,0)\n"
+                  "QLabel(3,0)\n"  // outside the mask
+                  "QLabel(-1,0)\n"
+                  "setText(2,\"nobody\")\n"  // an id without a widget
+                  "setText(1)\n"             // wrong arguments
+                  "noSuchCommand(1,2)\n"
+                  "setText(1,\"open\n"  // a text cut by the line end
+                  "startDefinition(100000000)\n"
+                  "setNumRows(1,5)\n"  // a label is no table
+                  "setGeometry(1,0,0,99999999,10)\n" +
+                  std::string(20000, 'x') + "setText(1,\"hidden\")\n" + garbage + "\n" +
+                  "@download(\"../escape\",5)\nAAAAA"));
+  // The oversized download is drained, not stored. The client reads in this thread, so a
+  // second thread sends what does not fit into the socket's buffers.
+  std::atomic<int> sent{0};
+  std::thread sender([&] {
+    bool ok = server.sendFromThread("@download(\"big\",70000000)\n") &&
+              server.sendFromThread(std::string(70000000, 'B')) &&
+              server.sendFromThread("@download(\"ok.txt\",6)\nhello\nsetText(1,\"still here\")\n");
+    sent = ok ? 1 : -1;
+  });
+  bool done = QTest::qWaitFor([&] { return sent != 0; }, 120000);
+  sender.join();
+  ASSERT_TRUE(done);
+  ASSERT_EQ(sent, 1);
+  ASSERT_TRUE(server.sync(7));
+  auto* label = qobject_cast<QLabel*>(widget(1));
+  ASSERT_NE(label, nullptr);
+  EXPECT_EQ(label->text(), QString("still here"));
+  EXPECT_EQ(window->interpreter()->idCount(), 3);
+  EXPECT_FALSE(std::ifstream(dir.path() + "/../escape").good());
+  EXPECT_FALSE(std::ifstream(dir.file("big")).good());
+  std::ifstream ok(dir.file("ok.txt"));
+  std::string content((std::istreambuf_iterator<char>(ok)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(content, "hello\n");
+  EXPECT_GE(window->interpreter()->ignored(), 11);
+}
+
+TEST_F(Client, ReconnectsWhenTheServerComesBack) {
+  ASSERT_TRUE(
+      server.send("startDefinition(2)\nQLabel(1,0)\nsetText(1,\"live\")\nendDefinition()\n"));
+  ASSERT_TRUE(server.sync(1));
+  server.dropClient();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !window->isConnected(); }, 5000));
+  EXPECT_TRUE(window->connectionText().startsWith("no connection"));
+  // The window and its mask stay, greyed out.
+  EXPECT_FALSE(window->mask()->isEnabled());
+  ASSERT_NE(widget(1), nullptr);
+  ASSERT_TRUE(server.accept());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return window->isConnected(); }, 5000));
+  ASSERT_TRUE(server.send("startDefinition(2)\nQLabel(1,0)\nendDefinition()\n"));
+  ASSERT_TRUE(server.sync(2));
+  EXPECT_TRUE(window->mask()->isEnabled());
+}
+
+// Without a server the delay between attempts grows up to the configured longest wait, and
+// the operator's retry makes an attempt at once.
+TEST(ClientWithoutServer, RetriesWithAGrowingDelay) {
+  otOptionsDefaults(&opt);
+  opt.reconnect_max_ms = 1000;
+  tcp_init();
+  {
+    otClientWindow window("127.0.0.1", ottest::freePort());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.reconnectDelay() == 500; }, 5000));
+    EXPECT_TRUE(window.connectionText().startsWith("no connection"));
+    window.reconnectAction()->trigger();
+    EXPECT_EQ(window.reconnectDelay(), 1000);
+    window.reconnectAction()->trigger();
+    EXPECT_EQ(window.reconnectDelay(), 1000);
+    EXPECT_FALSE(window.isConnected());
+  }
+  tcp_free();
+}
+
+}  // namespace

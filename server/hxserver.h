@@ -1,0 +1,284 @@
+// The display-server library: the hx calls with which a display server drives a display client
+// over one TCP connection (docs/display-protocol.md lists every line). Each connected client
+// gets a record PARAM_ and a thread of its own that runs the server's mask functions.
+//
+// Results are int codes: 0 (or a count) for success, -1 for a closed connection, a text that
+// does not fit into one line, or a bad argument. Nothing throws.
+//
+// Threads: the connection's own thread reads (hxPollEvent, hxWait, hxSync, hxtcpreceive...).
+// Any thread may send; every call sends its line whole, and hxlock()/hxunlock() keep a
+// multi-line transfer together (the lock is recursive, so hx calls may be made inside it).
+#ifndef HXSERVER_H
+#define HXSERVER_H
+
+#include <atomic>
+#include <deque>
+#include <mutex>
+#include <string>
+
+#include "otlinereader.h"
+
+// The longest line of the protocol, its line feed included.
+#define HX_MAX_LINE 16384
+// hxPollEvent's buffer: a whole event line (HX_MAX_LINE bytes and the terminating NUL) fits
+// in it. The traditional layout of an event buffer, the raw line in the first 1024 bytes and
+// the argument text behind it, stays possible: hxParseEvent(buf, &id, buf + 1024) is safe for
+// lines of up to 1023 bytes, and buf + 1024 still has HX_TEXT_SIZE bytes.
+#define HX_EVENT_BUFSIZE (1024 + HX_MAX_LINE)
+// hxParseEvent's rest and hxGetText's out: the longest rest of any event line fits.
+#define HX_TEXT_SIZE HX_MAX_LINE
+// Bounds of the connection: blocks that a client announces, events queued while waiting.
+#define HX_MAX_CLIPBOARD (16 * 1024 * 1024)
+#define HX_MAX_DOWNLOAD (64 * 1024 * 1024)
+#define HX_MAX_MASK_IDS 100000
+#define HX_MAX_PLOT_POINTS 1000000
+#define HX_EVENT_QUEUE_LINES 256
+#define HX_EVENT_QUEUE_BYTES (1024 * 1024)
+
+// The event kinds that hxParseEvent returns.
+enum {
+  SHUTUP_EVENT = -1,  // the client ends the connection
+  UNKNOWN_EVENT = 0,
+  QUIET_EVENT = 1,
+  BUTTON_EVENT = 2,
+  TEXT_EVENT = 3,
+  SLIDER_EVENT = 4,
+  CHECKBOX_EVENT = 5,
+  RADIOBUTTON_EVENT = 6,
+  GL_TICK_EVENT = 7,
+  GL_DRAW_EVENT = 8,
+  GL_SETUP_EVENT = 9,
+  GL_SIZE_EVENT = 10,
+  TAB_EVENT = 11,
+  TABLE_CLICKED_EVENT = 12,
+  TABLE_TEXT_EVENT = 13,
+  SELECTION_EVENT = 14,
+  CLIPBOARD_EVENT = 15,
+  BUTTON_PRESSED_EVENT = 16,
+  BUTTON_RELEASED_EVENT = 17,
+  RIGHT_MOUSE_EVENT = 18,
+  KEYBOARD_EVENT = 19
+};
+
+struct hxServer;
+
+// One connected client. The library fills it in before the server's run function is called
+// and frees what it holds after that function returns; the fields marked "settable" may be
+// changed by the server (in the connection's thread).
+typedef struct _PARAM_ {
+  _PARAM_(int fd, int pollMs);
+  ~_PARAM_();
+  _PARAM_(const _PARAM_&) = delete;
+  _PARAM_& operator=(const _PARAM_&) = delete;
+
+  int s;                      // the connection's socket (owned by the server, never closed here)
+  otLineReader reader;        // every read of the connection goes through it
+  std::recursive_mutex lock;  // hxlock/hxunlock; every send holds it
+  std::mutex readLock;        // one reader at a time
+  int idCount;                // ids of the current mask (hxStartDefinition), 0: none yet
+  int pollMs;                 // settable: QUIET_EVENT after this long without an event; 0: none
+  int ioTimeoutMs;            // settable: hxWait, hxSync, hxtcpreceive and announced blocks give up
+                              // after this long (the connection is then taken as broken); 0: none
+  long maxClipboard;          // settable: a larger clipboard block is read and dropped
+  char* clipboard;            // the last bytes of @clipboard, NUL-terminated; null before the first
+  int clipboardLength;        // bytes in clipboard (it may contain NULs)
+  void* user;                 // free for the server; hxRunServer's user at the start
+  std::atomic<int> stop;      // 1: the connection is closed or being closed; every call fails
+  int syncCounter;            // the n of the last sync(n)
+  // Modal dialog: depth of nested hxRunModalDialog calls, the function that refreshes the
+  // base mask, whether the innermost dialog was terminated, the base mask's id count.
+  int modalDepth;
+  int (*updateBase)(_PARAM_* p);
+  int modalTerminated;
+  int baseIdCount;
+  int modalResult;  // what the last modal function returned
+  // Lines that came while hxWait waited for its reply; hxPollEvent hands them out first.
+  std::deque<std::string> queued;
+  long queuedBytes;
+  int warnedLongLine;
+  int warnedQueue;
+  hxServer* server;  // null when the record was made outside hxRunServer (tests, tools)
+} PARAM_;
+
+// ---- Server main ----------------------------------------------------------------------------
+
+struct hxServerOptions {
+  const char* bindAddress = nullptr;  // null or "": every IPv4 address
+  int port = 5050;
+  int maxClients = 100;  // 0: no limit; more clients are refused with a line and closed
+  int pollMs = 100;      // the poll interval of every new connection
+  int catchSignals = 0;  // hxRunServer: SIGINT and SIGTERM call hxStopServer()
+};
+
+// Reads -port=N, -bind=ADDR, -maxclients=N, -poll=MS and -h into o (which keeps its values for
+// options not given). Other arguments are left to the program. Returns 0; 1 after -h (the
+// usage is printed); -1 for a value that is not a number in range (a message is printed).
+int hxParseServerArgs(int argc, char** argv, hxServerOptions* o);
+
+// Serves every client in a thread of its own, where run(p) is called with a fresh record, until
+// hxStopServer() is called. Returns 0 after the stop, -1 when the port cannot be bound.
+int hxRunServer(const hxServerOptions* o, int (*run)(PARAM_* p), void* user);
+// Makes hxRunServer return: closes every connection and waits for their threads. Async-signal-
+// safe (a signal handler may call it). A stop requested before hxRunServer starts makes it
+// return at once.
+void hxStopServer();
+
+// The same without blocking (for tests and programs with a main loop of their own): null when
+// the port cannot be bound. hxServerStop closes every connection, waits for the threads and
+// frees s; it must not be called from a connection's own thread (hxStopServer may).
+hxServer* hxServerStart(const hxServerOptions* o, int (*run)(PARAM_* p), void* user);
+int hxServerPort(const hxServer* s);
+int hxServerClients(const hxServer* s);
+void hxServerStop(hxServer* s);
+
+// Runs mask functions by number: masks[first](p), then the mask whose number it returned, and
+// so on. Returns the number that ended the run (outside 0..count-1, or a null entry), or -1 when
+// the connection closed.
+int hxRunMasks(PARAM_* p, int (*const masks[])(PARAM_*), int count, int first);
+
+// ---- Connection I/O -------------------------------------------------------------------------
+
+// Send len bytes (hxtcpsend: len < 0 sends strlen(buf)). len, or -1 (the connection is then
+// marked closed).
+int hxtcpsend(PARAM_* p, const char* buf, int len);
+int hxtcpsend_binary(PARAM_* p, const void* buf, int len);
+// One line with its '\n', NUL-terminated, into buf of maxlen bytes: its length; -2 for a line
+// that does not fit (it is dropped whole); -1 closed or nothing within ioTimeoutMs.
+int hxtcpreceive(PARAM_* p, char* buf, int maxlen);
+// Exactly len bytes: len, or -1 (closed or not within ioTimeoutMs).
+int hxtcpreceive_binary(PARAM_* p, void* buf, int len);
+int hxlock(PARAM_* p);
+int hxunlock(PARAM_* p);
+// Reads lines until one begins with pattern; the lines before it are queued for hxPollEvent.
+// 0, or -1 closed or not within ioTimeoutMs.
+int hxWait(PARAM_* p, const char* pattern);
+// Sends sync(n) and waits for synced(n): every line sent before has been carried out.
+int hxSync(PARAM_* p);
+
+// A line "name(args)\n" built from a signature of i (int), f (double) and s (text, escaped and
+// quoted), sent whole. -1 for a null text, a number that is not finite, or a line above
+// HX_MAX_LINE bytes.
+int hxSendCommand(PARAM_* p, const char* name, const char* signature, ...);
+
+// ---- Masks and dialogs ----------------------------------------------------------------------
+
+int hxStartDefinition(PARAM_* p, int id_count);  // 1..HX_MAX_MASK_IDS
+int hxEndDefinition(PARAM_* p);
+// Sends modalDialog(w,h), runs modal(p) in this thread (it defines and serves the dialog's
+// mask), then closes the dialog unless modal did so with hxTerminateModalDialog. updateBase
+// (may be null) is what hxUpdateBaseWindow calls meanwhile. modal's result is left in
+// p->modalResult. 0, or -1 (closed connection, null modal).
+int hxRunModalDialog(PARAM_* p, int w, int h, int (*modal)(PARAM_*), int (*updateBase)(PARAM_*));
+// Inside a modal dialog: calls its updateBase (with the base mask's ids) and returns its result;
+// 0 when there is none.
+int hxUpdateBaseWindow(PARAM_* p);
+// Closes the modal dialog; hxPollEvent then returns -1 to the modal function, which should
+// return, and leaves the following events to the base mask.
+int hxTerminateModalDialog(PARAM_* p);
+
+// ---- Constructors: (p, id, parent, ...) -----------------------------------------------------
+
+int hxQWidget(PARAM_* p, int id, int parent);
+int hxQPushButton(PARAM_* p, int id, int parent);
+int hxQLabel(PARAM_* p, int id, int parent);
+int hxQLineEdit(PARAM_* p, int id, int parent);
+int hxQComboBox(PARAM_* p, int id, int parent, int editable, int policy);
+int hxQLCDNumber(PARAM_* p, int id, int parent, int numDigits, int segmentStyle, int mode);
+int hxQSlider(PARAM_* p, int id, int parent, int min, int max, int step, int value,
+              int orientation);
+int hxQButtonGroup(PARAM_* p, int id, int parent, int columns, int orientation, const char* title);
+int hxQRadioButton(PARAM_* p, int id, int parent);
+int hxQCheckBox(PARAM_* p, int id, int parent);
+int hxQFrame(PARAM_* p, int id, int parent, int shape, int shadow, int lineWidth, int margin);
+int hxQGroupBox(PARAM_* p, int id, int parent, int columns, int orientation, const char* title);
+int hxQTabWidget(PARAM_* p, int id, int parent);
+int hxQToolBox(PARAM_* p, int id, int parent);
+int hxQSpinBox(PARAM_* p, int id, int parent, int min, int max, int step);
+int hxQDial(PARAM_* p, int id, int parent, int min, int max, int step, int value);
+int hxQProgressBar(PARAM_* p, int id, int parent, int totalSteps, int orientation);
+int hxQMultiLineEdit(PARAM_* p, int id, int parent, int editable, int maxLines);
+int hxQTextBrowser(PARAM_* p, int id, int parent);
+int hxQListView(PARAM_* p, int id, int parent);
+int hxQListBox(PARAM_* p, int id, int parent);
+int hxQIconView(PARAM_* p, int id, int parent);
+int hxQTable(PARAM_* p, int id, int parent, int rows, int columns);
+int hxQDateEdit(PARAM_* p, int id, int parent);
+int hxQTimeEdit(PARAM_* p, int id, int parent);
+int hxQDateTimeEdit(PARAM_* p, int id, int parent);
+int hxQwtPlot(PARAM_* p, int id, int parent, int curves, int markers);
+int hxQwtScale(PARAM_* p, int id, int parent, int position);
+int hxQwtThermo(PARAM_* p, int id, int parent);
+int hxQwtKnob(PARAM_* p, int id, int parent);
+int hxQwtCounter(PARAM_* p, int id, int parent);
+int hxQwtWheel(PARAM_* p, int id, int parent);
+int hxQwtSlider(PARAM_* p, int id, int parent, int orientation);
+int hxQwtDial(PARAM_* p, int id, int parent);
+int hxQwtCompass(PARAM_* p, int id, int parent);
+int hxQwtAnalogClock(PARAM_* p, int id, int parent);
+int hxQVtkTclWidget(PARAM_* p, int id, int parent);
+
+// ---- Setters --------------------------------------------------------------------------------
+// Ids must lie in 0..idCount-1 of the current mask (any id >= 0 before the first definition).
+
+int hxSetGeometry(PARAM_* p, int id, int x, int y, int w, int h);
+int hxMove(PARAM_* p, int id, int x, int y);
+int hxResize(PARAM_* p, int id, int w, int h);
+int hxShow(PARAM_* p, int id);
+int hxHide(PARAM_* p, int id);
+int hxSetEnabled(PARAM_* p, int id, int on);
+int hxSetText(PARAM_* p, int id, const char* text);
+// Formats into one line's room, then setText; -1 (nothing sent) when the text does not fit.
+int hxPrintf(PARAM_* p, int id, const char* format, ...) __attribute__((format(printf, 3, 4)));
+int hxSetFont(PARAM_* p, int id, const char* family, int pointsize, int bold, int italic);
+int hxSetBackgroundColor(PARAM_* p, int id, int r, int g, int b);  // 0..255 each
+int hxSetForegroundColor(PARAM_* p, int id, int r, int g, int b);
+int hxSetToolTip(PARAM_* p, int id, const char* text);
+int hxSetChecked(PARAM_* p, int id, int on);
+int hxSetValue(PARAM_* p, int id, int value);
+int hxSetFloat(PARAM_* p, int id, double value);
+int hxSetRange(PARAM_* p, int id, double min, double max, double step);
+int hxDisplayNum(PARAM_* p, int id, int n);
+int hxDisplayFloat(PARAM_* p, int id, double value);
+int hxDisplayStr(PARAM_* p, int id, const char* text);
+int hxAddItem(PARAM_* p, int id, const char* text);
+int hxClear(PARAM_* p, int id);
+int hxAddTab(PARAM_* p, int id, int child, const char* title);
+int hxSetNumRows(PARAM_* p, int id, int n);  // 0..HX_MAX_MASK_IDS
+int hxSetNumCols(PARAM_* p, int id, int n);
+int hxSetTableText(PARAM_* p, int id, int x, int y, const char* text);
+int hxPlotCurve(PARAM_* p, int id, int curve, const char* title);
+// plotData(id,curve,n) and n lines "x,y", sent together; 0 <= n <= HX_MAX_PLOT_POINTS, every
+// value finite (checked before anything is sent).
+int hxPlotData(PARAM_* p, int id, int curve, const double* x, const double* y, int n);
+int hxReplot(PARAM_* p, int id);
+int hxStatusMessage(PARAM_* p, int r, int g, int b, const char* text);
+int hxPrint(PARAM_* p, int id);
+// Sends the local file as @download("basename",n) and its n bytes (at most HX_MAX_DOWNLOAD);
+// -1 when it cannot be read.
+int hxDownloadFile(PARAM_* p, const char* filename);
+int hxPlaySound(PARAM_* p, const char* file);
+int hxVtkTclScript(PARAM_* p, int id, const char* file);
+int hxVtkTclPrintf(PARAM_* p, int id, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+
+// ---- Events ---------------------------------------------------------------------------------
+
+// The next event line, without its line feed, into buf of HX_EVENT_BUFSIZE bytes: a line that
+// came while hxWait waited, else one read within the poll interval, else "idle". After an
+// @clipboard(id,n) line its n bytes are the record's clipboard (a block above maxClipboard is
+// read and dropped: the clipboard is then empty). Over-long lines are dropped (once said on
+// standard output). 0, or -1 when the connection is closed (or the modal dialog terminated).
+int hxPollEvent(PARAM_* p, char* buf);
+// The kind of an event line (the enum above; 0 for other lines, -1 for shutup), the widget id
+// (the modifier for KEYBOARD_EVENT; 0 when the line has none) and rest as the protocol
+// document gives it. rest holds HX_TEXT_SIZE bytes (it may be buf + 1024, see above);
+// hxParseEventN takes its size: a rest that would not fit gives kind 0 and rest "".
+int hxParseEvent(const char* buf, int* id, char* rest);
+int hxParseEventN(const char* buf, int* id, char* rest, int restSize);
+// The first quoted text of rest, escapes undone, into out of HX_TEXT_SIZE bytes (hxGetTextN:
+// outSize bytes). Its length, or -1 (out "") when rest holds no quoted text or it does not
+// fit.
+int hxGetText(const char* rest, char* out);
+int hxGetTextN(const char* rest, char* out, int outSize);
+
+#endif

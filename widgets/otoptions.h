@@ -1,0 +1,64 @@
+// The display client's options record. The client's main program fills it before any widget
+// or connection exists (otOptionsDefaults, then otOptionsParseArgs); widgets and the
+// connection layer only read it, in the GUI thread.
+//
+// The ini file (default: otOptionsDefaultFile()), its keys, the command-line options of
+// otclient and the defaults:
+//
+//   [server]
+//   host=localhost           -host=NAME, or "host[:port]" as an argument    text, not empty
+//   port=5050                -port=PORT                                     1 to 65535
+//   connect_timeout=3        -timeout=SEC (below 1: block as the system does) 0 to 3600
+//   reconnect_max_ms=8000    -reconnect=MS                                  100 to 3600000
+//   [plugin]
+//   file=                    -plugin=FILE (empty: plain TCP)                text
+//   dir=$XDG_CONFIG_HOME/otclient/plugins (or ~/.config/otclient/plugins)
+//                            -plugindir=DIR                                 text
+//   [display]
+//   zoom=100                 -zoom=PERCENT (0 or less: 100)                 up to 1000
+//   use_webkit_for_svg=0     -webkit[=0|1]                                  0 or 1
+//   print_pdf=               -printpdf=FILE (empty: the print dialog)       text
+//   [trace]
+//   debug=0                  -debug[=LEVEL]                                 0 to 9
+//   nettrace=0               -nettrace[=0|1]                                0 or 1
+//
+// Texts hold at most 1023 bytes. Values take the forms "-name=value" and "-name value" (the
+// flags -debug, -nettrace and -webkit only the first). -ini=FILE names the ini file, -h
+// prints the list.
+#ifndef OTOPTIONS_H
+#define OTOPTIONS_H
+
+struct OPT {
+  int zoom;                   // percent, 1 to 1000; the drawing widgets start at zoom/100
+  int use_webkit_for_svg;     // 1: SVG through the web engine, 0: the plain SVG renderer
+  int debug;                  // non-zero: widgets and connection layer print trace lines
+  int nettrace;               // non-zero: every line sent and received is printed
+  int connect_timeout;        // seconds; below 1 the connect blocks as long as the system does
+  char hxc_com_plugin[1024];  // communication plug-in file name; "" for plain TCP
+  char plugin_dir[1024];      // directory of plug-in names that hold no '/' or '\\'
+  // Client program settings.
+  char host[1024];       // display server to connect to
+  int port;              // its port
+  int reconnect_max_ms;  // longest wait between reconnect attempts
+  char print_pdf[1024];  // non-empty: print() writes this PDF file instead of a dialog
+  char ini_file[1024];   // the ini file that was read ("" when none)
+};
+
+extern OPT opt;
+
+// Sets every field to its default (the list above).
+void otOptionsDefaults(OPT* o);
+// Reads the ini file path into o; unknown sections and keys and refused values are reported
+// on standard output and skipped, the other values are taken. 0, or -1 when the file cannot
+// be read (a message is printed, o is unchanged).
+int otOptionsLoad(OPT* o, const char* path);
+// The default ini file: "$XDG_CONFIG_HOME/otclient/otclient.ini" or
+// "$HOME/.config/otclient/otclient.ini"; "" when neither variable is set. A static buffer.
+const char* otOptionsDefaultFile();
+// Reads the ini file (-ini=FILE, else the default file when it exists), then applies the
+// other command-line options over it. Returns 0; 1 when help was asked (-h, -help, --help:
+// the list is printed); -1 on an unknown option, a refused value or an unreadable -ini file
+// (a message is printed; o may then hold some of the values).
+int otOptionsParseArgs(OPT* o, int argc, char** argv);
+
+#endif

@@ -1,0 +1,451 @@
+#include "tcputil.h"
+
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <chrono>
+
+#include "otoptions.h"
+#include "otsendall_p.h"
+#include "otsocket.h"
+#include "otwthread.h"
+
+namespace {
+
+// Slots 1 to 32 are handed out; 0 is never used, 33 is the answer "table full".
+const int kSlots = 34;
+const int kFirstSlot = 1;
+const int kLastSlot = 32;
+const int kTableFull = 33;
+
+// Socket (or the plug-in's connection handle) of each slot, -1 when free or closed.
+int socket_array[kSlots];
+// 1 where the plug-in carries the slot's traffic.
+int use_hxc_com_plugin[kSlots];
+
+void clearTables() {
+  for (int i = 0; i < kSlots; i++) {
+    socket_array[i] = -1;
+    use_hxc_com_plugin[i] = 0;
+  }
+}
+
+// Free slots even before tcp_init: a zero would name standard input.
+[[maybe_unused]] const bool kTablesCleared = (clearTables(), true);
+
+// The communication plug-in's entry points; any of them may be missing.
+typedef int (*ComCon)(const char* host, int port, int* use_plugin);
+typedef int (*ComRec)(int slot, int sock, char* line, int size, int* use_table);
+typedef int (*ComRecBinary)(int slot, int sock, char* buf, int len, int* use_table);
+typedef int (*ComSend)(int slot, int sock, const char* data, int len, int* use_table);
+typedef int (*ComClose)(int slot, int sock, int* use_table);
+typedef int (*ComPluginOn)(int slot, const char* line);
+
+void* bifrost = nullptr;
+ComCon hxc_com_con = nullptr;
+ComRec hxc_com_rec = nullptr;
+ComRecBinary hxc_com_rec_binary = nullptr;
+ComSend hxc_com_send = nullptr;
+ComClose hxc_com_close = nullptr;
+ComPluginOn hxc_com_plugin_on = nullptr;
+
+const char kPluginSwitch[] = "@plugin(";
+
+template <typename F>
+F symbol(void* lib, const char* name) {
+  // POSIX guarantees that dlsym's object pointer converts to a function pointer.
+  return reinterpret_cast<F>(dlsym(lib, name));
+}
+
+template <typename F>
+long address(F f) {
+  return (long)reinterpret_cast<intptr_t>(f);
+}
+
+void clearPlugin() {
+  hxc_com_con = nullptr;
+  hxc_com_rec = nullptr;
+  hxc_com_rec_binary = nullptr;
+  hxc_com_send = nullptr;
+  hxc_com_close = nullptr;
+  hxc_com_plugin_on = nullptr;
+}
+
+// The slot that s names, or 0 when s is null or outside the handed-out slots.
+int slotOf(const int* s) {
+  if (s == nullptr || *s < kFirstSlot || *s > kLastSlot) return 0;
+  return *s;
+}
+
+// The slot of an open connection, else 0; a holder of a slot found closed is marked -1 so
+// that its later calls fail without a table lookup.
+int openSlot(int* s) {
+  int slot = slotOf(s);
+  if (slot == 0 || socket_array[slot] == -1) {
+    if (slot != 0) *s = -1;
+    return 0;
+  }
+  return slot;
+}
+
+int firstFreeSlot() {
+  for (int i = kFirstSlot; i <= kLastSlot; i++)
+    if (socket_array[i] == -1) return i;
+  return kTableFull;
+}
+
+void markClosed(int slot, int* s) {
+  socket_array[slot] = -1;
+  *s = -1;
+}
+
+// Lends a slot's descriptor to an otSocket for one call. The otSocket closes it when the call
+// finds the connection broken; otherwise the descriptor goes back to the slot untouched.
+class BorrowedSocket {
+ public:
+  explicit BorrowedSocket(int* fd) : fd_(fd), sock_(*fd) {}
+  ~BorrowedSocket() {
+    *fd_ = sock_.s;
+    sock_.s = -1;
+  }
+  BorrowedSocket(const BorrowedSocket&) = delete;
+  BorrowedSocket& operator=(const BorrowedSocket&) = delete;
+  otSocket* operator->() { return &sock_; }
+
+ private:
+  int* fd_;
+  otSocket sock_;
+};
+
+int waitWritable(int fd, int timeoutMs) {
+  struct pollfd p = {fd, POLLOUT, 0};
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    int left = timeoutMs < 0 ? -1
+                             : (int)std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   deadline - std::chrono::steady_clock::now())
+                                   .count();
+    if (timeoutMs >= 0 && left < 0) left = 0;
+    int ret = poll(&p, 1, left);
+    if (ret >= 0 || errno != EINTR) return ret;
+  }
+}
+
+// The connect's own outcome: a refused or unreachable address must not count as connected,
+// or tcp_con would never try the next address.
+int pendingError(int fd) {
+  int err = 0;
+  socklen_t len = sizeof(err);
+  if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) return errno;
+  return err;
+}
+
+// 0 when fd is connected to addr, -1 when not.
+int connect_timed(int fd, const struct sockaddr* addr, socklen_t addrlen, int local) {
+  int seconds = opt.connect_timeout;
+  if (local || seconds < 1) {
+    if (connect(fd, addr, addrlen) == 0) return 0;
+    // An interrupted blocking connect goes on in the background; wait for its outcome.
+    if (errno != EINTR || waitWritable(fd, -1) != 1 || pendingError(fd) != 0) return -1;
+    return 0;
+  }
+  if (opt.debug) printf("start connect_timed\n");
+  int flags = fcntl(fd, F_GETFL, 0);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) return -1;
+  int ret = -1;
+  if (opt.debug) printf("try connect\n");
+  if (connect(fd, addr, addrlen) == 0) {
+    if (opt.debug) printf("directly connected\n");
+    ret = 0;
+  } else if (errno == EINPROGRESS || errno == EINTR) {
+    if (opt.debug) printf("test in progress\n");
+    if (opt.debug) printf("wait %d seconds\n", seconds);
+    int ready = waitWritable(fd, seconds > 2000000 ? 2000000000 : seconds * 1000);
+    if (opt.debug) printf("after wait\n");
+    if (ready == 1) {
+      int err = pendingError(fd);
+      if (err == 0)
+        ret = 0;
+      else if (opt.debug)
+        printf("connect_timed::ERROR %s (tcputil)\n", strerror(err));
+    }
+  } else if (opt.debug) {
+    printf("connect_timed::ERROR %s (tcputil)\n", strerror(errno));
+  }
+  fcntl(fd, F_SETFL, flags);
+  if (ret != 0)
+    printf("connect_timed::ERROR could not connect within %d seconds (tcputil)\n", seconds);
+  if (opt.debug) printf("end ret=%d\n", ret);
+  return ret;
+}
+
+int isLocal(const char* host) {
+  return strcmp(host, "localhost") == 0 || strcmp(host, "127.0.0.1") == 0 ||
+         strcmp(host, "::1") == 0;
+}
+
+// A connection that got no slot: the plug-in may close its own handle, else it is closed here.
+void dropUnslotted(int handle, int use_plugin) {
+  int done = 0;
+  if (hxc_com_close != nullptr) {
+    use_hxc_com_plugin[kTableFull] = use_plugin;
+    done = hxc_com_close(kTableFull, handle, use_hxc_com_plugin);
+    use_hxc_com_plugin[kTableFull] = 0;
+  }
+  if (done != 1) close(handle);
+}
+
+// Sends on a slot and closes nothing on failure: tcp_send and tcp_close differ in what a
+// failure means.
+int sendRaw(int slot, const char* data, int len) {
+  if (opt.nettrace) printf("send=%.*s", len, data);
+  if (use_hxc_com_plugin[slot] && hxc_com_send != nullptr)
+    return hxc_com_send(slot, socket_array[slot], data, len, use_hxc_com_plugin);
+  return otSendAll(socket_array[slot], data, len) == 0 ? len : -1;
+}
+
+}  // namespace
+
+int tcp_init() {
+  clearTables();
+  if (bifrost != nullptr) tcp_free();
+  if (opt.hxc_com_plugin[0] == '\0') return 0;  // plain TCP
+
+  char path[1024] = "";
+  size_t nameLen = strlen(opt.hxc_com_plugin);
+  size_t dirLen = strlen(opt.plugin_dir);
+  if (strchr(opt.hxc_com_plugin, '/') != nullptr || strchr(opt.hxc_com_plugin, '\\') != nullptr ||
+      dirLen == 0) {
+    if (nameLen < sizeof(path)) memcpy(path, opt.hxc_com_plugin, nameLen + 1);
+  } else if (dirLen + 1 + nameLen < sizeof(path)) {
+    memcpy(path, opt.plugin_dir, dirLen);
+    path[dirLen] = '/';
+    memcpy(path + dirLen + 1, opt.hxc_com_plugin, nameLen + 1);
+  }
+  if (path[0] == '\0') {
+    printf("could not load hxc_com_plugin=%s\n", opt.hxc_com_plugin);
+    return 0;
+  }
+
+  if (opt.debug) printf("Load communication plugin: tcp_init(%s)\n", path);
+  bifrost = dlopen(path, RTLD_LAZY);
+  if (bifrost == nullptr) {
+    printf("could not load hxc_com_plugin=%s\n", path);
+    if (opt.debug) printf("%s\n", dlerror());
+  } else {
+    hxc_com_con = symbol<ComCon>(bifrost, "hxc_com_con");
+    hxc_com_rec = symbol<ComRec>(bifrost, "hxc_com_rec");
+    hxc_com_rec_binary = symbol<ComRecBinary>(bifrost, "hxc_com_rec_binary");
+    hxc_com_send = symbol<ComSend>(bifrost, "hxc_com_send");
+    hxc_com_close = symbol<ComClose>(bifrost, "hxc_com_close");
+    hxc_com_plugin_on = symbol<ComPluginOn>(bifrost, "hxc_com_plugin_on");
+  }
+  if (opt.debug) {
+    printf("bifrost = %ld\n", address(bifrost));
+    printf("hxc_com_con        = %ld\n", address(hxc_com_con));
+    printf("hxc_com_rec        = %ld\n", address(hxc_com_rec));
+    printf("hxc_com_rec_binary = %ld\n", address(hxc_com_rec_binary));
+    printf("hxc_com_send       = %ld\n", address(hxc_com_send));
+    printf("hxc_com_close      = %ld\n", address(hxc_com_close));
+    printf("hxc_com_plugin_on  = %ld\n", address(hxc_com_plugin_on));
+  }
+  return 0;
+}
+
+int tcp_free() {
+  clearPlugin();
+  if (bifrost != nullptr) dlclose(bifrost);
+  bifrost = nullptr;
+  return 0;
+}
+
+int tcp_con(const char* host, int port) {
+  if (host == nullptr) return -1;
+  if (opt.nettrace) printf("conn=%s port=%d\n", host, port);
+  int local = isLocal(host);
+
+  if (hxc_com_con != nullptr) {
+    int use_plugin = 0;
+    int handle = hxc_com_con(host, port, &use_plugin);
+    if (opt.debug) printf("plugin returned use_plugin=%d\n", use_plugin);
+    if (handle > 0) {
+      int slot = firstFreeSlot();
+      if (slot == kTableFull) {
+        dropUnslotted(handle, use_plugin);
+        return slot;
+      }
+      socket_array[slot] = handle;
+      use_hxc_com_plugin[slot] = use_plugin;
+      if (opt.debug) printf("use_hxc_con_plugin[%d]=%d\n", slot, handle);
+      return slot;
+    }
+  }
+
+  char service[16];
+  snprintf(service, sizeof(service), "%d", port);
+  if (port < 1 || port > 65535) {
+    printf("tcp_con 1: error for %s port=%s : %s\n", host, service, gai_strerror(EAI_SERVICE));
+    return -1;
+  }
+  struct addrinfo hints;
+  memset(&hints, 0, sizeof(hints));
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  struct addrinfo* res = nullptr;
+  int err = getaddrinfo(host, service, &hints, &res);
+  if (err != 0) {
+    printf("tcp_con 1: error for %s port=%s : %s\n", host, service, gai_strerror(err));
+    return -1;
+  }
+  int fd = -1;
+  for (struct addrinfo* ai = res; ai != nullptr && fd == -1; ai = ai->ai_next) {
+    fd = socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol);
+    if (fd < 0) {
+      fd = -1;
+      continue;
+    }
+    if (connect_timed(fd, ai->ai_addr, ai->ai_addrlen, local) != 0) {
+      close(fd);
+      fd = -1;
+    }
+  }
+  freeaddrinfo(res);
+  if (fd == -1) printf("tcp_con 2: error for %s port=%s\n", host, service);
+  // Event lines are small and answered at once: waiting for an acknowledgement before the
+  // next small line (Nagle) would cost a delayed-ACK interval on every click.
+  if (fd != -1) {
+    int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
+  }
+
+  int slot = firstFreeSlot();
+  if (slot == kTableFull) {
+    if (fd != -1) close(fd);
+    return slot;
+  }
+  socket_array[slot] = fd;
+  use_hxc_com_plugin[slot] = 0;
+  return slot;
+}
+
+int tcp_rec(int* s, char* line, int size) {
+  if (line == nullptr) return -1;
+  int slot = openSlot(s);
+  if (slot == 0) {
+    if (size >= 2) strcpy(line, "\n");
+    if (size == 1) line[0] = '\0';
+    return -1;
+  }
+  if (size < 2) {
+    if (size == 1) line[0] = '\0';
+    return 0;
+  }
+
+  int n;
+  if (use_hxc_com_plugin[slot] && hxc_com_rec != nullptr) {
+    n = hxc_com_rec(slot, socket_array[slot], line, size, use_hxc_com_plugin);
+    if (n >= size) {  // a plug-in may not claim more than the buffer holds
+      n = size - 1;
+      line[n] = '\0';
+    }
+    if (n < 0) {
+      markClosed(slot, s);
+      strcpy(line, "\n");
+      return -1;
+    }
+  } else {
+    // Only the bytes of this line are taken from the socket: after an "@plugin(" line the
+    // plug-in reads the same socket and must find every byte that follows.
+    {
+      BorrowedSocket sock(&socket_array[slot]);
+      n = sock->readStr(line, size, 0);
+    }
+    if (n < 0) {
+      markClosed(slot, s);
+      strcpy(line, "\n");
+      if (opt.nettrace) printf("close connection\n");
+      return -1;
+    }
+    if (n > 0 && line[n - 1] == '\n' &&
+        strncmp(line, kPluginSwitch, sizeof(kPluginSwitch) - 1) == 0 &&
+        hxc_com_plugin_on != nullptr) {
+      use_hxc_com_plugin[slot] = 1;
+      hxc_com_plugin_on(slot, line);
+    }
+  }
+  if (opt.nettrace) printf("recv=%s", line);
+  return n;
+}
+
+int tcp_rec_binary(int* s, char* buf, int len) {
+  int slot = openSlot(s);
+  if (slot == 0 || len < 0 || (buf == nullptr && len > 0)) return -1;
+  if (opt.nettrace) printf("recv_binary len=%d bytes\n", len);
+  if (len == 0) return 0;
+  if (use_hxc_com_plugin[slot] && hxc_com_rec_binary != nullptr) {
+    int n = hxc_com_rec_binary(slot, socket_array[slot], buf, len, use_hxc_com_plugin);
+    if (n == -1) markClosed(slot, s);
+    return n;
+  }
+  int n;
+  {
+    BorrowedSocket sock(&socket_array[slot]);
+    n = sock->read(buf, len, 0);
+  }
+  if (n != len) {
+    markClosed(slot, s);
+    if (opt.nettrace) printf("close connection\n");
+    return -1;
+  }
+  return n;
+}
+
+int tcp_send(int* s, const char* data, int len) {
+  int slot = openSlot(s);
+  if (slot == 0 || len < 0 || (data == nullptr && len > 0)) return -1;
+  int n = sendRaw(slot, data, len);
+  if (n < 0) {
+    // A plug-in closes its own handle; a plain socket is closed here, once.
+    if (!use_hxc_com_plugin[slot] || hxc_com_send == nullptr) close(socket_array[slot]);
+    markClosed(slot, s);
+    if (opt.nettrace) printf("close connection\n");
+    return -1;
+  }
+  return n;
+}
+
+int tcp_close(int* s) {
+  int slot = slotOf(s);
+  if (slot == 0 || socket_array[slot] == -1) return -1;
+  int sock = socket_array[slot];
+  sendRaw(slot, "shutup\n", 7);  // the connection goes whether the farewell arrives or not
+  socket_array[slot] = -1;
+  int done = 0;
+  if (hxc_com_close != nullptr) done = hxc_com_close(slot, sock, use_hxc_com_plugin);
+  use_hxc_com_plugin[slot] = 0;
+  if (done == 1) return 0;
+  close(sock);
+  if (opt.nettrace) printf("close connection\n");
+  return 0;
+}
+
+int tcp_sleep(int msec) {
+  if (msec > 0) otsleep(msec);
+  return 0;
+}
+
+int tcp_fd(int* s) {
+  int slot = slotOf(s);
+  if (slot == 0 || use_hxc_com_plugin[slot]) return -1;
+  return socket_array[slot];
+}

@@ -1,0 +1,53 @@
+// The display client's connection layer. A connection is known by a slot number (1 to 32)
+// held in an int; every call takes a pointer to that int, so that a connection found broken
+// is marked closed (-1) for the caller at once and fails fast for every later call.
+// An optional communication plug-in (a shared library named in the options record) can carry
+// a connection's traffic instead of plain TCP. All functions belong to the GUI thread.
+//
+// The plug-in exports any of these C functions (table: the 34 plug-in flags, one per slot):
+//   int hxc_com_con(const char* host, int port, int* use_plugin)
+//       a handle > 0 when it made the connection (*use_plugin = 1: it carries the traffic
+//       too); 0 or less leaves the connection to plain TCP
+//   int hxc_com_rec(int slot, int sock, char* line, int size, int* table)
+//       the bytes of one line (at most size - 1, NUL-terminated); below 0: closed
+//   int hxc_com_rec_binary(int slot, int sock, char* buf, int len, int* table)
+//       len, or -1: closed
+//   int hxc_com_send(int slot, int sock, const char* data, int len, int* table)
+//       bytes sent, or -1: closed
+//   int hxc_com_close(int slot, int sock, int* table)
+//       1 when it closed the connection itself; slot 33 for a connection that found the
+//       slot table full
+//   int hxc_com_plugin_on(int slot, const char* line)
+//       the server sent line, beginning with "@plugin(", on a plain connection: the plug-in
+//       carries the slot from the next byte on (the result is not used)
+#ifndef TCPUTIL_H
+#define TCPUTIL_H
+
+// Clears the slot table and loads the communication plug-in named in opt. Returns 0.
+int tcp_init();
+// Unloads the plug-in. Returns 0.
+int tcp_free();
+// Connects to host:port. Returns the slot (1 to 32), 33 when every slot is taken (the
+// connection is then closed again), -1 when the host cannot be resolved. A slot whose
+// connection could not be made holds -1 and reports the connection closed at its first use.
+int tcp_con(const char* host, int port);
+// Reads one line into line (size bytes): at most size - 1 bytes, up to and including the
+// line feed, NUL-terminated; the rest of a longer line comes with the next call. Returns the
+// bytes stored, 0 (empty text) for size below 2, or -1 when the connection is closed (line is
+// then "\n" and *s becomes -1). A plain connection gives up only the bytes of the line, so
+// that a plug-in taking over after an "@plugin(" line finds every byte that follows.
+int tcp_rec(int* s, char* line, int size);
+// Reads exactly len bytes. Returns len, or -1 when the connection closes first.
+int tcp_rec_binary(int* s, char* buf, int len);
+// Sends len bytes. Returns the count sent, or -1 (connection marked closed).
+int tcp_send(int* s, const char* data, int len);
+// Sends "shutup\n" and closes the connection. 0, or -1 when already closed. *s keeps its slot.
+int tcp_close(int* s);
+// Waits msec milliseconds. Returns 0.
+int tcp_sleep(int msec);
+
+// The socket descriptor behind a plain connection, for an event loop that waits until it is
+// readable; -1 for a closed connection or one that the plug-in carries.
+int tcp_fd(int* s);
+
+#endif
