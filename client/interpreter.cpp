@@ -78,6 +78,24 @@ double farg(const otCallLine& c, int i) {
   return v;
 }
 
+// The value of a widget that shows a number: the Qwt widgets and the LCD number.
+bool setNumber(QWidget* w, double v) {
+  if (auto* qs = qobject_cast<QwtAbstractSlider*>(w)) {
+    qs->setValue(v);
+  } else if (auto* qc = qobject_cast<QwtCounter*>(w)) {
+    qc->setValue(v);
+  } else if (auto* qt = qobject_cast<QwtThermo*>(w)) {
+    qt->setValue(v);
+  } else if (auto* qw = qobject_cast<QwtWheel*>(w)) {
+    qw->setValue(v);
+  } else if (auto* lcd = qobject_cast<QLCDNumber*>(w)) {
+    lcd->display(v);
+  } else {
+    return false;
+  }
+  return true;
+}
+
 QString text(const otCallLine& c, int i) {
   const char* t = c.textArg(i);
   return t ? QString::fromUtf8(t) : QString();
@@ -484,36 +502,13 @@ void otClientInterpreter::apply(Command cmd, const otCallLine& c) {
         if (inRange(v, 0, tw->count() - 1)) tw->setCurrentIndex(v);
       } else if (auto* tb = qobject_cast<QToolBox*>(w)) {
         if (inRange(v, 0, tb->count() - 1)) tb->setCurrentIndex(v);
-      } else if (auto* qs = qobject_cast<QwtAbstractSlider*>(w)) {
-        qs->setValue(v);
-      } else if (auto* qc = qobject_cast<QwtCounter*>(w)) {
-        qc->setValue(v);
-      } else if (auto* qt = qobject_cast<QwtThermo*>(w)) {
-        qt->setValue(v);
-      } else if (auto* qw = qobject_cast<QwtWheel*>(w)) {
-        qw->setValue(v);
-      } else if (auto* lcd = qobject_cast<QLCDNumber*>(w)) {
-        lcd->display(v);
-      } else {
+      } else if (!setNumber(w, v)) {
         refuse("setValue: widget %d has no value\n", id);
       }
       return;
     }
     case CmdSetFloat: {
-      double v = farg(c, 1);
-      if (auto* qs = qobject_cast<QwtAbstractSlider*>(w)) {
-        qs->setValue(v);
-      } else if (auto* qc = qobject_cast<QwtCounter*>(w)) {
-        qc->setValue(v);
-      } else if (auto* qt = qobject_cast<QwtThermo*>(w)) {
-        qt->setValue(v);
-      } else if (auto* qw = qobject_cast<QwtWheel*>(w)) {
-        qw->setValue(v);
-      } else if (auto* lcd = qobject_cast<QLCDNumber*>(w)) {
-        lcd->display(v);
-      } else {
-        refuse("setFloat: widget %d has no number\n", id);
-      }
+      if (!setNumber(w, farg(c, 1))) refuse("setFloat: widget %d has no number\n", id);
       return;
     }
     case CmdSetRange:

@@ -36,6 +36,13 @@ cmake -S "$here" -B "$build" "${cmake_args[@]}"
 cmake --build "$build" -j "$jobs"
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+# The GUI tests run offscreen; Qt wants a private runtime directory.
+export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+  XDG_RUNTIME_DIR=$(mktemp -d /tmp/otkit-xdg.XXXXXX)
+  export XDG_RUNTIME_DIR
+  trap 'rm -rf "$XDG_RUNTIME_DIR"' EXIT
+fi
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
 
