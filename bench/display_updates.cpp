@@ -130,7 +130,10 @@ int main(int argc, char** argv) {
       QElapsedTimer rt;
       rt.start();
       QTest::mouseClick(button, Qt::LeftButton);
-      if (!QTest::qWaitFor([&] { return answer->text() == want; }, 5000)) break;
+      // Woken by the socket itself, not by a polling interval.
+      while (answer->text() != want && rt.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+      if (answer->text() != want) break;
       trips.push_back(rt.nsecsElapsed() / 1e6);
     }
     std::sort(trips.begin(), trips.end());

@@ -1,8 +1,11 @@
 // The connection record and its I/O: sends under the record's lock, every read through its
 // line reader, events queued while a caller waits for a reply line.
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/socket.h>
 
 #include <vector>
 
@@ -32,7 +35,12 @@ _PARAM_::_PARAM_(int fd, int poll)
       queuedBytes(0),
       warnedLongLine(0),
       warnedQueue(0),
-      server(nullptr) {}
+      server(nullptr) {
+  // A display client waits for the answer to each click, and a pass of updates ends in a
+  // sync: no small line may wait for the acknowledgement of the one before (Nagle).
+  int on = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
+}
 
 _PARAM_::~_PARAM_() {
   free(clipboard);

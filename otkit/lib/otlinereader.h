@@ -50,7 +50,8 @@ class otLineReader {
   int maxLine() const;
 
  private:
-  // Reads one chunk into the buffer, waiting until deadline (monotonic ms, 0: no limit).
+  // Reads one chunk into the buffer, waiting until deadline (otMonotonicMs(); -1, i.e.
+  // OT_NO_DEADLINE of otpoll_p.h: no limit).
   // 1 bytes read, 0 time-out, -1 closed or error.
   int fill(long long deadline);
   // Makes room for at least want more bytes at the end of the buffer.
