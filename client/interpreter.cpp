@@ -374,6 +374,7 @@ void otClientInterpreter::apply(Command cmd, const otCallLine& c) {
       }
       return;
     case CmdSync: {
+      Q_EMIT syncRequested();
       char reply[64];
       int n = snprintf(reply, sizeof(reply), "synced(%d)\n", arg(c, 0));
       tcp_send(s_, reply, n);
@@ -638,6 +639,7 @@ void otClientInterpreter::statusMessage(int r, int g, int b, const char* msg) {
 }
 
 void otClientInterpreter::download(const char* name, int n) {
+  dataReads_++;
   // The bytes are read in any case, so that the stream stays in step.
   if (n < 0) {
     refuse("@download: negative size refused\n");
@@ -674,6 +676,7 @@ void otClientInterpreter::download(const char* name, int n) {
 }
 
 void otClientInterpreter::plotData(QWidget* w, int curve, int n) {
+  dataReads_++;
   auto* plot = qobject_cast<QwtPlotWidget*>(w);
   if (!inRange(n, 0, maxPlotPoints)) {
     // An unbounded count cannot be skipped line by line without trusting it: refuse and

@@ -36,9 +36,14 @@ class otClientInterpreter : public QObject {
   QDialog* modalDialog() const { return modal_; }
   // Lines ignored since start (unknown, malformed or naming a bad id).
   long ignored() const { return ignored_; }
+  // Commands so far that read data of their own from the connection (downloads, plot points):
+  // what a caller counted as waiting lines before such a command may have been that data.
+  long dataReads() const { return dataReads_; }
 
  Q_SIGNALS:
   void maskShown();
+  // Emitted for sync(n) before the answer goes out: what was carried out is to be shown now.
+  void syncRequested();
 
  private:
   struct Mask {
@@ -67,6 +72,7 @@ class otClientInterpreter : public QObject {
   QDialog* modal_ = nullptr;
   otCallLine line_;
   long ignored_ = 0;
+  long dataReads_ = 0;
 };
 
 #endif

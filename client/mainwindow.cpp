@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include <poll.h>
+#include <unistd.h>
 #include <stdio.h>
 
 #include <QAction>
@@ -25,6 +26,8 @@ const int firstDelayMs = 250;
 const int batchMs = 40;
 // Lines after which a burst holds back repainting until its end.
 const int burstLines = 64;
+// How soon the rest of a partly received line is looked for.
+const int partialRetryMs = 20;
 // The longest pause between two segments of one burst.
 const int burstGapMs = 2;
 
@@ -55,6 +58,12 @@ otClientWindow::otClientWindow(const QString& host, int port, QWidget* parent)
   mask_->setFocusPolicy(Qt::StrongFocus);
   interpreter_ = new otClientInterpreter(&s_, mask_, statusBar(), this);
   statusBar()->addPermanentWidget(connection_);
+  // A sync is answered once everything before it is on screen, not only in the widgets.
+  connect(interpreter_, &otClientInterpreter::syncRequested, this, [this] {
+    QWidget* area = centralWidget();
+    if (!area->updatesEnabled()) area->setUpdatesEnabled(true);
+    area->repaint();
+  });
 
   retry_ = new QAction("Reconnect", this);
   retry_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
@@ -63,6 +72,9 @@ otClientWindow::otClientWindow(const QString& host, int port, QWidget* parent)
   QToolBar* bar = addToolBar("Connection");
   bar->addAction(retry_);
 
+  partialTimer_ = new QTimer(this);
+  partialTimer_->setSingleShot(true);
+  connect(partialTimer_, &QTimer::timeout, this, &otClientWindow::readAvailable);
   timer_->setSingleShot(true);
   connect(timer_, &QTimer::timeout, this, &otClientWindow::connectNow);
   resize(800, 600);
@@ -109,6 +121,7 @@ void otClientWindow::connectNow() {
 
 void otClientWindow::lost() {
   bool was = notifier_ != nullptr;
+  partialTimer_->stop();
   delete notifier_;
   notifier_ = nullptr;
   s_ = -1;
@@ -124,17 +137,8 @@ void otClientWindow::lost() {
   if (was) Q_EMIT connectedChanged(false);
 }
 
-qint64 g_readNs = 0;
-int g_reads = 0;
 void otClientWindow::readAvailable() {
   if (notifier_ == nullptr) return;
-  QElapsedTimer prof;
-  prof.start();
-  g_reads++;
-  struct Add {
-    QElapsedTimer& t;
-    ~Add() { g_readNs += t.nsecsElapsed(); }
-  } add{prof};
   notifier_->setEnabled(false);
   QElapsedTimer batch;
   batch.start();
@@ -144,7 +148,28 @@ void otClientWindow::readAvailable() {
   // changed widget dirty one by one costs more than one repaint of the central area.
   QWidget* area = centralWidget();
   bool held = false;
-  do {
+  bool partial = false;
+  int ready = 0;  // lines that tcp_rec hands over without blocking
+  for (;;) {
+    if (ready == 0) {
+      ready = tcp_line_ready(&s_, otclient::maxLine + 1);
+      QElapsedTimer gap;
+      gap.start();
+      while (ready == 0 && batch.elapsed() < batchMs && gap.elapsed() < burstGapMs) {
+        if (readable(fd, 0))
+          usleep(200);  // part of a line is here; its rest is on the way
+        else if (!readable(fd, burstGapMs))
+          break;
+        ready = tcp_line_ready(&s_, otclient::maxLine + 1);
+      }
+      if (ready == 0) {
+        // Only part of a line may be left: it is looked for again later, without holding the
+        // window and without its readiness waking the loop again and again.
+        partial = readable(fd, 0);
+        break;
+      }
+    }
+    ready--;
     if (++lines == burstLines && area->updatesEnabled()) {
       area->setUpdatesEnabled(false);
       held = true;
@@ -167,15 +192,20 @@ void otClientWindow::readAvailable() {
       dropping_ = true;
       continue;
     }
+    long reads = interpreter_->dataReads();
     interpreter_->interpret(line_, n);
+    if (interpreter_->dataReads() != reads) ready = 0;  // the lines counted may have been data
     if (s_ <= 0) {  // a command's data read found the connection closed
       if (held) area->setUpdatesEnabled(true);
       lost();
       return;
     }
-  } while (batch.elapsed() < batchMs && readable(fd, burstGapMs));
+  }
   if (held) area->setUpdatesEnabled(true);
-  notifier_->setEnabled(true);
+  if (partial)
+    partialTimer_->start(partialRetryMs);
+  else
+    notifier_->setEnabled(true);
 }
 
 void otClientWindow::keyPressEvent(QKeyEvent* e) {

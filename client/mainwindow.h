@@ -48,6 +48,7 @@ class otClientWindow : public QMainWindow {
   int s_ = -1;
   QSocketNotifier* notifier_ = nullptr;
   QTimer* timer_;
+  QTimer* partialTimer_;
   QWidget* mask_;
   QLabel* connection_;
   QAction* retry_;

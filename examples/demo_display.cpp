@@ -48,7 +48,7 @@ int define(PARAM_* p) {
     hxSetBackgroundColor(p, idValues + i, 230, 230, 230);
   }
   hxQwtThermo(p, idThermo, 0);
-  hxSetGeometry(p, idThermo, 260, 50, 60, 200);
+  hxSetGeometry(p, idThermo, 250, 50, 80, 200);
   hxSetRange(p, idThermo, 0, 1000, 250);
   hxQLabel(p, idBlinker, 0);
   hxSetGeometry(p, idBlinker, 340, 50, 120, 25);

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <vector>
 
 #include "otoptions.h"
 #include "otsendall_p.h"
@@ -448,4 +449,28 @@ int tcp_fd(int* s) {
   int slot = slotOf(s);
   if (slot == 0 || use_hxc_com_plugin[slot]) return -1;
   return socket_array[slot];
+}
+
+int tcp_line_ready(int* s, int size) {
+  int fd = tcp_fd(s);
+  if (fd < 0 || size < 2) return 1;  // nothing to wait for: tcp_rec answers at once
+  // A peer that has hung up sends no line feed any more: its last bytes are read as they are.
+  struct pollfd hup = {fd, POLLIN | POLLRDHUP, 0};
+  if (poll(&hup, 1, 0) > 0 && (hup.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0) return 1;
+  // Peeked into a buffer of our own, never consumed: the socket keeps every byte.
+  static thread_local std::vector<char> peek;
+  if ((int)peek.size() < size - 1) peek.resize((size_t)(size - 1));
+  ssize_t n;
+  do {
+    n = recv(fd, peek.data(), (size_t)(size - 1), MSG_PEEK | MSG_DONTWAIT);
+  } while (n < 0 && errno == EINTR);
+  if (n == 0) return 1;  // closed: tcp_rec reports it
+  if (n < 0) return (errno == EAGAIN || errno == EWOULDBLOCK) ? 0 : 1;
+  int lines = 0;
+  for (const char* p = peek.data();
+       (p = static_cast<const char*>(memchr(p, '\n', (size_t)(peek.data() + n - p)))) != nullptr;
+       p++)
+    lines++;
+  if (lines == 0 && n == size - 1) return 1;  // a full buffer is a read of its own
+  return lines;
 }

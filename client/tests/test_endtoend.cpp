@@ -10,6 +10,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
@@ -54,6 +55,7 @@ enum {
   idPage1,
   idPage2,
   idTable,
+  idList,
   idCount
 };
 
@@ -88,6 +90,10 @@ int allWidgets(PARAM_* p) {
   hxQTable(p, idTable, 0, 2, 2);
   hxSetGeometry(p, idTable, 0, 270, 300, 120);
   hxSetTableText(p, idTable, 0, 0, "cell");
+  hxQListBox(p, idList, 0);
+  hxSetGeometry(p, idList, 310, 0, 150, 100);
+  hxAddItem(p, idList, "first");
+  hxAddItem(p, idList, "second, \"quoted\"");
   hxEndDefinition(p);
   char buf[HX_EVENT_BUFSIZE], rest[HX_TEXT_SIZE];
   for (;;) {
@@ -153,6 +159,8 @@ class EndToEnd : public ::testing::Test {
 
 TEST_F(EndToEnd, UserActionsArriveAsTheirEventKinds) {
   QTest::mouseClick(get<QPushButton>(idButton), Qt::LeftButton);
+  EXPECT_TRUE(waitFor(BUTTON_PRESSED_EVENT, idButton));
+  EXPECT_TRUE(waitFor(BUTTON_RELEASED_EVENT, idButton));
   EXPECT_TRUE(waitFor(BUTTON_EVENT, idButton));
   // The server's answer is shown in the client.
   EXPECT_TRUE(QTest::qWaitFor([&] { return get<QLabel>(idLabel)->text() == "pressed"; }, 5000));
@@ -184,6 +192,18 @@ TEST_F(EndToEnd, UserActionsArriveAsTheirEventKinds) {
   QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
   EXPECT_TRUE(waitFor(TABLE_CLICKED_EVENT, idTable, &rest));
   EXPECT_EQ(rest.substr(0, 5), "(0,0,");
+
+  QTest::mouseClick(get<QLabel>(idLabel), Qt::RightButton);
+  EXPECT_TRUE(waitFor(RIGHT_MOUSE_EVENT, idLabel));
+
+  auto* list = get<QListWidget>(idList);
+  QRect second = list->visualItemRect(list->item(1));
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, second.center());
+  EXPECT_TRUE(waitFor(SELECTION_EVENT, idList, &rest));
+  EXPECT_EQ(rest, "(0,\"second, \\\"quoted\\\"\")");
+  char text[HX_TEXT_SIZE];
+  EXPECT_GT(hxGetText(rest.c_str(), text), 0);
+  EXPECT_STREQ(text, "second, \"quoted\"");
 
   QTest::keyClick(window.get(), Qt::Key_A, Qt::ShiftModifier);
   EXPECT_TRUE(waitFor(KEYBOARD_EVENT, 1, &rest));

@@ -4,7 +4,9 @@
 #include <stdlib.h>
 
 #include <QAction>
+#include <QDialog>
 #include <QLabel>
+#include <QStatusBar>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
@@ -176,6 +178,22 @@ TEST_F(Client, SurvivesHostileLines) {
   EXPECT_GE(window->interpreter()->ignored(), 11);
 }
 
+// A sender that stalls inside a line does not hold the window: it keeps handling the user.
+TEST_F(Client, APartialLineDoesNotHoldTheWindow) {
+  ASSERT_TRUE(server.send("startDefinition(3)\nQLabel(1,0)\nQPushButton(2,0)\nendDefinition()\n"));
+  ASSERT_TRUE(server.sync(1));
+  ASSERT_TRUE(server.send("setText(1,\"par"));
+  QTest::qWait(300);  // would never return if the client blocked in the read
+  QTest::mouseClick(qobject_cast<QPushButton*>(widget(2)), Qt::LeftButton);
+  ASSERT_TRUE(server.send("tial\")\n"));
+  std::string events;
+  ASSERT_TRUE(server.sync(2, &events));
+  EXPECT_NE(events.find("QPushButton(2)\n"), std::string::npos) << events;
+  auto* label = qobject_cast<QLabel*>(widget(1));
+  ASSERT_NE(label, nullptr);
+  EXPECT_EQ(label->text(), QString("partial"));
+}
+
 TEST_F(Client, ReconnectsWhenTheServerComesBack) {
   ASSERT_TRUE(
       server.send("startDefinition(2)\nQLabel(1,0)\nsetText(1,\"live\")\nendDefinition()\n"));
@@ -191,6 +209,44 @@ TEST_F(Client, ReconnectsWhenTheServerComesBack) {
   ASSERT_TRUE(server.send("startDefinition(2)\nQLabel(1,0)\nendDefinition()\n"));
   ASSERT_TRUE(server.sync(2));
   EXPECT_TRUE(window->mask()->isEnabled());
+}
+
+TEST_F(Client, ModalDialogsStatusMessagesAndPrinting) {
+  ottest::TempDir dir;
+  std::string pdf = dir.file("print.pdf");
+  snprintf(opt.print_pdf, sizeof(opt.print_pdf), "%s", pdf.c_str());
+  ASSERT_TRUE(
+      server.send("startDefinition(2)\nQLabel(1,0)\nsetText(1,\"base\")\nendDefinition()\n"
+                  "statusMessage(255,0,0,\"ERROR: no database\")\nprint(1)\n"
+                  "modalDialog(300,200)\nstartDefinition(3)\nQPushButton(1,0)\nsetText(1,\"OK\")\n"
+                  "QLabel(2,0)\nendDefinition()\n"));
+  ASSERT_TRUE(server.sync(1));
+  bool shown = false;
+  for (QLabel* l : window->statusBar()->findChildren<QLabel*>())
+    if (l->text() == "ERROR: no database")
+      shown = l->palette().color(QPalette::WindowText) == QColor(255, 0, 0);
+  EXPECT_TRUE(shown);
+  std::ifstream printed(pdf, std::ios::binary);
+  std::string head(4, '\0');
+  printed.read(&head[0], 4);
+  EXPECT_EQ(head, "%PDF");
+
+  // The dialog's mask has ids of its own; its events carry them.
+  ASSERT_TRUE(window->interpreter()->modalOpen());
+  EXPECT_EQ(window->interpreter()->idCount(), 3);
+  auto* ok = qobject_cast<QPushButton*>(widget(1));
+  ASSERT_NE(ok, nullptr);
+  EXPECT_EQ(ok->window(), window->interpreter()->modalDialog());
+  QTest::mouseClick(ok, Qt::LeftButton);
+  std::string events;
+  ASSERT_TRUE(server.sync(2, &events));
+  EXPECT_NE(events.find("QPushButton(1)\n"), std::string::npos) << events;
+  ASSERT_TRUE(server.send("terminateModalDialog()\nsetText(1,\"back\")\n"));
+  ASSERT_TRUE(server.sync(3));
+  EXPECT_FALSE(window->interpreter()->modalOpen());
+  auto* base = qobject_cast<QLabel*>(widget(1));
+  ASSERT_NE(base, nullptr);
+  EXPECT_EQ(base->text(), QString("back"));
 }
 
 // Without a server the delay between attempts grows up to the configured longest wait, and

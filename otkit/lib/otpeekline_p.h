@@ -24,9 +24,16 @@ inline ssize_t otRecvRetry(int fd, void* buf, size_t len, int flags) {
 // they end with the line feed; 0 or less when the peer closed or the socket failed.
 inline ssize_t otTakeLinePart(int fd, char* buf, size_t cap, bool* complete) {
   *complete = false;
-  ssize_t n = otRecvRetry(fd, buf, cap, MSG_PEEK);
+  // Most lines are short: a small first look spares copying a large queue for each of them.
+  size_t look = cap < 512 ? cap : 512;
+  ssize_t n = otRecvRetry(fd, buf, look, MSG_PEEK);
   if (n <= 0) return n;
   const char* nl = static_cast<const char*>(memchr(buf, '\n', (size_t)n));
+  if (nl == nullptr && (size_t)n == look && look < cap) {
+    n = otRecvRetry(fd, buf, cap, MSG_PEEK);
+    if (n <= 0) return n;
+    nl = static_cast<const char*>(memchr(buf, '\n', (size_t)n));
+  }
   size_t want = nl != nullptr ? (size_t)(nl - buf) + 1 : (size_t)n;
   n = otRecvRetry(fd, buf, want, 0);
   if (n > 0) *complete = nl != nullptr && (size_t)n == want;
