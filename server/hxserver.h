@@ -281,4 +281,83 @@ int hxParseEventN(const char* buf, int* id, char* rest, int restSize);
 int hxGetText(const char* rest, char* out);
 int hxGetTextN(const char* rest, char* out, int outSize);
 
+// ---- Drawing --------------------------------------------------------------------------------
+// The drawing stream of a drawing widget, one call per line (docs/display-protocol.md,
+// "Drawing stream"), written byte for byte in the stream's formats with '.' as the decimal
+// point whatever the locale. gBeginDraw holds hxlock until gEndDraw, so no other thread's line
+// can land inside a drawing: other threads' calls wait until gEndDraw, which must be called by
+// the thread that called gBeginDraw.
+//
+// Results: 0, or -1 with nothing sent for a null pointer, a closed connection, a number that is
+// not finite, an argument out of range, or a line the widget could not read whole. The widget
+// reads lines of at most HX_MAX_DRAW_LINE bytes (point lines HX_MAX_DRAW_POINT_LINE), and its
+// texts travel in double quotes without an escape: a text holding a double quote or a control
+// character (a line feed would start a line of its own) is refused.
+#define HX_MAX_DRAW_LINE 4094       // bytes, the line feed included
+#define HX_MAX_DRAW_POINT_LINE 78   // bytes of a point line, the line feed included
+#define HX_MAX_DRAW_POINTS 1000000  // points of gLine and corners of gDrawPolygon
+#define HX_MAX_DRAW_TICKS 10000     // ticks of an axis, lines of a grid
+
+// gbeginDraw(id): the following lines draw on drawing widget id (of the current mask).
+int gBeginDraw(PARAM_* p, int id);
+// gendDraw: the widget shows the picture. -1 (nothing sent) when this thread has no drawing
+// open on p; the lock is given back even when the line cannot be sent.
+int gEndDraw(PARAM_* p);
+
+// Pixel coordinates. gBox also sets the axis box in which the value calls draw.
+int gBox(PARAM_* p, int x, int y, int w, int h);
+int gRect(PARAM_* p, int x, int y, int w, int h);
+int gMoveTo(PARAM_* p, int x, int y);
+int gLineTo(PARAM_* p, int x, int y);
+// Angles in degrees, counter-clockwise from three o'clock.
+int gDrawArc(PARAM_* p, int x, int y, int w, int h, int start, int span);
+int gDrawPie(PARAM_* p, int x, int y, int w, int h, int start, int span);
+// A filled polygon of n corners (0..HX_MAX_DRAW_POINTS).
+int gDrawPolygon(PARAM_* p, const int* x, const int* y, int n);
+// alignment: 0 left, 1 centred, 2 right, 3 vertical.
+int gText(PARAM_* p, int x, int y, int alignment, const char* text);
+
+// Value coordinates in the axis box. A polyline of n points (0..HX_MAX_DRAW_POINTS); each
+// point line must fit HX_MAX_DRAW_POINT_LINE (values of magnitude below about 1e30).
+int gLine(PARAM_* p, const float* x, const float* y, int n);
+int gTextInAxis(PARAM_* p, double x, double y, int alignment, const char* text);
+// Scales from start to end in steps of delta, drawn when draw is not 0. delta must be above 0
+// as the widget reads it, and a scale holds at most HX_MAX_DRAW_TICKS steps: the widget's tick
+// and grid loops would otherwise not end.
+int gXAxis(PARAM_* p, double start, double delta, double end, int draw);
+int gYAxis(PARAM_* p, double start, double delta, double end, int draw);
+int gRightYAxis(PARAM_* p, double start, double delta, double end, int draw);
+int gXGrid(PARAM_* p);
+int gYGrid(PARAM_* p);
+// The axis box with labels, for a font of fontsize pixels (at least 1): the box, xlabel centred
+// below the tick labels, ylabel above the box's top left corner, rylabel above its top right
+// corner (aligned right). An empty label is left out.
+int gBoxWithText(PARAM_* p, int x, int y, int w, int h, int fontsize, const char* xlabel,
+                 const char* ylabel, const char* rylabel);
+
+// Pen, brush and font; they last until gEndDraw.
+int gSetColor(PARAM_* p, int r, int g, int b);  // 0..255 each
+int gSetBackgroundColor(PARAM_* p, int r, int g, int b);
+int gSetWidth(PARAM_* p, int w);      // pixels, 0 or more
+int gSetStyle(PARAM_* p, int style);  // 1 solid, 2 dash, 3 dot, 4 dash-dot, 5 dash-dot-dot
+int gSetFont(PARAM_* p, const char* family, int size, int weight, int italic);  // size >= 1
+int gSetLinestyle(PARAM_* p, int style);  // gLine's symbols: 0 none, 1 circle, 2 cross, 3 square
+// printf format of the tick labels: under 80 characters with exactly one conversion of a
+// double (f F e E g G a A, optional l; "%%" allowed besides), width at most 60, precision at
+// most 20, so that a label always fits the widget's 80-byte buffer.
+int gSetFloatFormat(PARAM_* p, const char* format);
+// Transformations of the painter; they add up until gEndDraw.
+int gScale(PARAM_* p, double sx, double sy);
+int gRotate(PARAM_* p, double angle);
+int gTranslate(PARAM_* p, double dx, double dy);
+// "#text": a line that the widget ignores (a note in a recorded stream).
+int gComment(PARAM_* p, const char* text);
+
+// SVG: a file on the client; the SVG text itself, sent line by line and ended by the line
+// "<svgend></svgend>" (refused when a line of it holds that marker or is longer than
+// HX_MAX_DRAW_LINE, or the text is above HX_MAX_DOWNLOAD bytes); a redraw of the animated SVG.
+int gPlaySVG(PARAM_* p, const char* file);
+int gSocketPlaySVG(PARAM_* p, const char* svgtext);
+int gUpdateSVG(PARAM_* p);
+
 #endif

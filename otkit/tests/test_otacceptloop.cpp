@@ -35,23 +35,13 @@ long long msSince(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
-int threadCount() {
-  int n = 0;
-  DIR* d = opendir("/proc/self/task");
-  if (d == nullptr) return -1;
-  while (struct dirent* e = readdir(d))
-    if (e->d_name[0] != '.') n++;
-  closedir(d);
-  return n;
-}
-
 // Waits up to 10 s until the process has n threads (an ended thread leaves the task list a
 // moment after its join).
 int settleThreads(int n) {
   auto deadline = Clock::now() + std::chrono::seconds(10);
-  while (threadCount() != n && Clock::now() < deadline)
+  while (ottest::threadCount() != n && Clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  return threadCount();
+  return ottest::threadCount();
 }
 
 // A connected pair of stream sockets, closed on destruction.
@@ -311,8 +301,10 @@ TEST(otLineReader, ManyLinesInRandomPiecesComeOutWhole) {
   std::mt19937 rng(7);
   for (int i = 0; i < 50000; i++) {
     std::string l = "line " + std::to_string(i) + std::string(rng() % 40, 'x');
-    if (i % 997 == 0) l = std::string(300, 'L');  // over the limit below: refused
-    else lines.push_back(l + "\n");
+    if (i % 997 == 0)
+      l = std::string(300, 'L');  // over the limit below: refused
+    else
+      lines.push_back(l + "\n");
     all += l + "\n";
   }
   std::thread writer([&] {
@@ -694,7 +686,7 @@ TEST(otAcceptLoop, StopWithSilentClientsEndsEveryThread) {
   // A sanitizer runtime starts a helper thread of its own with the first thread created; that
   // one must be there before counting.
   std::thread([] {}).join();
-  int before = threadCount();
+  int before = ottest::threadCount();
   std::vector<int> fds;
   {
     Echo echo;
@@ -710,7 +702,7 @@ TEST(otAcceptLoop, StopWithSilentClientsEndsEveryThread) {
     while (echo.entered.load() != 20 && Clock::now() < deadline)
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     ASSERT_EQ(echo.entered.load(), 20);
-    EXPECT_EQ(threadCount(), before + 21);
+    EXPECT_EQ(ottest::threadCount(), before + 21);
     auto start = Clock::now();
     echo.loop.stop();
     EXPECT_LT(msSince(start), 5000);

@@ -49,16 +49,6 @@ bool sendText(int fd, const std::string& text) {
   return send(fd, text.data(), text.size(), MSG_NOSIGNAL) == (ssize_t)text.size();
 }
 
-int threadCount() {
-  int n = 0;
-  DIR* d = opendir("/proc/self/task");
-  if (d == nullptr) return -1;
-  while (struct dirent* e = readdir(d))
-    if (e->d_name[0] != '.') n++;
-  closedir(d);
-  return n;
-}
-
 // Log files in dir, sorted by name (which is their order while they stay within one minute
 // and fewer than ten share it).
 std::vector<std::string> logFiles(const ottest::TempDir& dir) {
@@ -410,7 +400,7 @@ TEST_F(EventLogTcp, StopWithIdleSendersEndsEveryThread) {
   // A sanitizer runtime starts a helper thread of its own with the first thread created;
   // that one must be there before counting.
   std::thread([] {}).join();
-  int before = threadCount();
+  int before = ottest::threadCount();
   EXPECT_EQ(otEventLogServerThreads(0, nullptr).start(), -1);
   startServer(dir.file("ev"), 10);
   EXPECT_EQ(threads->start(), -1);
@@ -425,7 +415,7 @@ TEST_F(EventLogTcp, StopWithIdleSendersEndsEveryThread) {
     ASSERT_TRUE(sendText(fds.back(), "hello " + std::to_string(i) + "\n"));
   }
   ASSERT_EQ(collectEvents(*server, &cursor, 3).size(), 3u);
-  EXPECT_EQ(threadCount(), before + 4);
+  EXPECT_EQ(ottest::threadCount(), before + 4);
 
   EXPECT_EQ(threads->stop(), 0);
   // Every sender sees its connection closed.
@@ -437,9 +427,9 @@ TEST_F(EventLogTcp, StopWithIdleSendersEndsEveryThread) {
   // The threads have left every object; the platform reclaims them a moment later.
   server.reset();
   auto deadline = Clock::now() + std::chrono::seconds(10);
-  while (threadCount() != before && Clock::now() < deadline)
+  while (ottest::threadCount() != before && Clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  EXPECT_EQ(threadCount(), before);
+  EXPECT_EQ(ottest::threadCount(), before);
   EXPECT_EQ(threads->stop(), 0);
 }
 

@@ -3,6 +3,7 @@
 #define OTKIT_TESTUTIL_H
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <ftw.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -29,6 +30,17 @@ inline int freePort() {
     port = ntohs(sin.sin_port);
   close(fd);
   return port;
+}
+
+// The threads of this process now, -1 if the task list cannot be read.
+inline int threadCount() {
+  int n = 0;
+  DIR* d = opendir("/proc/self/task");
+  if (d == nullptr) return -1;
+  while (struct dirent* e = readdir(d))
+    if (e->d_name[0] != '.') n++;
+  closedir(d);
+  return n;
 }
 
 // A fresh directory under $TMPDIR (or /tmp), removed with everything in it on destruction.
