@@ -51,6 +51,8 @@ const CommandInfo table[] = {
     {"QwtCompass", "ii", CmdQwtCompass},
     {"QwtAnalogClock", "ii", CmdQwtAnalogClock},
     {"QVtkTclWidget", "ii", CmdQVtkTclWidget},
+    {"QImage", "iis", CmdQImage},
+    {"QDraw", "ii", CmdQDraw},
     {"setGeometry", "iiiii", CmdSetGeometry},
     {"move", "iii", CmdMove},
     {"resize", "iii", CmdResize},
@@ -84,6 +86,9 @@ const CommandInfo table[] = {
     {"playSound", "s", CmdPlaySound},
     {"vtkTclScript", "is", CmdVtkTclScript},
     {"vtkTclPrintf", "is", CmdVtkTclPrintf},
+    {"setImage", "is", CmdSetImage},
+    {"setJpegImage", "ii", CmdSetJpegImage},
+    {"gbeginDraw", "i", CmdBeginDraw},
 };
 
 static_assert(sizeof(table) / sizeof(table[0]) == CmdCount, "one table row per command");

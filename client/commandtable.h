@@ -53,6 +53,8 @@ enum Command {
   CmdQwtCompass,
   CmdQwtAnalogClock,
   CmdQVtkTclWidget,
+  CmdQImage,
+  CmdQDraw,
   // Setters.
   CmdSetGeometry,
   CmdMove,
@@ -87,6 +89,9 @@ enum Command {
   CmdPlaySound,
   CmdVtkTclScript,
   CmdVtkTclPrintf,
+  CmdSetImage,
+  CmdSetJpegImage,
+  CmdBeginDraw,
   CmdCount
 };
 
@@ -109,6 +114,7 @@ enum Limits {
   maxTableSize = 100000,           // rows or columns of a table
   maxPlotPoints = 1000000,         // points of a plot curve
   maxDownload = 64 * 1024 * 1024,  // bytes of a downloaded file
+  maxJpeg = 16 * 1024 * 1024,      // bytes of a JPEG picture sent to an image widget
   maxGeometry = 32767              // coordinates and sizes
 };
 

@@ -2,6 +2,7 @@
 
 #include <stdarg.h>
 #include <stdio.h>
+#include <string.h>
 
 #include <QAbstractButton>
 #include <QAbstractSlider>
@@ -35,6 +36,8 @@
 #include <qwt_wheel.h>
 
 #include "myqwtwidgets.h"
+#include "qdrawwidget.h"
+#include "qimagewidget.h"
 #include "mywidgets.h"
 #include "otoptions.h"
 #include "tcputil.h"
@@ -169,7 +172,7 @@ otclient::Command otClientInterpreter::interpret(const char* data, int len) {
     return CmdNone;
   }
   long before = ignored_;
-  if (cmd >= CmdQWidget && cmd <= CmdQVtkTclWidget)
+  if (cmd >= CmdQWidget && cmd <= CmdQDraw)
     construct(cmd, line_);
   else
     apply(cmd, line_);
@@ -327,6 +330,15 @@ void otClientInterpreter::construct(Command cmd, const otCallLine& c) {
       w = l;
       break;
     }
+    case CmdQImage: {
+      auto* image = new QImageWidget(s, id, p);
+      image->setImageFromServer(c.textArg(2));
+      w = image;
+      break;
+    }
+    case CmdQDraw:
+      w = new QDrawWidget(p, nullptr, 0, s, id);
+      break;
     default:
       return;
   }
@@ -395,6 +407,19 @@ void otClientInterpreter::apply(Command cmd, const otCallLine& c) {
   }
 
   int id = arg(c, 0);
+  if (cmd == CmdBeginDraw) {
+    auto* draw = qobject_cast<QDrawWidget*>(widget(id));
+    dataReads_++;
+    if (draw == nullptr) {
+      // No drawing widget: the stream is read and dropped, so that its lines are not taken
+      // for commands.
+      refuse("gbeginDraw(%d): no drawing widget\n", id);
+      skipDrawing();
+    } else {
+      draw->showFromSocket(s_);
+    }
+    return;
+  }
   QWidget* w = target(id, c.name);
   if (w == nullptr) return;
   // What the server sets is no user action: no event goes back for it.
@@ -617,6 +642,15 @@ void otClientInterpreter::apply(Command cmd, const otCallLine& c) {
     case CmdPrint:
       print(w);
       return;
+    case CmdSetImage: {
+      auto* image = qobject_cast<QImageWidget*>(w);
+      if (image == nullptr || image->setImageFromServer(c.textArg(1)) < 0)
+        refuse("setImage(%d): no picture shown\n", id);
+      return;
+    }
+    case CmdSetJpegImage:
+      jpegImage(qobject_cast<QImageWidget*>(w), arg(c, 1));
+      return;
     case CmdVtkTclScript:
     case CmdVtkTclPrintf:
       printf("otclient: widget %d: no VTK with Tcl on this client; not run: %s\n", id,
@@ -672,6 +706,27 @@ void otClientInterpreter::download(const char* name, int n) {
   if (!ok) {
     file.remove();
     ignored_++;
+  }
+}
+
+void otClientInterpreter::jpegImage(QImageWidget* image, int n) {
+  dataReads_++;
+  if (n < 0 || n > maxJpeg || image == nullptr) {
+    refuse("setJpegImage: %d bytes refused\n", n);
+    if (n > 0) drain(s_, n);
+    return;
+  }
+  std::vector<unsigned char> data((size_t)n);
+  if (n > 0 && tcp_rec_binary(s_, reinterpret_cast<char*>(data.data()), n) != n) return;
+  if (image->setJpegImage(data.data(), n, 0) < 0) refuse("setJpegImage: no picture\n");
+}
+
+void otClientInterpreter::skipDrawing() {
+  dataReads_++;
+  char buf[4096];
+  for (;;) {
+    int len = tcp_rec(s_, buf, sizeof(buf));
+    if (len < 0 || strncmp(buf, "gendDraw", 8) == 0) return;
   }
 }
 

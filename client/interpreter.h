@@ -60,6 +60,8 @@ class otClientInterpreter : public QObject {
   void startDefinition(int n);
   void download(const char* name, int n);
   void plotData(QWidget* w, int curve, int n);
+  void jpegImage(class QImageWidget* image, int n);
+  void skipDrawing();
   void print(QWidget* w);
   void statusMessage(int r, int g, int b, const char* text);
   void refuse(const char* format, ...);

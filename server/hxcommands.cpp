@@ -280,6 +280,7 @@ HX_WIDGET(hxQwtDial, "QwtDial")
 HX_WIDGET(hxQwtCompass, "QwtCompass")
 HX_WIDGET(hxQwtAnalogClock, "QwtAnalogClock")
 HX_WIDGET(hxQVtkTclWidget, "QVtkTclWidget")
+HX_WIDGET(hxQDraw, "QDraw")
 
 // ---- Setters --------------------------------------------------------------------------------
 

@@ -216,6 +216,8 @@ int hxQwtDial(PARAM_* p, int id, int parent);
 int hxQwtCompass(PARAM_* p, int id, int parent);
 int hxQwtAnalogClock(PARAM_* p, int id, int parent);
 int hxQVtkTclWidget(PARAM_* p, int id, int parent);
+// A drawing widget: the target of gBeginDraw(p, id) ... gEndDraw(p).
+int hxQDraw(PARAM_* p, int id, int parent);
 
 // ---- Setters --------------------------------------------------------------------------------
 // Ids must lie in 0..idCount-1 of the current mask (any id >= 0 before the first definition).
@@ -359,5 +361,32 @@ int gComment(PARAM_* p, const char* text);
 int gPlaySVG(PARAM_* p, const char* file);
 int gSocketPlaySVG(PARAM_* p, const char* svgtext);
 int gUpdateSVG(PARAM_* p);
+
+// ---- Images ---------------------------------------------------------------------------------
+// The client's image widget shows files from its working directory, where hxDownloadFile puts
+// them: hxQImage and hxSetImage send the local file first, then name it by its bare name.
+// A name whose last part holds a backslash or ".." is refused (the client would refuse its
+// download), as is a file that cannot be read.
+#define HX_MAX_JPEG_IMAGE (16 * 1024 * 1024)  // bytes of one hxSetJpegImage block
+
+// Size and depth from an image file's header, read without decoding the picture: BMP, PNG
+// (the IHDR chunk, its CRC checked), JPEG (the first SOFn frame header) and GIF. depth is the
+// file's bits per pixel (BMP bit count, PNG bit depth x channels, JPEG precision x components,
+// GIF bits of its colour table, or 8 without one). 0, or -1 (w, h, depth 0) for an unknown
+// format or a header that is truncated or inconsistent. Null outputs are allowed.
+int hxImageHeader(const void* data, long size, int* w, int* h, int* depth);
+// The same for a local file (at most HX_MAX_DOWNLOAD bytes are looked at).
+int hxImageFileHeader(const char* filename, int* w, int* h, int* depth);
+
+// QImage(id,parent,"name") after @download of the file. Reports the image's size and depth
+// (null pointers allowed). 0, or -1 with w, h, depth 0 and nothing sent when the file cannot
+// be read or measured (hxImageFileHeader), the ids or the name are refused, or the connection
+// is closed.
+int hxQImage(PARAM_* p, int id, int parent, const char* file, int* w, int* h, int* depth);
+// setImage(id,"name") after @download of the file. 0, or -1 (nothing sent when the file cannot
+// be read).
+int hxSetImage(PARAM_* p, int id, const char* file);
+// setJpegImage(id,n) and n bytes of JPEG, sent together; 1 <= n <= HX_MAX_JPEG_IMAGE.
+int hxSetJpegImage(PARAM_* p, int id, const void* data, int n);
 
 #endif

@@ -23,6 +23,8 @@
 
 #include "hxserver.h"
 #include "interpreter.h"
+#include "qdrawwidget.h"
+#include "qimagewidget.h"
 #include "mainwindow.h"
 #include "otoptions.h"
 #include "qttestmain.h"
@@ -222,6 +224,62 @@ TEST_F(EndToEnd, AServerThatComesBackIsReconnected) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return window->mask()->isEnabled(); }, 5000));
   QTest::mouseClick(get<QPushButton>(idButton), Qt::LeftButton);
   EXPECT_TRUE(waitFor(BUTTON_EVENT, idButton));
+}
+
+std::string picturePath;
+
+int drawingAndPicture(PARAM_* p) {
+  hxStartDefinition(p, 3);
+  hxQDraw(p, 1, 0);
+  hxSetGeometry(p, 1, 0, 0, 200, 100);
+  int w = 0, h = 0, depth = 0;
+  hxQImage(p, 2, 0, picturePath.c_str(), &w, &h, &depth);
+  hxSetGeometry(p, 2, 210, 0, w, h);
+  hxEndDefinition(p);
+  gBeginDraw(p, 1);
+  gSetBackgroundColor(p, 255, 255, 255);
+  gSetColor(p, 255, 0, 0);
+  gRect(p, 10, 10, 50, 30);
+  gEndDraw(p);
+  char buf[HX_EVENT_BUFSIZE];
+  while (hxPollEvent(p, buf) >= 0) {
+  }
+  return -1;
+}
+
+// A drawing and a picture sent by the server's calls are on the client's screen.
+TEST(EndToEndPictures, DrawingStreamAndImageFile) {
+  ottest::TempDir serverDir, clientDir;
+  ottest::ScopedChdir here(clientDir.path());  // the client stores downloads in its directory
+  QImage blue(40, 30, QImage::Format_RGB32);
+  blue.fill(QColor(0, 0, 255));
+  picturePath = serverDir.file("source.bmp");
+  ASSERT_TRUE(blue.save(QString::fromStdString(picturePath)));
+  otOptionsDefaults(&opt);
+  tcp_init();
+  hxServerOptions o;
+  o.bindAddress = "127.0.0.1";
+  o.port = 0;
+  hxServer* server = hxServerStart(&o, drawingAndPicture, nullptr);
+  ASSERT_NE(server, nullptr);
+  {
+    otClientWindow window("127.0.0.1", hxServerPort(server));
+    window.show();
+    auto draw = [&] { return qobject_cast<QDrawWidget*>(window.interpreter()->widget(1)); };
+    auto image = [&] { return qobject_cast<QImageWidget*>(window.interpreter()->widget(2)); };
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+          return draw() && image() &&
+                 draw()->pixmap().toImage().pixelColor(30, 25) == QColor(255, 0, 0);
+        },
+        10000));
+    EXPECT_EQ(draw()->pixmap().toImage().pixelColor(100, 80), QColor(255, 255, 255));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !image()->shownPicture().isNull(); }, 5000));
+    EXPECT_EQ(image()->shownPicture().size(), QSize(40, 30));
+    EXPECT_EQ(image()->shownPicture().pixelColor(5, 5), QColor(0, 0, 255));
+  }
+  hxServerStop(server);
+  tcp_free();
 }
 
 // Fifty otclient processes at once, each shown a mask by the same server.

@@ -1,0 +1,857 @@
+#include "qdrawwidget.h"
+
+#include <math.h>
+#include <string.h>
+
+#include <vector>
+
+#include <QApplication>
+#include <QBuffer>
+#include <QByteArray>
+#include <QClipboard>
+#include <QCursor>
+#include <QImage>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QResizeEvent>
+
+#include "mywidgets_p.h"
+#include "otoptions.h"
+#include "tcputil.h"
+
+namespace {
+
+// Mapped coordinates stay within this range: far outside any screen, yet small enough that
+// every later sum fits an int and the painter never walks an absurdly long path.
+constexpr double kCoordLimit = 1000000.0;
+// The largest buffer side: a server's geometry must not make the client allocate gigabytes.
+constexpr int kMaxBufferSide = 8192;
+constexpr float kMaxZoom = 1000.0f;
+constexpr int kMaxPenWidth = 1000;
+constexpr int kMaxFontSize = 1000;
+constexpr double kMaxTransform = 1.0e6;
+constexpr char kDefaultFormat[] = "%.2f";
+
+int clampCoord(double v) {
+  if (v != v) return 0;
+  if (v > kCoordLimit) return (int)kCoordLimit;
+  if (v < -kCoordLimit) return -(int)kCoordLimit;
+  return (int)v;
+}
+
+int clampInt(long long v, int lo, int hi) {
+  return v < lo ? lo : (v > hi ? hi : (int)v);
+}
+
+// A double as a float without the undefined conversion of values beyond the float range.
+float toFloat(double v) {
+  if (v > 3.0e38) return 3.0e38f;
+  if (v < -3.0e38) return -3.0e38f;
+  return (float)v;
+}
+
+// Arc angles in the painter's 1/16 degree: the start reduced to one turn, the span to at most
+// one turn either way (the picture is the same, the products cannot overflow).
+int arcStart(int degrees) {
+  return (int)(((long long)degrees * 16) % 5760);
+}
+
+int arcSpan(int degrees) {
+  return clampInt((long long)degrees * 16, -5760, 5760);
+}
+
+}  // namespace
+
+QDrawWidget::QDrawWidget(QWidget* parent, const char* name, int wflags, int* sock, int wid)
+    : QWidget(parent, Qt::WindowFlags(wflags)), s(sock), id(wid) {
+  myNameWidget(this, name);
+  float zoom = opt.zoom > 0 ? (float)opt.zoom / 100.0f : 1.0f;
+  zoomX = zoomY = zoom;
+  strcpy(floatFormat, kDefaultFormat);
+  dsClearArgs(&args);
+  setAutoFillBackground(false);
+  setMouseTracking(true);
+  setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+  QCursor* c = QApplication::overrideCursor();
+  savedCursorShape = c != nullptr ? (int)c->shape() : 0;
+  timer.setSingleShot(true);
+  timer.setInterval(500);
+  connect(&timer, &QTimer::timeout, this, &QDrawWidget::slotTimeout);
+  // SVG through the web engine (use_webkit_for_svg): the web page with its 640x480 viewport
+  // and its repaint and load-finished signals are connected here once SVG rendering exists.
+}
+
+QDrawWidget::~QDrawWidget() {
+  if (painter.isActive()) painter.end();
+  if (fp != nullptr) fclose(fp);
+  if (logFile != nullptr) fclose(logFile);
+  if (pushedCursor) QApplication::restoreOverrideCursor();
+  // The SVG animator, once the widget owns one, is closed and deleted here.
+}
+
+// ---- stream input --------------------------------------------------------------------------
+
+void QDrawWidget::showFromSocket(int* sock) {
+  if (sock == nullptr) return;
+  s = sock;
+  beginDraw(1);
+  while (interpretall() != -1) {
+  }
+}
+
+int QDrawWidget::showFromFile(const char* filename) {
+  if (filename == nullptr) return -1;
+  if (fp != nullptr) fclose(fp);
+  fp = fopen(filename, "r");
+  if (fp == nullptr) return -1;
+  beginDraw(1);
+  while (interpretall() != -1) {
+  }
+  return 0;
+}
+
+int QDrawWidget::interpretall() {
+  char line[DS_LINE_SIZE];
+  if (gets(line, (int)sizeof(line)) < 0) {
+    endDraw();
+    return -1;
+  }
+  return interpret(line);
+}
+
+int QDrawWidget::gets(char* line, int size) {
+  if (line == nullptr || size < 2) return -1;
+  line[0] = '\0';
+  // A file being replayed comes first: reading the connection instead would swallow the
+  // server's next lines and block until it happened to send "gendDraw".
+  if (fp != nullptr) {
+    if (fgets(line, size, fp) == nullptr) return -1;
+    size_t n = strlen(line);
+    if (n > 0 && line[n - 1] != '\n' && (int)n == size - 1) {
+      int c;
+      while ((c = fgetc(fp)) != EOF && c != '\n') {
+      }
+    }
+    return 0;
+  }
+  if (s == nullptr) return -1;
+  int n = tcp_rec(s, line, size);
+  if (n < 0) return -1;
+  if (n == size - 1 && line[n - 1] != '\n') {
+    // The rest of an over-long line is dropped: executed on its own it would be taken for a
+    // command or a point of its own.
+    char rest[512];
+    for (;;) {
+      int m = tcp_rec(s, rest, (int)sizeof(rest));
+      if (m < 0 || (m > 0 && rest[m - 1] == '\n')) break;
+    }
+  }
+  if (logFile != nullptr) {
+    fputs(line, logFile);
+    size_t len = strlen(line);
+    if (len == 0 || line[len - 1] != '\n') fputc('\n', logFile);
+    if (strncmp(line, "gendDraw", 8) == 0) {
+      fclose(logFile);
+      logFile = nullptr;
+    }
+  }
+  return 0;
+}
+
+int QDrawWidget::getText(const char* line, char* text, int size) {
+  if (line == nullptr || text == nullptr) return -1;
+  return dsGetText(line, text, size);
+}
+
+int QDrawWidget::interpret(const char* line) {
+  if (line == nullptr) return 0;
+  inputEnded = 0;
+  const int cmd = dsParseLine(line, &args);
+  const int* i = args.i;
+  const double* f = args.f;
+  switch (cmd) {
+    case DS_BEGIN:
+      strcpy(floatFormat, kDefaultFormat);
+      beginDraw(1);
+      break;
+    case DS_END:
+      strcpy(floatFormat, kDefaultFormat);
+      endDraw();
+      return -1;
+    case DS_BOX:
+      box(i[0], i[1], i[2], i[3]);
+      break;
+    case DS_RECT:
+      rect(i[0], i[1], i[2], i[3]);
+      break;
+    case DS_MOVETO:
+      moveTo(i[0], i[1]);
+      break;
+    case DS_LINETO:
+      lineTo(i[0], i[1]);
+      break;
+    case DS_LINE:
+      readValueLine(line);
+      break;
+    case DS_ARC:
+    case DS_PIE:
+      if (painter.isActive()) {
+        QRect r(zx(i[0]), zy(i[1]), zx(i[2]), zy(i[3]));
+        if (cmd == DS_ARC)
+          painter.drawArc(r, arcStart(i[4]), arcSpan(i[5]));
+        else
+          painter.drawPie(r, arcStart(i[4]), arcSpan(i[5]));
+      }
+      break;
+    case DS_POLYGON:
+      readPolygon(i[0]);
+      break;
+    case DS_TEXT:
+      text(i[0], i[1], i[2], args.text);
+      break;
+    case DS_TEXTINAXIS:
+      textInAxis(toFloat(f[0]), toFloat(f[1]), i[0], args.text);
+      break;
+    case DS_XAXIS:
+      xAxis(toFloat(f[0]), toFloat(f[1]), toFloat(f[2]), i[0]);
+      break;
+    case DS_YAXIS:
+      yAxis(toFloat(f[0]), toFloat(f[1]), toFloat(f[2]), i[0]);
+      break;
+    case DS_RIGHTYAXIS:
+      rightYAxis(toFloat(f[0]), toFloat(f[1]), toFloat(f[2]), i[0]);
+      break;
+    case DS_XGRID:
+      xGrid();
+      break;
+    case DS_YGRID:
+      yGrid();
+      break;
+    case DS_SETCOLOR:
+      setColor(i[0], i[1], i[2]);
+      break;
+    case DS_SETBACKGROUND:
+      setBackgroundColor(i[0], i[1], i[2]);
+      break;
+    case DS_SETWIDTH:
+      if (painter.isActive()) {
+        QPen pen = painter.pen();
+        pen.setWidth(clampInt(i[0], 0, kMaxPenWidth));
+        painter.setPen(pen);
+      }
+      break;
+    case DS_SETSTYLE:
+      applyPenStyle(i[0]);
+      break;
+    case DS_SETFONT:
+      if (args.hasText) setFont(args.text, i[0], i[1], i[2]);
+      break;
+    case DS_SETLINESTYLE:
+      setLinestyle(i[0]);
+      break;
+    case DS_SETFLOATFORMAT:
+      // The format goes to snprintf with a double: anything but one such conversion could
+      // read arguments that are not there, so a refused format keeps the previous one.
+      if (dsIsFloatFormat(args.text)) strcpy(floatFormat, args.text);
+      break;
+    case DS_SCALE:
+      if (painter.isActive()) {
+        QTransform t = painter.worldTransform();
+        t.scale(f[0], f[1]);
+        applyTransform(t);
+      }
+      break;
+    case DS_ROTATE:
+      if (painter.isActive() && isfinite(f[0])) {
+        QTransform t = painter.worldTransform();
+        t.rotate(fmod(f[0], 360.0));
+        applyTransform(t);
+      }
+      break;
+    case DS_TRANSLATE:
+      if (painter.isActive()) {
+        QTransform t = painter.worldTransform();
+        t.translate(f[0], f[1]);
+        applyTransform(t);
+      }
+      break;
+    case DS_PLAYSVG:
+      // SVG file rendering on the picture comes with the client-side SVG renderer.
+      break;
+    case DS_PLAYSVGSOCKET:
+      // SVG text from the connection: until the SVG renderer exists the block is read and
+      // dropped, so that the stream stays in step with the server.
+      skipSvgBlock();
+      break;
+    case DS_UPDATESVG:
+      // Redraws the animated SVG through the SVG animator, once there is one.
+      break;
+    default:
+      break;
+  }
+  if (inputEnded) {
+    endDraw();
+    return -1;
+  }
+  return 0;
+}
+
+int QDrawWidget::nextPointLine(char* pl, int size) {
+  if (gets(pl, size) < 0) {
+    inputEnded = 1;
+    return 0;
+  }
+  return !dsIsPointListEnd(pl);
+}
+
+void QDrawWidget::readValueLine(const char* line) {
+  const int limit = dsPointLimit(line);
+  std::vector<float> xs, ys;
+  double px = 0, py = 0;
+  char pl[DS_POINT_LINE_SIZE];
+  while (nextPointLine(pl, (int)sizeof(pl))) {
+    dsScanFloatPoint(pl, &px, &py);
+    if ((int)xs.size() < limit) {
+      xs.push_back(toFloat(px));
+      ys.push_back(toFloat(py));
+    }
+  }
+  if (!xs.empty()) this->line(xs.data(), ys.data(), (int)xs.size());
+}
+
+void QDrawWidget::readPolygon(int announced) {
+  const int n = clampInt(announced, 0, DS_MAX_POINTS);
+  QPolygon corners;
+  int px = 0, py = 0;
+  char pl[DS_POINT_LINE_SIZE];
+  while (nextPointLine(pl, (int)sizeof(pl))) {
+    dsScanIntPoint(pl, &px, &py);
+    if (corners.size() < n) corners.append(QPoint(zx(px), zy(py)));
+  }
+  if (n == 0 || !painter.isActive()) return;
+  // Corners that never came stay at (0,0); one such corner gives the same picture as many, as
+  // repeated corners add only edges of no length.
+  if (corners.size() < n) corners.append(QPoint(0, 0));
+  painter.drawPolygon(corners, Qt::OddEvenFill);
+}
+
+void QDrawWidget::skipSvgBlock() {
+  char line[DS_LINE_SIZE];
+  for (;;) {
+    if (gets(line, (int)sizeof(line)) < 0) {
+      inputEnded = 1;
+      return;
+    }
+    if (strncmp(line, "<svgend></svgend>", 17) == 0) return;
+  }
+}
+
+// ---- drawing sequence ----------------------------------------------------------------------
+
+void QDrawWidget::fillBackground() {
+  QColor bg(bgRed, bgGreen, bgBlue, clampInt(backgroundAlpha, 0, 255));
+  if (!painter.isActive()) {
+    buffer.fill(bg);
+    return;
+  }
+  painter.save();
+  painter.resetTransform();
+  painter.setCompositionMode(QPainter::CompositionMode_Source);
+  painter.fillRect(buffer.rect(), bg);
+  painter.restore();
+}
+
+void QDrawWidget::beginDraw(int flag) {
+  if (flag != 0) {
+    svg_draw_request_by_hxc = 1;
+    timer.start();
+  }
+  if (painter.isActive()) painter.end();
+  fillBackground();
+  if (!buffer.isNull()) painter.begin(&buffer);
+  QFont f = painter.isActive() ? painter.font() : font();
+  double p = f.pointSizeF() > 0 ? f.pointSizeF() : f.pixelSize();
+  fontSize = clampInt(((long long)(zoomX * p) + (long long)(zoomY * p)) / 2, 0, 2 * kMaxFontSize);
+}
+
+void QDrawWidget::endDraw() {
+  if (painter.isActive()) painter.end();
+  if (fp != nullptr) {
+    fclose(fp);
+    fp = nullptr;
+  }
+  update();
+}
+
+// ---- primitives ----------------------------------------------------------------------------
+
+int QDrawWidget::zx(int x) {
+  return clampCoord((double)x * zoomX);
+}
+
+int QDrawWidget::zy(int y) {
+  return clampCoord((double)y * zoomY);
+}
+
+int QDrawWidget::tx(float x) {
+  return clampCoord(boxx + ((double)x - xmin) * boxw / ((double)xmax - xmin));
+}
+
+int QDrawWidget::ty(float y) {
+  double span = (double)ymax - ymin;
+  return clampCoord(boxh + boxy - (double)y * boxh / span) + clampCoord(ymin * boxh / span);
+}
+
+int QDrawWidget::valueMappingUsable() const {
+  // A scale of no width would put every value at infinity.
+  return isfinite(xmin) && isfinite(xmax) && isfinite(ymin) && isfinite(ymax) && xmax != xmin &&
+         ymax != ymin;
+}
+
+void QDrawWidget::moveTo(int x, int y) {
+  xold = zx(x);
+  yold = zy(y);
+}
+
+void QDrawWidget::lineTo(int x, int y) {
+  int nx = zx(x), ny = zy(y);
+  if (painter.isActive()) painter.drawLine(xold, yold, nx, ny);
+  xold = nx;
+  yold = ny;
+}
+
+void QDrawWidget::line(const float* x, const float* y, int n) {
+  if (x == nullptr || y == nullptr || n < 1 || !valueMappingUsable()) return;
+  moveTo(tx(x[0]), ty(y[0]));
+  for (int k = 1; k < n; k++)
+    lineTo(tx(x[k]), ty(y[k]));
+  if (linestyle == 0) return;
+  for (int k = 1; k < n; k++)
+    drawSymbol(tx(x[k]), ty(y[k]), linestyle);
+}
+
+void QDrawWidget::rect(int x, int y, int w, int h) {
+  if (painter.isActive()) painter.drawRect(zx(x), zy(y), zx(w), zy(h));
+}
+
+void QDrawWidget::box(int x, int y, int w, int h) {
+  const int lim = (int)kCoordLimit;
+  boxx = clampInt((long long)x * percent / 100, -lim, lim);
+  boxy = clampInt((long long)y * percent / 100, -lim, lim);
+  boxw = clampInt((long long)w * percent / 100, -lim, lim);
+  boxh = clampInt((long long)h * percent / 100, -lim, lim);
+  moveTo(boxx, boxy);
+  lineTo(boxx + boxw, boxy);
+  lineTo(boxx + boxw, boxy + boxh);
+  lineTo(boxx, boxy + boxh);
+  lineTo(boxx, boxy);
+}
+
+void QDrawWidget::text(int x, int y, int alignment, const char* utf8) {
+  if (!painter.isActive() || utf8 == nullptr || alignment < 0 || alignment > 3) return;
+  const QString t = QString::fromUtf8(utf8);
+  const long long n = t.length();
+  const long long f = fontSize;
+  const int h = clampCoord(f * zoomX) + clampCoord(f * zoomY);
+  const int w = clampCoord((double)(n * f) * zoomX);
+  const int y1 = clampCoord((double)(y - f / 2) * zoomY);
+  switch (alignment) {
+    case 0:
+      painter.drawText(QRect(clampCoord((double)x * zoomX), y1, w, h), Qt::AlignLeft | Qt::AlignTop,
+                       t);
+      break;
+    case 1:
+      painter.drawText(QRect(clampCoord((double)(x - n * f / 2) * zoomX), y1, w, h),
+                       Qt::AlignCenter, t);
+      break;
+    case 2:
+      painter.drawText(QRect(clampCoord((double)(x - n * f) * zoomX), y1, w, h),
+                       Qt::AlignRight | Qt::AlignTop, t);
+      break;
+    case 3:
+      // Vertical text turns the coordinate system for itself only; the stream's own
+      // transformations stay in force around it and after it.
+      painter.save();
+      painter.translate(clampCoord((double)x * zoomX), clampCoord((double)y * zoomY));
+      painter.rotate(-90);
+      painter.drawText(QRect((int)(n * f * -29 / 100), (int)(-f / 2), w, h), Qt::AlignLeft, t);
+      painter.restore();
+      break;
+  }
+}
+
+void QDrawWidget::textInAxis(float x, float y, int alignment, const char* utf8) {
+  if (!valueMappingUsable()) return;
+  double yy = y;
+  if (alignment == 1) {
+    if (boxh == 0) return;  // the lift would be infinite
+    yy = y + (double)(fontSize / 2) * ((double)ymax - ymin) / boxh;
+  }
+  text(tx(x), ty(toFloat(yy)), alignment, utf8);
+}
+
+// which: 0 x axis, 1 left y axis, 2 right y axis.
+void QDrawWidget::axisTicks(float start, float delta, float end, int which) {
+  if (!painter.isActive() || !valueMappingUsable()) return;
+  const int count = dsTickCount(start, delta, end);
+  char label[DS_FORMAT_SIZE];
+  for (int k = 0; k < count; k++) {
+    const float v = toFloat((double)start + (double)k * delta);
+    if (dsTickLabel(floatFormat, v, label, (int)sizeof(label)) < 0) label[0] = '\0';
+    if (which == 0) {
+      const int X = tx(v), Y = boxy + boxh;
+      moveTo(X, Y);
+      lineTo(X, Y + 4);
+      text(X, Y + 8, 1, label);
+    } else if (which == 1) {
+      const int Y = ty(v);
+      moveTo(boxx, Y);
+      lineTo(boxx - 4, Y);
+      text(boxx - 8, Y, 2, label);
+    } else {
+      const int Y = ty(v), X = boxx + boxw;
+      moveTo(X, Y);
+      lineTo(X + 4, Y);
+      text(X + 8, Y, 0, label);
+    }
+  }
+  if (!(start < 0 && end > 0)) return;
+  if (which == 0) {
+    moveTo(tx(0), boxy);
+    lineTo(tx(0), boxy + boxh);
+  } else if (which == 1) {
+    moveTo(boxx, ty(0));
+    lineTo(boxx + boxw, ty(0));
+  } else {
+    // The right axis marks zero with a line of no length and leaves the pen there; the left
+    // axis draws the line across the box.
+    moveTo(boxx + boxw, ty(0));
+    lineTo(boxx + boxw, ty(0));
+  }
+}
+
+void QDrawWidget::xAxis(float start, float delta, float end, int draw) {
+  xmin = start;
+  dx = delta;
+  xmax = end;
+  if (draw != 0) axisTicks(start, delta, end, 0);
+}
+
+void QDrawWidget::yAxis(float start, float delta, float end, int draw) {
+  ymin = start;
+  dy = delta;
+  ymax = end;
+  if (draw != 0) axisTicks(start, delta, end, 1);
+}
+
+void QDrawWidget::rightYAxis(float start, float delta, float end, int draw) {
+  ymin = start;
+  dy = delta;
+  ymax = end;
+  if (draw != 0) axisTicks(start, delta, end, 2);
+}
+
+void QDrawWidget::xGrid() {
+  if (!painter.isActive() || !valueMappingUsable() || dsTickCount(xmin, dx, xmax) < 0) return;
+  for (int k = 1; k <= DS_MAX_TICKS; k++) {
+    const double v = (double)xmin + (double)k * dx;
+    if (!(v < xmax)) break;
+    moveTo(tx(toFloat(v)), boxy);
+    lineTo(tx(toFloat(v)), boxy + boxh);
+  }
+}
+
+void QDrawWidget::yGrid() {
+  if (!painter.isActive() || !valueMappingUsable() || dsTickCount(ymin, dy, ymax) < 0) return;
+  for (int k = 1; k <= DS_MAX_TICKS; k++) {
+    const double v = (double)ymin + (double)k * dy;
+    if (!(v <= (double)ymax - dy)) break;
+    moveTo(boxx, ty(toFloat(v)));
+    lineTo(boxx + boxw, ty(toFloat(v)));
+  }
+}
+
+void QDrawWidget::drawSymbol(int x, int y, int type) {
+  const int lim = (int)kCoordLimit;
+  x = clampInt(x, -lim, lim);
+  y = clampInt(y, -lim, lim);
+  const int sz = symbolSize;
+  switch (type) {
+    case 1:
+      if (painter.isActive())
+        painter.drawArc(zx(x - sz), zy(y - sz), zx(2 * sz), zy(2 * sz), 0, 5760);
+      break;
+    case 2:
+      moveTo(x - sz, y + sz);
+      lineTo(x + sz, y - sz);
+      moveTo(x - sz, y - sz);
+      lineTo(x + sz, y + sz);
+      break;
+    case 3:
+      moveTo(x - sz, y - sz);
+      lineTo(x + sz, y - sz);
+      lineTo(x + sz, y + sz);
+      lineTo(x - sz, y + sz);
+      lineTo(x - sz, y - sz);
+      break;
+    default:
+      break;
+  }
+}
+
+void QDrawWidget::setColor(int red, int green, int blue) {
+  if (!painter.isActive()) return;
+  QColor c(clampInt(red, 0, 255), clampInt(green, 0, 255), clampInt(blue, 0, 255), 255);
+  painter.setBrush(QBrush(c));
+  QPen pen = painter.pen();
+  pen.setColor(c);
+  painter.setPen(pen);
+}
+
+void QDrawWidget::setBackgroundColor(int red, int green, int blue) {
+  bgRed = clampInt(red, 0, 255);
+  bgGreen = clampInt(green, 0, 255);
+  bgBlue = clampInt(blue, 0, 255);
+  fillBackground();
+}
+
+void QDrawWidget::setFont(const char* family, int size, int weight, int italic) {
+  if (family == nullptr) return;
+  size = clampInt(size, 1, kMaxFontSize);
+  fontSize = clampInt((long long)((zoomX * size + size * zoomY) * 0.5), 0, 2 * kMaxFontSize);
+  if (!painter.isActive()) return;
+  painter.setFont(QFont(QString::fromUtf8(family), fontSize > 0 ? fontSize : 1,
+                        clampInt(weight, 0, 99), italic != 0));
+}
+
+void QDrawWidget::setLinestyle(int style) {
+  linestyle = style;
+}
+
+void QDrawWidget::applyPenStyle(int style) {
+  static const Qt::PenStyle kStyles[] = {Qt::SolidLine, Qt::SolidLine,   Qt::DashLine,
+                                         Qt::DotLine,   Qt::DashDotLine, Qt::DashDotDotLine};
+  if (!painter.isActive() || style < 0 || style > 5) return;
+  QPen pen = painter.pen();
+  pen.setStyle(kStyles[style]);
+  painter.setPen(pen);
+}
+
+void QDrawWidget::applyTransform(const QTransform& t) {
+  // A coordinate system that is not finite, collapses to a line, or is stretched beyond any
+  // screen would only make the painter work on nothing.
+  const double m[] = {t.m11(), t.m12(), t.m21(), t.m22(), t.dx(), t.dy()};
+  for (double v : m)
+    if (!isfinite(v) || fabs(v) > kMaxTransform) return;
+  if (t.m13() != 0 || t.m23() != 0 || !t.isInvertible()) return;
+  painter.setWorldTransform(t);
+}
+
+// A negative factor fixes the zoom for good; others count only while it follows the size.
+static void applyZoom(float f, int* autoZoom, float* zoom) {
+  if (!isfinite(f)) return;
+  if (f < 0) {
+    *autoZoom = 0;
+    *zoom = -f < kMaxZoom ? -f : kMaxZoom;
+  } else if (*autoZoom) {
+    *zoom = f < kMaxZoom ? f : kMaxZoom;
+  }
+}
+
+void QDrawWidget::setZoomX(float f) {
+  applyZoom(f, &autoZoomX, &zoomX);
+}
+
+void QDrawWidget::setZoomY(float f) {
+  applyZoom(f, &autoZoomY, &zoomY);
+}
+
+// ---- geometry ------------------------------------------------------------------------------
+
+void QDrawWidget::resizeBuffer(int w, int h) {
+  w = clampInt(w, 0, kMaxBufferSide);
+  h = clampInt(h, 0, kMaxBufferSide);
+  const bool drawing = painter.isActive();
+  if (drawing) painter.end();
+  buffer = QPixmap(w, h);
+  fillBackground();
+  if (drawing && !buffer.isNull()) painter.begin(&buffer);
+}
+
+void QDrawWidget::resize(int w, int h) {
+  designWidth = w;
+  designHeight = h;
+  QWidget::resize(w, h);
+  update();
+}
+
+void QDrawWidget::setGeometry(int x, int y, int w, int h) {
+  designWidth = w;
+  designHeight = h;
+  QWidget::setGeometry(x, y, w, h);
+}
+
+void QDrawWidget::setGeometry(const QRect& r) {
+  setGeometry(r.x(), r.y(), r.width(), r.height());
+}
+
+void QDrawWidget::resizeEvent(QResizeEvent* e) {
+  const int w = e->size().width(), h = e->size().height();
+  resizeBuffer(w, h);
+  // The web page's viewport follows the size here once SVG through the web engine exists.
+  const float zoom = opt.zoom > 0 ? (float)opt.zoom / 100.0f : 1.0f;
+  if (designWidth != 0) setZoomX((float)w / (float)designWidth * zoom);
+  if (designHeight != 0) setZoomY((float)h / (float)designHeight * zoom);
+  // The animated SVG is redrawn here once the SVG animator exists.
+  myEvent(s, nullptr, "resizeGL(%d,%d,%d)", id, w, h);
+}
+
+// ---- events --------------------------------------------------------------------------------
+
+void QDrawWidget::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.drawPixmap(0, 0, buffer);
+  if (pressX == -1 || selectionMode != 1) return;
+  QRect sel = QRect(QPoint(pressX, pressY), QPoint(mouseX, mouseY)).normalized();
+  if (mouseX == pressX || mouseY == pressY) return;
+  p.setPen(QColor(128, 128, 128));
+  p.setBrush(Qt::NoBrush);
+  p.drawRect(sel);
+}
+
+void QDrawWidget::mousePressEvent(QMouseEvent* e) {
+  pressX = e->x();
+  pressY = e->y();
+  // The SVG button event (left 1, right 2, middle 4) goes out here once the SVG animator
+  // exists.
+  myEvent(s, nullptr, "QPlotMousePressed(%d,%d,%d)", id, e->x(), e->y());
+}
+
+void QDrawWidget::mouseMoveEvent(QMouseEvent* e) {
+  mouseX = e->x();
+  mouseY = e->y();
+  const Qt::MouseButtons b = e->buttons();
+  if (b == Qt::LeftButton || b == Qt::RightButton || b == Qt::MiddleButton)
+    myEvent(s, nullptr, "QPlotMouseMoved(%d,%d,%d)", id, e->x(), e->y());
+  QWidget::mouseMoveEvent(e);
+  if (selectionMode) update();
+}
+
+void QDrawWidget::mouseReleaseEvent(QMouseEvent* e) {
+  pressX = pressY = -1;
+  mouseX = e->x();
+  mouseY = e->y();
+  // The SVG release event goes out here once the SVG animator exists.
+  if (QWidget::rect().contains(e->pos()))
+    myEvent(s, nullptr, "QPlotMouseReleased(%d,%d,%d)", id, e->x(), e->y());
+  QWidget::mouseReleaseEvent(e);
+  if (selectionMode) update();
+}
+
+void QDrawWidget::enterEvent(QEvent*) {
+  myEvent(s, nullptr, "mouseEnterLeave(%d,1)", id);
+  QCursor* c = QApplication::overrideCursor();
+  savedCursorShape = c != nullptr ? (int)c->shape() : 0;
+}
+
+void QDrawWidget::leaveEvent(QEvent*) {
+  myEvent(s, nullptr, "mouseEnterLeave(%d,0)", id);
+  // Pushing the shape seen on entering would stack one more override cursor per visit and
+  // never give the pointer back; taking back our own leaves the stack as it was on entering.
+  if (pushedCursor) {
+    QApplication::restoreOverrideCursor();
+    pushedCursor = 0;
+  }
+}
+
+void QDrawWidget::setCursorShape(int shape) {
+  const QCursor c((Qt::CursorShape)clampInt(shape, 0, Qt::LastCursor));
+  if (pushedCursor) {
+    QApplication::changeOverrideCursor(c);
+  } else {
+    QApplication::setOverrideCursor(c);
+    pushedCursor = 1;
+  }
+}
+
+void QDrawWidget::slotWebkitSvgChanged(const QRect&) {
+  // Repaint requests of the web engine become redraws with the client-side SVG rendering.
+}
+
+void QDrawWidget::slotTimeout() {
+  svg_draw_request_by_hxc = 0;
+}
+
+void QDrawWidget::slotLoadFinished(bool ok) {
+  if (ok) loadFinished = 1;
+}
+
+// ---- output and files ----------------------------------------------------------------------
+
+int QDrawWidget::save(const char* filename) {
+  if (filename == nullptr) return -1;
+  if (strchr(filename, '/') != nullptr || strchr(filename, '\\') != nullptr ||
+      strstr(filename, "..") != nullptr) {
+    printf("ERROR QDrawWidget::save(%s) does not allow this filename\n", filename);
+    return -1;
+  }
+  if (buffer.isNull()) return -1;
+  return buffer.save(QString::fromLocal8Bit(filename)) ? 1 : -1;
+}
+
+int QDrawWidget::logToFile(const char* filename) {
+  if (logFile != nullptr || filename == nullptr) return -1;
+  logFile = fopen(filename, "w");
+  if (logFile == nullptr) return -1;
+  fprintf(logFile, "hxMetafile(%d,%d)\n", width(), height());
+  return 0;
+}
+
+int QDrawWidget::getDimensions(const char* filename, int* width, int* height) {
+  if (width == nullptr || height == nullptr) return -1;
+  *width = *height = 0;
+  FILE* f = filename != nullptr ? fopen(filename, "r") : nullptr;
+  if (f == nullptr) return -1;
+  char line[1024];
+  const bool ok = fgets(line, (int)sizeof(line), f) != nullptr;
+  fclose(f);
+  if (!ok || strncmp(line, "hxMetafile(", 11) != 0) return -1;
+  dsScanIntPoint(line + 11, width, height);
+  return 0;
+}
+
+int QDrawWidget::logBmpToFile(const char* filename) {
+  if (filename == nullptr || buffer.isNull()) return -1;
+  return buffer.toImage().save(QString::fromLocal8Bit(filename)) ? 0 : -1;
+}
+
+void QDrawWidget::copyToClipboard() {
+  QApplication::clipboard()->setPixmap(buffer);
+}
+
+int QDrawWidget::sendJpeg2clipboard() {
+  QByteArray jpeg;
+  QBuffer out(&jpeg);
+  out.open(QIODevice::WriteOnly);
+  if (buffer.isNull() || !buffer.save(&out, "JPG")) return -1;
+  int r = myEvent(s, nullptr, "@clipboard(%d,%d)", id, jpeg.size());
+  if (r < 0) return r;
+  return tcp_send(s, jpeg.constData(), jpeg.size());
+}
+
+int QDrawWidget::print() {
+  QPrinter printer;
+  if (opt.print_pdf[0] != '\0') {
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(QString::fromLocal8Bit(opt.print_pdf));
+  } else {
+    QPrintDialog dialog(&printer, this);
+    if (dialog.exec() != QDialog::Accepted) return -1;
+  }
+  QPainter p;
+  if (!p.begin(&printer)) return -1;
+  p.drawPixmap(0, 0, buffer);
+  return p.end() ? 0 : -1;
+}

@@ -1,0 +1,194 @@
+// QDrawWidget: the display client's canvas for the drawing command stream. A display server
+// sends one command per line (drawstream.h parses them); the widget draws them onto an
+// off-screen pixmap and shows that pixmap when the stream ends. It keeps a small plotting
+// model (an axis box with x and y scales, grids, tick labels, symbols), a zoom that follows
+// the widget's size, records and replays metafiles, saves and prints its picture, and reports
+// mouse activity to the server as event lines:
+//
+//   QPlotMouseMoved(id,x,y)      mouse moved while exactly one of left, right, middle is held
+//   QPlotMousePressed(id,x,y)    any button pressed
+//   QPlotMouseReleased(id,x,y)   a button released over the widget
+//   mouseEnterLeave(id,1|0)      pointer entered / left
+//   resizeGL(id,w,h)             every resize
+//   @clipboard(id,n)             then n bytes of JPEG (sendJpeg2clipboard)
+//
+// Coordinates in events are widget pixels. Everything runs in the GUI thread; reading a stream
+// blocks it until "gendDraw" or the end of the input.
+#ifndef QDRAWWIDGET_H
+#define QDRAWWIDGET_H
+
+#include <stdio.h>
+
+#include <QPainter>
+#include <QPixmap>
+#include <QTimer>
+#include <QWidget>
+
+#include "drawstream.h"
+
+class QDrawWidget : public QWidget {
+  Q_OBJECT
+
+ public:
+  // sock: the connection handle (may be null: the widget then replays files only); wid: the
+  // widget's id, the first number of every event line.
+  QDrawWidget(QWidget* parent, const char* name, int wflags, int* sock, int wid);
+  ~QDrawWidget() override;
+  QDrawWidget(const QDrawWidget&) = delete;
+  QDrawWidget& operator=(const QDrawWidget&) = delete;
+
+  // Stream input. Both run a whole drawing sequence: beginDraw(1), then lines until
+  // "gendDraw" or the end of the input, then endDraw(). showFromSocket does nothing for a null
+  // handle. showFromFile returns -1 when the file cannot be opened, else 0; while a file is
+  // replayed its lines come from the file even when the widget has a connection.
+  void showFromSocket(int* sock);
+  int showFromFile(const char* filename);
+  // Reads and executes one line: -1 when the stream has ended (endDraw has run), else 0.
+  int interpretall();
+  // Executes one line: -1 for "gendDraw" (or the end of the input inside a point list or an
+  // SVG block), 0 for every other line, recognised or not.
+  int interpret(const char* line);
+  // One line of the stream into line (size bytes, at least 2): from the file being replayed,
+  // else from the connection (recorded into the metafile when one is open). A line longer than
+  // the buffer keeps its first size - 1 bytes; the rest of it is read and dropped. Returns 0,
+  // or -1 at the end of the input.
+  int gets(char* line, int size);
+  // The text between the first double quote of line and the next (or the end of the line),
+  // at most size - 1 bytes, into text. Returns its length, -1 when line has no quoted text.
+  static int getText(const char* line, char* text, int size = DS_LINE_SIZE);
+
+  // Drawing sequence: beginDraw clears the buffer to the background and starts the painter
+  // afresh (pen, brush, font and transformations last for one sequence); endDraw ends it and
+  // repaints.
+  void beginDraw(int flag);
+  void endDraw();
+
+  // Primitives, in logical pixels (zoomed here) or value coordinates (tx, ty). They draw only
+  // between beginDraw and endDraw.
+  void moveTo(int x, int y);
+  void lineTo(int x, int y);
+  void line(const float* x, const float* y, int n);
+  void rect(int x, int y, int w, int h);
+  void box(int x, int y, int w, int h);
+  void text(int x, int y, int alignment, const char* utf8);
+  void textInAxis(float x, float y, int alignment, const char* utf8);
+  void xAxis(float start, float delta, float end, int draw);
+  void yAxis(float start, float delta, float end, int draw);
+  void rightYAxis(float start, float delta, float end, int draw);
+  void xGrid();
+  void yGrid();
+  void drawSymbol(int x, int y, int type);
+  void setColor(int red, int green, int blue);
+  void setBackgroundColor(int red, int green, int blue);
+  void setFont(const char* family, int size, int weight, int italic);
+  void setLinestyle(int style);
+  // A negative factor fixes the zoom at -f for good; 0 or more applies only while the zoom
+  // still follows the widget's size. A factor that is not finite is ignored.
+  void setZoomX(float f);
+  void setZoomY(float f);
+  // Value and zoom mappings (int results, clamped to +-1000000).
+  int tx(float x);
+  int ty(float y);
+  int zx(int x);
+  int zy(int y);
+
+  // Geometry: the size given here is the design size that the zoom follows.
+  virtual void resizeBuffer(int w, int h);
+  using QWidget::resize;
+  virtual void resize(int w, int h);
+  virtual void setGeometry(int x, int y, int w, int h);
+  virtual void setGeometry(const QRect& r);
+
+  // Output and files.
+  // Saves the picture (format by extension). 1, or -1 for a refused name (one holding '/',
+  // '\\' or ".."; a message is printed), an empty picture or a failed write.
+  int save(const char* filename);
+  // Records the lines received from now up to and including the next "gendDraw" into a
+  // metafile that begins with "hxMetafile(w,h)". 0, or -1 when a recording runs already or the
+  // file cannot be created.
+  int logToFile(const char* filename);
+  // The size in a metafile's header; 0x0 for a missing or foreign file. 0, or -1 then.
+  static int getDimensions(const char* filename, int* width, int* height);
+  // Saves the picture as an image (format by extension). 0, or -1.
+  int logBmpToFile(const char* filename);
+  void copyToClipboard();
+  // Sends "@clipboard(id,n)" and n bytes of JPEG. The result of the last send, -1 on failure.
+  int sendJpeg2clipboard();
+  // Prints the picture: to the PDF file opt.print_pdf when it is set, else through the print
+  // dialog. 0, or -1 when the dialog was cancelled or the output failed.
+  int print();
+
+  // The picture as drawn so far.
+  const QPixmap& pixmap() const { return buffer; }
+  float zoomFactorX() const { return zoomX; }
+  float zoomFactorY() const { return zoomY; }
+
+  // Sets the application's override cursor for as long as the pointer stays over the widget
+  // (the SVG animator shows its hot elements this way); the pointer leaving or the widget
+  // going away takes back exactly what was set here.
+  void setCursorShape(int shape);
+
+  // Set by the client: the scale of the axis box in percent, the background's alpha, and
+  // the selection mode (1: a dragged rectangle is shown).
+  int percent = 100;
+  int backgroundAlpha = 255;
+  int selectionMode = 0;
+  // 1 while a drawing sequence runs or has just finished: the web engine's repaint requests
+  // are not redraws then.
+  int svg_draw_request_by_hxc = 0;
+
+ public slots:
+  void slotWebkitSvgChanged(const QRect& r);
+  void slotTimeout();
+  void slotLoadFinished(bool ok);
+
+ protected:
+  void mousePressEvent(QMouseEvent* e) override;
+  void mouseReleaseEvent(QMouseEvent* e) override;
+  void mouseMoveEvent(QMouseEvent* e) override;
+  void enterEvent(QEvent* e) override;
+  void leaveEvent(QEvent* e) override;
+  void paintEvent(QPaintEvent* e) override;
+  void resizeEvent(QResizeEvent* e) override;
+
+ private:
+  void fillBackground();
+  // The next line of a point list into pl: 1 for a point, 0 at its end ('}' or the end of
+  // the input, which sets inputEnded).
+  int nextPointLine(char* pl, int size);
+  void readPolygon(int announced);
+  void readValueLine(const char* line);
+  void skipSvgBlock();
+  void axisTicks(float start, float delta, float end, int which);
+  int valueMappingUsable() const;
+  void applyTransform(const QTransform& t);
+  void applyPenStyle(int style);
+
+  int* s;
+  int id;
+  QPixmap buffer;
+  QPainter painter;
+  FILE* fp = nullptr;
+  FILE* logFile = nullptr;
+  int inputEnded = 0;  // the end of the input was met inside a command's extra lines
+  int xold = 0, yold = 0;
+  float zoomX, zoomY;
+  int autoZoomX = 1, autoZoomY = 1;
+  int designWidth = 0, designHeight = 0;
+  int boxx = 0, boxy = 0, boxw = 0, boxh = 0;
+  float xmin = 0, dx = 1, xmax = 100;
+  float ymin = 0, dy = 1, ymax = 100;
+  int bgRed = 255, bgGreen = 255, bgBlue = 255;
+  int fontSize = 0;
+  int symbolSize = 3;
+  int linestyle = 0;
+  char floatFormat[DS_FORMAT_SIZE];
+  int pressX = -1, pressY = -1, mouseX = -1, mouseY = -1;
+  int savedCursorShape = 0;
+  int pushedCursor = 0;  // 1 while an override cursor that this widget set is on the stack
+  int loadFinished = 0;
+  QTimer timer;
+  DsArgs args;  // the parse fields, kept from line to line
+};
+
+#endif
