@@ -24,6 +24,8 @@ namespace {
 const int firstDelayMs = 250;
 // How long one batch of lines may hold the GUI thread before painting gets its turn.
 const int batchMs = 40;
+// The longest a batch holds the window, even while lines keep coming.
+const int maxBatchMs = 200;
 // Lines after which a burst holds back repainting until its end.
 const int burstLines = 64;
 // How soon the rest of a partly received line is looked for.
@@ -150,7 +152,14 @@ void otClientWindow::readAvailable() {
   bool held = false;
   bool partial = false;
   int ready = 0;  // lines that tcp_rec hands over without blocking
+  bool more = false;
   for (;;) {
+    if (batch.elapsed() >= maxBatchMs) {
+      // A sender that never pauses still lets the window paint and take input now and then;
+      // what is waiting (perhaps only in the connection's read-ahead) is taken up at once after.
+      more = true;
+      break;
+    }
     if (ready == 0) {
       ready = tcp_line_ready(&s_, otclient::maxLine + 1);
       QElapsedTimer gap;
@@ -202,7 +211,9 @@ void otClientWindow::readAvailable() {
     }
   }
   if (held) area->setUpdatesEnabled(true);
-  if (partial)
+  if (more)
+    partialTimer_->start(0);
+  else if (partial)
     partialTimer_->start(partialRetryMs);
   else
     notifier_->setEnabled(true);

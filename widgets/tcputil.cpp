@@ -14,6 +14,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <algorithm>
+#include <string>
 #include <vector>
 
 #include "otoptions.h"
@@ -34,10 +36,26 @@ int socket_array[kSlots];
 // 1 where the plug-in carries the slot's traffic.
 int use_hxc_com_plugin[kSlots];
 
+// Whole lines already taken from a plain connection's socket, served before the socket is read
+// again. Only complete lines are taken ahead, and never past a line that hands the connection
+// to the plug-in, so the plug-in still finds every byte that follows that line.
+struct ReadAhead {
+  std::string data;
+  size_t pos = 0;
+  size_t left() const { return data.size() - pos; }
+  void clear() {
+    data.clear();
+    pos = 0;
+  }
+};
+ReadAhead readAhead[kSlots];
+const size_t kReadAhead = 65536;
+
 void clearTables() {
   for (int i = 0; i < kSlots; i++) {
     socket_array[i] = -1;
     use_hxc_com_plugin[i] = 0;
+    readAhead[i].clear();
   }
 }
 
@@ -107,7 +125,59 @@ int firstFreeSlot() {
 
 void markClosed(int slot, int* s) {
   socket_array[slot] = -1;
+  readAhead[slot].clear();
   *s = -1;
+}
+
+// Takes the whole lines that are waiting on a plain slot's socket (up to kReadAhead bytes, and
+// up to and including a line that begins with "@plugin(") without waiting for more.
+void fillReadAhead(int slot) {
+  ReadAhead& b = readAhead[slot];
+  if (b.left() > 0) return;
+  b.clear();
+  static thread_local std::vector<char> peek;
+  peek.resize(kReadAhead);
+  ssize_t n;
+  do {
+    n = recv(socket_array[slot], peek.data(), peek.size(), MSG_PEEK | MSG_DONTWAIT);
+  } while (n < 0 && errno == EINTR);
+  if (n <= 0) return;
+  size_t end = 0;
+  for (size_t start = 0; start < (size_t)n;) {
+    const char* nl = static_cast<const char*>(memchr(peek.data() + start, '\n', (size_t)n - start));
+    if (nl == nullptr) break;
+    size_t next = (size_t)(nl - peek.data()) + 1;
+    bool handover = next - start >= sizeof(kPluginSwitch) - 1 &&
+                    memcmp(peek.data() + start, kPluginSwitch, sizeof(kPluginSwitch) - 1) == 0;
+    end = next;
+    start = next;
+    if (handover) break;
+  }
+  if (end == 0) return;
+  b.data.resize(end);
+  size_t got = 0;
+  while (got < end) {
+    ssize_t r = recv(socket_array[slot], &b.data[got], end - got, MSG_DONTWAIT);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;  // cannot happen for bytes that were peeked; keep what came
+    got += (size_t)r;
+  }
+  b.data.resize(got);
+}
+
+// One line (or its first size - 1 bytes) from the read-ahead into line; 0 when it is empty.
+int takeReadAhead(int slot, char* line, int size) {
+  ReadAhead& b = readAhead[slot];
+  if (b.left() == 0) return 0;
+  const char* start = b.data.data() + b.pos;
+  const char* nl = static_cast<const char*>(memchr(start, '\n', b.left()));
+  size_t len = nl != nullptr ? (size_t)(nl - start) + 1 : b.left();
+  if (len > (size_t)size - 1) len = (size_t)size - 1;
+  memcpy(line, start, len);
+  line[len] = '\0';
+  b.pos += len;
+  if (b.left() == 0) b.clear();
+  return (int)len;
 }
 
 // Lends a slot's descriptor to an otSocket for one call. The otSocket closes it when the call
@@ -286,6 +356,7 @@ int tcp_con(const char* host, int port) {
         return slot;
       }
       socket_array[slot] = handle;
+      readAhead[slot].clear();
       use_hxc_com_plugin[slot] = use_plugin;
       if (opt.debug) printf("use_hxc_con_plugin[%d]=%d\n", slot, handle);
       return slot;
@@ -336,6 +407,7 @@ int tcp_con(const char* host, int port) {
   }
   socket_array[slot] = fd;
   use_hxc_com_plugin[slot] = 0;
+  readAhead[slot].clear();
   return slot;
 }
 
@@ -367,7 +439,9 @@ int tcp_rec(int* s, char* line, int size) {
   } else {
     // Only the bytes of this line are taken from the socket: after an "@plugin(" line the
     // plug-in reads the same socket and must find every byte that follows.
-    {
+    fillReadAhead(slot);
+    n = takeReadAhead(slot, line, size);
+    if (n == 0) {
       BorrowedSocket sock(&socket_array[slot]);
       n = sock->readStr(line, size, 0);
     }
@@ -398,11 +472,21 @@ int tcp_rec_binary(int* s, char* buf, int len) {
     if (n == -1) markClosed(slot, s);
     return n;
   }
+  // Bytes taken ahead with the last lines come first.
+  ReadAhead& b = readAhead[slot];
+  int ahead = (int)std::min(b.left(), (size_t)len);
+  if (ahead > 0) {
+    memcpy(buf, b.data.data() + b.pos, (size_t)ahead);
+    b.pos += (size_t)ahead;
+    if (b.left() == 0) b.clear();
+    if (ahead == len) return len;
+  }
   int n;
   {
     BorrowedSocket sock(&socket_array[slot]);
-    n = sock->read(buf, len, 0);
+    n = sock->read(buf + ahead, len - ahead, 0);
   }
+  if (n >= 0) n += ahead;
   if (n != len) {
     markClosed(slot, s);
     if (opt.nettrace) printf("close connection\n");
@@ -431,6 +515,7 @@ int tcp_close(int* s) {
   int sock = socket_array[slot];
   sendRaw(slot, "shutup\n", 7);  // the connection goes whether the farewell arrives or not
   socket_array[slot] = -1;
+  readAhead[slot].clear();
   int done = 0;
   if (hxc_com_close != nullptr) done = hxc_com_close(slot, sock, use_hxc_com_plugin);
   use_hxc_com_plugin[slot] = 0;
@@ -454,6 +539,14 @@ int tcp_fd(int* s) {
 int tcp_line_ready(int* s, int size) {
   int fd = tcp_fd(s);
   if (fd < 0 || size < 2) return 1;  // nothing to wait for: tcp_rec answers at once
+  const ReadAhead& b = readAhead[slotOf(s)];
+  if (b.left() > 0) {
+    // Only whole lines are taken ahead.
+    int lines = 0;
+    for (size_t i = b.pos; i < b.data.size(); i++)
+      lines += b.data[i] == '\n';
+    return lines > 0 ? lines : 1;
+  }
   // A peer that has hung up sends no line feed any more: its last bytes are read as they are.
   struct pollfd hup = {fd, POLLIN | POLLRDHUP, 0};
   if (poll(&hup, 1, 0) > 0 && (hup.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0) return 1;

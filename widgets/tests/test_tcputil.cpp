@@ -169,7 +169,7 @@ class TcpUtil : public ::testing::Test {
   }
 };
 
-TEST_F(TcpUtil, LinesAreCutAtSizeAndOnlyTheirBytesAreTaken) {
+TEST_F(TcpUtil, LinesAreCutAtSizeAndServedInOrder) {
   Listener server;
   int s = tcp_con("127.0.0.1", server.port());
   ASSERT_GE(s, 1);
@@ -182,11 +182,13 @@ TEST_F(TcpUtil, LinesAreCutAtSizeAndOnlyTheirBytesAreTaken) {
   EXPECT_EQ(rec(&s, 10), "jklmnopqr");
   EXPECT_EQ(rec(&s, 10), "s\n");
   EXPECT_EQ(rec(&s, 10), "one\n");
-  // What follows the line is still the socket's, for whoever reads it next.
-  char rest[16];
-  ASSERT_EQ(recv(tcp_fd(&s), rest, sizeof(rest), MSG_PEEK | MSG_DONTWAIT), 4);
-  EXPECT_EQ(std::string(rest, 4), "two\n");
-  EXPECT_EQ(rec(&s, 10), "two\n");
+  // Whole lines taken ahead are served first, to binary reads as well.
+  EXPECT_EQ(tcp_line_ready(&s, 10), 1);
+  char two[2];
+  ASSERT_EQ(tcp_rec_binary(&s, two, 2), 2);
+  EXPECT_EQ(std::string(two, 2), "tw");
+  EXPECT_EQ(rec(&s, 10), "o\n");
+  EXPECT_EQ(tcp_line_ready(&s, 10), 0);
 
   char tiny[1] = {'x'};
   EXPECT_EQ(tcp_rec(&s, tiny, 1), 0);
@@ -590,8 +592,8 @@ TEST_F(TcpPlugin, FullTableHandsTheConnectionBackToThePlugin) {
 }
 
 // The server switches a plain connection to the plug-in with a line that the plug-in's
-// first message follows at once.
-const char kSwitchStream[] = "@plugin(tunnel)\n[5]abcd\n";
+// first message follows at once; a line before it arrives in the same segment.
+const char kSwitchStream[] = "before\n@plugin(tunnel)\n[5]abcd\n";
 
 TEST_F(TcpPlugin, SwitchLineHandsAPlainConnectionToThePlugin) {
   load(TUNNEL_PLUGIN, 1);
@@ -601,6 +603,7 @@ TEST_F(TcpPlugin, SwitchLineHandsAPlainConnectionToThePlugin) {
   int peer = server.accept();
   ASSERT_GE(peer, 0);
   put(peer, kSwitchStream);
+  EXPECT_EQ(rec(&s), "before\n");
   EXPECT_EQ(rec(&s), "@plugin(tunnel)\n");
   EXPECT_EQ(tunnel->get("tunnel_switch_slot"), s);
   EXPECT_EQ(tunnel->switchLine(), "@plugin(tunnel)\n");
@@ -617,6 +620,7 @@ TEST_F(TcpPlugin, NoSwitchWithoutTheEntryPoint) {
   int peer = server.accept();
   ASSERT_GE(peer, 0);
   put(peer, kSwitchStream);
+  EXPECT_EQ(rec(&s), "before\n");
   EXPECT_EQ(rec(&s), "@plugin(tunnel)\n");
   EXPECT_GE(tcp_fd(&s), 0);
   EXPECT_EQ(rec(&s), "[5]abcd\n");
