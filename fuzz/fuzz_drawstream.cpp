@@ -11,6 +11,7 @@
 
 #include "otoptions.h"
 #include "qdrawwidget.h"
+#include "qtlsan.h"
 
 namespace {
 

@@ -8,15 +8,7 @@
 #include <QApplication>
 #include <string>
 
-// Qt's offscreen platform and fontconfig keep one-time allocations until exit, reachable only
-// from their own statics; LeakSanitizer is told so by name. A leak of our own widgets or records
-// starts in our code and is still reported.
-extern "C" const char* __lsan_default_suppressions() {
-  return "leak:libqoffscreen.so\n"
-         "leak:QScreen::QScreen\n"
-         "leak:libfontconfig.so\n"
-         "leak:libglib-2.0.so\n";
-}
+#include "qtlsan.h"
 
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);

@@ -127,7 +127,8 @@ TEST_F(QImageWidgetTest, JpegBlocksDecodeAndBadOnesKeepThePicture) {
   ASSERT_EQ(0, w->setJpegImage(bytesOf(good), good.size(), 0));
   EXPECT_TRUE(near(QColor(200, 40, 40), shot(w).pixelColor(40, 30)));
 
-  QByteArray garbage("\xff\xd8\xff\xe0 this is no picture", 25);
+  const char noPicture[] = "\xff\xd8\xff\xe0 this is no picture";
+  QByteArray garbage(noPicture, (int)sizeof(noPicture) - 1);
   QByteArray cut = good.left(20);
   // A header that claims 8200 x 8200 pixels, just above the bound (the decoder would fill in
   // the missing rows): refused from the header, before decoding.
