@@ -14,11 +14,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t start = 0;
   while (start < size) {
     size_t end = start;
-    while (end < size && text[end] != '\n') end++;
+    while (end < size && text[end] != '\n')
+      end++;
     int len = (int)(end - start);
     int n = c.parse(text + start, len);
-    if (n > otCallLine::maxArgs || (n < 0 && (c.name[0] != '\0' || c.count != 0)))
-      __builtin_trap();
+    if (n > otCallLine::maxArgs || (n < 0 && (c.name[0] != '\0' || c.count != 0))) __builtin_trap();
     if (n >= 0) {
       if ((int)strlen(c.name) > otCallLine::maxName) __builtin_trap();
       if (c.tailLength < 0 || c.tail < text + start || c.tail + c.tailLength > text + end)

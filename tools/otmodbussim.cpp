@@ -490,8 +490,7 @@ void serveTcpClient(int fd, void* user) {
     if (idle > 0) {
       long long left = lastRequest + idle - otMonotonicMs();
       if (left <= 0) {
-        logic->note("no request for " + std::to_string(idle / 1000) +
-                    " s, connection closed");
+        logic->note("no request for " + std::to_string(idle / 1000) + " s, connection closed");
         break;
       }
       if (left < wait) wait = (int)left;
@@ -557,9 +556,10 @@ int serveTcp(const std::string& host, int port, int idleSeconds, int maxClients,
     long long refused = server.loop.refused();
     if (refused != reported) {
       // One line a second at most, however many clients knock.
-      printf("otmodbussim: %lld connection%s refused: the limit of %d clients was reached "
-             "(-maxclients)\n",
-             refused - reported, refused - reported == 1 ? "" : "s", maxClients);
+      printf(
+          "otmodbussim: %lld connection%s refused: the limit of %d clients was reached "
+          "(-maxclients)\n",
+          refused - reported, refused - reported == 1 ? "" : "s", maxClients);
       fflush(stdout);
       reported = refused;
     }
@@ -709,10 +709,9 @@ std::string parseOptions(int argc, char** argv, Options* o) {
     } else if (name == "-simulate" && !hasValue) {
       o->simulate = true;
     } else if (!hasValue) {
-      static const char* const valued[] = {"-port",  "-tcp",    "-serial",    "-mode",
-                                           "-baud",  "-parity", "-bits",      "-stopbits",
-                                           "-slave", "-coils",  "-registers", "-init",
-                                           "-idle",  "-maxclients"};
+      static const char* const valued[] = {
+          "-port",     "-tcp",   "-serial", "-mode",      "-baud", "-parity", "-bits",
+          "-stopbits", "-slave", "-coils",  "-registers", "-init", "-idle",   "-maxclients"};
       for (const char* v : valued)
         if (name == v) return name + " needs a value (" + name + "=...)";
       return "unknown option " + std::string(argv[i]);
