@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "otcutil.h"
 #include "otinterpreter.h"
 
 namespace otclient {
@@ -112,8 +113,7 @@ Command lookup(const otCallLine& line) {
 bool safeFileName(const char* name) {
   if (name == nullptr || name[0] == '\0') return false;
   if (strcmp(name, ".") == 0) return false;
-  if (strchr(name, '/') != nullptr || strchr(name, '\\') != nullptr) return false;
-  return strstr(name, "..") == nullptr;
+  return otIsLocalFileName(name) != 0;
 }
 
 }  // namespace otclient

@@ -9,7 +9,7 @@
 
 #include <vector>
 
-#include "../otkit/lib/otsendall_p.h"
+#include "otsendall_p.h"
 #include "hxserver.h"
 #include "hxserver_p.h"
 #include "otinterpreter.h"

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "hxserver.h"
+#include "otcutil.h"
 
 namespace {
 
@@ -196,8 +197,7 @@ const char* clientName(const char* file) {
   if (file == nullptr) return nullptr;
   const char* slash = strrchr(file, '/');
   const char* name = slash ? slash + 1 : file;
-  if (*name == '\0' || strchr(name, '\\') != nullptr || strstr(name, "..") != nullptr)
-    return nullptr;
+  if (*name == '\0' || !otIsLocalFileName(name)) return nullptr;
   return name;
 }
 

@@ -18,6 +18,7 @@
 #include <QResizeEvent>
 
 #include "mywidgets_p.h"
+#include "otcutil.h"
 #include "otoptions.h"
 #include "tcputil.h"
 
@@ -792,8 +793,7 @@ void QDrawWidget::slotLoadFinished(bool ok) {
 
 int QDrawWidget::save(const char* filename) {
   if (filename == nullptr) return -1;
-  if (strchr(filename, '/') != nullptr || strchr(filename, '\\') != nullptr ||
-      strstr(filename, "..") != nullptr) {
+  if (!otIsLocalFileName(filename)) {
     printf("ERROR QDrawWidget::save(%s) does not allow this filename\n", filename);
     return -1;
   }

@@ -12,6 +12,7 @@
 #include <QTransform>
 
 #include "mywidgets_p.h"
+#include "otcutil.h"
 #include "tcputil.h"
 
 namespace {
@@ -48,9 +49,7 @@ int QImageWidget::setImage(const char* filename, int rotate) {
 
 int QImageWidget::setImageFromServer(const char* filename, int rotate) {
   // The same rule as @download's: what the server may name is what it may have put there.
-  if (filename == nullptr || *filename == '\0' || strchr(filename, '/') != nullptr ||
-      strchr(filename, '\\') != nullptr || strstr(filename, "..") != nullptr)
-    return -1;
+  if (filename == nullptr || *filename == '\0' || !otIsLocalFileName(filename)) return -1;
   return setImage(filename, rotate);
 }
 

@@ -130,10 +130,12 @@ void markClosed(int slot, int* s) {
 }
 
 // Takes the whole lines that are waiting on a plain slot's socket (up to kReadAhead bytes, and
-// up to and including a line that begins with "@plugin(") without waiting for more.
-void fillReadAhead(int slot) {
+// up to and including a line that begins with "@plugin(") without waiting for more. Returns
+// what the look at the socket found: the bytes waiting there (0: the peer closed; -1 with
+// errno: none, or an error), or 1 when lines were taken ahead already.
+ssize_t fillReadAhead(int slot) {
   ReadAhead& b = readAhead[slot];
-  if (b.left() > 0) return;
+  if (b.left() > 0) return 1;
   b.clear();
   static thread_local std::vector<char> peek;
   peek.resize(kReadAhead);
@@ -141,7 +143,7 @@ void fillReadAhead(int slot) {
   do {
     n = recv(socket_array[slot], peek.data(), peek.size(), MSG_PEEK | MSG_DONTWAIT);
   } while (n < 0 && errno == EINTR);
-  if (n <= 0) return;
+  if (n <= 0) return n;
   size_t end = 0;
   for (size_t start = 0; start < (size_t)n;) {
     const char* nl = static_cast<const char*>(memchr(peek.data() + start, '\n', (size_t)n - start));
@@ -153,7 +155,7 @@ void fillReadAhead(int slot) {
     start = next;
     if (handover) break;
   }
-  if (end == 0) return;
+  if (end == 0) return n;
   b.data.resize(end);
   size_t got = 0;
   while (got < end) {
@@ -163,6 +165,7 @@ void fillReadAhead(int slot) {
     got += (size_t)r;
   }
   b.data.resize(got);
+  return n;
 }
 
 // One line (or its first size - 1 bytes) from the read-ahead into line; 0 when it is empty.
@@ -539,7 +542,10 @@ int tcp_fd(int* s) {
 int tcp_line_ready(int* s, int size) {
   int fd = tcp_fd(s);
   if (fd < 0 || size < 2) return 1;  // nothing to wait for: tcp_rec answers at once
-  const ReadAhead& b = readAhead[slotOf(s)];
+  int slot = slotOf(s);
+  ssize_t waiting = fillReadAhead(slot);
+  int lookError = errno;
+  const ReadAhead& b = readAhead[slot];
   if (b.left() > 0) {
     // Only whole lines are taken ahead.
     int lines = 0;
@@ -550,20 +556,8 @@ int tcp_line_ready(int* s, int size) {
   // A peer that has hung up sends no line feed any more: its last bytes are read as they are.
   struct pollfd hup = {fd, POLLIN | POLLRDHUP, 0};
   if (poll(&hup, 1, 0) > 0 && (hup.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0) return 1;
-  // Peeked into a buffer of our own, never consumed: the socket keeps every byte.
-  static thread_local std::vector<char> peek;
-  if ((int)peek.size() < size - 1) peek.resize((size_t)(size - 1));
-  ssize_t n;
-  do {
-    n = recv(fd, peek.data(), (size_t)(size - 1), MSG_PEEK | MSG_DONTWAIT);
-  } while (n < 0 && errno == EINTR);
-  if (n == 0) return 1;  // closed: tcp_rec reports it
-  if (n < 0) return (errno == EAGAIN || errno == EWOULDBLOCK) ? 0 : 1;
-  int lines = 0;
-  for (const char* p = peek.data();
-       (p = static_cast<const char*>(memchr(p, '\n', (size_t)(peek.data() + n - p)))) != nullptr;
-       p++)
-    lines++;
-  if (lines == 0 && n == size - 1) return 1;  // a full buffer is a read of its own
-  return lines;
+  if (waiting == 0) return 1;  // closed: tcp_rec reports it
+  if (waiting < 0) return (lookError == EAGAIN || lookError == EWOULDBLOCK) ? 0 : 1;
+  // Part of a line is waiting: a full buffer's worth of it is still one read.
+  return waiting >= size - 1 ? 1 : 0;
 }

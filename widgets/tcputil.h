@@ -51,7 +51,7 @@ int tcp_sleep(int msec);
 int tcp_fd(int* s);
 
 // How many calls of tcp_rec(s, line, size) will not block: the number of whole lines waiting
-// within the next size - 1 bytes (1 for size - 1 bytes without a line feed, for a closed
+// (1 for size - 1 bytes without a line feed, for a closed
 // connection and for one that is not a plain connection); 0 while only part of a line has
 // arrived. Lets an event loop leave a slow or stalled sender's partial line for later.
 int tcp_line_ready(int* s, int size);

@@ -426,3 +426,9 @@ int otSubmitHxhost(const char* env, const char* dir, const char* exe, const char
   cmd += " \"-cd=" + base + "\" &";
   return otsystem(cmd.c_str());
 }
+
+int otIsLocalFileName(const char* name) {
+  if (name == nullptr) return 0;
+  bool climbs = strchr(name, '/') || strchr(name, '\\') || strstr(name, "..");
+  return climbs ? 0 : 1;
+}

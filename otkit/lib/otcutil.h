@@ -59,6 +59,9 @@ int otCopyTextfile(const char* source, const char* dest);
 int otupper(char* text);
 int otlower(char* text);
 int otStartsWith(const char* s, const char* prefix);
+// 1 when name names a file of the current directory that a peer may write or read: it holds no
+// '/', no '\\' and no "..", so it cannot climb out. 0 otherwise (also for null).
+int otIsLocalFileName(const char* name);
 int otEndsWith(const char* s, const char* suffix);
 // Wildcard match where only "*" is special, without backtracking; 1 or 0.
 int otStrMatch(const char* s, const char* pattern);

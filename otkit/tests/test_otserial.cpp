@@ -87,15 +87,6 @@ std::vector<long> openFlagsOn(const std::string& path) {
   return flags;
 }
 
-int openDescriptors() {
-  int n = 0;
-  DIR* d = opendir("/proc/self/fd");
-  while (d && readdir(d))
-    n++;
-  if (d) closedir(d);
-  return n;
-}
-
 // Redirects descriptor 1 into a file until finish().
 class StdoutCapture {
  public:
@@ -178,11 +169,11 @@ TEST(otSerialClosed, EveryCallFailsOnAClosedLine) {
 
   ottest::TempDir dir;
   ottest::writeFile(dir.file("plain"), "not a terminal");
-  int before = openDescriptors();
+  int before = ottest::openFdCount();
   EXPECT_EQ(s.openDevice(dir.file("missing").c_str(), B9600, 1, 0, 8, 1, otSerial::NONE), -1);
   EXPECT_EQ(s.openDevice(dir.file("plain").c_str(), B9600, 1, 0, 8, 1, otSerial::NONE), -1);
   EXPECT_EQ(s.openDevice(nullptr, B9600, 1, 0, 8, 1, otSerial::NONE), -1);
-  EXPECT_EQ(openDescriptors(), before);
+  EXPECT_EQ(ottest::openFdCount(), before);
   EXPECT_EQ(s.readChar(), -1);
 }
 
@@ -467,7 +458,7 @@ TEST_F(otSerialLine, SignalsDoNotCutWaitsShort) {
 
 TEST_F(otSerialLine, HangUpIsReportedAtOnce) {
   ASSERT_EQ(openA(), 0);
-  int withLine = openDescriptors();
+  int withLine = ottest::openFdCount();
   socat.stop();  // hangs up both lines
   unsigned char buf[8];
   long long t0 = nowMs();
@@ -477,7 +468,7 @@ TEST_F(otSerialLine, HangUpIsReportedAtOnce) {
   EXPECT_LT(nowMs() - t0, 2500);
   EXPECT_EQ(serial.writeBlock(buf, 4), -1);
   serial.closeDevice();
-  EXPECT_EQ(openDescriptors(), withLine - 1);  // closed even if the restore failed
+  EXPECT_EQ(ottest::openFdCount(), withLine - 1);  // closed even if the restore failed
   EXPECT_EQ(serial.closeDevice(), -1);
 }
 

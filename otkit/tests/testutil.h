@@ -32,15 +32,25 @@ inline int freePort() {
   return port;
 }
 
-// The threads of this process now, -1 if the task list cannot be read.
-inline int threadCount() {
+// The entries of a directory other than "." and "..", -1 if it cannot be read.
+inline int entryCount(const char* dir) {
   int n = 0;
-  DIR* d = opendir("/proc/self/task");
+  DIR* d = opendir(dir);
   if (d == nullptr) return -1;
   while (struct dirent* e = readdir(d))
     if (e->d_name[0] != '.') n++;
   closedir(d);
   return n;
+}
+
+// The threads of this process now, -1 if the task list cannot be read.
+inline int threadCount() {
+  return entryCount("/proc/self/task");
+}
+
+// The open descriptors of this process now (the one that reads them included).
+inline int openFdCount() {
+  return entryCount("/proc/self/fd");
 }
 
 // A fresh directory under $TMPDIR (or /tmp), removed with everything in it on destruction.

@@ -63,16 +63,6 @@ extern "C" int getaddrinfo(const char* node, const char* service, const struct a
 
 namespace {
 
-int countOpenFds() {
-  int n = 0;
-  DIR* d = opendir("/proc/self/fd");
-  if (d == nullptr) return -1;
-  while (struct dirent* e = readdir(d))
-    if (e->d_name[0] != '.') n++;
-  closedir(d);
-  return n;
-}
-
 // A listening socket on 127.0.0.1. A client's connect completes in its backlog, so a test
 // accepts after tcp_con has returned.
 class Listener {
@@ -236,7 +226,7 @@ TEST_F(TcpUtil, BinaryBlocksAndSends) {
 
 TEST_F(TcpUtil, ServerHangUpMarksTheHandleClosed) {
   Listener server;
-  int before = countOpenFds();
+  int before = ottest::openFdCount();
   int s = tcp_con("127.0.0.1", server.port());
   int peer = server.accept();
   ASSERT_GE(peer, 0);
@@ -246,7 +236,7 @@ TEST_F(TcpUtil, ServerHangUpMarksTheHandleClosed) {
   EXPECT_EQ(tcp_rec(&s, line, sizeof(line)), -1);
   EXPECT_STREQ(line, "\n");
   EXPECT_EQ(s, -1);
-  EXPECT_EQ(countOpenFds(), before);  // closed once, by the call that found the break
+  EXPECT_EQ(ottest::openFdCount(), before);  // closed once, by the call that found the break
   EXPECT_EQ(tcp_send(&s, "x\n", 2), -1);
   EXPECT_EQ(tcp_rec_binary(&s, line, 4), -1);
   EXPECT_EQ(tcp_close(&s), -1);
@@ -274,7 +264,7 @@ TEST_F(TcpUtil, ServerHangUpMarksTheHandleClosed) {
     result = tcp_send(&s, chunk.data(), (int)chunk.size());
   EXPECT_EQ(result, -1);
   EXPECT_EQ(s, -1);
-  EXPECT_EQ(countOpenFds(), before);
+  EXPECT_EQ(ottest::openFdCount(), before);
 }
 
 TEST_F(TcpUtil, FullTableAnswers33AndKeepsNoSocket) {
@@ -284,9 +274,9 @@ TEST_F(TcpUtil, FullTableAnswers33AndKeepsNoSocket) {
     handles.push_back(tcp_con("127.0.0.1", server.port()));
   for (int i = 0; i < 32; i++)
     EXPECT_EQ(handles[(size_t)i], i + 1);
-  int before = countOpenFds();
+  int before = ottest::openFdCount();
   EXPECT_EQ(tcp_con("127.0.0.1", server.port()), 33);
-  EXPECT_EQ(countOpenFds(), before);
+  EXPECT_EQ(ottest::openFdCount(), before);
   int full = 33;
   char line[8];
   EXPECT_EQ(tcp_rec(&full, line, sizeof(line)), -1);
@@ -585,9 +575,9 @@ TEST_F(TcpPlugin, FullTableHandsTheConnectionBackToThePlugin) {
   Listener server;
   for (int i = 0; i < 32; i++)
     ASSERT_EQ(tcp_con("127.0.0.1", server.port()), i + 1);
-  int before = countOpenFds();
+  int before = ottest::openFdCount();
   EXPECT_EQ(tcp_con("127.0.0.1", server.port()), 33);
-  EXPECT_EQ(countOpenFds(), before);
+  EXPECT_EQ(ottest::openFdCount(), before);
   EXPECT_EQ(tunnel->get("tunnel_last_close_slot"), 33);
 }
 
