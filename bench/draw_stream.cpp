@@ -1,7 +1,8 @@
 // A diagram sent as a drawing stream against the same diagram painted directly.
 // Ours: a display server (otserver, in a thread) draws an axis box with both axes and their
 // labels, grids, a 100-point curve, texts, a pie and a rectangle with the g… calls on a
-// drawing widget of an otclient window (offscreen), and waits until it is on screen (sync).
+// drawing widget of an otclient window (offscreen); each frame counts once the client has
+// answered its sync, that is once it is on screen.
 // Reference: the same picture painted by QPainter calls into a pixmap shown by a widget, in
 // one process. Also the frames per second of a 10000-point trend curve over the wire.
 #include <math.h>
@@ -10,6 +11,8 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
 #include <QPainter>
 #include <QTest>
 #include <algorithm>
@@ -29,6 +32,8 @@ const int W = 640, H = 480;
 std::atomic<int> framesWanted{0};
 std::atomic<int> framesDone{0};
 std::atomic<int> trendPoints{100};
+// The GUI thread's loop while a run lasts; the server ends it when the last frame is answered.
+std::atomic<QEventLoop*> running{nullptr};
 
 void curve(int n, double phi, std::vector<float>* x, std::vector<float>* y) {
   x->resize((size_t)n);
@@ -65,19 +70,36 @@ void diagram(PARAM_* p, int frame) {
   gEndDraw(p);
 }
 
+// A live display keeps one frame in flight: the server prepares frame n+1 while the client
+// draws and shows frame n. Every frame still ends in a sync that the client answers once the
+// frame is on screen, and only answered frames are counted.
 int serve(PARAM_* p) {
+  p->pollMs = 1;  // an idle server looks for the next run's frames at once
   hxStartDefinition(p, 2);
   hxQDraw(p, 1, 0);
   hxSetGeometry(p, 1, 0, 0, W, H);
   hxEndDefinition(p);
   hxSync(p);
   char buf[HX_EVENT_BUFSIZE];
-  int frame = 0;
+  const int first = 1000;  // sync numbers of frames, apart from hxSync's own
+  int sent = 0;
+  auto confirm = [&] {
+    char pattern[32];
+    snprintf(pattern, sizeof pattern, "synced(%d)", first + framesDone + 1);
+    if (hxWait(p, pattern) < 0) return false;
+    if (++framesDone == framesWanted)
+      QMetaObject::invokeMethod(running.load(), "quit", Qt::QueuedConnection);
+    return true;
+  };
   for (;;) {
-    if (framesDone < framesWanted) {
-      diagram(p, ++frame);
-      if (hxSync(p) < 0) return -1;
-      framesDone++;
+    if (sent < framesWanted) {
+      diagram(p, ++sent);
+      if (hxSendCommand(p, "sync", "i", first + sent) < 0) return -1;
+      if (sent - framesDone > 1 && !confirm()) return -1;
+      continue;
+    }
+    if (framesDone < sent) {
+      if (!confirm()) return -1;
       continue;
     }
     if (hxPollEvent(p, buf) < 0) return -1;
@@ -132,15 +154,31 @@ class Direct : public QWidget {
   }
 };
 
-double runOurs(hxServer* server, int frames, otClientWindow& window) {
-  (void)server;
+// Runs the GUI thread's own event loop, as otclient does, until frames more are on screen.
+double runOurs(int frames) {
+  QEventLoop loop;
+  running = &loop;
   int start = framesDone;
   QElapsedTimer t;
   t.start();
   framesWanted = start + frames;
-  if (!QTest::qWaitFor([&] { return framesDone == start + frames; }, 600000)) return -1;
-  (void)window;
-  return frames * 1000.0 / std::max<qint64>(1, t.elapsed());
+  QTimer::singleShot(600000, &loop, &QEventLoop::quit);
+  loop.exec();
+  if (framesDone != start + frames) return -1;
+  return frames * 1e9 / (double)std::max<qint64>(1, t.nsecsElapsed());
+}
+
+double runDirect(Direct& direct, int frames) {
+  QElapsedTimer t;
+  t.start();
+  for (int frame = 1; frame <= frames; frame++) {
+    {
+      QPainter g(&direct.picture);
+      paintDiagram(g, frame);
+    }
+    direct.repaint();
+  }
+  return frames * 1e9 / (double)std::max<qint64>(1, t.nsecsElapsed());
 }
 
 }  // namespace
@@ -148,7 +186,7 @@ double runOurs(hxServer* server, int frames, otClientWindow& window) {
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   QApplication app(argc, argv);
-  const int frames = argc > 1 ? atoi(argv[1]) : 200;
+  const int frames = argc > 1 ? atoi(argv[1]) : 500;
   otOptionsDefaults(&opt);
   tcp_init();
   hxServerOptions o;
@@ -159,7 +197,13 @@ int main(int argc, char** argv) {
     fprintf(stderr, "draw_stream: cannot start the server\n");
     return 1;
   }
-  double ours = -1, trend = -1;
+  // Ours and the reference take turns, three rounds each; the best round of each side
+  // counts, which keeps a moment of load on the machine from deciding the ratio.
+  const int rounds = 3;
+  double ours = -1, theirs = -1, trend = -1;
+  Direct direct;
+  direct.resize(W, H);
+  direct.show();
   {
     otClientWindow window("127.0.0.1", hxServerPort(server));
     window.resize(W + 40, H + 80);
@@ -168,32 +212,26 @@ int main(int argc, char** argv) {
       fprintf(stderr, "draw_stream: the mask did not arrive\n");
       return 1;
     }
-    runOurs(server, 20, window);  // warm-up
-    ours = runOurs(server, frames, window);
+    runOurs(20);  // warm-up
+    runDirect(direct, 20);
+    for (int r = 0; r < rounds; r++) {
+      ours = std::max(ours, runOurs(frames));
+      theirs = std::max(theirs, runDirect(direct, frames));
+    }
     trendPoints = 10000;
-    runOurs(server, 5, window);
-    trend = runOurs(server, std::max(10, frames / 10), window);
+    runOurs(5);
+    trend = runOurs(std::max(10, frames / 10));
   }
   hxServerStop(server);
   tcp_free();
 
-  Direct direct;
-  direct.resize(W, H);
-  direct.show();
-  QApplication::processEvents();
-  QElapsedTimer t;
-  t.start();
-  for (int frame = 1; frame <= frames; frame++) {
-    {
-      QPainter g(&direct.picture);
-      paintDiagram(g, frame);
-    }
-    direct.repaint();
-  }
-  double theirs = frames * 1000.0 / std::max<qint64>(1, t.elapsed());
-  printf("diagram over the wire (otserver g... calls -> QDrawWidget): %.1f frames/s\n", ours);
-  printf("diagram painted directly with QPainter: %.1f frames/s\n", theirs);
+  printf(
+      "diagram over the wire (otserver g... calls -> QDrawWidget), best of %d rounds: %.1f "
+      "frames/s\n",
+      rounds, ours);
+  printf("diagram painted directly with QPainter, best of %d rounds: %.1f frames/s\n", rounds,
+         theirs);
   printf("10000-point trend curve over the wire: %.1f frames/s\n", trend);
   printf("ratio ours/reference %.2f\n", ours / theirs);
-  return ours > 0 && trend > 0 ? 0 : 1;
+  return ours > 0 && theirs > 0 && trend > 0 ? 0 : 1;
 }

@@ -5,6 +5,7 @@
 #include <stdio.h>
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLabel>
@@ -61,10 +62,12 @@ otClientWindow::otClientWindow(const QString& host, int port, QWidget* parent)
   interpreter_ = new otClientInterpreter(&s_, mask_, statusBar(), this);
   statusBar()->addPermanentWidget(connection_);
   // A sync is answered once everything before it is on screen, not only in the widgets.
+  // Only what changed is painted: the widgets have marked it, and the window's pending update
+  // request paints and shows exactly that.
   connect(interpreter_, &otClientInterpreter::syncRequested, this, [this] {
     QWidget* area = centralWidget();
     if (!area->updatesEnabled()) area->setUpdatesEnabled(true);
-    area->repaint();
+    QCoreApplication::sendPostedEvents(window(), QEvent::UpdateRequest);
   });
 
   retry_ = new QAction("Reconnect", this);
@@ -165,11 +168,10 @@ void otClientWindow::readAvailable() {
       QElapsedTimer gap;
       gap.start();
       while (ready == 0 && batch.elapsed() < batchMs && gap.elapsed() < burstGapMs) {
-        if (readable(fd, 0))
-          usleep(200);  // part of a line is here; its rest is on the way
-        else if (!readable(fd, burstGapMs))
-          break;
+        if (!readable(fd, burstGapMs)) break;
+        // What came may be whole lines already (it may even have come since the look above).
         ready = tcp_line_ready(&s_, otclient::maxLine + 1);
+        if (ready == 0) usleep(200);  // part of a line is here; its rest is on the way
       }
       if (ready == 0) {
         // Only part of a line may be left: it is looked for again later, without holding the

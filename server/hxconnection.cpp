@@ -35,7 +35,8 @@ _PARAM_::_PARAM_(int fd, int poll)
       queuedBytes(0),
       warnedLongLine(0),
       warnedQueue(0),
-      server(nullptr) {
+      server(nullptr),
+      holdDepth(0) {
   // A display client waits for the answer to each click, and a pass of updates ends in a
   // sync: no small line may wait for the acknowledgement of the one before (Nagle).
   int on = 1;
@@ -95,7 +96,40 @@ int hxMarkClosed(PARAM_* p) {
   return -1;
 }
 
+namespace {
+
+// Held output is sent in blocks of about this size.
+const size_t kHeldBlock = 65536;
+
+// The caller holds p->lock.
+int sendHeld(PARAM_* p) {
+  if (p->held.empty()) return 0;
+  int r = otSendAll(p->s, p->held.data(), (int)p->held.size());
+  p->held.clear();
+  return r < 0 ? hxMarkClosed(p) : 0;
+}
+
+}  // namespace
+
+void hxHoldOutput(PARAM_* p) {
+  p->lock.lock();
+  p->holdDepth++;
+}
+
+int hxReleaseOutput(PARAM_* p) {
+  int r = 0;
+  if (--p->holdDepth == 0) r = p->stop.load() ? (p->held.clear(), -1) : sendHeld(p);
+  p->lock.unlock();
+  return r;
+}
+
+void hxFlushHeld(PARAM_* p) {
+  std::unique_lock<std::recursive_mutex> hold(p->lock, std::try_to_lock);
+  if (hold.owns_lock() && !p->stop.load()) sendHeld(p);
+}
+
 int hxReadEventLine(PARAM_* p, char* buf, int size, int timeoutMs, int* length) {
+  hxFlushHeld(p);  // an answer may wait for what is still held
   long long deadline = timeoutMs > 0 ? otMonotonicMs() + timeoutMs : 0;
   for (;;) {
     int wait = remainingMs(deadline);
@@ -131,6 +165,13 @@ int hxtcpsend_binary(PARAM_* p, const void* buf, int len) {
   if (p == nullptr || (buf == nullptr && len > 0) || len < 0) return -1;
   if (p->stop.load()) return -1;
   std::lock_guard<std::recursive_mutex> hold(p->lock);
+  if (p->holdDepth > 0) {
+    if (p->held.size() + (size_t)len < kHeldBlock) {
+      p->held.append((const char*)buf, (size_t)len);
+      return len;
+    }
+    if (sendHeld(p) < 0) return -1;
+  }
   if (otSendAll(p->s, buf, len) < 0) return hxMarkClosed(p);
   return len;
 }
@@ -138,6 +179,7 @@ int hxtcpsend_binary(PARAM_* p, const void* buf, int len) {
 int hxtcpreceive(PARAM_* p, char* buf, int maxlen) {
   if (p == nullptr || buf == nullptr || maxlen < 2) return -1;
   if (p->stop.load()) return -1;
+  hxFlushHeld(p);
   std::lock_guard<std::mutex> hold(p->readLock);
   int n = p->reader.readLine(buf, maxlen, p->ioTimeoutMs);
   if (n == 0) return -1;
@@ -149,6 +191,7 @@ int hxtcpreceive_binary(PARAM_* p, void* buf, int len) {
   if (p == nullptr || (buf == nullptr && len > 0) || len < 0) return -1;
   if (len == 0) return 0;
   if (p->stop.load()) return -1;
+  hxFlushHeld(p);
   std::lock_guard<std::mutex> hold(p->readLock);
   // A block that does not come in time leaves the stream position unknown.
   if (p->reader.readBlock(buf, len, p->ioTimeoutMs) != len) return hxMarkClosed(p);

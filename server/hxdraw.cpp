@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "hxserver.h"
+#include "hxserver_p.h"
+#include "otnumber.h"
 
 namespace {
 
@@ -21,7 +23,7 @@ namespace {
 // runs under, and leaves other threads alone.
 class CNumbers {
  public:
-  CNumbers() : old(c() ? uselocale(c()) : (locale_t)0) {}
+  CNumbers() : old(otCLocale() ? uselocale(otCLocale()) : (locale_t)0) {}
   ~CNumbers() {
     if (old) uselocale(old);
   }
@@ -30,10 +32,6 @@ class CNumbers {
   bool ok() const { return old != (locale_t)0; }
 
  private:
-  static locale_t c() {
-    static locale_t cLocale = newlocale(LC_ALL_MASK, "C", (locale_t)0);
-    return cLocale;
-  }
   locale_t old;
 };
 
@@ -50,6 +48,17 @@ __attribute__((format(printf, 3, 4))) bool appendLine(std::string& out, int limi
   if (n < 0 || n > limit) return false;
   out.append(line, (size_t)n);
   return true;
+}
+
+// "%f,%f\n" of x and y into line (HX_MAX_DRAW_LINE + 1 bytes, enough for any float): the
+// length of the line.
+int pointLine(char* line, float x, float y) {
+  int n = otFormatFixed(line, HX_MAX_DRAW_LINE, x);
+  line[n++] = ',';
+  n += otFormatFixed(line + n, HX_MAX_DRAW_LINE - n, y);
+  line[n++] = '\n';
+  line[n] = '\0';
+  return n;
 }
 
 int send(PARAM_* p, const std::string& s) {
@@ -187,9 +196,9 @@ int axis(PARAM_* p, const char* name, double start, double delta, double end, in
 
 int gBeginDraw(PARAM_* p, int id) {
   if (p == nullptr || id < 0 || (p->idCount > 0 && id >= p->idCount)) return -1;
-  hxlock(p);
+  hxHoldOutput(p);
   if (drawLine(p, "gbeginDraw(%d)\n", id) < 0) {
-    hxunlock(p);
+    hxReleaseOutput(p);
     return -1;
   }
   openDrawings.push_back(p);
@@ -201,7 +210,7 @@ int gEndDraw(PARAM_* p) {
   if (p == nullptr || open == openDrawings.rend()) return -1;
   int r = drawLine(p, "gendDraw\n");
   openDrawings.erase(std::next(open).base());
-  hxunlock(p);
+  if (hxReleaseOutput(p) < 0) r = -1;
   return r;
 }
 
@@ -238,18 +247,20 @@ int gDrawPolygon(PARAM_* p, const int* x, const int* y, int n) {
 int gLine(PARAM_* p, const float* x, const float* y, int n) {
   if (p == nullptr || n < 0 || n > HX_MAX_DRAW_POINTS) return -1;
   if (n > 0 && (x == nullptr || y == nullptr)) return -1;
-  // The widget reads point lines into a short buffer and would split a longer one.
-  std::string probe;
+  // The widget reads point lines into a short buffer and would split a longer one; below 1e15
+  // a number takes at most 23 bytes, so only larger ones need a look at their text.
   for (int i = 0; i < n; i++) {
-    probe.clear();
-    if (!allFinite(x[i], y[i]) ||
-        !appendLine(probe, HX_MAX_DRAW_POINT_LINE, "%f,%f\n", (double)x[i], (double)y[i]))
-      return -1;
+    if (!allFinite(x[i], y[i])) return -1;
+    if (fabsf(x[i]) >= 1e15f || fabsf(y[i]) >= 1e15f) {
+      char line[HX_MAX_DRAW_LINE + 1];
+      if (pointLine(line, x[i], y[i]) > HX_MAX_DRAW_POINT_LINE) return -1;
+    }
   }
   Chunks out(p);
   appendLine(out.buf(), HX_MAX_DRAW_LINE, "gline(-n=%d)\n", n);
+  char line[HX_MAX_DRAW_LINE + 1];
   for (int i = 0; i < n && out.flush(); i++)
-    appendLine(out.buf(), HX_MAX_DRAW_POINT_LINE, "%f,%f\n", (double)x[i], (double)y[i]);
+    out.buf().append(line, (size_t)pointLine(line, x[i], y[i]));
   out.buf() += "}\n";
   return out.finish();
 }

@@ -98,6 +98,10 @@ typedef struct _PARAM_ {
   int warnedLongLine;
   int warnedQueue;
   hxServer* server;  // null when the record was made outside hxRunServer (tests, tools)
+  // Output held back while a drawing is open (under lock): sent in large blocks, at the end of
+  // the drawing, and before any read, instead of one small segment per line.
+  int holdDepth;
+  std::string held;
 } PARAM_;
 
 // ---- Server main ----------------------------------------------------------------------------
@@ -290,8 +294,12 @@ int hxGetTextN(const char* rest, char* out, int outSize);
 // can land inside a drawing: other threads' calls wait until gEndDraw, which must be called by
 // the thread that called gBeginDraw.
 //
+// The lines of a drawing are collected and go out in blocks of 64 KiB, at gEndDraw and before
+// any read on the connection, so a frame costs a few sends instead of one per line.
+//
 // Results: 0, or -1 with nothing sent for a null pointer, a closed connection, a number that is
-// not finite, an argument out of range, or a line the widget could not read whole. The widget
+// not finite, an argument out of range, or a line the widget could not read whole. A connection
+// lost while a drawing is open shows at the latest in the result of gEndDraw. The widget
 // reads lines of at most HX_MAX_DRAW_LINE bytes (point lines HX_MAX_DRAW_POINT_LINE), and its
 // texts travel in double quotes without an escape: a text holding a double quote or a control
 // character (a line feed would start a line of its own) is refused.

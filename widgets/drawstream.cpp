@@ -8,13 +8,9 @@
 #include <stdlib.h>
 #include <string.h>
 
-namespace {
+#include "otnumber.h"
 
-// The server writes numbers in the C locale; the client may run in one with a decimal comma.
-locale_t cLocale() {
-  static locale_t loc = newlocale(LC_ALL_MASK, "C", (locale_t)0);
-  return loc;
-}
+namespace {
 
 // One line form: the keyword, the length compared, and the scan format of the whole line
 // (null: the command takes no numbers, or its arguments are read by hand).
@@ -84,7 +80,9 @@ int scan(const char* s, const char* fmt, int* ints, int nints, double* floats, i
         ints[ni++] = (int)v;
       } else {
         if (nf >= nfloats) return done;
-        double v = strtod_l(s, &end, cLocale());
+        // The server writes numbers in the C locale; the client may run in one with a decimal
+        // comma.
+        double v = otStrtod(s, &end);
         if (end == s) return done;
         floats[nf++] = v;
       }
@@ -217,7 +215,7 @@ int dsIsFloatFormat(const char* fmt) {
 
 int dsTickLabel(const char* fmt, double v, char* out, int size) {
   if (size < 1 || !dsIsFloatFormat(fmt)) return -1;
-  locale_t old = uselocale(cLocale());
+  locale_t old = uselocale(otCLocale());
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
   int n = snprintf(out, (size_t)size, fmt, v);

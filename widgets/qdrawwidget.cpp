@@ -353,6 +353,8 @@ void QDrawWidget::skipSvgBlock() {
 
 void QDrawWidget::fillBackground() {
   QColor bg(bgRed, bgGreen, bgBlue, clampInt(backgroundAlpha, 0, 255));
+  // An opaque picture hides the parent, which then need not be painted under it.
+  setAttribute(Qt::WA_OpaquePaintEvent, bg.alpha() == 255);
   if (!painter.isActive()) {
     buffer.fill(bg);
     return;
@@ -425,9 +427,14 @@ void QDrawWidget::lineTo(int x, int y) {
 
 void QDrawWidget::line(const float* x, const float* y, int n) {
   if (x == nullptr || y == nullptr || n < 1 || !valueMappingUsable()) return;
-  moveTo(tx(x[0]), ty(y[0]));
-  for (int k = 1; k < n; k++)
-    lineTo(tx(x[k]), ty(y[k]));
+  // One polyline rather than a line per segment: a trend of thousands of values is drawn in
+  // one go, and wide or dashed pens join their segments instead of overlapping at each value.
+  QPolygon curve(n);
+  for (int k = 0; k < n; k++)
+    curve[k] = QPoint(zx(tx(x[k])), zy(ty(y[k])));
+  if (painter.isActive() && n > 1) painter.drawPolyline(curve);
+  xold = curve[n - 1].x();
+  yold = curve[n - 1].y();
   if (linestyle == 0) return;
   for (int k = 1; k < n; k++)
     drawSymbol(tx(x[k]), ty(y[k]), linestyle);
@@ -713,6 +720,13 @@ void QDrawWidget::resizeEvent(QResizeEvent* e) {
 
 void QDrawWidget::paintEvent(QPaintEvent*) {
   QPainter p(this);
+  if (testAttribute(Qt::WA_OpaquePaintEvent) &&
+      (buffer.width() < width() || buffer.height() < height())) {
+    // Beyond the largest buffer: the parent is not painted there, so the widget fills it.
+    const QRegion rest = QRegion(QWidget::rect()) - QRegion(buffer.rect());
+    for (const QRect& r : rest)
+      p.fillRect(r, QColor(bgRed, bgGreen, bgBlue));
+  }
   p.drawPixmap(0, 0, buffer);
   if (pressX == -1 || selectionMode != 1) return;
   QRect sel = QRect(QPoint(pressX, pressY), QPoint(mouseX, mouseY)).normalized();

@@ -132,6 +132,31 @@ TEST_F(Client, BuildsAMaskAndSendsItsEvents) {
   EXPECT_EQ(server.readLine(), "key(2," + std::to_string((int)Qt::Key_F2) + ")");
 }
 
+// The answer to a sync leaves only once what came before it has been painted.
+TEST_F(Client, SyncIsAnsweredOnceTheChangeIsPainted) {
+  ASSERT_TRUE(
+      server.send("startDefinition(2)\nQLabel(1,0)\nsetGeometry(1,0,0,80,20)\n"
+                  "endDefinition()\n"));
+  ASSERT_TRUE(server.sync(1));
+  QWidget* label = widget(1);
+  ASSERT_NE(label, nullptr);
+  struct Paints : QObject {
+    int count = 0;
+    bool eventFilter(QObject*, QEvent* e) override {
+      if (e->type() == QEvent::Paint) count++;
+      return false;
+    }
+  } paints;
+  label->installEventFilter(&paints);
+  int paintsAtSync = -1;
+  QObject::connect(window->interpreter(), &otClientInterpreter::syncRequested, label,
+                   [&] { paintsAtSync = paints.count; });
+  // One segment, so that no turn of the event loop can come between the two lines.
+  ASSERT_TRUE(server.send("setText(1,\"changed\")\nsync(2)\n"));
+  ASSERT_EQ(server.readLine(), "synced(2)");
+  EXPECT_GE(paintsAtSync, 1);
+}
+
 TEST_F(Client, SurvivesHostileLines) {
   ottest::TempDir dir;
   ottest::ScopedChdir here(dir.path());

@@ -243,6 +243,42 @@ TEST_F(HxDrawTest, OtherThreadsCannotSplitADrawing) {
   ASSERT_TRUE(eventually([&] { return finished == 1; }));
 }
 
+// A drawing goes out in few large sends: nothing of it before its end, a read, or 64 KiB.
+TEST(HxDraw, DrawingIsSentInBlocks) {
+  int fds[2];
+  ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds));
+  PARAM_ p(fds[0], 0);
+  auto pending = [&] {
+    std::string got;
+    char buf[65536];
+    ssize_t n;
+    while ((n = recv(fds[1], buf, sizeof buf, MSG_DONTWAIT)) > 0)
+      got.append(buf, (size_t)n);
+    return got;
+  };
+  ASSERT_EQ(0, gBeginDraw(&p, 3));
+  ASSERT_EQ(0, gText(&p, 1, 2, 0, "a"));
+  EXPECT_EQ("", pending());
+  p.ioTimeoutMs = 20;
+  char line[100];
+  EXPECT_EQ(-1, hxtcpreceive(&p, line, sizeof line));  // nothing to read; what is held goes out
+  EXPECT_EQ("gbeginDraw(3)\ngtext(1,2,0,\"a\")\n", pending());
+  std::vector<float> x(20000, 1.5f), y(20000, -2.0f);
+  std::string stream;
+  std::thread reader([&] {
+    while (stream.size() < 16 + 20000 * 19 + 2 + 9)
+      stream += pending();
+  });
+  ASSERT_EQ(0, gLine(&p, x.data(), y.data(), (int)x.size()));
+  EXPECT_LT(p.held.size(), 65536u);
+  EXPECT_EQ(0, gEndDraw(&p));
+  reader.join();
+  EXPECT_EQ(0, stream.compare(0, 16, "gline(-n=20000)\n"));
+  EXPECT_EQ(stream.substr(16 + 19 * 19999), "1.500000,-2.000000\n}\ngendDraw\n");
+  close(fds[1]);
+  close(fds[0]);
+}
+
 // A drawing whose client goes away still gives its lock back; gEndDraw from another thread
 // does not take a lock it does not hold.
 TEST(HxDraw, ClosedConnectionReturnsTheLock) {
@@ -260,7 +296,7 @@ TEST(HxDraw, ClosedConnectionReturnsTheLock) {
   std::thread([&] { foreignEnd = gEndDraw(&p); }).join();
   EXPECT_EQ(-1, foreignEnd);
   close(fds[1]);
-  EXPECT_EQ(-1, gText(&p, 0, 0, 0, "gone"));
+  EXPECT_EQ(0, gText(&p, 0, 0, 0, "gone"));  // held until the drawing ends
   EXPECT_EQ(-1, gEndDraw(&p));
   EXPECT_EQ(-1, gEndDraw(&p));
   bool locked = false;

@@ -1,0 +1,112 @@
+#include "otnumber.h"
+
+#include <math.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+locale_t otCLocale() {
+  static locale_t c = newlocale(LC_ALL_MASK, "C", (locale_t)0);
+  return c;
+}
+
+namespace {
+
+__extension__ typedef unsigned __int128 u128;
+
+// The slow road for what the exact integer one below does not cover (infinities, NaNs,
+// magnitudes of 2^63 and more).
+int formatInC(char* buf, int size, double v) {
+  locale_t c = otCLocale();
+  if (c == (locale_t)0) return -1;
+  locale_t old = uselocale(c);
+  int n = snprintf(buf, (size_t)size, "%f", v);
+  uselocale(old);
+  return n;
+}
+
+}  // namespace
+
+int otFormatFixed(char* buf, int size, double v) {
+  if (buf == nullptr || size < 1) return -1;
+  double a = fabs(v);
+  if (!(a < 0x1p63)) return formatInC(buf, size, v);
+  // a is m * 2^e exactly. a * 10^6 rounded half to even, as printf rounds in the default
+  // rounding mode, is computed in integers: no tie or carry is lost to binary rounding.
+  uint64_t whole, frac;
+  if (a >= 0x1p52) {
+    whole = (uint64_t)a;  // a has no fraction here
+    frac = 0;
+  } else {
+    int ex;
+    double fr = frexp(a, &ex);
+    uint64_t m = (uint64_t)ldexp(fr, 53);
+    int shift = 53 - ex;  // at least 1, since a < 2^52
+    u128 n = (u128)m * 1000000u;
+    u128 q = 0;
+    if (shift < 120) {  // beyond, n (below 2^73) is less than half a unit: q stays 0
+      u128 one = (u128)1 << shift;
+      u128 rest = n & (one - 1), half = one >> 1;
+      q = n >> shift;
+      if (rest > half || (rest == half && (q & 1) != 0)) q++;
+    }
+    whole = (uint64_t)(q / 1000000u);
+    frac = (uint64_t)(q % 1000000u);
+  }
+  char text[40];
+  char* end = text + sizeof text;
+  char* p = end;
+  for (int k = 0; k < 6; k++, frac /= 10)
+    *--p = (char)('0' + frac % 10);
+  *--p = '.';
+  do {
+    *--p = (char)('0' + whole % 10);
+    whole /= 10;
+  } while (whole != 0);
+  if (signbit(v)) *--p = '-';
+  int n = (int)(end - p);
+  int copy = n < size ? n : size - 1;
+  memcpy(buf, p, (size_t)copy);
+  buf[copy] = '\0';
+  return n;
+}
+
+double otStrtod(const char* s, char** end) {
+  // Up to 19 significant digits without an exponent make an integer m exactly; when m is below
+  // 2^53 and the fraction has at most 22 digits, m / 10^k is one correctly rounded division of
+  // two exact doubles, which is the value strtod gives. Everything else goes to strtod.
+  static const double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                  1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                  1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  const char* p = s;
+  while (*p == ' ' || (*p >= '\t' && *p <= '\r'))
+    p++;
+  bool negative = *p == '-';
+  if (*p == '-' || *p == '+') p++;
+  uint64_t m = 0;
+  int significant = 0, fractionDigits = 0;
+  bool any = false;
+  for (bool fraction = false;; p++) {
+    if (*p == '.' && !fraction) {
+      fraction = true;
+      continue;
+    }
+    if (*p < '0' || *p > '9') break;
+    any = true;
+    if ((m != 0 || *p != '0') && ++significant > 19) goto slow;
+    m = m * 10 + (uint64_t)(*p - '0');
+    if (fraction) fractionDigits++;
+  }
+  if (!any || *p == 'e' || *p == 'E' || *p == 'x' || *p == 'X' || m > (1ull << 53) ||
+      fractionDigits > 22)
+    goto slow;
+  if (end != nullptr) *end = (char*)p;
+  {
+    double v = (double)m / kPow10[fractionDigits];
+    return negative ? -v : v;
+  }
+slow:
+  locale_t c = otCLocale();
+  return c != (locale_t)0 ? strtod_l(s, end, c) : strtod(s, end);
+}
