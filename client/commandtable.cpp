@@ -90,6 +90,22 @@ const CommandInfo table[] = {
     {"setImage", "is", CmdSetImage},
     {"setJpegImage", "ii", CmdSetJpegImage},
     {"gbeginDraw", "i", CmdBeginDraw},
+    {"gsvgRead", "i", CmdSvgRead},
+    {"gupdateSVG", "i", CmdSvgUpdate},
+    {"gsvgPrintf", "i", CmdSvgPrintf},
+    {"gsvgRecursivePrintf", "i", CmdSvgRecursivePrintf},
+    {"gsvgSearchAndReplace", "i", CmdSvgSearchAndReplace},
+    {"gsvgRecursiveSearchAndReplace", "i", CmdSvgRecursiveSearchAndReplace},
+    {"gsvgTextPrintf", "i", CmdSvgTextPrintf},
+    {"gsvgRemoveStyleOption", "i", CmdSvgRemoveStyleOption},
+    {"gsvgRecursiveRemoveStyleOption", "i", CmdSvgRecursiveRemoveStyleOption},
+    {"gsvgChangeStyleOption", "i", CmdSvgChangeStyleOption},
+    {"gsvgRecursiveChangeStyleOption", "i", CmdSvgRecursiveChangeStyleOption},
+    {"gsvgSetStyleOption", "i", CmdSvgSetStyleOption},
+    {"gsvgRecursiveSetStyleOption", "i", CmdSvgRecursiveSetStyleOption},
+    {"gsvgShow", "ii", CmdSvgShow},
+    {"gsvgBoundsOnElement", "i", CmdSvgBoundsOnElement},
+    {"gsvgMatrixForElement", "i", CmdSvgMatrixForElement},
 };
 
 static_assert(sizeof(table) / sizeof(table[0]) == CmdCount, "one table row per command");

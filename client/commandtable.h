@@ -92,6 +92,22 @@ enum Command {
   CmdSetImage,
   CmdSetJpegImage,
   CmdBeginDraw,
+  CmdSvgRead,
+  CmdSvgUpdate,
+  CmdSvgPrintf,
+  CmdSvgRecursivePrintf,
+  CmdSvgSearchAndReplace,
+  CmdSvgRecursiveSearchAndReplace,
+  CmdSvgTextPrintf,
+  CmdSvgRemoveStyleOption,
+  CmdSvgRecursiveRemoveStyleOption,
+  CmdSvgChangeStyleOption,
+  CmdSvgRecursiveChangeStyleOption,
+  CmdSvgSetStyleOption,
+  CmdSvgRecursiveSetStyleOption,
+  CmdSvgShow,
+  CmdSvgBoundsOnElement,
+  CmdSvgMatrixForElement,
   CmdCount
 };
 

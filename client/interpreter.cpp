@@ -4,6 +4,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <vector>
+
 #include <QAbstractButton>
 #include <QAbstractSlider>
 #include <QComboBox>
@@ -36,6 +38,7 @@
 #include <qwt_wheel.h>
 
 #include "myqwtwidgets.h"
+#include "hxsvganimator.h"
 #include "qdrawwidget.h"
 #include "qimagewidget.h"
 #include "mywidgets.h"
@@ -420,6 +423,10 @@ void otClientInterpreter::apply(Command cmd, const otCallLine& c) {
     }
     return;
   }
+  if (cmd >= CmdSvgRead && cmd <= CmdSvgMatrixForElement) {
+    svgCommand(cmd, c);
+    return;
+  }
   QWidget* w = target(id, c.name);
   if (w == nullptr) return;
   // What the server sets is no user action: no event goes back for it.
@@ -727,6 +734,131 @@ void otClientInterpreter::skipDrawing() {
   for (;;) {
     int len = tcp_rec(s_, buf, sizeof(buf));
     if (len < 0 || strncmp(buf, "gendDraw", 8) == 0) return;
+  }
+}
+
+void otClientInterpreter::svgCommand(Command cmd, const otCallLine& c) {
+  const int id = arg(c, 0);
+  const char* name = c.name;
+  auto* draw = qobject_cast<QDrawWidget*>(widget(id));
+  if (cmd == CmdSvgRead) {
+    dataReads_++;
+    if (draw != nullptr) {
+      draw->animator()->read();
+      return;
+    }
+    refuse("gsvgRead(%d): no drawing widget\n", id);
+    char buf[HX_SVG_MAX_LINE + 1];
+    for (;;) {
+      int len = tcp_rec_line(s_, buf, sizeof(buf), nullptr);
+      if (len < 0 || strstr(buf, "<svgend></svgend>") != nullptr) return;
+    }
+  }
+  // The argument lines: object, then what the command changes.
+  int count = 0;
+  switch (cmd) {
+    case CmdSvgSearchAndReplace:
+    case CmdSvgRecursiveSearchAndReplace:
+    case CmdSvgChangeStyleOption:
+    case CmdSvgRecursiveChangeStyleOption:
+      count = 4;
+      break;
+    case CmdSvgPrintf:
+    case CmdSvgRecursivePrintf:
+    case CmdSvgRemoveStyleOption:
+    case CmdSvgRecursiveRemoveStyleOption:
+    case CmdSvgSetStyleOption:
+    case CmdSvgRecursiveSetStyleOption:
+      count = 3;
+      break;
+    case CmdSvgTextPrintf:
+      count = 2;
+      break;
+    case CmdSvgShow:
+    case CmdSvgBoundsOnElement:
+    case CmdSvgMatrixForElement:
+      count = 1;
+      break;
+    default:
+      break;
+  }
+  // Each: a line of HX_SVG_MAX_LINE bytes with its line feed, and the NUL.
+  std::vector<std::vector<char>> lines((size_t)count, std::vector<char>(HX_SVG_MAX_LINE + 1));
+  bool cut = false;
+  for (auto& l : lines) {
+    dataReads_++;
+    int was = 0;
+    int len = tcp_rec_line(s_, l.data(), (int)l.size(), &was);
+    if (len < 0) return;
+    cut = cut || was;
+    while (len > 0 && (l[(size_t)len - 1] == '\n' || l[(size_t)len - 1] == '\r'))
+      l[(size_t)--len] = '\0';
+  }
+  if (draw == nullptr) {
+    refuse("%s(%d): no drawing widget\n", name, id);
+    return;
+  }
+  if (cut) {
+    // A limit of the client: said whether or not refusals are traced.
+    printf("otclient: %s(%d): an argument line above %d bytes refused\n", name, id,
+           HX_SVG_MAX_LINE);
+    fflush(stdout);
+    return;
+  }
+  auto text = [&](int i) { return (const char*)lines[(size_t)i].data(); };
+  hxSvgAnimator* a = draw->animator();
+  switch (cmd) {
+    case CmdSvgUpdate:
+      draw->renderScene();
+      break;
+    case CmdSvgBoundsOnElement: {
+      QString element = QString::fromUtf8(text(0));
+      draw->requestSvgBoundsOnElement(element);
+      break;
+    }
+    case CmdSvgMatrixForElement: {
+      QString element = QString::fromUtf8(text(0));
+      draw->requestSvgMatrixForElement(element);
+      break;
+    }
+    case CmdSvgShow:
+      a->show(text(0), arg(c, 1));
+      break;
+    case CmdSvgPrintf:
+      a->svgPrintf(text(0), text(1), text(2));
+      break;
+    case CmdSvgRecursivePrintf:
+      a->svgRecursivePrintf(text(0), text(1), text(2));
+      break;
+    case CmdSvgSearchAndReplace:
+      a->svgSearchAndReplace(text(0), text(1), text(2), text(3));
+      break;
+    case CmdSvgRecursiveSearchAndReplace:
+      a->svgRecursiveSearchAndReplace(text(0), text(1), text(2), text(3));
+      break;
+    case CmdSvgTextPrintf:
+      a->svgTextPrintf(text(0), text(1));
+      break;
+    case CmdSvgRemoveStyleOption:
+      a->svgRemoveStyleOption(text(0), text(1), text(2));
+      break;
+    case CmdSvgRecursiveRemoveStyleOption:
+      a->svgRecursiveRemoveStyleOption(text(0), text(1), text(2));
+      break;
+    case CmdSvgChangeStyleOption:
+      a->svgChangeStyleOption(text(0), text(1), text(2), text(3));
+      break;
+    case CmdSvgRecursiveChangeStyleOption:
+      a->svgRecursiveChangeStyleOption(text(0), text(1), text(2), text(3));
+      break;
+    case CmdSvgSetStyleOption:
+      a->svgSetStyleOption(text(0), text(1), text(2));
+      break;
+    case CmdSvgRecursiveSetStyleOption:
+      a->svgRecursiveSetStyleOption(text(0), text(1), text(2));
+      break;
+    default:
+      break;
   }
 }
 

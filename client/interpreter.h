@@ -62,6 +62,9 @@ class otClientInterpreter : public QObject {
   void plotData(QWidget* w, int curve, int n);
   void jpegImage(class QImageWidget* image, int n);
   void skipDrawing();
+  // An SVG command and its argument lines (read even when the widget is missing, so that they
+  // are not taken for commands).
+  void svgCommand(otclient::Command cmd, const otCallLine& c);
   void print(QWidget* w);
   void statusMessage(int r, int g, int b, const char* text);
   void refuse(const char* format, ...);

@@ -1,5 +1,6 @@
 #include "qdrawwidget.h"
 
+#include <ctype.h>
 #include <math.h>
 #include <string.h>
 
@@ -10,13 +11,19 @@
 #include <QByteArray>
 #include <QClipboard>
 #include <QCursor>
+#include <QFile>
 #include <QImage>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QResizeEvent>
+#include <QWebElement>
+#include <QWebFrame>
+#include <QWebPage>
+#include <qtwebkitwidgetsversion.h>
 
+#include "hxsvganimator.h"
 #include "mywidgets_p.h"
 #include "otcutil.h"
 #include "otoptions.h"
@@ -80,8 +87,19 @@ QDrawWidget::QDrawWidget(QWidget* parent, const char* name, int wflags, int* soc
   timer.setSingleShot(true);
   timer.setInterval(500);
   connect(&timer, &QTimer::timeout, this, &QDrawWidget::slotTimeout);
-  // SVG through the web engine (use_webkit_for_svg): the web page with its 640x480 viewport
-  // and its repaint and load-finished signals are connected here once SVG rendering exists.
+  if (opt.use_webkit_for_svg == 1) {
+    webPage = new QWebPage(this);
+    webPage->setViewportSize(QSize(640, 480));
+    QWebFrame* frame = webPage->mainFrame();
+    frame->setScrollBarPolicy(Qt::Horizontal, Qt::ScrollBarAlwaysOff);
+    frame->setScrollBarPolicy(Qt::Vertical, Qt::ScrollBarAlwaysOff);
+    // The drawing's own background shows through where the SVG paints nothing.
+    QPalette pal = webPage->palette();
+    pal.setBrush(QPalette::Base, Qt::transparent);
+    webPage->setPalette(pal);
+    connect(webPage, &QWebPage::repaintRequested, this, &QDrawWidget::slotWebkitSvgChanged);
+    connect(frame, &QWebFrame::loadFinished, this, &QDrawWidget::slotLoadFinished);
+  }
 }
 
 QDrawWidget::~QDrawWidget() {
@@ -89,7 +107,7 @@ QDrawWidget::~QDrawWidget() {
   if (fp != nullptr) fclose(fp);
   if (logFile != nullptr) fclose(logFile);
   if (pushedCursor) QApplication::restoreOverrideCursor();
-  // The SVG animator, once the widget owns one, is closed and deleted here.
+  delete svgAnimator;
 }
 
 // ---- stream input --------------------------------------------------------------------------
@@ -138,17 +156,9 @@ int QDrawWidget::gets(char* line, int size) {
     return 0;
   }
   if (s == nullptr) return -1;
-  int n = tcp_rec(s, line, size);
-  if (n < 0) return -1;
-  if (n == size - 1 && line[n - 1] != '\n') {
-    // The rest of an over-long line is dropped: executed on its own it would be taken for a
-    // command or a point of its own.
-    char rest[512];
-    for (;;) {
-      int m = tcp_rec(s, rest, (int)sizeof(rest));
-      if (m < 0 || (m > 0 && rest[m - 1] == '\n')) break;
-    }
-  }
+  // The rest of an over-long line is dropped: executed on its own it would be taken for a
+  // command or a point of its own.
+  if (tcp_rec_line(s, line, size, nullptr) < 0) return -1;
   if (logFile != nullptr) {
     fputs(line, logFile);
     size_t len = strlen(line);
@@ -279,15 +289,17 @@ int QDrawWidget::interpret(const char* line) {
       }
       break;
     case DS_PLAYSVG:
-      // SVG file rendering on the picture comes with the client-side SVG renderer.
+      // A name from the peer: only files of the client's own directory.
+      if (otIsLocalFileName(args.text))
+        playSVG(args.text);
+      else
+        printf("gplaySVG: file name refused: %s\n", args.text);
       break;
     case DS_PLAYSVGSOCKET:
-      // SVG text from the connection: until the SVG renderer exists the block is read and
-      // dropped, so that the stream stays in step with the server.
-      skipSvgBlock();
+      socketPlaySVG();
       break;
     case DS_UPDATESVG:
-      // Redraws the animated SVG through the SVG animator, once there is one.
+      if (svgAnimator != nullptr) svgAnimator->update(0);
       break;
     default:
       break;
@@ -336,17 +348,6 @@ void QDrawWidget::readPolygon(int announced) {
   // repeated corners add only edges of no length.
   if (corners.size() < n) corners.append(QPoint(0, 0));
   painter.drawPolygon(corners, Qt::OddEvenFill);
-}
-
-void QDrawWidget::skipSvgBlock() {
-  char line[DS_LINE_SIZE];
-  for (;;) {
-    if (gets(line, (int)sizeof(line)) < 0) {
-      inputEnded = 1;
-      return;
-    }
-    if (strncmp(line, "<svgend></svgend>", 17) == 0) return;
-  }
 }
 
 // ---- drawing sequence ----------------------------------------------------------------------
@@ -739,8 +740,14 @@ void QDrawWidget::paintEvent(QPaintEvent*) {
 void QDrawWidget::mousePressEvent(QMouseEvent* e) {
   pressX = e->x();
   pressY = e->y();
-  // The SVG button event (left 1, right 2, middle 4) goes out here once the SVG animator
-  // exists.
+  if (svgAnimator != nullptr) {
+    if (e->button() == Qt::LeftButton)
+      svgAnimator->perhapsSendSvgEvent("svgPressedLeftButton", s, id, e->x(), e->y());
+    else if (e->button() == Qt::RightButton)
+      svgAnimator->perhapsSendSvgEvent("svgPressedRightButton", s, id, e->x(), e->y());
+    else if (e->button() == Qt::MiddleButton)
+      svgAnimator->perhapsSendSvgEvent("svgPressedMidButton", s, id, e->x(), e->y());
+  }
   myEvent(s, nullptr, "QPlotMousePressed(%d,%d,%d)", id, e->x(), e->y());
 }
 
@@ -750,6 +757,7 @@ void QDrawWidget::mouseMoveEvent(QMouseEvent* e) {
   const Qt::MouseButtons b = e->buttons();
   if (b == Qt::LeftButton || b == Qt::RightButton || b == Qt::MiddleButton)
     myEvent(s, nullptr, "QPlotMouseMoved(%d,%d,%d)", id, e->x(), e->y());
+  if (svgAnimator != nullptr) svgAnimator->perhapsSetOverrideCursor(e->x(), e->y(), (int)b);
   QWidget::mouseMoveEvent(e);
   if (selectionMode) update();
 }
@@ -758,7 +766,14 @@ void QDrawWidget::mouseReleaseEvent(QMouseEvent* e) {
   pressX = pressY = -1;
   mouseX = e->x();
   mouseY = e->y();
-  // The SVG release event goes out here once the SVG animator exists.
+  if (svgAnimator != nullptr) {
+    if (e->button() == Qt::LeftButton)
+      svgAnimator->perhapsSendSvgEvent("svgReleasedLeftButton", s, id, e->x(), e->y());
+    else if (e->button() == Qt::RightButton)
+      svgAnimator->perhapsSendSvgEvent("svgReleasedRightButton", s, id, e->x(), e->y());
+    else if (e->button() == Qt::MiddleButton)
+      svgAnimator->perhapsSendSvgEvent("svgReleasedMidButton", s, id, e->x(), e->y());
+  }
   if (QWidget::rect().contains(e->pos()))
     myEvent(s, nullptr, "QPlotMouseReleased(%d,%d,%d)", id, e->x(), e->y());
   QWidget::mouseReleaseEvent(e);
@@ -775,10 +790,7 @@ void QDrawWidget::leaveEvent(QEvent*) {
   myEvent(s, nullptr, "mouseEnterLeave(%d,0)", id);
   // Pushing the shape seen on entering would stack one more override cursor per visit and
   // never give the pointer back; taking back our own leaves the stack as it was on entering.
-  if (pushedCursor) {
-    QApplication::restoreOverrideCursor();
-    pushedCursor = 0;
-  }
+  restoreCursor();
 }
 
 void QDrawWidget::setCursorShape(int shape) {
@@ -792,7 +804,26 @@ void QDrawWidget::setCursorShape(int shape) {
 }
 
 void QDrawWidget::slotWebkitSvgChanged(const QRect&) {
-  // Repaint requests of the web engine become redraws with the client-side SVG rendering.
+  // The engine repaints on its own (a load finished, an image arrived): such requests become
+  // one redraw per timer period, and none while the server draws.
+  if (svg_draw_request_by_hxc != 0 || webPage == nullptr || painter.isActive()) return;
+  loadFinished = 0;
+  if (buffer.isNull()) return;
+  painter.begin(&buffer);
+  QColor bg(bgRed, bgGreen, bgBlue, clampInt(backgroundAlpha, 0, 255));
+  painter.save();
+  painter.setCompositionMode(QPainter::CompositionMode_Source);
+  painter.fillRect(buffer.rect(), bg);
+  painter.restore();
+  QFont f = painter.font();
+  double p = f.pointSizeF() > 0 ? f.pointSizeF() : f.pixelSize();
+  fontSize = clampInt(((long long)(zoomX * p) + (long long)(zoomY * p)) / 2, 0, 2 * kMaxFontSize);
+  painter.scale(percent / 100.0 * zoomX, percent / 100.0 * zoomY);
+  webPage->mainFrame()->render(&painter);
+  painter.end();
+  repaint();
+  svg_draw_request_by_hxc = 1;
+  timer.start();
 }
 
 void QDrawWidget::slotTimeout() {
@@ -868,4 +899,299 @@ int QDrawWidget::print() {
   if (!p.begin(&printer)) return -1;
   p.drawPixmap(0, 0, buffer);
   return p.end() ? 0 : -1;
+}
+
+// ---- SVG -----------------------------------------------------------------------------------
+
+namespace {
+
+// The most SVG text that playback takes from a file or the connection.
+const long kMaxSvgBytes = 64L * 1024 * 1024;
+
+bool nameChar(char c) {
+  return isalnum((unsigned char)c) || c == '_' || c == '-' || c == '.' || c == ':';
+}
+
+// Sets the width and height attributes of the root element (the first element of the
+// document) to "%dpx", replacing its own attributes or adding them; nothing else is touched.
+// Returns false when the text has no element.
+bool setRootSize(QByteArray& svg, int w, int h) {
+  const char* d = svg.constData();
+  const int n = svg.size();
+  int i = 0;
+  for (;;) {
+    while (i < n && d[i] != '<')
+      i++;
+    if (i + 1 >= n) return false;
+    if (svg.mid(i, 4) == "<!--") {
+      int e = svg.indexOf("-->", i + 4);
+      if (e < 0) return false;
+      i = e + 3;
+    } else if (d[i + 1] == '?' || d[i + 1] == '!') {
+      // A declaration or document type: up to its '>' outside brackets.
+      int depth = 0;
+      for (i++; i < n && (d[i] != '>' || depth > 0); i++)
+        depth += d[i] == '[' ? 1 : d[i] == ']' ? -1 : 0;
+      i++;
+    } else {
+      break;
+    }
+  }
+  int nameEnd = i + 1;
+  while (nameEnd < n && nameChar(d[nameEnd]))
+    nameEnd++;
+  // The end of the start tag: its '>' outside quoted values.
+  int end = nameEnd;
+  for (char quote = 0; end < n; end++) {
+    if (quote) {
+      if (d[end] == quote) quote = 0;
+    } else if (d[end] == '"' || d[end] == '\'') {
+      quote = d[end];
+    } else if (d[end] == '>') {
+      break;
+    }
+  }
+  if (end >= n) return false;
+  if (end > nameEnd && d[end - 1] == '/') end--;
+  QByteArray tag = svg.mid(nameEnd, end - nameEnd);
+  auto setAttribute = [&tag](const char* name, int value) {
+    const QByteArray text = QByteArray(name) + "=\"" + QByteArray::number(value) + "px\"";
+    const int len = (int)strlen(name);
+    for (int k = 0; k < tag.size();) {
+      // An attribute name: after white space, up to '=' (white space around it allowed).
+      if (!isspace((unsigned char)tag[k])) {
+        k++;
+        continue;
+      }
+      while (k < tag.size() && isspace((unsigned char)tag[k]))
+        k++;
+      int start = k;
+      while (k < tag.size() && nameChar(tag[k]))
+        k++;
+      int eq = k;
+      while (eq < tag.size() && isspace((unsigned char)tag[eq]))
+        eq++;
+      if (eq >= tag.size() || tag[eq] != '=') continue;
+      int v = eq + 1;
+      while (v < tag.size() && isspace((unsigned char)tag[v]))
+        v++;
+      if (v >= tag.size() || (tag[v] != '"' && tag[v] != '\'')) continue;
+      int close = tag.indexOf(tag[v], v + 1);
+      if (close < 0) return;
+      if (k - start == len && tag.mid(start, len) == name) {
+        tag.replace(start, close + 1 - start, text);
+        return;
+      }
+      k = close + 1;
+    }
+    tag.append(' ').append(text);
+  };
+  setAttribute("width", w);
+  setAttribute("height", h);
+  svg.replace(nameEnd, end - nameEnd, tag);
+  return true;
+}
+
+}  // namespace
+
+void QDrawWidget::svgSize(int* w, int* h, int animated) const {
+  *w = width();
+  *h = height();
+  if (webPage == nullptr) return;
+  if (animated) {
+    // The web engine lays the animated drawing out on a page larger than the widget, so that
+    // no part of it is cut while it is moved or zoomed by the server.
+    *w = 10 * *w + 50;
+    *h = 10 * *h + 50;
+  } else if (opt.zoom > 0) {
+    *w = (int)((long long)*w * 100 / opt.zoom);
+    *h = (int)((long long)*h * 100 / opt.zoom);
+  }
+}
+
+void QDrawWidget::renderSvg(const QByteArray& svg, QPainter* p) {
+  if (webPage != nullptr) {
+    loadFinished = 0;
+    webPage->mainFrame()->setContent(svg, "image/svg+xml");
+  } else {
+    renderer.load(svg);
+  }
+  if (p == nullptr || !p->isActive()) return;
+  const QTransform before = p->transform();
+  p->scale(percent / 100.0 * zoomX, percent / 100.0 * zoomY);
+  if (webPage != nullptr)
+    webPage->mainFrame()->render(p);
+  else if (renderer.isValid())
+    renderer.render(p);
+  p->setTransform(before);
+}
+
+void QDrawWidget::playSVG(const char* filename) {
+  svg_draw_request_by_hxc = 0;
+  if (filename == nullptr) return;
+  QFile f(QString::fromLocal8Bit(filename));
+  if (!f.open(QIODevice::ReadOnly)) return;
+  if (f.size() > kMaxSvgBytes) {
+    printf("playSVG: %s is above %ld bytes\n", filename, kMaxSvgBytes);
+    return;
+  }
+  QByteArray svg = f.readAll();
+  int w, h;
+  svgSize(&w, &h, 0);
+  setRootSize(svg, w, h);
+  renderSvg(svg, &painter);
+}
+
+void QDrawWidget::socketPlaySVG() {
+  QByteArray svg;
+  char line[HX_SVG_MAX_LINE];
+  bool tooLong = false;
+  for (;;) {
+    if (gets(line, (int)sizeof(line)) < 0) {
+      // A lost connection renders nothing.
+      inputEnded = 1;
+      return;
+    }
+    if (strstr(line, "<svgend></svgend>") != nullptr) break;
+    if (svg.size() + (long)strlen(line) > kMaxSvgBytes)
+      tooLong = true;
+    else if (!tooLong)
+      svg.append(line);
+  }
+  if (tooLong) {
+    printf("gplaySVGsocket: SVG text above %ld bytes refused\n", kMaxSvgBytes);
+    return;
+  }
+  int w, h;
+  svgSize(&w, &h, 0);
+  setRootSize(svg, w, h);
+  renderSvg(svg, &painter);
+}
+
+void QDrawWidget::svgUpdate(QByteArray& svg) {
+  renderSvg(svg, &painter);
+}
+
+int QDrawWidget::printSVG(QByteArray& svg) {
+  QPrinter printer;
+  printer.setColorMode(QPrinter::Color);
+  if (opt.print_pdf[0] != '\0') {
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(QString::fromLocal8Bit(opt.print_pdf));
+  } else {
+    QPrintDialog dialog(&printer, this);
+    if (dialog.exec() != QDialog::Accepted) return -1;
+  }
+  QPainter p;
+  if (!p.begin(&printer)) return -1;
+  if (webPage != nullptr) {
+    webPage->mainFrame()->render(&p);
+  } else {
+    QSvgRenderer r(svg);
+    if (r.isValid()) r.render(&p);
+  }
+  return p.end() ? 0 : -1;
+}
+
+void QDrawWidget::renderScene() {
+  if (svgAnimator == nullptr) return;
+  beginDraw(1);
+  svgAnimator->update(0);
+  endDraw();
+}
+
+void QDrawWidget::requestSvgBoundsOnElement(QString& element) {
+  char reply[MY_EVENT_LINE_MAX];
+  const QByteArray name = element.toUtf8();
+  if (webPage == nullptr) {
+    // A missing element gets the renderer's empty answer, not the whole document's bounds.
+    QRectF r = renderer.elementExists(element) ? renderer.boundsOnElement(element) : QRectF();
+    snprintf(reply, sizeof reply, "svgBoundsOnElement:%f,%f,%f,%f=%s", r.x(), r.y(), r.width(),
+             r.height(), name.constData());
+  } else {
+    // The engine has no render-tree dump here: the element's box comes from the document.
+    QWebElement e = webElement(element);
+    if (e.isNull()) return;
+    QRect r = e.geometry();
+    snprintf(reply, sizeof reply, "svgBoundsOnElement:%d,%d,%d,%d=%s", r.x(), r.y(), r.width(),
+             r.height(), name.constData());
+  }
+  myEvent(s, reply, "text(%d,", id);
+}
+
+void QDrawWidget::requestSvgMatrixForElement(QString& element) {
+  char reply[MY_EVENT_LINE_MAX];
+  const QByteArray name = element.toUtf8();
+  double a, b, c, d, e, f;
+  if (webPage == nullptr) {
+    QTransform t = renderer.transformForElement(element);
+    a = t.m11(), b = t.m12(), c = t.m21(), d = t.m22(), e = t.dx(), f = t.dy();
+  } else {
+    TRMatrix m;
+    if (svgAnimator == nullptr || svgAnimator->calcCTM(name.constData(), &m) < 0) return;
+    a = m.a, b = m.b, c = m.c, d = m.d, e = m.e, f = m.f;
+  }
+  // The same order and determinant with either renderer.
+  snprintf(reply, sizeof reply, "svgMatrixForElement:%f,%f,%f,%f,%f,%f,%f=%s", a, b, c, d,
+           a * d - b * c, e, f, name.constData());
+  myEvent(s, reply, "text(%d,", id);
+}
+
+QWebElement QDrawWidget::webElement(const QString& element) const {
+  if (webPage == nullptr) return QWebElement();
+  QWebElementCollection all = webPage->mainFrame()->documentElement().findAll("[id]");
+  for (const QWebElement& e : all)
+    if (e.attribute("id") == element || e.attribute("id") == "hxc:" + element) return e;
+  return QWebElement();
+}
+
+namespace {
+
+int writeDump(const char* filename, const QString& text) {
+  if (filename == nullptr) return -1;
+  FILE* out = fopen(filename, "w");
+  if (out == nullptr) {
+    printf("could not write %s\n", filename);
+    return -1;
+  }
+  const QByteArray utf8 = text.toUtf8();
+  bool ok = fwrite(utf8.constData(), 1, (size_t)utf8.size(), out) == (size_t)utf8.size();
+  return fclose(out) == 0 && ok ? 0 : -1;
+}
+
+}  // namespace
+
+int QDrawWidget::htmlOrSvgDump(const char* filename) {
+  if (webPage == nullptr) {
+    printf("ERROR: htmlOrSvgDump only available if use_webkit_for_svg=1\n");
+    return -1;
+  }
+  return writeDump(filename, webPage->mainFrame()->toHtml());
+}
+
+int QDrawWidget::renderTreeDump(const char* filename) {
+  if (webPage == nullptr) {
+    printf("ERROR: renderTreeDump only available if use_webkit_for_svg=1\n");
+    return -1;
+  }
+  printf(
+      "ERROR: renderTreeDump: this web engine (QtWebKit %s) has no render-tree dump; %s not "
+      "written\n",
+      QTWEBKITWIDGETS_VERSION_STR, filename != nullptr ? filename : "");
+  return -1;
+}
+
+hxSvgAnimator* QDrawWidget::animator() {
+  if (svgAnimator == nullptr) svgAnimator = new hxSvgAnimator(s, this);
+  return svgAnimator;
+}
+
+QWebFrame* QDrawWidget::webFrame() const {
+  return webPage != nullptr ? webPage->mainFrame() : nullptr;
+}
+
+void QDrawWidget::restoreCursor() {
+  if (!pushedCursor) return;
+  QApplication::restoreOverrideCursor();
+  pushedCursor = 0;
 }

@@ -21,10 +21,16 @@
 
 #include <QPainter>
 #include <QPixmap>
+#include <QSvgRenderer>
 #include <QTimer>
 #include <QWidget>
 
 #include "drawstream.h"
+
+class hxSvgAnimator;
+class QWebElement;
+class QWebFrame;
+class QWebPage;
 
 class QDrawWidget : public QWidget {
   Q_OBJECT
@@ -118,6 +124,38 @@ class QDrawWidget : public QWidget {
   // dialog. 0, or -1 when the dialog was cancelled or the output failed.
   int print();
 
+  // SVG. playSVG renders a file, socketPlaySVG the lines from the connection up to
+  // "<svgend></svgend>", svgUpdate the given text, all onto the active painter (nothing
+  // without one); printSVG prints the text (opt.print_pdf or the print dialog: 0, or -1).
+  // The root element gets the widget's size as its width and height.
+  void playSVG(const char* filename);
+  void socketPlaySVG();
+  void svgUpdate(QByteArray& svg);
+  int printSVG(QByteArray& svg);
+  // The size that SVG playback (animated 0) or the animated drawing gives the root element.
+  void svgSize(int* w, int* h, int animated) const;
+  // A drawing sequence of the animated SVG alone: beginDraw(1), the animator's update, endDraw.
+  void renderScene();
+  // Answers the server: "text(id,\"svgBoundsOnElement:...=name\")" and
+  // "text(id,\"svgMatrixForElement:...=name\")".
+  void requestSvgBoundsOnElement(QString& id);
+  void requestSvgMatrixForElement(QString& id);
+  // With the web engine: the frame's HTML, or what the render tree gives; 0, or -1.
+  int htmlOrSvgDump(const char* filename);
+  int renderTreeDump(const char* filename);
+
+  // The animated SVG of this widget, made on first use; the widget owns it.
+  hxSvgAnimator* animator();
+  hxSvgAnimator* existingAnimator() const { return svgAnimator; }
+  // What renders SVG: the plain renderer, or the web page's main frame when
+  // opt.use_webkit_for_svg was 1 at construction (null otherwise).
+  QSvgRenderer* svgRenderer() { return &renderer; }
+  QWebFrame* webFrame() const;
+  // The cursor shape recorded when the pointer entered the widget.
+  int enteredCursorShape() const { return savedCursorShape; }
+  // 1 while the widget lives in a layout (the SVG mouse mapping then divides by the zoom).
+  int inLayout = 0;
+
   // The picture as drawn so far.
   const QPixmap& pixmap() const { return buffer; }
   float zoomFactorX() const { return zoomX; }
@@ -127,6 +165,8 @@ class QDrawWidget : public QWidget {
   // (the SVG animator shows its hot elements this way); the pointer leaving or the widget
   // going away takes back exactly what was set here.
   void setCursorShape(int shape);
+  // Takes back the override cursor set with setCursorShape, if any.
+  void restoreCursor();
 
   // Set by the client: the scale of the axis box in percent, the background's alpha, and
   // the selection mode (1: a dragged rectangle is shown).
@@ -153,12 +193,15 @@ class QDrawWidget : public QWidget {
 
  private:
   void fillBackground();
+  // Loads svg into the renderer (or the web page) and renders it on p when p is active.
+  void renderSvg(const QByteArray& svg, QPainter* p);
+  // With the web engine: the element with this id (or "hxc:" and it); null when missing.
+  QWebElement webElement(const QString& element) const;
   // The next line of a point list into pl: 1 for a point, 0 at its end ('}' or the end of
   // the input, which sets inputEnded).
   int nextPointLine(char* pl, int size);
   void readPolygon(int announced);
   void readValueLine(const char* line);
-  void skipSvgBlock();
   void axisTicks(float start, float delta, float end, int which);
   int valueMappingUsable() const;
   void applyTransform(const QTransform& t);
@@ -189,6 +232,9 @@ class QDrawWidget : public QWidget {
   int loadFinished = 0;
   QTimer timer;
   DsArgs args;  // the parse fields, kept from line to line
+  QSvgRenderer renderer;
+  QWebPage* webPage = nullptr;
+  hxSvgAnimator* svgAnimator = nullptr;
 };
 
 #endif

@@ -465,6 +465,19 @@ int tcp_rec(int* s, char* line, int size) {
   return n;
 }
 
+int tcp_rec_line(int* s, char* line, int size, int* cut) {
+  if (cut != nullptr) *cut = 0;
+  int n = tcp_rec(s, line, size);
+  if (n < 0 || n < size - 1 || size < 2 || line[n - 1] == '\n') return n;
+  if (cut != nullptr) *cut = 1;
+  char rest[512];
+  for (;;) {
+    int m = tcp_rec(s, rest, (int)sizeof(rest));
+    if (m < 0 || (m > 0 && rest[m - 1] == '\n')) break;
+  }
+  return n;
+}
+
 int tcp_rec_binary(int* s, char* buf, int len) {
   int slot = openSlot(s);
   if (slot == 0 || len < 0 || (buf == nullptr && len > 0)) return -1;

@@ -37,6 +37,10 @@ int tcp_con(const char* host, int port);
 // then "\n" and *s becomes -1). A plain connection gives up only the bytes of the line, so
 // that a plug-in taking over after an "@plugin(" line finds every byte that follows.
 int tcp_rec(int* s, char* line, int size);
+// The same for whole lines: a line longer than size - 1 bytes keeps its first size - 1 bytes
+// and the rest of it is read and dropped (*cut, when given, is then 1, else 0), so that its
+// rest is never taken for a line of its own. Returns the bytes stored, or -1 (closed).
+int tcp_rec_line(int* s, char* line, int size, int* cut);
 // Reads exactly len bytes. Returns len, or -1 when the connection closes first.
 int tcp_rec_binary(int* s, char* buf, int len);
 // Sends len bytes. Returns the count sent, or -1 (connection marked closed).

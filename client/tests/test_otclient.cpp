@@ -157,6 +157,25 @@ TEST_F(Client, SyncIsAnsweredOnceTheChangeIsPainted) {
   EXPECT_GE(paintsAtSync, 1);
 }
 
+// SVG commands for an id without a drawing widget, and an over-long argument line, are read to
+// their end and refused: none of their lines is taken for a command.
+TEST_F(Client, SvgCommandsKeepTheStreamInStep) {
+  ASSERT_TRUE(server.send("startDefinition(3)\nQLabel(1,0)\nQDraw(2,0)\nendDefinition()\n"));
+  ASSERT_TRUE(server.sync(1));
+  const long ignoredBefore = window->interpreter()->ignored();
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(
+      server.send("gsvgRead(1)\n<svg\n>\nsetText(1,\"svg line\")\n</svg>\n<svgend></svgend>\n"
+                  "gsvgPrintf(7)\nobj\nfill=\nsetText(1,\"an argument\")\n"
+                  "gsvgTextPrintf(2)\nt1\n" +
+                  std::string(5000, 'x') + "\nsetText(1,\"after\")\n"));
+  ASSERT_TRUE(server.sync(2));
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(qobject_cast<QLabel*>(widget(1))->text(), QString("after"));
+  EXPECT_EQ(window->interpreter()->ignored(), ignoredBefore + 2);  // the two missing widgets
+  EXPECT_NE(out.find("above 4096 bytes refused"), std::string::npos) << out;
+}
+
 TEST_F(Client, SurvivesHostileLines) {
   ottest::TempDir dir;
   ottest::ScopedChdir here(dir.path());

@@ -277,6 +277,16 @@ int otSvgAnimator::show(const char* object, int state) {
   return send(text) < 0 ? -1 : 0;
 }
 
+int otSvgAnimator::svgBoundsOnElement(const char* object) {
+  if (id == 0) return -1;
+  return command("gsvgBoundsOnElement(%d)\n", {object});
+}
+
+int otSvgAnimator::svgMatrixForElement(const char* object) {
+  if (id == 0) return -1;
+  return command("gsvgMatrixForElement(%d)\n", {object});
+}
+
 int otSvgAnimator::setMatrix(const char* object, float sx, float alpha, float x0, float y0,
                              float cx, float cy) {
   float c = cosf(alpha), sn = sinf(alpha);

@@ -88,6 +88,12 @@ class otSvgAnimator {
   int svgRecursiveSetStyleOption(const char* object, const char* value);
   // Shows (state 1) or hides (0) the object; -1 with id 0.
   int show(const char* object, int state);
+  // Ask the client for the element's bounding box or transformation matrix; the answer comes
+  // back as an event "text(id,\"svgBoundsOnElement:x,y,w,h=object\")" or
+  // "text(id,\"svgMatrixForElement:m11,m12,m21,m22,det,dx,dy=object\")". 0; -1 with id 0
+  // (nothing sent) or when the send fails.
+  int svgBoundsOnElement(const char* object);
+  int svgMatrixForElement(const char* object);
   int setMatrix(const char* object, float sx, float alpha, float x0, float y0, float cx, float cy);
   int setMatrix(const char* object, otSvgPosition& pos);
 

@@ -209,12 +209,84 @@ TEST_F(DrawTest, BadInputEndsWithoutHangOrCrash) {
   SUCCEED();
 }
 
-TEST_F(DrawTest, SvgSocketBlockIsConsumed) {
-  QImage img = render(
+// SVG playback gives the root element (and only it) the widget's size, whatever the lines
+// look like; a block that is no SVG is still consumed to its end marker.
+TEST_F(DrawTest, SvgPlaybackSizesTheRootOnly) {
+  const char* svg =
+      "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 100 75\"><rect x=\"50\" y=\"0\" "
+      "width=\"50\" height=\"75\" fill=\"#ff0000\"/></svg>\n";
+  QDrawWidget w(nullptr, "draw", 0, nullptr, 1);
+  w.QWidget::resize(200, 150);
+  QImage img = render(std::string("gplaySVGsocket\n") + svg +
+                          "<svgend></svgend>\ngsetColor(0,0,255)\ngrect(0,0,10,10)\n",
+                      &w);
+  EXPECT_TRUE(near(img.pixelColor(150, 75), kRed));
+  EXPECT_TRUE(near(img.pixelColor(60, 75), kWhite));
+  EXPECT_TRUE(near(img.pixelColor(5, 5), QColor(0, 0, 255)));  // the stream goes on after it
+
+  // From a file: a root with both sizes on one line gets both replaced.
+  QFile f(dir.filePath("plant.svg"));
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write(
+      "<?xml version=\"1.0\"?>\n<!-- a <svg> in a comment -->\n<svg width=\"10\" "
+      "height=\"10\" xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 20 15\"><rect "
+      "width=\"10\" height=\"15\" fill=\"#ff0000\"/></svg>\n");
+  f.close();
+  w.beginDraw(1);
+  w.playSVG(f.fileName().toLocal8Bit().constData());
+  w.endDraw();
+  img = w.pixmap().toImage();
+  EXPECT_TRUE(near(img.pixelColor(90, 140), kRed));
+  EXPECT_TRUE(near(img.pixelColor(110, 140), kWhite));
+
+  img = render(
       "gplaySVGsocket\n<svg>\ngrect(0,0,50,50)\n<svgend></svgend>\ngsetColor(255,0,0)\n"
       "grect(100,100,10,10)\n");
   EXPECT_TRUE(near(img.pixelColor(10, 10), kWhite));
   EXPECT_TRUE(near(img.pixelColor(105, 105), kRed));
+  // A file name from the peer stays in the client's directory.
+  testing::internal::CaptureStdout();
+  render("gplaySVG(\"../plant.svg\")\n");
+  EXPECT_NE(testing::internal::GetCapturedStdout().find("refused"), std::string::npos);
+}
+
+// Printing SVG goes to the PDF file when one is set; the dumps need the web engine, and the
+// render tree is one thing it cannot give.
+TEST_F(DrawTest, SvgPrintAndDumps) {
+  QByteArray svg =
+      "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"50\" height=\"50\">"
+      "<rect id=\"r\" width=\"50\" height=\"50\" fill=\"#ff0000\"/></svg>";
+  snprintf(opt.print_pdf, sizeof(opt.print_pdf), "%s", path("svg.pdf").c_str());
+  {
+    QDrawWidget plain(nullptr, "draw", 0, nullptr, 1);
+    EXPECT_EQ(0, plain.printSVG(svg));
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(-1, plain.htmlOrSvgDump(path("dump.html").c_str()));
+    EXPECT_EQ(-1, plain.renderTreeDump(path("tree.txt").c_str()));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "ERROR: htmlOrSvgDump only available if use_webkit_for_svg=1\n"
+              "ERROR: renderTreeDump only available if use_webkit_for_svg=1\n");
+  }
+  QFile pdf(QString::fromStdString(path("svg.pdf")));
+  ASSERT_TRUE(pdf.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(pdf.read(5).startsWith("%PDF"));
+
+  opt.use_webkit_for_svg = 1;
+  QDrawWidget web(nullptr, "draw", 0, nullptr, 1);
+  web.resizeBuffer(100, 100);
+  web.beginDraw(1);
+  web.svgUpdate(svg);
+  web.endDraw();
+  EXPECT_TRUE(near(web.pixmap().toImage().pixelColor(25, 25), kRed));
+  EXPECT_EQ(0, web.htmlOrSvgDump(path("dump.html").c_str()));
+  QFile html(QString::fromStdString(path("dump.html")));
+  ASSERT_TRUE(html.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(html.readAll().contains("id=\"r\""));
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(-1, web.renderTreeDump(path("tree.txt").c_str()));
+  EXPECT_NE(testing::internal::GetCapturedStdout().find("has no render-tree dump"),
+            std::string::npos);
+  EXPECT_EQ(-1, web.htmlOrSvgDump("/nonexistent/dir/x.html"));
 }
 
 TEST_F(DrawTest, SaveRefusesPathsAndPrintsPdf) {
