@@ -447,6 +447,8 @@ void hxSvgAnimator::freeDocument() {
   reading = false;
   reading_in_tag = false;
   reading_depth = 0;
+  changes.clear();
+  restructured = true;
 }
 
 int hxSvgAnimator::closefile() {
@@ -662,6 +664,7 @@ int hxSvgAnimator::applyEdits(std::vector<Edit>* edits) {
     return 0;
   }
   // Inserting rebuilds the index and the marks in one pass, however many records are added.
+  restructured = true;
   std::vector<SVG_LINE*> index;
   index.reserve((size_t)(num_lines + inserts));
   size_t k = 0, node = 0;
@@ -733,13 +736,16 @@ int hxSvgAnimator::editAttributes(const char* objectname, const char* tag, bool 
     }
   }
   if (element >= 0 && finish() < 0) return -1;  // a document cut inside a tag
-  return applyEdits(&edits);
+  if (applyEdits(&edits) < 0) return -1;
+  changes.push_back(open);
+  return 0;
 }
 
 int hxSvgAnimator::show(const char* objectname, int state) {
   int open, close;
   if (findElement(objectname, &open, &close) != 0) return -1;
   memset(line_state + open, state != 0 ? ' ' : '#', (size_t)(close - open + 1));
+  changes.push_back(open);
   return 0;
 }
 
@@ -838,7 +844,9 @@ int hxSvgAnimator::svgTextPrintf(const char* objectname, const char* text) {
     edits.push_back({text_record, false, ' ', encodeText(text)});
   else
     edits.push_back({gt + 1, true, line_state[gt], encodeText(text)});
-  return applyEdits(&edits);
+  if (applyEdits(&edits) < 0) return -1;
+  changes.push_back(open);
+  return 0;
 }
 
 // --- style options -------------------------------------------------------------------------
@@ -926,6 +934,11 @@ int hxSvgAnimator::svgRecursiveSetStyleOption(const char* objectname, const char
 // --- output --------------------------------------------------------------------------------
 
 QByteArray hxSvgAnimator::svgText(int w, int h) const {
+  return svgText(w, h, false, nullptr);
+}
+
+QByteArray hxSvgAnimator::svgText(int w, int h, bool textIds,
+                                  const std::vector<char>* dropText) const {
   QByteArray out;
   if (line_state == nullptr) return out;
   out.reserve((int)std::min<long>(total_bytes + 64, 0x7fffff00L));
@@ -938,10 +951,26 @@ QByteArray hxSvgAnimator::svgText(int w, int h) const {
   // line break there would become part of the text.
   int inline_from = -1;
   bool root_seen = false, in_root = false, width_seen = false, height_seen = false;
+  int skip_to = -1;     // the last record of a text element left out
+  int text_id_at = -1;  // a text element that gets a made-up id at the end of its tag
   for (int i = 0; i < num_lines; i++) {
     const char* r = by_index[i]->line;
     bool shown = line_state[i] == ' ';
     Kind kind = scanner.next(r);
+    if (i <= skip_to) continue;  // a whole element: the depth comes out even
+    if (kind == kOpen && tagIs(r, "text")) {
+      if (dropText != nullptr && (size_t)i < dropText->size() && (*dropText)[(size_t)i]) {
+        skip_to = extentEnd(i);
+        continue;
+      }
+      if (textIds && shown && attributeOf(i, "id") < 0) text_id_at = i;
+    }
+    if (text_id_at >= 0 && (kind == kGt || kind == kSelfClose)) {
+      char id[40];
+      snprintf(id, sizeof id, " id=\"_hxt%d\"", text_id_at);
+      out += id;
+      text_id_at = -1;
+    }
     switch (kind) {
       case kOpen:
         depth++;
@@ -993,6 +1022,37 @@ QByteArray hxSvgAnimator::svgText(int w, int h) const {
     }
   }
   return out;
+}
+
+bool hxSvgAnimator::takeChanges(std::vector<int>* elements) {
+  bool sound = !restructured;
+  if (elements != nullptr) elements->swap(changes);
+  changes.clear();
+  restructured = false;
+  return sound;
+}
+
+QByteArray hxSvgAnimator::elementId(int open) const {
+  if (open < 0 || open >= num_lines) return QByteArray();
+  int at = attributeOf(open, "id");
+  size_t b, e;
+  if (at < 0 || !attrValue(by_index[at]->line, 2, &b, &e)) return QByteArray();
+  return QByteArray(by_index[at]->line + b, (int)(e - b));
+}
+
+int hxSvgAnimator::elementEnd(int open) const {
+  return open >= 0 && open < num_lines ? extentEnd(open) : -1;
+}
+
+std::vector<int> hxSvgAnimator::textElements(bool shownOnly) const {
+  std::vector<int> texts;
+  Scanner scanner;
+  for (int i = 0; i < num_lines; i++) {
+    const char* r = by_index[i]->line;
+    if (scanner.next(r) == kOpen && (!shownOnly || line_state[i] == ' ') && tagIs(r, "text"))
+      texts.push_back(i);
+  }
+  return texts;
 }
 
 int hxSvgAnimator::calcObjectWanted(const char* idattribute) {
@@ -1184,7 +1244,9 @@ int hxSvgAnimator::update(int on_printer) {
   if (first == nullptr || draw_widget == nullptr) return -1;
   int w, h;
   draw_widget->svgSize(&w, &h, 1);
-  QByteArray svg = svgText(w, h);
+  // The plain renderer is given ids for the texts, so that a later redraw of part of the
+  // picture can ask for their boxes.
+  QByteArray svg = svgText(w, h, draw_widget->webFrame() == nullptr, nullptr);
   if (on_printer) return draw_widget->printSVG(svg);
   draw_widget->svgUpdate(svg);
   return 0;

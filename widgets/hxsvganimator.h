@@ -91,6 +91,20 @@ class hxSvgAnimator {
   // ("%dpx").
   QByteArray svgText(int w, int h) const;
 
+  // The same, for a redraw of part of the picture: text elements without an id get one
+  // ("_hxt" and the record index, so that the renderer can give their boxes), and the text
+  // elements whose opening record is marked in dropText are left out.
+  QByteArray svgText(int w, int h, bool textIds, const std::vector<char>* dropText) const;
+  // The elements changed (shown, hidden, given attributes or text) since the last call, by
+  // their opening record, into *elements. False when records were added or a new drawing came
+  // since: record numbers moved, and only a whole redraw is sound.
+  bool takeChanges(std::vector<int>* elements);
+  // The id of the element opened at record open ("" without one), the record that closes it,
+  // and the opening records of the (shown) text elements.
+  QByteArray elementId(int open) const;
+  int elementEnd(int open) const;
+  std::vector<int> textElements(bool shownOnly = true) const;
+
   // Mouse: sends "text(id,\"event=elementid\")" for the marked elements at the widget position
   // (x, y), and sets or takes back the pointing-hand cursor.
   int perhapsSendSvgEvent(const char* event, int* s, int id, int x, int y);
@@ -161,6 +175,9 @@ class hxSvgAnimator {
   long total_bytes = 0;  // record bytes plus one line feed each, as the limits count them
   // While a document is being taken: whether lines are accepted, whether the last record
   // is inside an opening tag, and how deep the elements are nested there.
+  // What changed since the last takeChanges().
+  std::vector<int> changes;
+  bool restructured = true;
   bool reading = false;
   bool reading_in_tag = false;
   int reading_depth = 0;

@@ -4,6 +4,7 @@
 #include <math.h>
 #include <string.h>
 
+#include <unordered_map>
 #include <vector>
 
 #include <QApplication>
@@ -15,6 +16,7 @@
 #include <QImage>
 #include <QMouseEvent>
 #include <QPaintEvent>
+#include <QPicture>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QResizeEvent>
@@ -368,6 +370,7 @@ void QDrawWidget::fillBackground() {
 }
 
 void QDrawWidget::beginDraw(int flag) {
+  sceneShown = false;
   if (flag != 0) {
     svg_draw_request_by_hxc = 1;
     timer.start();
@@ -680,6 +683,7 @@ void QDrawWidget::setZoomY(float f) {
 // ---- geometry ------------------------------------------------------------------------------
 
 void QDrawWidget::resizeBuffer(int w, int h) {
+  sceneShown = false;
   w = clampInt(w, 0, kMaxBufferSide);
   h = clampInt(h, 0, kMaxBufferSide);
   const bool drawing = painter.isActive();
@@ -1095,9 +1099,115 @@ int QDrawWidget::printSVG(QByteArray& svg) {
 
 void QDrawWidget::renderScene() {
   if (svgAnimator == nullptr) return;
+  std::vector<int> changed;
+  const bool sound = svgAnimator->takeChanges(&changed);
+  if (!sound) textBoxes.clear();  // record numbers moved
+  const double sx = percent / 100.0 * zoomX, sy = percent / 100.0 * zoomY;
+  if (webPage == nullptr && sceneShown && sound && sx == sceneSx && sy == sceneSy &&
+      redrawPart(changed, sx, sy)) {
+    partRedraws++;
+    return;
+  }
   beginDraw(1);
   svgAnimator->update(0);
   endDraw();
+  sceneShown = true;
+  sceneSx = sx;
+  sceneSy = sy;
+}
+
+namespace {
+
+// The box of an element in the drawing's coordinates; an empty one for a missing element.
+QRectF elementBox(QSvgRenderer& r, const QByteArray& id) {
+  const QString name = QString::fromUtf8(id);
+  if (!r.elementExists(name)) return QRectF();
+  return r.transformForElement(name).mapRect(r.boundsOnElement(name));
+}
+
+// The renderer gives no box for texts: what drawing one paints is recorded and measured
+// instead, in its parent's coordinates, and mapped to the drawing's.
+QRectF textBox(QSvgRenderer& r, const QByteArray& id) {
+  const QString name = QString::fromUtf8(id);
+  if (!r.elementExists(name)) return QRectF();
+  QPicture picture;
+  {
+    QPainter p(&picture);
+    r.render(&p, name);
+  }
+  const QRect box = picture.boundingRect();
+  if (box.isEmpty()) return QRectF();
+  return r.transformForElement(name).mapRect(QRectF(box));
+}
+
+}  // namespace
+
+bool QDrawWidget::redrawPart(const std::vector<int>& changed, double sx, double sy) {
+  hxSvgAnimator* a = svgAnimator;
+  // The changed elements, and the texts inside them: the renderer's box of a group leaves its
+  // texts out, so they are measured one by one.
+  std::vector<QByteArray> ids;
+  std::vector<std::pair<int, QByteArray>> texts;
+  for (int open : changed) {
+    ids.push_back(a->elementId(open));
+    if (ids.back().isEmpty()) return false;
+    const int end = a->elementEnd(open);
+    for (int t : a->textElements(false))
+      if (t >= open && t <= end) {
+        QByteArray name = a->elementId(t);
+        texts.emplace_back(t, name.isEmpty() ? "_hxt" + QByteArray::number(t) : name);
+      }
+  }
+  // Where they were: the renderer still holds the drawing as last shown ...
+  QRectF damage;
+  for (const QByteArray& name : ids)
+    damage |= elementBox(renderer, name);
+  for (const auto& t : texts) {
+    auto it = textBoxes.find(t.first);
+    damage |= it != textBoxes.end() ? it->second : textBox(renderer, t.second);
+  }
+  int w, h;
+  svgSize(&w, &h, 1);
+  renderer.load(a->svgText(w, h, true, nullptr));
+  if (!renderer.isValid()) return false;
+  // ... and where they are now.
+  for (const QByteArray& name : ids)
+    damage |= elementBox(renderer, name);
+  for (const auto& t : texts)
+    damage |= textBoxes[t.first] = textBox(renderer, t.second);
+  if (damage.isEmpty()) return true;
+  // Whole pixels, with room for antialiased edges.
+  const QRect part =
+      QTransform::fromScale(sx, sy).mapRect(damage).toAlignedRect().adjusted(-2, -2, 2, 2) &
+      buffer.rect();
+  if (part.isEmpty()) return true;
+  // Most of the picture: drawing all of it costs no more.
+  if ((qint64)part.width() * part.height() * 2 > (qint64)buffer.width() * buffer.height())
+    return false;
+  const QRectF docPart = QTransform::fromScale(1 / sx, 1 / sy).mapRect(QRectF(part));
+  // Texts cost the most to draw: those whose box stays clear of the part are left out.
+  std::vector<char> drop((size_t)a->numLines(), 0);
+  for (int t : a->textElements()) {
+    auto it = textBoxes.find(t);
+    if (it == textBoxes.end()) {
+      QByteArray name = a->elementId(t);
+      if (name.isEmpty()) name = "_hxt" + QByteArray::number(t);
+      it = textBoxes.emplace(t, textBox(renderer, name)).first;
+    }
+    const QRectF& box = it->second;
+    if (!box.isEmpty() && !box.adjusted(-2, -2, 2, 2).intersects(docPart)) drop[(size_t)t] = 1;
+  }
+  partRenderer.load(a->svgText(w, h, false, &drop));
+  if (!partRenderer.isValid() || !painter.begin(&buffer)) return false;
+  painter.setClipRect(part);
+  painter.setCompositionMode(QPainter::CompositionMode_Source);
+  painter.fillRect(part, QColor(bgRed, bgGreen, bgBlue, clampInt(backgroundAlpha, 0, 255)));
+  painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+  painter.scale(sx, sy);
+  partRenderer.render(&painter);
+  painter.end();
+  update(part);
+  return true;
 }
 
 void QDrawWidget::requestSvgBoundsOnElement(QString& element) {

@@ -24,6 +24,8 @@
 #include <QSvgRenderer>
 #include <QTimer>
 #include <QWidget>
+#include <unordered_map>
+#include <vector>
 
 #include "drawstream.h"
 
@@ -132,6 +134,8 @@ class QDrawWidget : public QWidget {
   void socketPlaySVG();
   void svgUpdate(QByteArray& svg);
   int printSVG(QByteArray& svg);
+  // How many redraws of the animated SVG drew only the part that changed.
+  long partialRedraws() const { return partRedraws; }
   // The size that SVG playback (animated 0) or the animated drawing gives the root element.
   void svgSize(int* w, int* h, int animated) const;
   // A drawing sequence of the animated SVG alone: beginDraw(1), the animator's update, endDraw.
@@ -195,6 +199,10 @@ class QDrawWidget : public QWidget {
   void fillBackground();
   // Loads svg into the renderer (or the web page) and renders it on p when p is active.
   void renderSvg(const QByteArray& svg, QPainter* p);
+  // Redraws only where the changed elements (opening records) were and are, when the picture
+  // holds the animated SVG alone as last drawn at this scale; false when a whole redraw is
+  // needed instead.
+  bool redrawPart(const std::vector<int>& changed, double sx, double sy);
   // With the web engine: the element with this id (or "hxc:" and it); null when missing.
   QWebElement webElement(const QString& element) const;
   // The next line of a point list into pl: 1 for a point, 0 at its end ('}' or the end of
@@ -235,6 +243,13 @@ class QDrawWidget : public QWidget {
   QSvgRenderer renderer;
   QWebPage* webPage = nullptr;
   hxSvgAnimator* svgAnimator = nullptr;
+  // The picture holds the animated SVG alone, drawn by renderScene at scale (sceneSx, sceneSy);
+  // the boxes of its texts by opening record, as far as known; the renderer of redrawn parts.
+  bool sceneShown = false;
+  double sceneSx = 1, sceneSy = 1;
+  std::unordered_map<int, QRectF> textBoxes;
+  QSvgRenderer partRenderer;
+  long partRedraws = 0;
 };
 
 #endif

@@ -17,6 +17,7 @@
 #include "drawstream.h"
 #include "fakeserver.h"
 #include "otoptions.h"
+#include "hxsvganimator.h"
 #include "qdrawwidget.h"
 #include "qttestmain.h"
 #include "tcputil.h"
@@ -287,6 +288,67 @@ TEST_F(DrawTest, SvgPrintAndDumps) {
   EXPECT_NE(testing::internal::GetCapturedStdout().find("has no render-tree dump"),
             std::string::npos);
   EXPECT_EQ(-1, web.htmlOrSvgDump("/nonexistent/dir/x.html"));
+}
+
+// An animated drawing redrawn only where it changed gives the picture a whole redraw gives,
+// pixel for pixel: texts near the change, groups with transforms, hidden and shown parts.
+TEST_F(DrawTest, PartialSvgRedrawEqualsAWholeOne) {
+  const char* lines =
+      "<svg\nxmlns=\"http://www.w3.org/2000/svg\"\nwidth=\"200\"\nheight=\"150\"\n>\n"
+      "<rect\nid=\"bg\"\nwidth=\"200\"\nheight=\"150\"\nstyle=\"fill:#f0f0f0\"\n/>\n"
+      "<rect\nid=\"r1\"\nx=\"20\"\ny=\"20\"\nwidth=\"40\"\nheight=\"30\"\n"
+      "style=\"fill:#ff0000;stroke:#000000;stroke-width:3\"\n/>\n"
+      "<text\nid=\"t1\"\nx=\"15\"\ny=\"45\"\nstyle=\"font-size:14px;fill:#000000\"\n>\n"
+      "over the rect\n</text>\n"
+      "<g\nid=\"g1\"\ntransform=\"translate(100,40)\"\n>\n"
+      "<rect\nid=\"r2\"\nwidth=\"30\"\nheight=\"30\"\nstyle=\"fill:#00a000\"\n/>\n"
+      "<text\nx=\"0\"\ny=\"45\"\nstyle=\"font-size:10px\"\n>\ngroup text\n</text>\n</g>\n"
+      "<g\nid=\"g2\"\n>\n<circle\ncx=\"160\"\ncy=\"120\"\nr=\"15\"\nstyle=\"fill:#0000ff\"\n/>\n"
+      "</g>\n"
+      "<text\nid=\"t2\"\nx=\"10\"\ny=\"140\"\n>\n<tspan\nstyle=\"font-size:12px\"\n>\nfar "
+      "away\n</tspan>\n</text>\n</svg>\n";
+  auto changes = [](hxSvgAnimator* a, int step) {
+    switch (step) {
+      case 0:
+        return a->svgChangeStyleOption("r1", "style=", "fill", "#0000ff");
+      case 1:
+        return a->show("g2", 0);
+      case 2:
+        return a->svgPrintf("g1", "transform=", "translate(110,30) rotate(20)");
+      case 3:
+        return a->svgTextPrintf("t1", "changed");
+      case 4:
+        return a->show("g2", 1);
+      default:
+        return a->svgChangeStyleOption("r2", "style=", "fill", "#ffff00");
+    }
+  };
+  QDrawWidget part(nullptr, "draw", 0, nullptr, 1);
+  part.QWidget::resize(200, 150);
+  part.resizeBuffer(200, 150);
+  ASSERT_EQ(0, part.animator()->readText(lines, (long)strlen(lines)));
+  part.renderScene();
+  for (int step = 0; step < 6; step++) {
+    ASSERT_EQ(0, changes(part.animator(), step)) << step;
+    part.renderScene();
+    QDrawWidget whole(nullptr, "draw", 0, nullptr, 1);
+    whole.QWidget::resize(200, 150);
+    whole.resizeBuffer(200, 150);
+    ASSERT_EQ(0, whole.animator()->readText(lines, (long)strlen(lines)));
+    for (int k = 0; k <= step; k++)
+      changes(whole.animator(), k);
+    whole.renderScene();
+    ASSERT_EQ(whole.partialRedraws(), 0);
+    EXPECT_EQ(part.pixmap().toImage(), whole.pixmap().toImage()) << "after step " << step;
+  }
+  EXPECT_EQ(part.partialRedraws(), 6);
+  // Another drawing on the widget: the next redraw is whole again.
+  part.beginDraw(1);
+  part.endDraw();
+  changes(part.animator(), 0);
+  part.renderScene();
+  EXPECT_EQ(part.partialRedraws(), 6);
+  EXPECT_TRUE(near(part.pixmap().toImage().pixelColor(40, 25), QColor(0, 0, 255)));
 }
 
 TEST_F(DrawTest, SaveRefusesPathsAndPrintsPdf) {
