@@ -1,8 +1,11 @@
 // getInt round trips to the data provider on loopback against GET of a small integer on a
 // Redis server started for the run (Debian's redis-server, no persistence, a temporary
-// directory), each with one request in flight per connection: first on one connection, the
-// two sides taking turns in short batches, then the aggregate of 50 client threads against
-// each. Usage: bench_dataprovider [round trips]. The last line is the ratio on one connection.
+// directory), each with one request in flight per connection: first on one connection, then
+// the aggregate of 50 client threads with a connection each. In both parts the two sides take
+// turns (ours, Redis, Redis, ours, ...) in short rounds, so that scheduling noise and the load
+// of other processes hit both alike, and each side's rate is the median of its rounds.
+// Usage: bench_dataprovider [round trips per side and part]. The last line is the ratio with 50
+// connections, the line before it the ratio on one connection.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <ftw.h>
@@ -13,6 +16,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -161,6 +165,12 @@ class RedisServer {
   pid_t pid_ = -1;
 };
 
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  size_t n = v.size();
+  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
 double seconds(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
@@ -267,31 +277,41 @@ int main(int argc, char** argv) {
 
   oursBatch(client, sock, 2000);  // warm-up
   redisBatch(rc, 2000);
-  // Short batches, alternating which side goes first, so that both see the same load.
+  // One connection: batches of 1000 round trips, the side that goes first alternating.
   const int batch = 1000;
-  double oursSeconds = 0, redisSeconds = 0;
-  int total = 0;
-  for (int round = 0; total < trips; round++, total += batch) {
-    if (round % 2 == 0) {
-      oursSeconds += oursBatch(client, sock, batch);
-      redisSeconds += redisBatch(rc, batch);
-    } else {
-      redisSeconds += redisBatch(rc, batch);
-      oursSeconds += oursBatch(client, sock, batch);
+  std::vector<double> oursRates, redisRates;
+  for (int round = 0, total = 0; total < trips; round++, total += batch) {
+    for (int side = 0; side < 2; side++) {
+      if ((side == 0) == (round % 2 == 0))
+        oursRates.push_back(batch / oursBatch(client, sock, batch));
+      else
+        redisRates.push_back(batch / redisBatch(rc, batch));
     }
   }
-  double ours = total / oursSeconds, ref = total / redisSeconds;
+  double ours = median(oursRates), ref = median(redisRates);
 
-  int perThread = trips / kThreads < 200 ? 200 : trips / kThreads;
-  double oursAll = oursAggregate(port, perThread);
-  double redisAll = redisAggregate(redis.port(), perThread);
+  // 50 connections: rounds of the same shape, each side's connections and threads made anew.
+  const int rounds = 11;
+  int perThread = trips / kThreads / rounds * 5;
+  if (perThread < 200) perThread = 200;
+  std::vector<double> oursAllRates, redisAllRates;
+  for (int round = 0; round < rounds; round++) {
+    for (int side = 0; side < 2; side++) {
+      if ((side == 0) == (round % 2 == 0))
+        oursAllRates.push_back(oursAggregate(port, perThread));
+      else
+        redisAllRates.push_back(redisAggregate(redis.port(), perThread));
+    }
+  }
+  double oursAll = median(oursAllRates), redisAll = median(redisAllRates);
   threads.stop();
 
+  std::printf("medians of interleaved rounds (%zu and %d per side)\n", oursRates.size(), rounds);
   std::printf("data provider getInt, one connection:   %.0f round trips/s\n", ours);
   std::printf("redis GET, one connection:               %.0f round trips/s\n", ref);
   std::printf("data provider getInt, %d connections:   %.0f round trips/s\n", kThreads, oursAll);
   std::printf("redis GET, %d connections:              %.0f round trips/s\n", kThreads, redisAll);
-  std::printf("ratio dataprovider/redis (%d connections): %.2f\n", kThreads, oursAll / redisAll);
   std::printf("ratio dataprovider/redis (one connection): %.2f\n", ours / ref);
+  std::printf("ratio dataprovider/redis (%d connections): %.2f\n", kThreads, oursAll / redisAll);
   return 0;
 }

@@ -44,13 +44,14 @@ void run(Side side, long telegramSize, const uint8_t* data, size_t n) {
   m.registerSocket(&sock);
   const int room = side == MASTER ? otModbus::MAX_RESPONSE_DATA : otModbus::MAX_REQUEST_DATA;
   std::unique_ptr<unsigned char[]> buf(new unsigned char[(size_t)room]);
-  // A call that does not end the stream takes at least its 8 header bytes.
+  // A call that does not end the stream takes at least a 6-byte header.
   for (size_t i = 0; i <= n && sock.isConnected(); i++) {
     int slave = -1, function = -1, transaction = -1;
     int timeout = 1 + (int)(i % 5);
     int r = side == MASTER ? m.response(&slave, &function, buf.get(), timeout)
                            : m.readRequest(&slave, &function, buf.get(), timeout, &transaction);
-    check(r >= -2 && r <= room, "result out of range");
+    check(r >= -3 && r <= room, "result out of range");
+    check(r != -3 || side == SLAVE, "a length mismatch reported to the master");
     if (r >= 0) {
       check(slave >= 0 && slave <= 255 && function >= 0 && function <= 255,
             "slave or function code out of range");

@@ -8,9 +8,15 @@
  * entry in directory order: "path [d]" for a directory, "path [f]" for anything else.
  * Directories whose name begins with '.' are neither listed nor entered; hidden files are
  * listed. Paths are built on the heap, so no depth or length of a tree overruns a buffer.
+ *
+ * A directory that cannot be opened or read to its end (missing, no permission, a path too
+ * long for the system, no descriptor left) is named on standard error; the walk goes on with
+ * the rest and the exit status is 1, so a listing is never cut short unnoticed. Exit status 0
+ * when everything was listed, 255 (-1) for bad usage.
  */
 #define _DEFAULT_SOURCE
 #include <dirent.h>
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -46,14 +52,35 @@ static int isDirectory(const struct dirent* entry, const char* path, int* isLink
   return S_ISDIR(st.st_mode);
 }
 
+/* Set when any part of the tree could not be listed. */
+static int incomplete = 0;
+
+static void report(const char* what, const char* dir, int err) {
+  fprintf(stderr, "otfind: cannot %s %s: %s\n", what, dir, strerror(err));
+  incomplete = 1;
+}
+
 static void walk(const char* dir, const char* pattern, int recursive) {
   DIR* d = opendir(dir);
   struct dirent* entry;
-  if (d == NULL) return;
-  while ((entry = readdir(d)) != NULL) {
+  if (d == NULL) {
+    report("open directory", dir, errno);
+    return;
+  }
+  for (;;) {
     int isLink = 0;
-    char* path = joinPath(dir, entry->d_name);
-    if (path == NULL) break;
+    char* path;
+    errno = 0;
+    entry = readdir(d);
+    if (entry == NULL) {
+      if (errno != 0) report("read directory", dir, errno);
+      break;
+    }
+    path = joinPath(dir, entry->d_name);
+    if (path == NULL) {
+      report("list the rest of", dir, ENOMEM);
+      break;
+    }
     if (isDirectory(entry, path, &isLink)) {
       if (entry->d_name[0] != '.') {
         printf("%s [d]\n", path);
@@ -87,5 +114,9 @@ int main(int argc, char** argv) {
   }
   walk(argv[1], pattern, recursive);
   free(stripped);
-  return fflush(stdout) == 0 ? 0 : 1;
+  if (fflush(stdout) != 0) {
+    fprintf(stderr, "otfind: cannot write standard output: %s\n", strerror(errno));
+    return 1;
+  }
+  return incomplete ? 1 : 0;
 }

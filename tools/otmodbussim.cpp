@@ -35,7 +35,12 @@ const char kUsage[] =
     "from memory over Modbus/TCP or a serial line (RTU or ASCII).\n"
     "\n"
     "Transport (one of them; default -port=5020):\n"
-    "  -port=N             Modbus/TCP on port N of every IPv4 interface\n"
+    "  -port=N             Modbus/TCP on port N of every IPv4 interface, or of the\n"
+    "                      -bind address\n"
+    "  -bind=ADDR          with -port (or its default): listen on ADDR only, an IPv4 or\n"
+    "                      IPv6 address (brackets optional) or a host name, e.g.\n"
+    "                      -bind=127.0.0.1, -bind=::1, -bind=:: (IPv6 and IPv4);\n"
+    "                      default 0.0.0.0 (every IPv4 interface)\n"
     "  -tcp=[HOST:]PORT    Modbus/TCP on one address: 0.0.0.0 (every IPv4 interface),\n"
     "                      an IPv4 or IPv6 address or a host name; IPv6 in brackets,\n"
     "                      e.g. -tcp=127.0.0.1:5020, -tcp=[::]:5020 (IPv6 and IPv4),\n"
@@ -293,6 +298,20 @@ class SlaveLogic {
     log(slave, fc, "", "exception 1");
   }
 
+  // The answer to a request whose length disagrees with its function code and counts:
+  // exception 3, or 1 for a function not served here (the function is checked first). Every
+  // function's length check comes before its data are looked at, so execute() with n = -1
+  // reaches no data.
+  void malformed(int slave, int fc, Reply* reply) {
+    std::string what;
+    int exception = execute(fc, nullptr, -1, false, reply, &what);
+    if (exception == 0) exception = ILLEGAL_DATA_VALUE;
+    reply->function = (fc | 0x80) & 0xFF;
+    reply->data[0] = (unsigned char)exception;
+    reply->len = 1;
+    log(slave, fc, " of a wrong length", "exception " + std::to_string(exception));
+  }
+
   void log(int slave, int fc, const std::string& what, const std::string& result) {
     if (!verbose_) return;
     std::string line = "otmodbussim: slave " + std::to_string(slave) + " function " +
@@ -499,8 +518,17 @@ void serveTcpClient(int fd, void* user) {
     int n = modbus.readRequest(&slave, &function, data, wait, &transaction);
     if (!sock.isConnected()) break;
     Reply reply;
-    if (n < 0) {
-      // Nothing came, or a header is still incomplete: the engine keeps what it has.
+    if (n == otModbus::MODBUS_LENGTH_MISMATCH) {
+      // Read whole, so the stream is in step: answered like any other malformed request.
+      lastRequest = otMonotonicMs();
+      if (!logic->addressed(slave)) {
+        logic->log(slave, function, "", "not for this slave, no reply");
+        continue;
+      }
+      logic->malformed(slave, function, &reply);
+    } else if (n < 0) {
+      // Nothing came, a header is still incomplete (the engine keeps what it has), or a
+      // frame without a Modbus request was skipped.
       if (function < 0) continue;
       lastRequest = otMonotonicMs();
       if (framedByEngine(function)) {
@@ -627,6 +655,7 @@ struct Options {
   enum { TCP_ANY, TCP_HOST, SERIAL } transport = TCP_ANY;
   int port = 5020;
   std::string host;
+  bool bind = false;  // host came from -bind
   std::string device;
   int mode = otModbus::MODBUS_RTU;
   int baud = 9600;
@@ -694,6 +723,7 @@ bool parseHostPort(const std::string& text, std::string* host, int* port) {
 // Returns an empty string, or the reason why the command line is not usable.
 std::string parseOptions(int argc, char** argv, Options* o) {
   bool tcp = false, serial = false, serialOptions = false, tcpOptions = false;
+  bool tcpAddress = false;
   for (int i = 1; i < argc; i++) {
     std::string arg = argv[i];
     if (arg.compare(0, 2, "--") == 0) arg.erase(0, 1);
@@ -710,8 +740,8 @@ std::string parseOptions(int argc, char** argv, Options* o) {
       o->simulate = true;
     } else if (!hasValue) {
       static const char* const valued[] = {
-          "-port",     "-tcp",   "-serial", "-mode",      "-baud", "-parity", "-bits",
-          "-stopbits", "-slave", "-coils",  "-registers", "-init", "-idle",   "-maxclients"};
+          "-port",     "-bind",  "-tcp",   "-serial",    "-mode", "-baud", "-parity",    "-bits",
+          "-stopbits", "-slave", "-coils", "-registers", "-init", "-idle", "-maxclients"};
       for (const char* v : valued)
         if (name == v) return name + " needs a value (" + name + "=...)";
       return "unknown option " + std::string(argv[i]);
@@ -720,9 +750,19 @@ std::string parseOptions(int argc, char** argv, Options* o) {
       tcp = true;
       o->transport = Options::TCP_ANY;
       if (!parseInt(value, 1, 65535, &o->port)) return bad();
+    } else if (name == "-bind") {
+      if (o->bind) return "give -bind only once";
+      tcpOptions = true;
+      o->bind = true;
+      // An IPv6 address may stand in brackets as in -tcp; without a port they are not needed.
+      o->host = value.size() > 2 && value.front() == '[' && value.back() == ']'
+                    ? value.substr(1, value.size() - 2)
+                    : value;
+      if (o->host.empty() || o->host.find_first_of("[] \t") != std::string::npos) return bad();
     } else if (name == "-tcp") {
       if (tcp) return "give only one of -port and -tcp";
       tcp = true;
+      tcpAddress = true;
       if (!parseHostPort(value, &o->host, &o->port)) return bad();
       bool any = o->host.empty() || o->host == "0.0.0.0" || o->host == "*";
       o->transport = any ? Options::TCP_ANY : Options::TCP_HOST;
@@ -777,9 +817,14 @@ std::string parseOptions(int argc, char** argv, Options* o) {
     }
   }
   if (tcp && serial) return "give either TCP or -serial, not both";
+  if (o->bind && tcpAddress) return "give only one of -bind and -tcp";
+  if (o->bind && !serial) {
+    bool any = o->host == "0.0.0.0" || o->host == "*";
+    o->transport = any ? Options::TCP_ANY : Options::TCP_HOST;
+  }
   if (serial) o->transport = Options::SERIAL;
   if (serialOptions && !serial) return "-mode, -baud, -parity, -bits and -stopbits need -serial";
-  if (tcpOptions && serial) return "-idle and -maxclients are for Modbus/TCP, not -serial";
+  if (tcpOptions && serial) return "-bind, -idle and -maxclients are for Modbus/TCP, not -serial";
   return "";
 }
 

@@ -1,6 +1,7 @@
 // Data provider: a small store of numbered integer, float and string variables that one process
 // holds (otDataProvider) and serves over TCP (otDataProviderThreads: an otAcceptLoop, one
-// thread per client), and the client side of its line protocol (otDataProviderClient).
+// thread per client, poll threads that answer the requests), and the client side of its line
+// protocol (otDataProviderClient).
 //
 // Requests, one line each (only the get requests are answered, with one line):
 //   int(%d,%d)            setInt                      float(%d,%f)    setFloat
@@ -8,9 +9,25 @@
 //   getInt(%d)            -> intResult(%d)            getFloat(%d)    -> floatResult(%f)
 //   getIntAndReset(%d)    -> intResult(%d)            getString(%d)   -> stringResult("text")
 //   getInt0Semaphore()    -> intResult(%d)
-// Anything else is ignored. Quoted texts use the escape rule of otInterpreter (\" \\ \n).
-// A request line holds at most MAX_LINE characters before its line feed; a longer one is
-// dropped whole.
+//   auth("secret")        the shared secret (see otDataProviderThreads::setSecret)
+// Quoted texts use the escape rule of otInterpreter (\" \\ \n). A request line holds at most
+// MAX_LINE characters before its line feed; a longer one is dropped whole.
+//
+// Requests are read strictly: the whole line must be the request, a carriage return before the
+// line feed aside. An integer is decimal digits with an optional sign and must fit an int; a
+// float is a decimal number (digits, optional point and fraction, optional exponent) that fits
+// a float (a value too small for one becomes 0 or the nearest subnormal, as any rounding); hex,
+// blanks, inf and nan are refused. A string needs its closing quote; the ")" after it may be
+// missing (the array setters have always left it out). A line that is no request is
+// ignored, as before, without an answer.
+//
+// With a shared secret set on the server, a request that changes the store (int, float,
+// string, intAndReset, getIntAndReset, getInt0Semaphore) is carried out only on a connection
+// that sent auth("secret") before; auth is not answered when it matches. A wrong secret, or a
+// changing request without one, is answered with error("text") and the connection is closed.
+// getInt, getFloat and getString stay open: the secret travels in clear text, so it keeps
+// unknown programs from changing the plant's values but cannot keep them from reading, and
+// displays that only read go on working unchanged. Without a secret, auth is ignored.
 #ifndef OTDATAPROVIDER_H
 #define OTDATAPROVIDER_H
 
@@ -28,7 +45,8 @@
 class otDataProvider {
  public:
   enum {
-    MAX_LINE = 4095,  // characters of a request or reply line, line feed not counted
+    MAX_LINE = 4095,   // characters of a request or reply line, line feed not counted
+    MAX_SECRET = 256,  // characters of a shared secret
   };
 
   // A negative count becomes 0. Integers start at 0, floats at 0.0, strings at "".
@@ -72,24 +90,38 @@ class otDataProvider {
   int run(otSocket* socket);
 
   // Serves like run; in addition ends when *stop becomes non-zero (after wakeWaiters). The
-  // blocking requests give up then: no reply, nothing stored. stop may be null.
+  // blocking requests give up then: no reply, nothing stored; they give up too when the client
+  // disconnects while they wait. stop may be null.
   int serve(otSocket* socket, const std::atomic<int>* stop);
-  // serve on a descriptor that the caller keeps (it is not closed here).
-  int serveDescriptor(int fd, const std::atomic<int>* stop);
+  // serve on a descriptor that the caller keeps (it is not closed here). With a secret (not
+  // null, not empty) the changing requests need auth first (see the top of this file); a
+  // refused connection gets its error line and this returns, for the caller to close it.
+  int serveDescriptor(int fd, const std::atomic<int>* stop, const char* secret = nullptr);
   // Carries out one request line (its line feed may be present) and puts the reply line,
   // line feed included, into *reply. Returns the reply's length, 0 when there is none. A
   // request that blocks gives up, without a reply, once *stop is non-zero (stop may be null).
+  // No secret applies here (auth is ignored).
   int handleLine(const char* line, std::string* reply, const std::atomic<int>* stop);
   // Makes every thread blocked in the semaphore wait of serve or handleLine look at its stop
   // flag again. Returns 0.
   int wakeWaiters();
 
  private:
+  friend class otDataProviderThreads;  // serves connections through handleRequest
+  struct Session;
   bool intIndex(int index) const { return index >= 0 && index < nints; }
-  // setIntAndWaitForReset and the semaphore wait with a stop flag: 0 done, -1 bad index,
-  // -2 given up because of *stop.
-  int waitForReset(int index, int value, const std::atomic<int>* stop);
-  int waitInt0(const std::atomic<int>* stop);
+  // One request line of len characters without its line feed; appends a reply to the
+  // session's output. Returns the reply's length, 0 when there is none.
+  int handleRequest(const char* line, int len, Session* session);
+  void appendString(int index, std::string* out);
+  // Sends the session's pending answers before a request that may block; false when the send
+  // failed (the session is then closing).
+  bool flushPending(Session* session);
+  // setIntAndWaitForReset and the semaphore wait with a stop flag and the client's descriptor
+  // (-1: none): 0 done, -1 bad index, -2 given up because of *stop or because the client went
+  // away (nothing stored, no post taken).
+  int waitForReset(int index, int value, const std::atomic<int>* stop, int fd);
+  int waitInt0(const std::atomic<int>* stop, int fd);
 
   int nints;
   int nfloats;
@@ -114,11 +146,24 @@ class otDataProviderThreads {
   otDataProviderThreads(const otDataProviderThreads&) = delete;
   otDataProviderThreads& operator=(const otDataProviderThreads&) = delete;
 
-  // When 1 <= port <= 65535 and the provider is not null: listens on port (every IPv4
+  // Address to listen on from the next start(): null or "" (the default) every IPv4 address,
+  // else a numeric address ("127.0.0.1", "::") or a host name (copied). Returns 0; -1 while
+  // running (nothing changed).
+  int setBindAddress(const char* address);
+  // Shared secret from the next start(): null or "" (the default) none, every request is
+  // served as before. With one, the requests that change the store need auth("secret") first
+  // on their connection (see the top of this file). Returns 0; -1 while running, or for a
+  // secret longer than MAX_SECRET or holding a control character; nothing is changed then.
+  int setSecret(const char* secret);
+
+  // When 1 <= port <= 65535 and the provider is not null: listens on port (on the bind
   // address, a deep backlog) before it returns and starts the accept thread, which gives each
-  // client a thread of its own. While the port is taken the accept thread retries every
-  // second. Returns 0 when it started, -1 otherwise (also when already started or stopped, or
-  // when the port cannot be bound for another reason than being taken).
+  // client a thread of its own, and one poll thread per core (at most 4) that reads and
+  // answers the clients' requests; a client's own thread carries out its requests that wait
+  // (intAndReset, getInt0Semaphore) and its answers that the socket does not take at once. While
+  // the port is taken the accept thread retries every second. Returns 0 when it started, -1
+  // otherwise (also when already started or stopped, or when the port cannot be bound for another
+  // reason than being taken).
   int start();
   // Ends the accept thread and every client thread: the listening socket is closed, the
   // client sockets are shut down and the blocked handshakes given up. Returns when all of them
@@ -131,12 +176,24 @@ class otDataProviderThreads {
   int port;
 
  private:
+  struct Conn;
+  struct Poller;
   static void serveConnection(int fd, void* self);
+  // The poll thread: reads every connection that has input and answers what it can at once.
+  void pollLoop(int epfd);
+  // Reads and answers a connection the poll thread was woken for (its lock held).
+  void service(Conn* c, int epfd);
+  // Carries out the complete lines buffered for c; without mayBlock it stops in front of a
+  // request that may wait. 0 all done, 1 a waiting request is next, -1 close the connection.
+  int process(Conn* c, bool mayBlock);
 
   std::mutex lock;  // start and stop, one at a time
   otAcceptLoop loop;
   std::atomic<int> stopping;
   bool started;
+  std::string bindAddress;
+  std::string secret;
+  std::unique_ptr<Poller> poller;
 };
 
 class otDataProviderClient {
@@ -151,6 +208,14 @@ class otDataProviderClient {
   virtual ~otDataProviderClient();
   otDataProviderClient(const otDataProviderClient&) = delete;
   otDataProviderClient& operator=(const otDataProviderClient&) = delete;
+
+  // The server's shared secret: null or "" (the default) none. With one, every request that
+  // changes the store goes out with auth("secret") in front of it, in the same send, so that a
+  // connection made again (by this client or the socket's owner) is never without it. A wrong
+  // secret makes the server close the connection: the setters cannot see it, the next get
+  // reports -1. Returns 0; -1 for a secret longer than otDataProvider::MAX_SECRET or holding a
+  // control character (the secret is then unchanged).
+  int setSecret(const char* secret);
 
   // The socket is the caller's and must be connected. status (may be null): 0 answered,
   // -1 not connected, send failed, connection lost or no matching answer (also an answer
@@ -191,11 +256,15 @@ class otDataProviderClient {
   // 1 line read, 0 time out, -1 connection lost or line too long.
   int readReply(otSocket* s, int timeout);
   int sendLine(otSocket* s, const char* line, int len);
+  // The request with the auth line in front of it when a secret is set; points into scratch.
+  const char* withAuth(const char* request, int* len);
   template <typename T>
   int setArray(otSocket* s, int index, const T* values, int num, const char* format);
 
   otInterpreter interpreter;
   char text[4096];
+  std::string authLine;  // auth("secret") with its line feed, or empty
+  std::string scratch;
 };
 
 #endif

@@ -18,6 +18,8 @@
 #include <system_error>
 #include <thread>
 
+#include "oteventlogserver.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -191,9 +193,12 @@ int peerGone(int fd) {
   return 0;
 }
 
-void senderMain(State* st, std::string host, std::string port, std::string prefix) {
+// hello: the handshake line that goes first on every connection ("" for none).
+void senderMain(State* st, std::string host, std::string port, std::string prefix,
+                std::string hello) {
   int fd = -1;
-  size_t sent = 0;  // bytes of the first queued line already on the current connection
+  size_t sent = 0;       // bytes of the first queued line already on the current connection
+  size_t helloSent = 0;  // bytes of hello already on the current connection
   Clock::time_point nextAttempt = Clock::now();
   std::unique_lock<std::mutex> lock(st->mutex);
   for (;;) {
@@ -216,6 +221,7 @@ void senderMain(State* st, std::string host, std::string port, std::string prefi
       if (newFd >= 0) {
         fd = newFd;
         sent = 0;
+        helloSent = 0;
         if (st->lost > 0) {
           st->queue.push_front(lossLine(prefix, st->lost));
           st->lost = 0;
@@ -224,7 +230,10 @@ void senderMain(State* st, std::string host, std::string port, std::string prefi
       continue;
     }
 
-    if (st->queue.empty()) {
+    // The handshake goes out at once, also with nothing queued: a server with a secret closes
+    // a connection that stays silent.
+    bool inHello = helloSent < hello.size();
+    if (!inHello && st->queue.empty()) {
       // Lines were refused while connected (the server reads too slowly): report that too.
       if (st->lost > 0) {
         st->queue.push_back(lossLine(prefix, st->lost));
@@ -235,15 +244,16 @@ void senderMain(State* st, std::string host, std::string port, std::string prefi
       continue;
     }
 
-    std::string line = st->queue.front();
+    std::string line = inHello ? hello : st->queue.front();
+    size_t& done = inHello ? helloSent : sent;
     lock.unlock();
     bool broken = false;
-    if (sent == 0 && peerGone(fd)) {
+    if (done == 0 && peerGone(fd)) {
       broken = true;
     } else {
-      ssize_t n = ::send(fd, line.data() + sent, line.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+      ssize_t n = ::send(fd, line.data() + done, line.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
       if (n > 0) {
-        sent += (size_t)n;
+        done += (size_t)n;
       } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
         struct pollfd pfd = {fd, POLLOUT, 0};
         if (::poll(&pfd, 1, kSendPollMs) == 1 && (pfd.revents & (POLLERR | POLLHUP))) broken = true;
@@ -257,7 +267,7 @@ void senderMain(State* st, std::string host, std::string port, std::string prefi
       sent = 0;  // the whole line goes again on the next connection
     }
     lock.lock();
-    if (!broken && sent == line.size()) {
+    if (!broken && !inHello && sent == line.size()) {
       st->queue.pop_front();
       sent = 0;
     }
@@ -289,14 +299,24 @@ void stopSender() {
 int otEventInit(int ac, const char* const* av, const char* prefix) {
   const char* host = nullptr;
   const char* portText = nullptr;
+  const char* secret = nullptr;
   for (int i = 1; av != nullptr && i < ac; i++) {
     if (av[i] == nullptr) continue;
     if (const char* v = optionValue(av[i], "-eventhost")) host = v;
     if (const char* v = optionValue(av[i], "-eventport")) portText = v;
+    if (const char* v = optionValue(av[i], "-eventsecret")) secret = v;
   }
   std::lock_guard<std::mutex> control(controlMutex());
   stopSender();
   if (host == nullptr || *host == '\0' || parsePort(portText) < 0) return -1;
+  std::string hello;
+  if (secret != nullptr && *secret != '\0') {
+    // The server takes the same secrets only: one line, bounded.
+    if (strlen(secret) > OT_EVENTLOG_SECRET_MAX) return -1;
+    for (const char* p = secret; *p; p++)
+      if (static_cast<unsigned char>(*p) < 0x20 || *p == 0x7F) return -1;
+    hello = std::string(OT_EVENTLOG_AUTH_PREFIX) + secret + "\n";
+  }
 
   State& st = state();
   std::string pre = prefix ? prefix : "";
@@ -307,8 +327,8 @@ int otEventInit(int ac, const char* const* av, const char* prefix) {
   st.lost = 0;
   st.draining = false;
   try {
-    st.sender =
-        std::thread(senderMain, &st, std::string(host), std::to_string(parsePort(portText)), pre);
+    st.sender = std::thread(senderMain, &st, std::string(host), std::to_string(parsePort(portText)),
+                            pre, hello);
   } catch (const std::system_error&) {
     return -1;
   }

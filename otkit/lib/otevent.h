@@ -3,7 +3,8 @@
 // connection, so a missing or slow server never stalls the caller's poll cycle.
 //
 // One line per event: "YYYY-MM-DD HH:MM:SS PREFIX LEVEL TEXT\n" in local time, at most 254
-// characters before the line feed. Nothing is read back from the server.
+// characters before the line feed. Nothing is read back from the server. With a shared secret
+// each connection starts with a handshake line (see otEventInit).
 //
 // All functions are safe to call from any thread.
 #ifndef OTEVENT_H
@@ -16,11 +17,16 @@ enum otEventLevel { otInfo = 0, otWarning = 1, otError = 2 };
 // Lines the client keeps while the server is unreachable; further events are counted as lost.
 enum { OT_EVENT_QUEUE_MAX = 1000 };
 
-// Reads "-eventhost=HOST" and "-eventport=PORT" from av[1..ac-1] (other arguments are ignored,
-// the last occurrence of an option wins), keeps prefix (null is empty) and starts the sender.
-// A client that is already running is shut down first, as by otEventExit.
-// Returns 0; -1 when the host or the port is missing, the port is not a number in 1..65535 or
-// the sender cannot be started. After -1 the client is not initialised.
+// Reads "-eventhost=HOST", "-eventport=PORT" and, optionally, "-eventsecret=SECRET" from
+// av[1..ac-1] (other arguments are ignored, the last occurrence of an option wins), keeps
+// prefix (null is empty) and starts the sender. A client that is already running is shut down
+// first, as by otEventExit.
+// With a secret (an empty one is none), every connection to the server starts with the
+// handshake line of oteventlogserver.h (OT_EVENTLOG_AUTH_PREFIX + SECRET), also after a
+// reconnect. Note that the process's arguments are visible to other users of the host.
+// Returns 0; -1 when the host or the port is missing, the port is not a number in 1..65535,
+// the secret is longer than OT_EVENTLOG_SECRET_MAX or holds a control character, or the
+// sender cannot be started. After -1 the client is not initialised.
 int otEventInit(int ac, const char* const* av, const char* prefix);
 
 // Formats one event of level otInfo, otWarning or otError and queues it. Line feeds and

@@ -343,15 +343,14 @@ int otModbus::receive(Side side, int* slave, int* function, unsigned char* data,
   return receiveRtu(side, slave, function, data, timeout);
 }
 
-// Takes n bytes from the socket. One poll and one receive usually bring the whole telegram;
-// what comes behind it stays buffered for the next call.
-int otModbus::tcpRead(unsigned char* dst, int n, int timeout) {
+// Takes n bytes from the socket (or drops them when dst is null). One poll and one receive
+// usually bring the whole telegram; what comes behind it stays buffered for the next call.
+int otModbus::tcpRead(unsigned char* dst, int n, long long deadline) {
   if (socket->s != rxFd) {
     rxFd = socket->s;
     rxStart = rxEnd = 0;
   }
   if (n > (int)sizeof(rx)) return -1;
-  long long deadline = timeout > 0 ? otDeadlineIn(timeout) : OT_NO_DEADLINE;
   while (rxEnd - rxStart < n) {
     if (socket->s == -1) return -1;
     if (rxStart > 0) {
@@ -370,7 +369,7 @@ int otModbus::tcpRead(unsigned char* dst, int n, int timeout) {
     }
     rxEnd += (int)got;
   }
-  memcpy(dst, rx + rxStart, (size_t)n);
+  if (dst != nullptr) memcpy(dst, rx + rxStart, (size_t)n);
   rxStart += n;
   return n;
 }
@@ -392,37 +391,66 @@ int otModbus::serialRead(unsigned char* dst, int n, int timeout) {
 int otModbus::receiveTcp(Side side, int* slave, int* function, unsigned char* data, int timeout,
                          int* transaction) {
   if (!socket->isConnected()) return -1;
-  unsigned char head[8];
-  bool idle = rxEnd == rxStart;
-  if (tcpRead(head, 8, timeout) < 0) {
-    // A slave that heard nothing is still in step; a master that heard nothing may yet get
-    // the late reply, which must not pass for the answer to its next request.
-    if (side == REPLY || !(idle && rxEnd == rxStart)) resync = 1;
+  const long long deadline = timeout > 0 ? otDeadlineIn(timeout) : OT_NO_DEADLINE;
+  // The longest length field we take: unit id, function code, the largest fixed part (9 with
+  // its count field) and the largest count. Anything longer cannot be skipped safely, since
+  // the peer may not speak Modbus at all.
+  const int maxLength = 2 + 9 + kMaxCount;
+  // MBAP header: transaction id (2 bytes), protocol id (2, 0 for Modbus), length (2: the
+  // bytes behind it, unit id and PDU). Frames that carry no Modbus PDU are skipped whole.
+  unsigned char mbap[6];
+  int length;
+  for (;;) {
+    bool idle = rxEnd == rxStart;
+    if (tcpRead(mbap, 6, deadline) < 0) {
+      // A slave that heard nothing is still in step; a master that heard nothing may yet get
+      // the late reply, which must not pass for the answer to its next request.
+      if (side == REPLY || !(idle && rxEnd == rxStart)) resync = 1;
+      return -1;
+    }
+    length = mbap[4] * 256 + mbap[5];
+    bool modbus = mbap[2] == 0 && mbap[3] == 0;
+    if (modbus && length >= 2) break;
+    if (length > maxLength || (length > 0 && tcpRead(nullptr, length, deadline) < 0)) {
+      resync = 1;
+      return -1;
+    }
+    // Another protocol's frame is no answer to our request. A request of another protocol is
+    // dropped like libmodbus does as a slave, and the connection goes on: the peer gets no
+    // reply to it, and its Modbus requests are still served.
+    if (!modbus && side == REPLY) return -1;
+  }
+  unsigned char unit[2];
+  if (tcpRead(unit, 2, deadline) < 0) {
+    resync = 1;
     return -1;
   }
-  if (side == REQUEST && transaction != nullptr) *transaction = head[0] * 256 + head[1];
-  *slave = head[6];
-  *function = head[7];
-  // The header's length (unit id, function code and body) marks where the next telegram
-  // starts: a telegram this side cannot use is skipped by it, so the stream stays in step.
-  int length = head[4] * 256 + head[5];
-  if (length < 2 || length > 2 + 9 + kMaxCount) {
+  if (side == REQUEST && transaction != nullptr) *transaction = mbap[0] * 256 + mbap[1];
+  *slave = unit[0];
+  *function = unit[1];
+  if (length > maxLength) {
     resync = 1;
     return -1;
   }
   int rest = length - 2;
   unsigned char* body = tel;
-  if (rest > maxtel || tcpRead(body, rest, timeout) < 0) {
+  if (rest > maxtel || tcpRead(body, rest, deadline) < 0) {
     resync = 1;
     return -1;
   }
-  Layout l = side == REPLY ? replyLayout(head[7]) : requestLayout(head[7]);
+  // From here on the telegram has been read whole and the stream is in step, whatever it says.
+  Layout l = side == REPLY ? replyLayout(unit[1]) : requestLayout(unit[1]);
+  if (l.fixed < 0) return -1;
+  // A request the header frames but whose body is too short or too long for its function code
+  // and counts is answered (exception 3), as the Modbus application protocol asks.
+  const int mismatch = side == REQUEST ? MODBUS_LENGTH_MISMATCH : -1;
   int pre = l.fixed + l.countBytes;
-  if (l.fixed < 0 || pre > rest) return -1;
+  if (pre > rest) return mismatch;
   int count = 0;
   if (l.countBytes == 1) count = body[l.fixed];
   if (l.countBytes == 2) count = body[l.fixed] * 256 + body[l.fixed + 1];
-  if (count > kMaxCount || pre + count != rest) return -1;
+  if (count > kMaxCount) return -1;
+  if (pre + count != rest) return mismatch;
   memcpy(data, body, (size_t)l.fixed);
   memcpy(data + l.fixed, body + pre, (size_t)count);
   return l.fixed + count;

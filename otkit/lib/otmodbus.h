@@ -5,7 +5,14 @@
 // Results: 0 (MODBUS_SUCCESS) after a write; the number of data bytes after response() and
 // readRequest(); -1 (MODBUS_FAILED) for a missing or unconnected transport, a time limit, a
 // short read, an unknown function code, a telegram that does not fit or a bad argument; -2
-// (MODBUS_CHECKSUM_MISMATCH) for a complete telegram with a wrong CRC or LRC.
+// (MODBUS_CHECKSUM_MISMATCH) for a complete telegram with a wrong CRC or LRC; -3
+// (MODBUS_LENGTH_MISMATCH, readRequest() over TCP only) for a request that its MBAP header
+// frames completely but whose length disagrees with what its function code and counts imply.
+//
+// Modbus/TCP frames that carry no Modbus request are skipped by their MBAP length, so the
+// stream stays in step: a header with length 0 or 1 (no function code), and a frame whose
+// protocol identifier is not 0 (another protocol on the same port). readRequest() reads on to
+// the next request; response() fails with -1 for a foreign protocol identifier.
 #ifndef OTMODBUS_H
 #define OTMODBUS_H
 
@@ -14,7 +21,12 @@
 
 class otModbus {
  public:
-  enum { MODBUS_SUCCESS = 0, MODBUS_FAILED = -1, MODBUS_CHECKSUM_MISMATCH = -2 };
+  enum {
+    MODBUS_SUCCESS = 0,
+    MODBUS_FAILED = -1,
+    MODBUS_CHECKSUM_MISMATCH = -2,
+    MODBUS_LENGTH_MISMATCH = -3
+  };
   enum { MODBUS_RTU = 1, MODBUS_ASCII = 2 };
   // Time limit of response() and readRequest() when the caller gives none, in milliseconds.
   enum { DEFAULT_TIMEOUT = 1000 };
@@ -42,7 +54,9 @@ class otModbus {
   int response(int* slave, int* function, unsigned char* data, int timeout = DEFAULT_TIMEOUT);
   // Slave: reads one request; layout of data and result depend on the function code (data
   // must hold MAX_REQUEST_DATA bytes). Over TCP the received transaction id is stored through
-  // transaction (if not null) for the answering write().
+  // transaction (if not null) for the answering write(). -3 (TCP): slave, function and
+  // transaction are set, data is not; the request was read whole, and the slave answers it
+  // with exception 3 (illegal data value).
   int readRequest(int* slave, int* function, unsigned char* data, int timeout = DEFAULT_TIMEOUT,
                   int* transaction = 0);
 
@@ -92,7 +106,7 @@ class otModbus {
                  int* transaction);
   int receiveRtu(Side side, int* slave, int* function, unsigned char* data, int timeout);
   int receiveAscii(Side side, int* slave, int* function, unsigned char* data, int timeout);
-  int tcpRead(unsigned char* dst, int n, int timeout);
+  int tcpRead(unsigned char* dst, int n, long long deadline);
   int serialRead(unsigned char* dst, int n, int timeout);
   void resynchronise();
   void drainSerial();

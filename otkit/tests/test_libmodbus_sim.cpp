@@ -334,6 +334,32 @@ TEST_F(SimTcp, ListensOnTheGivenAddress) {
   EXPECT_EQ(v, 0);
 }
 
+TEST_F(SimTcp, ListensOnTheBindAddressBesideItsPort) {
+  startSim({"-bind=127.0.0.1"});
+  EXPECT_TRUE(sim.waitForOutput("listening on 127.0.0.1 port " + std::to_string(port), 5000))
+      << sim.output();
+  modbus_t* ctx = connect(&master);
+  ASSERT_NE(ctx, nullptr);
+  uint16_t v = 1;
+  EXPECT_EQ(modbus_read_registers(ctx, 0, 1, &v), 1);
+}
+
+// A raw request's MBAP length is its own length, so a PDU with bytes missing or left over is
+// framed completely and gets exception 3 like any other bad request; the connection goes on.
+TEST_F(SimTcp, RawRequestsOfTheWrongLengthGetIllegalDataValue) {
+  startSim({"-registers=10"});
+  modbus_t* ctx = connect(&master);
+  ASSERT_NE(ctx, nullptr);
+  EXPECT_MODBUS_ERROR(raw(ctx, {1, 3, 0, 0, 0, 1, 0xAA}), EMBXILVAL);
+  EXPECT_MODBUS_ERROR(raw(ctx, {1, 6, 0, 0, 0x12}), EMBXILVAL);
+  EXPECT_MODBUS_ERROR(raw(ctx, {1, 16, 0, 0, 0, 0, 0, 0xAA, 0xBB}), EMBXILVAL);
+  EXPECT_MODBUS_ERROR(raw(ctx, {1, 15, 0, 0, 0, 8, 1, 0xFF, 0xFF}), EMBXILVAL);
+  EXPECT_MODBUS_ERROR(raw(ctx, {1, 22, 0, 0, 0xFF, 0xFF, 0}), EMBXILVAL);
+  uint16_t v = 1;
+  EXPECT_EQ(modbus_read_registers(ctx, 0, 1, &v), 1);
+  EXPECT_EQ(v, 0);
+}
+
 // RTU over a socat pair: the simulator on one end, a libmodbus RTU master on the other.
 class SimRtu : public ::testing::Test {
  protected:

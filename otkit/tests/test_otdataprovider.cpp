@@ -1,12 +1,14 @@
 #include "otdataprovider.h"
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <climits>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -207,10 +209,11 @@ TEST(otDataProviderServer, ResetHandshakeAcrossConnections) {
   std::unique_ptr<otSocket> producer = server.connect(), consumer = server.connect();
   otDataProviderClient pc, cc;
   int status = -9;
-  // The producer's server thread blocks until the consumer took the 1.
+  // The producer's server thread blocks until the consumer took the 1. (A get on the producer
+  // would time out and reconnect, which gives the handshake up: see ClientGoneDropsItsWait.)
   EXPECT_GT(pc.setIntAndWaitForReset(producer.get(), 4, 42), 0);
-  EXPECT_EQ(pc.getInt(producer.get(), 4, &status), 0);  // its thread is still waiting
-  EXPECT_EQ(status, -2);
+  otsleep(50);
+  EXPECT_EQ(server.provider.getInt(4), 1);
   EXPECT_EQ(cc.getIntAndReset(consumer.get(), 4, &status), 1);
   EXPECT_EQ(status, 0);
   int value = -1;
@@ -383,6 +386,248 @@ TEST(otDataProviderServer, StopReleasesBlockedClients) {
   threads.reset();
   provider.reset();  // nothing may touch it any more
   EXPECT_EQ(otDataProviderThreads(port, nullptr).start(), -1);
+}
+
+// Threads of this process, to see that a server thread ended.
+int threadCount() {
+  return ottest::entryCount("/proc/self/task");
+}
+
+// Waits up to two seconds for the thread count to fall to want; the count last seen.
+int waitThreads(int want) {
+  int n = threadCount();
+  for (int i = 0; i < 200 && n > want; i++) {
+    otsleep(10);
+    n = threadCount();
+  }
+  return n;
+}
+
+TEST(otDataProvider, RequestsAreReadStrictly) {
+  otDataProvider p(2, 2, 2);
+  std::string reply;
+  // Each of these must leave int 1 at 7, float 1 at 0.5 and string 1 at "keep".
+  const char* refused[] = {"int(1,2147483648)",
+                           "int(1,-2147483649)",
+                           "int(1,99999999999999999999)",
+                           "int(1 2 3,5)",
+                           "int(1,2 3)",
+                           "int(1,0x10)",
+                           "int(0x1,5)",
+                           "int(1,5)x",
+                           "int(1,5",
+                           "int( 1,5)",
+                           "int(1,)",
+                           "int(1,-)",
+                           "int(1,5)\r\r",
+                           "float(1,nan)",
+                           "float(1,NaN)",
+                           "float(1,inf)",
+                           "float(1,1e400)",
+                           "float(1,1e39)",
+                           "float(1,0x1p3)",
+                           "float(1,1.5 2)",
+                           "float(1,1e)",
+                           "float(1,.)",
+                           "float(1,1,5)",
+                           "string(1,\"unterminated",
+                           "string(1,\"escaped end\\\")",
+                           "string(1,\"a\")junk",
+                           "string(1,\"a\"))",
+                           "string(1 ,\"a\")",
+                           "intAndReset(0,99999999999)",
+                           "int (1,5)"};
+  for (const char* line : refused) {
+    p.setInt(1, 7);
+    p.setFloat(1, 0.5f);
+    p.setString(1, "keep");
+    p.setInt(0, -1);
+    EXPECT_EQ(p.handleLine(line, &reply, nullptr), 0) << line;
+    EXPECT_EQ(p.getInt(1), 7) << line;
+    EXPECT_EQ(p.getInt(0), -1) << line;
+    EXPECT_EQ(p.getFloat(1), 0.5f) << line;
+    EXPECT_STREQ(p.getString(1), "keep") << line;
+  }
+  // Gets with anything around their argument get no answer.
+  for (const char* line : {"getInt(1)x", "getInt(0x1)", "getFloat(1 )", "getString(+)",
+                           "getInt0Semaphore(0)", "getIntAndReset(1,2)"})
+    EXPECT_EQ(p.handleLine(line, &reply, nullptr), 0) << line;
+
+  // The edges that are valid.
+  p.handleLine("int(1,-2147483648)\n", &reply, nullptr);
+  EXPECT_EQ(p.getInt(1), INT_MIN);
+  p.handleLine("int(1,+2147483647)\r\n", &reply, nullptr);  // a CR LF client
+  EXPECT_EQ(p.getInt(1), INT_MAX);
+  p.handleLine("float(1,-340282346638528859811704183484516925440.000000)", &reply, nullptr);
+  EXPECT_EQ(p.getFloat(1), -3.40282347e38f);
+  p.handleLine("float(0,1e-50)", &reply, nullptr);  // too small for a float: rounds to 0
+  EXPECT_EQ(p.getFloat(0), 0.0f);
+  p.handleLine("float(0,2.5E+1)", &reply, nullptr);
+  EXPECT_EQ(p.getFloat(0), 25.0f);
+  p.handleLine("string(1,\"1,2,3,\"", &reply, nullptr);  // the array setters' form, no ")"
+  EXPECT_STREQ(p.getString(1), "1,2,3,");
+  p.handleLine("string(0,\"q\\\"(\\\\)\")", &reply, nullptr);
+  EXPECT_STREQ(p.getString(0), "q\"(\\)");
+  EXPECT_EQ(p.handleLine("getInt(-0)", &reply, nullptr), 14);
+  EXPECT_EQ(reply, "intResult(-1)\n");  // int 0 was left at -1 above
+}
+
+TEST(otDataProviderServer, PipelinedRequestsAnsweredInOrder) {
+  Server server(4, 1, 1);
+  std::unique_ptr<otSocket> s = server.connect();
+  server.provider.setInt(2, 20);
+  std::string text = "getInt(2)\nint(3,30)\ngetInt(3)\ngetString(0)\ngetFloat(0)\n";
+  s->write(text.data(), (int)text.size());
+  const char* expected[] = {"intResult(20)\n", "intResult(30)\n", "stringResult(\"\")\n",
+                            "floatResult(0.000000)\n"};
+  char line[256];
+  for (const char* e : expected) {
+    ASSERT_GT(s->readStr(line, sizeof(line), 1000), 0);
+    EXPECT_STREQ(line, e);
+  }
+  // An answer in front of a request that blocks is not held back by it.
+  EXPECT_EQ(rawExchange(s.get(), "getInt(2)\ngetInt0Semaphore()\n"), "intResult(20)\n");
+  server.provider.setInt0Semaphore(5);
+  ASSERT_GT(s->readStr(line, sizeof(line), 1000), 0);
+  EXPECT_STREQ(line, "intResult(5)\n");
+}
+
+TEST(otDataProviderServer, ClientGoneDropsItsWait) {
+  int baseline = threadCount();
+  Server server(5, 0, 0);
+  int serving = threadCount();
+  server.provider.setInt(1, 1);
+  {
+    std::unique_ptr<otSocket> gone = server.connect();
+    otDataProviderClient client;
+    EXPECT_GT(client.setIntAndWaitForReset(gone.get(), 1, 42), 0);
+    otsleep(50);  // the request reaches its server thread
+  }               // disconnected while its handshake waits
+  EXPECT_EQ(waitThreads(serving), serving);
+  // The reset is not answered by the departed client's value.
+  EXPECT_EQ(server.provider.getIntAndReset(1), 1);
+  otsleep(50);
+  EXPECT_EQ(server.provider.getInt(1), -1);
+
+  // A semaphore waiter that left neither keeps its thread nor takes the post.
+  {
+    std::unique_ptr<otSocket> gone = server.connect();
+    gone->write("getInt0Semaphore()\n", 19);
+    otsleep(50);
+  }
+  EXPECT_EQ(waitThreads(serving), serving);
+  server.provider.setInt0Semaphore(3);
+  std::unique_ptr<otSocket> live = server.connect();
+  otDataProviderClient client;
+  int status = -9;
+  EXPECT_EQ(client.getInt0Semaphore(live.get(), &status), 3);
+  EXPECT_EQ(status, 0);
+  live.reset();
+  server.threads.stop();
+  EXPECT_EQ(waitThreads(baseline), baseline);
+}
+
+TEST(otDataProviderServer, SharedSecretGuardsChanges) {
+  otDataProvider provider(4, 1, 2);
+  provider.setInt(1, 11);
+  int port = freePort();
+  otDataProviderThreads threads(port, &provider);
+  const char* secret = "s3cr\"et \\ x";  // quote and backslash travel escaped
+  EXPECT_EQ(threads.setSecret(std::string(otDataProvider::MAX_SECRET + 1, 'a').c_str()), -1);
+  EXPECT_EQ(threads.setSecret("line\nfeed"), -1);
+  ASSERT_EQ(threads.setSecret(secret), 0);
+  ASSERT_EQ(threads.start(), 0);
+  EXPECT_EQ(threads.setSecret(nullptr), -1);  // not while running
+  auto connect = [port] {
+    std::unique_ptr<otSocket> s(new otSocket("127.0.0.1", port, 1));
+    for (int i = 0; i < 250 && s->connect() < 0; i++)
+      otsleep(20);
+    return s;
+  };
+  char line[256];
+
+  // Reads stay open; a change without the secret is refused and the connection closed.
+  std::unique_ptr<otSocket> anon = connect();
+  otDataProviderClient plain;
+  int status = -9;
+  EXPECT_EQ(plain.getInt(anon.get(), 1, &status), 11);
+  EXPECT_EQ(rawExchange(anon.get(), "int(1,5)\n"), "error(\"secret required\")\n");
+  EXPECT_EQ(anon->readStr(line, sizeof(line), 1000), -1);
+  std::unique_ptr<otSocket> anon2 = connect();
+  EXPECT_EQ(rawExchange(anon2.get(), "getIntAndReset(1)\n"), "error(\"secret required\")\n");
+  for (const char* waiting : {"intAndReset(1,2)\n", "getInt0Semaphore()\n"}) {
+    std::unique_ptr<otSocket> w = connect();
+    EXPECT_EQ(rawExchange(w.get(), waiting), "error(\"secret required\")\n") << waiting;
+    EXPECT_EQ(w->readStr(line, sizeof(line), 1000), -1);
+  }
+  EXPECT_EQ(provider.getInt(1), 11);
+
+  // A wrong secret is refused, even when it is the right one's prefix.
+  for (const char* wrong : {"s3cr\\\"et", "nope", ""}) {
+    std::unique_ptr<otSocket> s = connect();
+    EXPECT_EQ(rawExchange(s.get(), std::string("auth(\"") + wrong + "\")\nint(1,6)\n"),
+              "error(\"wrong secret\")\n");
+    EXPECT_EQ(s->readStr(line, sizeof(line), 1000), -1);
+  }
+  std::unique_ptr<otSocket> bad = connect();
+  otDataProviderClient wrongClient;
+  EXPECT_EQ(wrongClient.setSecret("guess"), 0);
+  EXPECT_GT(wrongClient.setInt(bad.get(), 1, 7), 0);  // a setter cannot see the refusal...
+  EXPECT_EQ(wrongClient.getInt(bad.get(), 1, &status), 0);
+  EXPECT_EQ(status, -1);  // ...the next get does
+  EXPECT_EQ(provider.getInt(1), 11);
+
+  // The right secret: every change goes through, also after a reconnection.
+  std::unique_ptr<otSocket> s = connect();
+  otDataProviderClient client;
+  EXPECT_EQ(client.setSecret(std::string(otDataProvider::MAX_SECRET + 1, 'a').c_str()), -1);
+  ASSERT_EQ(client.setSecret(secret), 0);
+  EXPECT_EQ(client.setInt(s.get(), 1, 8), (int)strlen("int(1,8)\n"));
+  EXPECT_EQ(client.getIntAndReset(s.get(), 1, &status), 8);
+  EXPECT_EQ(status, 0);
+  s->disconnect();
+  ASSERT_GE(s->connect(), 0);
+  int three[] = {1, 2, 3};
+  EXPECT_GT(client.setIntArray(s.get(), 0, three, 3), 0);
+  EXPECT_GT(client.setFloat(s.get(), 0, 2.5f), 0);
+  EXPECT_STREQ(client.getString(s.get(), 0, &status), "1,2,3,");
+  EXPECT_EQ(client.getFloat(s.get(), 0, &status), 2.5f);
+  std::thread poster([&] {
+    otsleep(50);
+    provider.setInt0Semaphore(4);
+  });
+  EXPECT_EQ(client.getInt0Semaphore(s.get(), &status), 4);
+  EXPECT_EQ(status, 0);
+  poster.join();
+  threads.stop();
+
+  // Without a secret on the server a client's auth is ignored.
+  Server open(2, 0, 0);
+  std::unique_ptr<otSocket> o = open.connect();
+  EXPECT_GT(client.setInt(o.get(), 1, 9), 0);
+  EXPECT_EQ(client.getInt(o.get(), 1, &status), 9);
+}
+
+TEST(otDataProviderServer, BindAddress) {
+  otDataProvider provider(2, 0, 0);
+  provider.setInt(0, 4);
+  int port = freePort();
+  otDataProviderThreads threads(port, &provider);
+  ASSERT_EQ(threads.setBindAddress("127.0.0.2"), 0);
+  ASSERT_EQ(threads.start(), 0);
+  EXPECT_EQ(threads.setBindAddress(nullptr), -1);  // not while running
+  otSocket other("127.0.0.1", port, 1);
+  EXPECT_LT(other.connect(), 0);  // only the bound address listens
+  otSocket s("127.0.0.2", port, 1);
+  ASSERT_GE(s.connect(), 0);
+  otDataProviderClient client;
+  int status = -9;
+  EXPECT_EQ(client.getInt(&s, 0, &status), 4);
+  threads.stop();
+
+  otDataProviderThreads unbindable(freePort(), &provider);
+  ASSERT_EQ(unbindable.setBindAddress("192.0.2.1"), 0);  // not an address of this machine
+  EXPECT_EQ(unbindable.start(), -1);
 }
 
 }  // namespace

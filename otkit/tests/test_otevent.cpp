@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "oteventlogserver.h"
 #include "testutil.h"
 
 namespace {
@@ -284,6 +285,47 @@ TEST_F(OtEvent, ExitDeliversQueueThenStopsWithinBound) {
   Clock::time_point start = Clock::now();
   EXPECT_EQ(otEventExit(), 0);
   EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1800));
+}
+
+// The handshake leads every connection, the first and each reconnect, and is never queued as
+// an event; a secret the server could not take as one line is refused at init.
+TEST_F(OtEvent, SecretHandshakeLeadsEveryConnection) {
+  LineSink sink;
+  std::string port = sink.portOption();
+  std::string tooLong = "-eventsecret=" + std::string(OT_EVENTLOG_SECRET_MAX + 1, 's');
+  for (const std::string& bad :
+       {std::string("-eventsecret=tab\there"), std::string("-eventsecret=del\x7f"), tooLong}) {
+    const char* av[4] = {"d", "-eventhost=127.0.0.1", port.c_str(), bad.c_str()};
+    EXPECT_EQ(otEventInit(4, av, "s"), -1) << bad;
+    EXPECT_EQ(otEvent(otInfo, "dropped"), -1);
+  }
+  std::string longest = "-eventsecret=" + std::string(OT_EVENTLOG_SECRET_MAX, 's');
+  const char* okLong[4] = {"d", "-eventhost=127.0.0.1", port.c_str(), longest.c_str()};
+  ASSERT_EQ(otEventInit(4, okLong, "s"), 0);
+  ASSERT_TRUE(sink.waitLines(1));
+  // The last option wins; an empty secret is none.
+  const char* off[5] = {"d", "-eventsecret=x", "-eventhost=127.0.0.1", port.c_str(),
+                        "-eventsecret="};
+  ASSERT_EQ(otEventInit(5, off, "s"), 0);
+  ASSERT_EQ(otEvent(otInfo, "plain"), 0);
+  ASSERT_TRUE(sink.waitLines(2));
+  sink.dropConnection();
+
+  const char* av[4] = {"d", "-eventhost=127.0.0.1", port.c_str(), "-eventsecret=pa ss"};
+  ASSERT_EQ(otEventInit(4, av, "s"), 0);
+  ASSERT_EQ(otEvent(otInfo, "one"), 0);
+  ASSERT_TRUE(sink.waitLines(4));
+  sink.dropConnection();
+  ASSERT_EQ(otEvent(otInfo, "two"), 0);
+  ASSERT_TRUE(sink.waitLines(6));
+  std::vector<std::string> l = sink.lines();
+  ASSERT_EQ(l.size(), 6u);
+  EXPECT_EQ(l[0], OT_EVENTLOG_AUTH_PREFIX + std::string(OT_EVENTLOG_SECRET_MAX, 's') + "\n");
+  EXPECT_TRUE(stamped(l[1], "s INFO plain\n")) << l[1];
+  EXPECT_EQ(l[2], OT_EVENTLOG_AUTH_PREFIX "pa ss\n");
+  EXPECT_TRUE(stamped(l[3], "s INFO one\n")) << l[3];
+  EXPECT_EQ(l[4], OT_EVENTLOG_AUTH_PREFIX "pa ss\n");
+  EXPECT_TRUE(stamped(l[5], "s INFO two\n")) << l[5];
 }
 
 }  // namespace

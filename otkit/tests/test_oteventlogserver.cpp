@@ -10,6 +10,7 @@
 #include <string.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -195,6 +196,145 @@ TEST(EventLogFiles, RotationAfterMaxEventsPlusOneLosesNothing) {
   EXPECT_EQ(lost.putEvent("kept\n"), -2);
   int cursor = -1;
   EXPECT_EQ(collectEvents(lost, &cursor, 1), std::vector<std::string>{"kept"});
+}
+
+TEST(EventLogText, ControlCharactersBecomeBlanksByteForByte) {
+  struct Row {
+    std::string in, out;
+  } rows[] = {
+      {"plain text\tkept\n", "plain text\tkept\n"},
+      {std::string("nul\0cr\r.", 8), "nul cr ."},
+      {"\x1b[2J\x1b]0;title\x07", " [2J ]0;title "},
+      {"del\x7f!", "del !"},
+      {"\xc2\x9b"
+       "31m \xc2\xa0 \xc3\xa4",
+       "  31m \xc2\xa0 \xc3\xa4"},  // C1 CSI; NBSP, umlaut kept
+      {"cut pair \xc2", "cut pair \xc2"},
+  };
+  for (const Row& r : rows) {
+    std::string text = r.in;
+    otEventLogBlankControls(&text[0], (int)text.size());
+    EXPECT_EQ(text, r.out) << r.in;
+  }
+
+  // putEvent: one call is one line, in the ring and in the file, whatever the sender sent.
+  ottest::TempDir dir;
+  {
+    otEventLogServer server(dir.file("t").c_str());
+    EXPECT_EQ(server.putEvent("forged\r2014-01-01 00:00:00 x INFO ok\x1b[0m\n"), 0);
+    EXPECT_EQ(server.putEvent("inner\nline feed\n"), 0);
+    EXPECT_EQ(server.putEvent("no line feed"), 0);
+    EXPECT_EQ(server.putEvents("batch\r\nlast", 11), 0);
+    EXPECT_EQ(server.putEvent("next"), 0);
+    int cursor = -1;
+    EXPECT_EQ(collectEvents(server, &cursor, 5),
+              (std::vector<std::string>{"forged 2014-01-01 00:00:00 x INFO ok [0m",
+                                        "inner line feed", "no line feed", "batch ", "last"}));
+  }
+  std::vector<std::string> names = logFiles(dir);
+  ASSERT_EQ(names.size(), 1u);
+  EXPECT_EQ(ottest::readFile(dir.file(names[0])),
+            "forged 2014-01-01 00:00:00 x INFO ok [0m\ninner line feed\nno line feed\nbatch \n"
+            "last\nnext\n");
+}
+
+TEST(EventLogText, HandshakeLineCheck) {
+  const std::string p = OT_EVENTLOG_AUTH_PREFIX;
+  struct Row {
+    std::string line;
+    const char* secret;
+    int want;
+  } rows[] = {
+      {p + "s3cret\n", "s3cret", 1},   {p + "s3cret\r\n", "s3cret", 1},
+      {p + "s3cret", "s3cret", 1},  // last line of a stream
+      {p + "s3creT\n", "s3cret", 0},   {p + "s3cre\n", "s3cret", 0},
+      {p + "s3crett\n", "s3cret", 0},  {p + "anything\n", "", 0},
+      {"auth s3cret\n", "s3cret", -1},  // without the SOH it is an event
+      {"\001auth\n", "s3cret", -1},    {"", "s3cret", -1},
+  };
+  for (const Row& r : rows)
+    EXPECT_EQ(otEventLogCheckAuth(r.line.data(), (int)r.line.size(), r.secret), r.want) << r.line;
+}
+
+// Every file within the bound, nothing lost but the cut tail of a line longer than the bound.
+TEST(EventLogFiles, ByteBoundHoldsForAnyLineLength) {
+  // The default lets the line count rotate as ever (2.5 MB) and takes the longest TCP line.
+  EXPECT_EQ(otEventLogServer().getMaxBytes(), 10001LL * OT_EVENTLOG_SLOT_SIZE);
+  EXPECT_EQ(otEventLogServer(nullptr, 2).getMaxBytes(), OT_EVENTLOG_LINE_MAX);
+  EXPECT_EQ(otEventLogServer().setMaxBytes(OT_EVENTLOG_MIN_FILE_BYTES - 1), -1);
+  ottest::TempDir dir;
+  const long long kBound = 100;
+  std::string l40(39, 'a'), l60(59, 'b'), l100(99, 'c'), l250(249, 'd');
+  // 'ä' (2 bytes) across the cut: it goes whole.
+  std::string utf = std::string(92, 'u') + "\xc3\xa4" + std::string(20, 'v');
+  {
+    otEventLogServer server(dir.file("b").c_str(), 1000);
+    ASSERT_EQ(server.setMaxBytes(kBound), 0);
+    for (const std::string& e : {l40, l60, l40, l100, l250, utf})
+      EXPECT_EQ(server.putEvent(e.c_str()), 0);
+    std::string batch = l60 + "\n" + l60 + "\n" + l250 + "\n";
+    EXPECT_EQ(server.putEvents(batch.data(), (int)batch.size()), 0);
+  }
+  std::vector<std::string> names = logFiles(dir);
+  std::vector<std::string> files;
+  for (const std::string& name : names) {
+    files.push_back(ottest::readFile(dir.file(name)));
+    EXPECT_LE((long long)files.back().size(), kBound) << name;
+  }
+  std::string cut250 = std::string(93, 'd') + " [cut]\n";
+  std::string cutUtf = std::string(92, 'u') + " [cut]\n";
+  EXPECT_EQ(files, (std::vector<std::string>{l40 + "\n" + l60 + "\n", l40 + "\n", l100 + "\n",
+                                             cut250, cutUtf, l60 + "\n", l60 + "\n", cut250}));
+}
+
+TEST(EventLogFiles, MaxFilesKeepsTheNewestAndNothingElse) {
+  ottest::TempDir dir;
+  // Left by an earlier run: older than anything written now.
+  for (const char* old : {"p2000-01-01_00_00.otEventLog", "p2000-01-01_00_00_2.otEventLog"})
+    ottest::writeFile(dir.file(old), "old\n");
+  // Not log files of base "p": never counted, never deleted.
+  const std::vector<std::string> others = {
+      "p2000-01-01_00_00.otEventLog.bak", "px2000-01-01_00_00.otEventLog",
+      "p2000-01-01_00_00_02.otEventLog",  "p2000-01-01_00_00_1.otEventLog",
+      "p200-01-01_00_00.otEventLog",      "q2000-01-01_00_00.otEventLog"};
+  for (const std::string& name : others)
+    ottest::writeFile(dir.file(name), "other\n");
+  ASSERT_EQ(mkdir(dir.file("p1999-01-01_00_00.otEventLog").c_str(), 0700), 0);
+
+  {
+    otEventLogServer server(dir.file("p").c_str(), 0);  // one line per file
+    EXPECT_EQ(server.setMaxFiles(-1), -1);
+    ASSERT_EQ(server.setMaxFiles(3), 0);
+    // More than ten files within one minute: "_10" sorts after "_9".
+    for (int i = 1; i <= 12; i++)
+      EXPECT_EQ(server.putEvent(("event " + std::to_string(i) + "\n").c_str()), 0);
+  }
+  std::multiset<std::string> kept;
+  int logs = 0;
+  for (const std::string& name : logFiles(dir)) {
+    if (std::count(others.begin(), others.end(), name) != 0 ||
+        name == "p1999-01-01_00_00.otEventLog")
+      continue;
+    logs++;
+    kept.insert(ottest::readFile(dir.file(name)));
+  }
+  EXPECT_EQ(logs, 3);
+  EXPECT_EQ(kept, (std::multiset<std::string>{"event 10\n", "event 11\n", "event 12\n"}));
+  for (const std::string& name : others)
+    EXPECT_EQ(ottest::readFile(dir.file(name)), "other\n") << name;
+  struct stat st;
+  EXPECT_EQ(stat(dir.file("p1999-01-01_00_00.otEventLog").c_str(), &st), 0);
+
+  // Unlimited by default: a restart with the default keeps everything.
+  {
+    otEventLogServer server(dir.file("p").c_str(), 0);
+    for (int i = 0; i < 4; i++)
+      server.putEvent("more\n");
+  }
+  logs = 0;
+  for (const std::string& name : logFiles(dir))
+    logs += ottest::readFile(dir.file(name)) == "more\n";
+  EXPECT_EQ(logs, 4);
 }
 
 class EventLogTcp : public ::testing::Test {
@@ -431,6 +571,127 @@ TEST_F(EventLogTcp, StopWithIdleSendersEndsEveryThread) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   EXPECT_EQ(ottest::threadCount(), before);
   EXPECT_EQ(threads->stop(), 0);
+}
+
+// Waits until the server has closed fd: true when recv gives 0 (or a reset) in time.
+bool closedByServer(int fd) {
+  pollfd pfd = {fd, POLLIN, 0};
+  char buf[64];
+  auto deadline = Clock::now() + std::chrono::seconds(10);
+  while (Clock::now() < deadline) {
+    if (poll(&pfd, 1, 100) != 1) continue;
+    ssize_t n = recv(fd, buf, sizeof(buf), 0);
+    if (n <= 0) return true;
+  }
+  return false;
+}
+
+TEST_F(EventLogTcp, SecretRefusesConnectionsWithoutIt) {
+  server.reset(new otEventLogServer(dir.file("s").c_str(), 1000));
+  port = freePort();
+  threads.reset(new otEventLogServerThreads(port, server.get()));
+  EXPECT_EQ(threads->setSecret("with\nline feed"), -1);
+  EXPECT_EQ(threads->setSecret(std::string(OT_EVENTLOG_SECRET_MAX + 1, 's').c_str()), -1);
+  ASSERT_EQ(threads->setSecret("s3cret"), 0);
+  ottest::CaptureStdout out;
+  ASSERT_EQ(threads->start(), 0);
+  EXPECT_EQ(threads->setSecret(nullptr), -1);  // not while running
+
+  int cursor = -1;
+  server->putEvent("start\n");
+  ASSERT_EQ(collectEvents(*server, &cursor, 1).size(), 1u);
+  int good = connectSender(port);
+  ASSERT_TRUE(sendText(good, OT_EVENTLOG_AUTH_PREFIX "s3cret\ngood 1\n"));
+  EXPECT_EQ(collectEvents(*server, &cursor, 1), std::vector<std::string>{"good 1"});
+
+  for (const std::string& attempt :
+       {std::string("bad 1\nbad 2\n"), std::string(OT_EVENTLOG_AUTH_PREFIX "wrong\nbad 3\n"),
+        std::string(OT_EVENTLOG_AUTH_PREFIX "s3cre"), std::string(20000, 'x') + "\nbad 4\n"}) {
+    int fd = connectSender(port);
+    ASSERT_GE(fd, 0);
+    sendText(fd, attempt);
+    shutdown(fd, SHUT_WR);
+    EXPECT_TRUE(closedByServer(fd)) << attempt.substr(0, 20);
+    close(fd);
+  }
+  EXPECT_EQ(threads->refusedConnections(), 4);
+  // A connection that closes before its first line is no refusal.
+  int silent = connectSender(port);
+  close(silent);
+
+  // The client sends the handshake first; the authenticated connection still works.
+  std::string portOption = "-eventport=" + std::to_string(port);
+  const char* av[] = {"daemon", "-eventhost=127.0.0.1", portOption.c_str(), "-eventsecret=s3cret"};
+  ASSERT_EQ(otEventInit(4, av, "pump7"), 0);
+  EXPECT_EQ(otEvent(otInfo, "from client"), 0);
+  ASSERT_TRUE(sendText(good, "good 2\n"));
+  std::vector<std::string> got = collectEvents(*server, &cursor, 2);
+  otEventExit();
+  close(good);
+  threads->stop();
+  std::string said = out.text();
+
+  ASSERT_EQ(got.size(), 2u);
+  std::sort(got.begin(), got.end());
+  EXPECT_NE(got[0].find(" pump7 INFO from client"), std::string::npos) << got[0];
+  EXPECT_EQ(got[1], "good 2");
+  EXPECT_EQ(threads->refusedConnections(), 4);
+  // Said once, not once per refusal or per line.
+  size_t first = said.find("refused");
+  EXPECT_NE(first, std::string::npos) << said;
+  EXPECT_EQ(said.find("refused", first + 1), std::string::npos) << said;
+  // Nothing of the refused connections and no secret reached the file.
+  std::string all;
+  for (const std::string& name : logFiles(dir))
+    all += ottest::readFile(dir.file(name));
+  EXPECT_EQ(all.find("bad"), std::string::npos);
+  EXPECT_EQ(all.find("s3cret"), std::string::npos);
+  EXPECT_EQ(all.find("wrong"), std::string::npos);
+}
+
+TEST_F(EventLogTcp, HandshakeToServerWithoutSecretIsNotLogged) {
+  startServer(dir.file("h"), 1000);
+  int cursor = -1;
+  server->putEvent("start\n");
+  ASSERT_EQ(collectEvents(*server, &cursor, 1).size(), 1u);
+  int fd = connectSender(port);
+  ASSERT_TRUE(sendText(fd, OT_EVENTLOG_AUTH_PREFIX "early\nevent\n"));
+  // Only a first line is a handshake; a later one is an event, its SOH blanked.
+  int other = connectSender(port);
+  ASSERT_TRUE(sendText(other, "first\n\001auth later\n"));
+  std::vector<std::string> got = collectEvents(*server, &cursor, 3);
+  close(fd);
+  close(other);
+  std::sort(got.begin(), got.end());
+  EXPECT_EQ(got, (std::vector<std::string>{" auth later", "event", "first"}));
+  EXPECT_EQ(threads->refusedConnections(), 0);
+}
+
+TEST_F(EventLogTcp, BindAddressLimitsWhereItListens) {
+  server.reset(new otEventLogServer());
+  port = freePort();
+  threads.reset(new otEventLogServerThreads(port, server.get()));
+  ASSERT_EQ(threads->setBindAddress("127.0.0.1"), 0);
+  ASSERT_EQ(threads->start(), 0);
+  EXPECT_EQ(threads->setBindAddress(nullptr), -1);
+  int fd = connectSender(port);
+  EXPECT_GE(fd, 0);
+  if (fd >= 0) close(fd);
+  // Another loopback address of this host: nobody listens there.
+  sockaddr_in sin{};
+  sin.sin_family = AF_INET;
+  sin.sin_addr.s_addr = htonl(0x7f000002);
+  sin.sin_port = htons((uint16_t)port);
+  int probe = socket(AF_INET, SOCK_STREAM, 0);
+  EXPECT_NE(connect(probe, reinterpret_cast<sockaddr*>(&sin), sizeof(sin)), 0);
+  close(probe);
+  threads->stop();
+
+  // An address that is not this host's fails at once.
+  ottest::CaptureStdout out;
+  otEventLogServerThreads elsewhere(freePort(), server.get());
+  ASSERT_EQ(elsewhere.setBindAddress("192.0.2.1"), 0);
+  EXPECT_EQ(elsewhere.start(), -1);
 }
 
 }  // namespace

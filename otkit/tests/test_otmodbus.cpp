@@ -307,10 +307,14 @@ TEST_F(ModbusTcp, UnusableTelegramsAreSkippedWithoutLosingTheNext) {
   EXPECT_EQ(slave, 1);
   EXPECT_EQ(function, 3);
   EXPECT_EQ(txid, 2);
-  // A header whose length disagrees with the function code's body.
+  // A header whose length disagrees with the function code's body: read whole, and told
+  // apart from an unknown function so that the slave answers exception 3.
   put(peer, {0, 3, 0, 0, 0, 8, 1, 3, 0, 0, 0, 1, 9, 9});
   put(peer, {0, 4, 0, 0, 0, 6, 1, 4, 0, 5, 0, 1});
-  EXPECT_EQ(modbus.readRequest(&slave, &function, data, 500, &txid), -1);
+  EXPECT_EQ(modbus.readRequest(&slave, &function, data, 500, &txid),
+            otModbus::MODBUS_LENGTH_MISMATCH);
+  EXPECT_EQ(function, 3);
+  EXPECT_EQ(txid, 3);
   EXPECT_EQ(modbus.readRequest(&slave, &function, data, 500, &txid), 4);
   EXPECT_EQ(txid, 4);
   EXPECT_EQ(function, 4);
@@ -320,6 +324,57 @@ TEST_F(ModbusTcp, UnusableTelegramsAreSkippedWithoutLosingTheNext) {
   EXPECT_EQ(modbus.response(&slave, &function, data, 500), -1);
   EXPECT_EQ(modbus.response(&slave, &function, data, 500), 2);
   EXPECT_EQ(data[1], 9);
+}
+
+// MBAP: transaction id, protocol id, length (unit id and PDU), unit id. Frames without a
+// Modbus PDU are skipped by their length; the request behind them in the same segment is read.
+TEST_F(ModbusTcp, FramesWithoutAModbusRequestDoNotSwallowTheNext) {
+  int slave, function, txid;
+  unsigned char data[otModbus::MAX_REQUEST_DATA];
+  const struct {
+    const char* what;
+    std::vector<unsigned char> frame;
+  } skipped[] = {
+      {"length 0", {0, 9, 0, 0, 0, 0}},
+      {"length 1, unit id only", {0, 9, 0, 0, 0, 1, 1}},
+      {"protocol id 1, a write", {0, 9, 0, 1, 0, 6, 1, 6, 0, 0, 0x12, 0x34}},
+      {"protocol id 0x8000, length 0", {0, 9, 0x80, 0, 0, 0}},
+  };
+  for (const auto& c : skipped) {
+    std::vector<unsigned char> both = c.frame;
+    both.insert(both.end(), {0, 2, 0, 0, 0, 6, 1, 3, 0, 7, 0, 1});
+    put(peer, both);
+    function = -1;
+    EXPECT_EQ(modbus.readRequest(&slave, &function, data, 500, &txid), 4) << c.what;
+    EXPECT_EQ(function, 3) << c.what;
+    EXPECT_EQ(txid, 2) << c.what;
+    EXPECT_EQ(data[1], 7) << c.what;
+  }
+  // Only skipped frames: the read times out without a function code, still in step.
+  put(peer, {0, 9, 0, 0, 0, 0, 0, 9, 0, 1, 0, 2, 1, 3});
+  function = -1;
+  EXPECT_EQ(modbus.readRequest(&slave, &function, data, 100, &txid), -1);
+  EXPECT_EQ(function, -1);
+  put(peer, {0, 4, 0, 0, 0, 6, 1, 4, 0, 0, 0, 1});
+  EXPECT_EQ(modbus.readRequest(&slave, &function, data, 500, &txid), 4);
+  EXPECT_EQ(txid, 4);
+  // A request too short for its function code, and a quantity of 0 with data behind it.
+  put(peer, {0, 5, 0, 0, 0, 4, 1, 3, 0, 0});
+  EXPECT_EQ(modbus.readRequest(&slave, &function, data, 500, &txid),
+            otModbus::MODBUS_LENGTH_MISMATCH);
+  put(peer, {0, 6, 0, 0, 0, 9, 1, 16, 0, 0, 0, 0, 0, 0xAA, 0xBB});
+  EXPECT_EQ(modbus.readRequest(&slave, &function, data, 500, &txid),
+            otModbus::MODBUS_LENGTH_MISMATCH);
+  EXPECT_EQ(txid, 6);
+  // The master side: a reply of another protocol is no answer, the Modbus reply behind it is.
+  put(peer, {0, 0, 0, 1, 0, 5, 1, 3, 2, 0, 8});
+  EXPECT_EQ(modbus.response(&slave, &function, data, 500), -1);
+  put(peer, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 5, 1, 3, 2, 0, 9});
+  EXPECT_EQ(modbus.response(&slave, &function, data, 500), 2);
+  EXPECT_EQ(data[1], 9);
+  // A length the engine cannot skip safely breaks the stream off.
+  put(peer, {0, 7, 0, 1, 0x10, 0, 1, 3});
+  EXPECT_EQ(modbus.readRequest(&slave, &function, data, 200, &txid), -1);
 }
 
 TEST_F(ModbusSerial, ACutTelegramIsDroppedBeforeTheNextRead) {

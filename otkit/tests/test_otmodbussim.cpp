@@ -39,7 +39,7 @@ TEST(otmodbussimCommandLine, HelpDescribesTheOptionsAndExitsZero) {
   std::string out;
   EXPECT_TRUE(modbussim::exitedWith(runSim(dir, {"-h"}, &out), 0)) << out;
   for (const char* option :
-       {"usage: otmodbussim", "-port=", "-tcp=", "-serial=", "-mode=rtu|ascii",
+       {"usage: otmodbussim", "-port=", "-bind=ADDR", "-tcp=", "-serial=", "-mode=rtu|ascii",
         "-baud=", "-parity=none|odd|even", "-slave=", "-coils=", "-registers=", "-simulate", "-v",
         "-idle=SECONDS", "(default 60)", "-maxclients=N", "(default 64)"})
     EXPECT_NE(out.find(option), std::string::npos) << option << " missing in\n" << out;
@@ -72,6 +72,13 @@ TEST(otmodbussimCommandLine, BadOptionsExitWithStatus2) {
       {"-maxclients=0"},
       {"-maxclients"},
       {"-serial=/dev/null", "-idle=5"},
+      {"-bind"},
+      {"-bind="},
+      {"-bind=[::1"},
+      {"-bind=127.0.0.1", "-bind=127.0.0.2"},
+      {"-bind=127.0.0.1", "-tcp=127.0.0.1:5020"},
+      {"-tcp=127.0.0.1:5020", "-bind=127.0.0.1"},
+      {"-serial=/dev/null", "-bind=127.0.0.1"},
   };
   for (const auto& args : bad) {
     std::string out;
@@ -101,6 +108,8 @@ TEST(otmodbussimCommandLine, UnusableFilesDevicesAndAddressesExitWithStatus1) {
       {{"-serial=" + dir.file("no-such-device")}, "cannot open"},
       // An address of the documentation range, which is no interface of this host.
       {{"-tcp=192.0.2.1:5020"}, "cannot listen on 192.0.2.1"},
+      {{"-bind=192.0.2.1", "-port=5020"}, "cannot listen on 192.0.2.1 port 5020"},
+      {{"-bind=[2001:db8::1]"}, "cannot listen on 2001:db8::1 port 5020"},
   };
   for (const auto& c : cases) {
     std::string out;
@@ -283,6 +292,58 @@ TEST_F(otmodbussimTcp, AClientThatCutsATelegramShortIsDisconnected) {
   m.registerSocket(&sock);
   int v;
   EXPECT_EQ(m.readHoldingRegisters(1, 0, 1, &v), 2);
+}
+
+TEST_F(otmodbussimTcp, FramesWithoutAModbusRequestAreDroppedAndTheConnectionGoesOn) {
+  startSim({"-registers=10"});
+  fd = modbussim::connectTcp(port);
+  ASSERT_GE(fd, 0);
+  // In one segment: a write with protocol id 1, a header of length 0, one with the unit id
+  // only, then a read of the register that the first frame would have written.
+  std::vector<uint8_t> segment = adu(1, 1, {6, 0, 0, 0x12, 0x34});
+  segment[3] = 1;
+  for (std::vector<uint8_t> frame :
+       {std::vector<uint8_t>{0, 2, 0, 0, 0, 0}, std::vector<uint8_t>{0, 3, 0, 0, 0, 1, 1},
+        adu(4, 1, {3, 0, 0, 0, 1})})
+    segment.insert(segment.end(), frame.begin(), frame.end());
+  sendRaw(segment);
+  EXPECT_EQ(receiveRaw(11, 3000), adu(4, 1, {3, 2, 0, 0}));
+  // Nothing was answered for the dropped frames.
+  EXPECT_TRUE(receiveRaw(1, 300).empty());
+  // Headers of length 0 on their own, then a request in a segment of its own.
+  sendRaw({0, 5, 0, 0, 0, 0, 0, 6, 0, 0, 0, 0});
+  usleep(100 * 1000);
+  sendRaw(adu(7, 1, {6, 0, 1, 0, 9}));
+  EXPECT_EQ(receiveRaw(12, 3000), adu(7, 1, {6, 0, 1, 0, 9}));
+}
+
+TEST_F(otmodbussimTcp, RequestsWhoseLengthDisagreesWithTheirPduGetException3) {
+  startSim({"-v", "-registers=10"});
+  fd = modbussim::connectTcp(port);
+  ASSERT_GE(fd, 0);
+  const struct {
+    std::vector<uint8_t> pdu;
+    std::vector<uint8_t> reply;
+  } cases[] = {
+      {{3, 0, 0, 0, 1, 0xAA}, {0x83, 3}},                  // trailing byte
+      {{6, 0, 0}, {0x86, 3}},                              // too short for address and value
+      {{16, 0, 0, 0, 0, 0, 0xAA, 0xBB}, {0x90, 3}},        // quantity 0, data behind it
+      {{16, 0, 0, 0, 1, 2, 0, 1, 0xFF}, {0x90, 3}},        // a byte beyond the byte count
+      {{23, 0, 0, 0, 1, 0, 0, 0, 1, 4, 0, 1}, {0x97, 3}},  // fewer bytes than its byte count
+      {{7, 0}, {0x87, 1}},                                 // not served: the function first
+  };
+  int tid = 1;
+  for (const auto& c : cases) {
+    sendRaw(adu(tid, 1, c.pdu));
+    EXPECT_EQ(receiveRaw(9, 3000), adu(tid, 1, c.reply)) << "function " << (int)c.pdu[0];
+    tid++;
+  }
+  // Nothing was written, and the connection is in step.
+  sendRaw(adu(tid, 1, {3, 0, 0, 0, 1}));
+  EXPECT_EQ(receiveRaw(11, 3000), adu(tid, 1, {3, 2, 0, 0}));
+  EXPECT_NE(sim.output().find("otmodbussim: slave 1 function 16 of a wrong length: exception 3\n"),
+            std::string::npos)
+      << sim.output();
 }
 
 TEST_F(otmodbussimTcp, SigintStopsWithStatusZeroWhileClientsAreConnected) {

@@ -4,7 +4,9 @@
 #include "otsvganimator.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "testutil.h"
 
@@ -289,6 +292,86 @@ TEST(Otsvgcat, FiveMegabytes) {
     opened++;
   EXPECT_EQ(opened, (size_t)n);
   EXPECT_NE(out.find("id=\"r" + std::to_string(n - 1) + "\"\n"), std::string::npos);
+}
+
+// Runs otsvgcat with standard output and error into files; its exit status, and its peak
+// resident size in kilobytes through *maxrssKb.
+int runSvgcatMeasured(const std::vector<std::string>& args, const std::string& out,
+                      const std::string& err, long* maxrssKb) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (o < 0 || e < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0) _exit(127);
+    std::vector<char*> argv = {const_cast<char*>(kSvgcat.c_str())};
+    for (const std::string& a : args)
+      argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  if (pid < 0) return -1;
+  int status;
+  struct rusage usage;
+  if (wait4(pid, &status, 0, &usage) != pid) return -1;
+  *maxrssKb = usage.ru_maxrss;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Forty megabytes of drawing pass through a few megabytes of memory, whether they convert or
+// fail at their very end; a late failure leaves nothing behind on standard output or in the
+// output file.
+TEST(Otsvgcat, LargeDrawingsStreamThroughBoundedMemory) {
+  ottest::TempDir dir;
+  const size_t kSize = 40u << 20;
+  std::string body;
+  body.reserve(kSize + 1024);
+  body = "<svg>\n";
+  int n = 0;
+  while (body.size() < kSize)
+    body += "<rect id=\"r" + std::to_string(n++) + "\" x=\"1\" width=\"2\" height=\"3\"/>\n";
+  ottest::writeFile(dir.file("big.svg"), body + "</svg>\n");
+  ottest::writeFile(dir.file("late.svg"), body + "<rect></svg>\n");
+  body.clear();
+  body.shrink_to_fit();
+
+  // The peak size of a child counts what it shared with this process before its exec, so
+  // the bound is set against a tiny drawing converted the same way.
+  ottest::writeFile(dir.file("tiny.svg"), "<svg><rect/></svg>\n");
+  long baseKb = 0, kb = 0;
+  ASSERT_EQ(runSvgcatMeasured({dir.file("tiny.svg")}, dir.file("out"), dir.file("err"), &baseKb),
+            0);
+  const long kBoundKb = baseKb + 8 * 1024;
+  ASSERT_EQ(runSvgcatMeasured({dir.file("big.svg")}, dir.file("out"), dir.file("err"), &kb), 0)
+      << ottest::readFile(dir.file("err"));
+  EXPECT_LT(kb, kBoundKb) << "peak resident size in kB";
+  {
+    FILE* f = fopen(dir.file("out").c_str(), "r");
+    ASSERT_NE(f, nullptr);
+    long opened = 0;
+    char* line = nullptr;
+    size_t cap = 0;
+    std::string last;
+    while (getline(&line, &cap, f) >= 0) {
+      if (strcmp(line, "<rect\n") == 0) opened++;
+      if (strncmp(line, "id=", 3) == 0) last = line;
+    }
+    free(line);
+    fclose(f);
+    EXPECT_EQ(opened, n);
+    EXPECT_EQ(last, "id=\"r" + std::to_string(n - 1) + "\"\n");
+  }
+  unlink(dir.file("out").c_str());
+
+  ASSERT_EQ(runSvgcatMeasured({dir.file("late.svg"), dir.file("copy.txt")}, dir.file("out"),
+                              dir.file("err"), &kb),
+            1);
+  EXPECT_LT(kb, kBoundKb);
+  EXPECT_EQ(ottest::readFile(dir.file("out")), "");
+  EXPECT_NE(ottest::readFile(dir.file("err")).find("mismatched tag"), std::string::npos);
+  EXPECT_NE(access(dir.file("copy.txt").c_str(), F_OK), 0) << "output file written";
+  ASSERT_EQ(runSvgcatMeasured({dir.file("late.svg")}, dir.file("out"), dir.file("err"), &kb), 1);
+  EXPECT_EQ(ottest::readFile(dir.file("out")), "");
 }
 
 }  // namespace

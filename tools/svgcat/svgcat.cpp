@@ -118,39 +118,81 @@ void XMLCALL onText(void* user, const XML_Char* s, int len) {
 
 }  // namespace
 
-int svgcatConvert(const char* data, size_t len, std::string* out, std::string* error) {
-  out->clear();
-  XML_Parser parser = XML_ParserCreate(nullptr);
-  if (parser == nullptr) {
-    *error = "out of memory";
-    return -1;
-  }
+struct SvgcatStream::Impl {
+  XML_Parser parser = nullptr;
+  std::string out;
   State st;
-  st.out = out;
-  XML_SetUserData(parser, &st);
-  XML_SetElementHandler(parser, onStart, onEnd);
-  XML_SetCharacterDataHandler(parser, onText);
-  // Large documents are parsed in pieces, so that no length needs to fit an int.
+  Sink sink;
+  void* user;
+  bool failed = false;
+};
+
+SvgcatStream::SvgcatStream(Sink sink, void* user) : impl_(new Impl) {
+  impl_->sink = sink;
+  impl_->user = user;
+  impl_->st.out = &impl_->out;
+  impl_->parser = XML_ParserCreate(nullptr);
+  if (impl_->parser == nullptr) {
+    impl_->failed = true;
+    error_ = "out of memory";
+    return;
+  }
+  XML_SetUserData(impl_->parser, &impl_->st);
+  XML_SetElementHandler(impl_->parser, onStart, onEnd);
+  XML_SetCharacterDataHandler(impl_->parser, onText);
+}
+
+SvgcatStream::~SvgcatStream() {
+  if (impl_->parser != nullptr) XML_ParserFree(impl_->parser);
+  delete impl_;
+}
+
+int SvgcatStream::feed(const char* data, size_t len, bool last) {
+  if (impl_->failed) return -1;
+  // Pieces that fit an int, however large the caller's are.
   const size_t piece = 1 << 20;
-  bool ok = true;
   size_t pos = 0;
   do {
     size_t n = len - pos < piece ? len - pos : piece;
-    bool last = pos + n == len;
-    if (XML_Parse(parser, data + pos, static_cast<int>(n), last) == XML_STATUS_ERROR) {
-      ok = false;
-      break;
+    bool end = last && pos + n == len;
+    if (XML_Parse(impl_->parser, data + pos, static_cast<int>(n), end) == XML_STATUS_ERROR) {
+      char where[96];
+      snprintf(where, sizeof(where), "line %lu, column %lu: ",
+               static_cast<unsigned long>(XML_GetCurrentLineNumber(impl_->parser)),
+               static_cast<unsigned long>(XML_GetCurrentColumnNumber(impl_->parser)));
+      error_ = std::string(where) + XML_ErrorString(XML_GetErrorCode(impl_->parser));
+      impl_->failed = true;
+      return -1;
     }
     pos += n;
+    if (!impl_->out.empty()) {
+      if (!impl_->sink(impl_->out.data(), impl_->out.size(), impl_->user)) {
+        error_ = "output failed";
+        impl_->failed = true;
+        return -1;
+      }
+      impl_->out.clear();
+    }
   } while (pos < len);
-  if (!ok) {
-    char where[96];
-    snprintf(where, sizeof(where),
-             "line %lu, column %lu: ", static_cast<unsigned long>(XML_GetCurrentLineNumber(parser)),
-             static_cast<unsigned long>(XML_GetCurrentColumnNumber(parser)));
-    *error = std::string(where) + XML_ErrorString(XML_GetErrorCode(parser));
+  return 0;
+}
+
+namespace {
+
+bool appendTo(const char* text, size_t len, void* user) {
+  static_cast<std::string*>(user)->append(text, len);
+  return true;
+}
+
+}  // namespace
+
+int svgcatConvert(const char* data, size_t len, std::string* out, std::string* error) {
+  out->clear();
+  SvgcatStream stream(appendTo, out);
+  if (stream.feed(data, len, true) != 0) {
+    *error = stream.error();
     out->clear();
+    return -1;
   }
-  XML_ParserFree(parser);
-  return ok ? 0 : -1;
+  return 0;
 }

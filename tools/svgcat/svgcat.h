@@ -15,4 +15,30 @@
 // ("line L, column C: what") in *error for input that is not well-formed XML.
 int svgcatConvert(const char* data, size_t len, std::string* out, std::string* error);
 
+// The same conversion fed piece by piece, so that a document of any size passes through a
+// bounded amount of memory: the text converted from each piece goes to the sink before feed()
+// returns (an element's opening waits for the next piece when it cannot be finished yet). Only
+// a single attribute value or text run is held whole.
+class SvgcatStream {
+ public:
+  // Takes len bytes of converted text; false stops the conversion (feed() then fails).
+  typedef bool (*Sink)(const char* text, size_t len, void* user);
+
+  SvgcatStream(Sink sink, void* user);
+  ~SvgcatStream();
+  SvgcatStream(const SvgcatStream&) = delete;
+  SvgcatStream& operator=(const SvgcatStream&) = delete;
+
+  // Converts the next len bytes of the document; last marks its end. 0, or -1 with the reason
+  // in error(): not well-formed XML ("line L, column C: what"), out of memory, or a sink that
+  // refused. After -1 every further feed() fails too.
+  int feed(const char* data, size_t len, bool last);
+  const std::string& error() const { return error_; }
+
+ private:
+  struct Impl;
+  Impl* impl_;
+  std::string error_;
+};
+
 #endif
