@@ -1,15 +1,19 @@
-// Daemon generators. Each works in passes over the lines of the project file: settings first,
-// then the header (offsets of the process image), then the source. The generated daemons use
+// Daemon generators. Each reads the project file once into one checked Project (settings,
+// connections, read cycles and the layout of the process image) and writes the header and the
+// source from it alone. The generated daemons use
 // the process image and mailbox layouts that otModbusClient, otSiemensTCPClient and
 // otPPIClient read and write.
 #include "gdaemon.h"
 
+#include <ctype.h>
 #include <limits.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include <functional>
+#include <map>
 #include <vector>
 
 namespace {
@@ -25,6 +29,8 @@ const int kMailboxBuffer = 65536;
 
 // Largest block one generated Siemens fetch reads (its data buffer).
 const int kSiemensMaxLen = 4096;
+// Largest block one generated PPI cycle reads.
+const int kPpiMaxLen = 256;
 
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 std::string format(const char* fmt, ...) {
@@ -86,49 +92,6 @@ bool wordAt(const std::string& line, size_t pos, std::string* value, size_t max 
   return true;
 }
 
-// A leading decimal integer as scanf's %d reads it; values beyond int are clamped so that the
-// range checks see them as out of range. False (value unchanged) when there is none.
-bool intAt(const std::string& line, size_t pos, int* value) {
-  while (pos < line.size() && isBlank(line[pos]))
-    pos++;
-  bool negative = false;
-  if (pos < line.size() && (line[pos] == '+' || line[pos] == '-')) negative = line[pos++] == '-';
-  if (pos >= line.size() || line[pos] < '0' || line[pos] > '9') return false;
-  long long v = 0;
-  while (pos < line.size() && line[pos] >= '0' && line[pos] <= '9') {
-    if (v < 10000000000LL) v = v * 10 + (line[pos] - '0');
-    pos++;
-  }
-  if (negative) v = -v;
-  if (v > INT_MAX) v = INT_MAX;
-  if (v < INT_MIN) v = INT_MIN;
-  *value = static_cast<int>(v);
-  return true;
-}
-
-// The value that follows key anywhere in the line; def when the key is absent.
-int findInt(const std::string& line, const char* key, int def) {
-  size_t pos = line.find(key);
-  int value = def;
-  if (pos != std::string::npos) intAt(line, pos + strlen(key), &value);
-  return value;
-}
-
-std::string findWord(const std::string& line, const char* key, size_t max = kMaxSetting) {
-  size_t pos = line.find(key);
-  std::string value;
-  if (pos != std::string::npos) wordAt(line, pos + strlen(key), &value, max);
-  return value;
-}
-
-void readWordSetting(const std::string& line, const char* key, std::string* value) {
-  if (startsWith(line, key)) wordAt(line, strlen(key), value);
-}
-
-void readIntSetting(const std::string& line, const char* key, int* value) {
-  if (startsWith(line, key)) intAt(line, strlen(key), value);
-}
-
 // The line without its line end, as it is quoted in messages.
 std::string chomp(const std::string& line) {
   size_t end = line.size();
@@ -171,6 +134,69 @@ const char* const kDaveAreas[] = {"daveSD",      "daveInputs", "daveOutputs", "d
                                   "daveDB",      "daveDI",     "daveLocal",   "daveV",
                                   "daveCounter", "daveTimer",  nullptr};
 
+// A decimal integer that makes up all of text: an optional sign, then digits. Values beyond int
+// are clamped so that the range checks see them as out of range.
+enum NumberResult { kNoNumber, kNumber, kGarbage };
+NumberResult parseNumber(const std::string& text, int* value) {
+  if (text.empty()) return kNoNumber;
+  size_t pos = 0;
+  bool negative = false;
+  if (text[0] == '+' || text[0] == '-') negative = text[pos++] == '-';
+  if (pos >= text.size()) return kGarbage;
+  long long v = 0;
+  for (; pos < text.size(); pos++) {
+    if (text[pos] < '0' || text[pos] > '9') return kGarbage;
+    if (v < 10000000000LL) v = v * 10 + (text[pos] - '0');
+  }
+  if (negative) v = -v;
+  if (v > INT_MAX) v = INT_MAX;
+  if (v < INT_MIN) v = INT_MIN;
+  *value = static_cast<int>(v);
+  return kNumber;
+}
+
+// The key=value words of a cycle or slave line, up to a word that starts a comment. The first
+// of a repeated key counts; words without '=' (the "cycle1" in front) carry nothing.
+using Fields = std::map<std::string, std::string>;
+Fields fieldsOf(const std::string& line) {
+  Fields fields;
+  size_t pos = 0;
+  std::string word;
+  while (wordAt(line, pos, &word)) {
+    pos = line.find(word, pos) + word.size();
+    if (word[0] == '#') break;
+    size_t eq = word.find('=');
+    if (eq != std::string::npos) fields.emplace(word.substr(0, eq), word.substr(eq + 1));
+  }
+  return fields;
+}
+
+// Targets name macros, files and programs: a C identifier keeps all three sound.
+bool isIdentifier(const std::string& text) {
+  if (text.empty() || isdigit(static_cast<unsigned char>(text[0]))) return false;
+  for (unsigned char ch : text)
+    if (!isalnum(ch) && ch != '_') return false;
+  return true;
+}
+
+// One read cycle of a project file: the fields its kind uses, and its block of the image.
+struct Cycle {
+  int slave = -1;
+  int function = -1, startAdr = -1, num = -1;  // Modbus
+  std::string area;                            // Siemens: org; PPI: area
+  int dbnum = -1, start = -1, len = -1;        // Siemens, PPI
+  long long base = 0;
+  int bytes = 0;
+};
+
+// A PLC connection of a Siemens TCP daemon.
+struct SiemensSlave {
+  int number = -1;
+  std::string adr, type;
+  int fetchWrite = 1, function = -1, rackSlot = -1;
+  int port = 102;  // port= (not in the template) reaches a PLC behind a gateway
+};
+
 // Settings shared by every kind.
 struct Common {
   std::string target;
@@ -179,18 +205,38 @@ struct Common {
   std::string eventHost;
   int eventPort = -1;
   bool hasEventLog() const { return eventPort != -1; }
+};
 
-  void read(const std::string& line) {
-    readWordSetting(line, "target=", &target);
-    readWordSetting(line, "shared_memory=", &sharedMemory);
-    readWordSetting(line, "mailbox=", &mailbox);
-    if (startsWith(line, "eventlog")) {
-      size_t pos = line.find("port=");
-      if (pos != std::string::npos) intAt(line, pos + 5, &eventPort);
-      pos = line.find("host=");
-      if (pos != std::string::npos) wordAt(line, pos + 5, &eventHost);
-    }
-  }
+// The status area behind the counters: one record per read cycle, then the daemon's record,
+// whose last 8 bytes (a mark and the number of cycles) end the image, so that a client finds
+// the area from the image size alone. The device clients read the same layout.
+const int kCycleRecord = 16;  // state (1), 3 spare, failures in a row (4), last good read (8)
+const int kPassRecord = 28;   // good pass (8), passes, read errors, write errors, mark, cycles
+const int kCounters = 6;      // life counter, read errors, write errors: 2 bytes each
+
+// Offsets of the process image: the blocks from 0, the counters, the status area.
+struct Layout {
+  long long counters = 0;
+  long long status = 0;
+  long long pass = 0;
+  long long size = 0;
+};
+
+// One project file, read once and checked; the header and the source come from this alone.
+struct Project {
+  Common c;
+  std::vector<Cycle> cycles;
+  Layout image;
+  // Modbus
+  int communication = 0;  // 1 serial, 2 TCP
+  std::string tty, tcpadr;
+  int baudrate = 0, rtscts = 1, parity = 0, protocol = 0, tcpport = 502;
+  // Siemens TCP
+  std::vector<SiemensSlave> slaves;
+  // Siemens TCP, PPI
+  int idletime = 0;
+  // PPI
+  std::string daveSpeed = "daveSpeed187k";
 };
 
 // Generation state: what is printed, and the failure that ends it.
@@ -203,6 +249,7 @@ class Generator {
   std::string path_;
   std::vector<std::string> lines_;
   hxDaemonFiles* out_;
+  Project p;
 
   void print(const std::string& text) { out_->log += text; }
   int fail(const std::string& message) {
@@ -215,8 +262,101 @@ class Generator {
   int outOfRange(const std::string& line) {
     return fail(format("parameter out of range in: %s\n", chomp(line).c_str()));
   }
-  int checkSize(long long size) {
-    if (size > INT_MAX) return fail(format("shared memory size %lld is too large\n", size));
+  int notANumber(const std::string& line) {
+    return fail(format("not a number in: %s\n", chomp(line).c_str()));
+  }
+
+  // A setting in the first column whose value is a number; a value with anything else in its
+  // first word ("1x") fails, a setting without a value leaves value as it was.
+  int intSetting(const std::string& line, const char* key, int* value) {
+    if (!startsWith(line, key)) return 0;
+    std::string word;
+    if (!wordAt(line, strlen(key), &word)) return 0;
+    return parseNumber(word, value) == kNumber ? 0 : notANumber(line);
+  }
+  void wordSetting(const std::string& line, const char* key, std::string* value) {
+    if (startsWith(line, key)) wordAt(line, strlen(key), value);
+  }
+
+  // A numeric field of a cycle or slave line: def when absent or empty (*absent set), a failure
+  // when it is not a number.
+  int numberField(const Fields& f, const char* key, int* value, const std::string& line,
+                  bool* absent = nullptr) {
+    auto it = f.find(key);
+    NumberResult r = it == f.end() ? kNoNumber : parseNumber(it->second, value);
+    if (r == kGarbage) return notANumber(line);
+    if (r == kNoNumber && absent != nullptr) *absent = true;
+    return 0;
+  }
+  static std::string textField(const Fields& f, const char* key) {
+    auto it = f.find(key);
+    return it == f.end() ? std::string() : it->second;
+  }
+
+  // The cycles of the byte-block kinds (Siemens, PPI): slave, dbnum, start and len, and the
+  // memory area under areaKey (one of areas). A block ends at address 65535 at the most and
+  // holds at most maxLen bytes; defined (when given) tells whether the cycle's slave exists.
+  int byteCycles(const char* areaKey, const char* const* areas, int minSlave, int maxSlave,
+                 int maxLen, const std::function<bool(const Cycle&)>& defined) {
+    for (const std::string& line : lines_) {
+      if (!startsWith(line, "cycle")) continue;
+      Fields f = fieldsOf(line);
+      Cycle cy;
+      bool absent = false;
+      if (numberField(f, "slave", &cy.slave, line, &absent) < 0 ||
+          numberField(f, "dbnum", &cy.dbnum, line, &absent) < 0 ||
+          numberField(f, "start", &cy.start, line, &absent) < 0 ||
+          numberField(f, "len", &cy.len, line, &absent) < 0)
+        return -1;
+      cy.area = textField(f, areaKey);
+      if (absent || cy.area.empty()) return missing(line);
+      if (cy.slave < minSlave || cy.slave > maxSlave || !oneOf(cy.area, areas) || cy.dbnum < 0 ||
+          cy.dbnum > 65535 || cy.start < 0 || cy.start > 65535 || cy.len < 1 || cy.len > maxLen ||
+          cy.start + cy.len > 65536)
+        return outOfRange(line);
+      if (defined && !defined(cy))
+        return fail(format("undefined slave in: %s\n", chomp(line).c_str()));
+      cy.bytes = cy.len;
+      p.cycles.push_back(cy);
+    }
+    return 0;
+  }
+
+  // The settings of every kind: target, process image, mailbox and event log.
+  int commonSetting(const std::string& line) {
+    wordSetting(line, "target=", &p.c.target);
+    wordSetting(line, "shared_memory=", &p.c.sharedMemory);
+    wordSetting(line, "mailbox=", &p.c.mailbox);
+    if (!startsWith(line, "eventlog")) return 0;
+    Fields f = fieldsOf(line);
+    bool absent = false;
+    int port = -1;
+    if (numberField(f, "port", &port, line, &absent) < 0) return -1;
+    if (absent) return 0;
+    if (port < 1 || port > 65535) return outOfRange(line);
+    p.c.eventPort = port;
+    p.c.eventHost = textField(f, "host");
+    return 0;
+  }
+
+  int checkTarget() {
+    if (isIdentifier(p.c.target)) return 0;
+    return fail(format("target is not a C identifier: %s\n", p.c.target.c_str()));
+  }
+
+  // Places the blocks of the cycles, the counters and the status area.
+  int layout() {
+    long long offset = 0;
+    for (Cycle& cy : p.cycles) {
+      cy.base = offset;
+      offset += cy.bytes;
+    }
+    p.image.counters = offset;
+    p.image.status = offset + kCounters;
+    p.image.pass = p.image.status + (long long)kCycleRecord * (long long)p.cycles.size();
+    p.image.size = p.image.pass + kPassRecord;
+    if (p.image.size > INT_MAX)
+      return fail(format("shared memory size %lld is too large\n", p.image.size));
     return 0;
   }
 
@@ -227,42 +367,56 @@ class Generator {
     out_->programName = target;
   }
 
-  // The first lines of every header.
-  void headerStart(const char* kind, const Common& c) {
+  // The header: the blocks (Modbus blocks also give their count of coils or registers), the
+  // counters and the status area.
+  void header(const char* kind, bool counts) {
     std::string& h = out_->header;
-    h += format("// %s Signal assignment of %s\n", kind, c.target.c_str());
-    h += format("#define %s_SHARED_MEMORY %s\n", c.target.c_str(), literal(c.sharedMemory).c_str());
-    h += format("#define %s_MAILBOX %s\n", c.target.c_str(), literal(c.mailbox).c_str());
-  }
-
-  // The header of a Siemens TCP or PPI daemon: blocks of len bytes; a cycle line needs
-  // dbnum, start and len.
-  int bytesHeader(const char* kind, const Common& c, int maxStart, int maxLen, long long* size) {
-    std::string& h = out_->header;
-    const char* t = c.target.c_str();
-    headerStart(kind, c);
-    long long offset = 0;
+    const char* t = p.c.target.c_str();
+    h += format("// %s Signal assignment of %s\n", kind, t);
+    h += format("#define %s_SHARED_MEMORY %s\n", t, literal(p.c.sharedMemory).c_str());
+    h += format("#define %s_MAILBOX %s\n", t, literal(p.c.mailbox).c_str());
     int k = 0;
-    for (const std::string& line : lines_) {
-      if (!startsWith(line, "cycle")) continue;
-      int dbnum = findInt(line, "dbnum=", -1), start = findInt(line, "start=", -1),
-          len = findInt(line, "len=", -1);
-      if (dbnum == -1 || start == -1 || len == -1) return missing(line);
-      if (dbnum < 0 || dbnum > 65535 || start < 0 || start > maxStart || len < 1 || len > maxLen)
-        return outOfRange(line);
+    for (const Cycle& cy : p.cycles) {
       k++;
-      h += format("\n#define %s_CYCLE%d_BASE %lld\n", t, k, offset);
-      h += format("#define %s_CYCLE%d_NUM_BYTES %d\n", t, k, len);
-      offset += len;
+      h += format("\n#define %s_CYCLE%d_BASE %lld\n", t, k, cy.base);
+      if (counts) h += format("#define %s_CYCLE%d_NUM %d\n", t, k, cy.num);
+      h += format("#define %s_CYCLE%d_NUM_BYTES %d\n", t, k, cy.bytes);
     }
-    h += format("\n#define %s_SHARED_MEMORY_SIZE %lld\n", t, offset);
-    *size = offset;
-    return checkSize(offset);
+    long long c = p.image.counters;
+    h += "\n// 16-bit counters in host byte order; they start again at 0 after 32767.\n";
+    h += format("#define %s_LIFE_COUNTER_BASE %lld\n", t, c);
+    h += format("#define %s_READ_ERROR_COUNT_BASE %lld\n", t, c + 2);
+    h += format("#define %s_WRITE_ERROR_COUNT_BASE %lld\n", t, c + 4);
+    h += "\n"
+         "// Status: whether the values of a block are fresh. Fields of more than one byte are\n"
+         "// stored most significant byte first; times are seconds since 1970-01-01 UTC, 0 for\n"
+         "// never; counts stop at 0xFFFFFFFF instead of starting again.\n"
+         "// Per cycle: STATUS (1 byte: 0 not read yet, 1 last read good, 2 last read failed),\n"
+         "// FAILURES (4 bytes: failed reads in a row), GOOD_TIME (8 bytes: last good read).\n"
+         "// Daemon: PASS_GOOD_TIME (8 bytes: the end of the last pass in which every cycle read\n"
+         "// good), PASS_COUNT, READ_ERROR_TOTAL, WRITE_ERROR_TOTAL (4 bytes each), STATUS_MARK\n"
+         "// (the 4 characters OTS1) and STATUS_CYCLES (4 bytes: the number of cycles), which end\n"
+         "// the image.\n";
+    h += format("#define %s_STATUS_BASE %lld\n", t, p.image.status);
+    for (size_t i = 0; i < p.cycles.size(); i++) {
+      long long r = p.image.status + (long long)kCycleRecord * (long long)i;
+      h += format("#define %s_CYCLE%zu_STATUS %lld\n", t, i + 1, r);
+      h += format("#define %s_CYCLE%zu_FAILURES %lld\n", t, i + 1, r + 4);
+      h += format("#define %s_CYCLE%zu_GOOD_TIME %lld\n", t, i + 1, r + 8);
+    }
+    long long d = p.image.pass;
+    h += format("#define %s_PASS_GOOD_TIME %lld\n", t, d);
+    h += format("#define %s_PASS_COUNT %lld\n", t, d + 8);
+    h += format("#define %s_READ_ERROR_TOTAL %lld\n", t, d + 12);
+    h += format("#define %s_WRITE_ERROR_TOTAL %lld\n", t, d + 16);
+    h += format("#define %s_STATUS_MARK %lld\n", t, d + 20);
+    h += format("#define %s_STATUS_CYCLES %lld\n", t, d + 24);
+    h += format("\n#define %s_SHARED_MEMORY_SIZE %lld\n", t, p.image.size);
   }
 
-  void echoEventLog(const Common& c) {
-    if (c.hasEventLog())
-      print(format("eventlog host=%s port=%d\n", c.eventHost.c_str(), c.eventPort));
+  void echoEventLog() {
+    if (p.c.hasEventLog())
+      print(format("eventlog host=%s port=%d\n", p.c.eventHost.c_str(), p.c.eventPort));
   }
 
   // Source text shared by the kinds.
@@ -275,16 +429,182 @@ class Generator {
          "// Attention: this program must be run as super user\n";
   }
 
-  void eventInit(const Common& c) {
+  // The libraries every daemon uses, then the otkit headers (with that of its bus, if any).
+  void includes(const char* busHeader) {
+    std::string& s = out_->source;
+    s += "#include <stdio.h>\n#include <stdlib.h>\n#include <string.h>\n#include <time.h>\n"
+         "#include <unistd.h>\n#include <atomic>\n";
+    if (busHeader != nullptr) s += format("#include \"%s\"\n", busHeader);
+    s += "#include \"otsharedmemory.h\"\n#include \"otmailbox.h\"\n#include \"otthread.h\"\n"
+         "#include \"otcutil.h\"\n";
+    if (p.c.hasEventLog()) s += "#include \"otevent.h\"\n";
+  }
+
+  void eventInit() {
     // Log lines reach a redirected standard output (a log file, a supervisor) at once.
     out_->source += "  setvbuf(stdout, NULL, _IOLBF, 0);\n";
-    if (!c.hasEventLog()) return;
-    std::string host = format("-eventhost=%s", c.eventHost.c_str());
-    std::string port = format("-eventport=%d", c.eventPort);
-    std::string prefix = c.target + ":";
+    if (!p.c.hasEventLog()) return;
+    std::string host = format("-eventhost=%s", p.c.eventHost.c_str());
+    std::string port = format("-eventport=%d", p.c.eventPort);
+    std::string prefix = p.c.target + ":";
     out_->source += format("  const char *eventav[3] = {\"\", %s, %s};\n", literal(host).c_str(),
                            literal(port).c_str());
     out_->source += format("  otEventInit(3, eventav, %s);\n", literal(prefix).c_str());
+  }
+
+  // A daemon whose image could not be created or attached would count and report into
+  // nothing; an older, smaller segment of the same name (left by an earlier release, or
+  // created by a display server built with an older header) is the likely cause.
+  void imageCheck() {
+    out_->source +=
+        "  if(shm.status != 0)\n"
+        "  {\n"
+        "    printf(\"process image unusable (otSharedMemory status %d): is a segment of another "
+        "size left under that name? (ipcs -m)\\n\", shm.status);\n"
+        "    return 1;\n"
+        "  }\n";
+  }
+
+  void eventStarting(const char* indent) {
+    if (p.c.hasEventLog())
+      out_->source +=
+          format("%sotEvent(otInfo, \"%%s starting\", %s);\n", indent, literal(p.c.target).c_str());
+  }
+
+  // The counters, the status area and the clock, after the declaration of shm.
+  void statusCode() {
+    std::string& s = out_->source;
+    s += format(
+        "static int     lifeCounter = 0;\n"
+        "static int     readErrorCount = 0;\n"
+        "static int     writeErrorCount = 0;\n"
+        "\n"
+        "// Writes a counter into its 2-byte slot of the process image, in host byte order.\n"
+        "static void writeCounter(int base, int value)\n"
+        "{\n"
+        "  unsigned short v = (unsigned short) value;\n"
+        "  shm.write(base, &v, 2);\n"
+        "}\n"
+        "\n"
+        "// The status area (see the header): the state of each read cycle and of the daemon,\n"
+        "// so that a display can tell fresh values from stale ones.\n"
+        "#define COUNTER_BASE  %lld\n"
+        "#define STATUS_BASE   %lld\n"
+        "#define PASS_BASE     %lld\n"
+        "#define STATUS_CYCLES %d\n"
+        "static unsigned char cycleState[STATUS_CYCLES+1];\n"
+        "static unsigned int  cycleFailures[STATUS_CYCLES+1];\n"
+        "static long long     cycleGoodTime[STATUS_CYCLES+1];\n"
+        "static long long     passGoodTime = 0;\n"
+        "static unsigned int  passCount = 0;\n"
+        "static unsigned int  readErrorTotal = 0;\n"
+        "static std::atomic<unsigned int> writeErrorTotal(0);\n"
+        "// Set when a write request was dropped because the device stayed out of reach; later\n"
+        "// requests are then not held back until the device answers again.\n"
+        "static std::atomic<int> writesDropping(0);\n"
+        "\n"
+        "static void putBig(unsigned char *p, unsigned long long v, int n)\n"
+        "{\n"
+        "  int i;\n"
+        "  for(i = n-1; i >= 0; i--) { p[i] = (unsigned char) v; v >>= 8; }\n"
+        "}\n"
+        "\n"
+        "// Counts that stop at their largest value: a total that starts again would look like\n"
+        "// a recovery.\n"
+        "static unsigned int saturated(unsigned int v)\n"
+        "{\n"
+        "  return v == 0xFFFFFFFFu ? v : v + 1;\n"
+        "}\n"
+        "\n"
+        "static long long nowMs()\n"
+        "{\n"
+        "  struct timespec t;\n"
+        "  clock_gettime(CLOCK_MONOTONIC, &t);\n"
+        "  return (long long) t.tv_sec * 1000 + t.tv_nsec / 1000000;\n"
+        "}\n"
+        "\n"
+        "// Publishes the outcome of read cycle k (1..STATUS_CYCLES); returns good.\n"
+        "static int cycleDone(int k, int good)\n"
+        "{\n"
+        "  unsigned char record[16] = {0};\n"
+        "  if(good)\n"
+        "  {\n"
+        "    cycleState[k] = 1;\n"
+        "    cycleFailures[k] = 0;\n"
+        "    cycleGoodTime[k] = (long long) time(NULL);\n"
+        "    writesDropping = 0;\n"
+        "  }\n"
+        "  else\n"
+        "  {\n"
+        "    cycleState[k] = 2;\n"
+        "    cycleFailures[k] = saturated(cycleFailures[k]);\n"
+        "    readErrorTotal = saturated(readErrorTotal);\n"
+        "  }\n"
+        "  record[0] = cycleState[k];\n"
+        "  putBig(record+4, cycleFailures[k], 4);\n"
+        "  putBig(record+8, (unsigned long long) cycleGoodTime[k], 8);\n"
+        "  shm.write(STATUS_BASE + 16*(k-1), record, 16);\n"
+        "  return good;\n"
+        "}\n"
+        "\n"
+        "// Publishes the daemon's record after a pass; allGood: every cycle read good.\n"
+        "static void passDone(int allGood)\n"
+        "{\n"
+        "  unsigned char record[28];\n"
+        "  if(allGood) passGoodTime = (long long) time(NULL);\n"
+        "  putBig(record, (unsigned long long) passGoodTime, 8);\n"
+        "  putBig(record+8, passCount, 4);\n"
+        "  putBig(record+12, readErrorTotal, 4);\n"
+        "  putBig(record+16, writeErrorTotal, 4);\n"
+        "  memcpy(record+20, \"OTS1\", 4);\n"
+        "  putBig(record+24, STATUS_CYCLES, 4);\n"
+        "  shm.write(PASS_BASE, record, 28);\n"
+        "}\n"
+        "\n"
+        "// Counters and status as of a start: nothing read yet, whatever an earlier run left.\n"
+        "static void statusInit()\n"
+        "{\n"
+        "  unsigned char record[16] = {0};\n"
+        "  int k;\n"
+        "  for(k = 1; k <= STATUS_CYCLES; k++) shm.write(STATUS_BASE + 16*(k-1), record, 16);\n"
+        "  passDone(0);\n"
+        "  writeCounter(COUNTER_BASE, lifeCounter);\n"
+        "  writeCounter(COUNTER_BASE+2, readErrorCount);\n"
+        "  writeCounter(COUNTER_BASE+4, writeErrorCount);\n"
+        "}\n"
+        "\n"
+        "// Counts a read cycle that failed in the 16-bit counter.\n"
+        "static void readFailed()\n"
+        "{\n"
+        "  readErrorCount++;\n"
+        "  if(readErrorCount >= 256*128) readErrorCount = 0;\n"
+        "  writeCounter(COUNTER_BASE+2, readErrorCount);\n"
+        "}\n"
+        "\n"
+        "// Counts a write request that was not carried out; the reader thread calls it.\n"
+        "static void writeFailed()\n"
+        "{\n"
+        "  writeErrorCount++;\n"
+        "  if(writeErrorCount >= 256*128) writeErrorCount = 0;\n"
+        "  writeCounter(COUNTER_BASE+4, writeErrorCount);\n"
+        "  writeErrorTotal = saturated(writeErrorTotal);\n"
+        "}\n"
+        "\n"
+        "// Starts a pass: the life counter says the daemon is alive.\n"
+        "static void passStart()\n"
+        "{\n"
+        "  lifeCounter++;\n"
+        "  if(lifeCounter >= 256*128) lifeCounter = 0;\n"
+        "  writeCounter(COUNTER_BASE, lifeCounter);\n"
+        "}\n"
+        "\n"
+        "// Ends a pass in which good of the cycles read good.\n"
+        "static void passEnd(int good)\n"
+        "{\n"
+        "  passCount = saturated(passCount);\n"
+        "  passDone(good == STATUS_CYCLES);\n"
+        "}\n",
+        p.image.counters, p.image.status, p.image.pass, (int)p.cycles.size());
   }
 
   // The watchdog thread of the Modbus and PPI daemons: restarts the program when the read
@@ -336,6 +656,17 @@ class Generator {
         "    }\n",
         minLength);
   }
+
+  // Why a write request may wait: the device may be back within the hold time.
+  void writeHold() {
+    out_->source +=
+        "// A write request that fails because the device cannot be reached is tried again\n"
+        "// every WRITE_RETRY_MS for up to WRITE_HOLD_MS, so that a short outage loses no\n"
+        "// command; then it is dropped and counted as a write error. Requests behind it wait\n"
+        "// in the mailbox.\n"
+        "#define WRITE_HOLD_MS  30000\n"
+        "#define WRITE_RETRY_MS 100\n";
+  }
 };
 
 // ---------------------------------------------------------------------------------------
@@ -344,121 +675,107 @@ class ModbusGenerator : public Generator {
   using Generator::Generator;
 
   int run() {
-    readSettings();
-    print(format("target=%s\n", c.target.c_str()));
-    print(format("shared_memory=%s\n", c.sharedMemory.c_str()));
-    print(format("mailbox=%s\n", c.mailbox.c_str()));
-    if (communication == 1)
+    if (parse() < 0) return -1;
+    print(format("target=%s\n", p.c.target.c_str()));
+    print(format("shared_memory=%s\n", p.c.sharedMemory.c_str()));
+    print(format("mailbox=%s\n", p.c.mailbox.c_str()));
+    if (p.communication == 1)
       print("communication=serial\n");
-    else if (communication == 2)
+    else if (p.communication == 2)
       print("communication=socket\n");
     else
       return fail("undefined communication -> exit\n");
-    print(format("tty=%s\n", tty.c_str()));
-    print(format("baudrate=%d\n", baudrate));
-    print(format("rtscts=%d\n", rtscts));
-    print(format("parity=%d\n", parity));
-    print(format("protocol=%d\n", protocol));
-    print(format("tcpadr=%s\n", tcpadr.c_str()));
-    print(format("tcpport=%d\n", tcpport));
-    echoEventLog(c);
-    if (header() < 0) return -1;
+    print(format("tty=%s\n", p.tty.c_str()));
+    print(format("baudrate=%d\n", p.baudrate));
+    print(format("rtscts=%d\n", p.rtscts));
+    print(format("parity=%d\n", p.parity));
+    print(format("protocol=%d\n", p.protocol));
+    print(format("tcpadr=%s\n", p.tcpadr.c_str()));
+    print(format("tcpport=%d\n", p.tcpport));
+    echoEventLog();
+    if (checkTarget() < 0) return -1;
+    // A daemon that connects to port 0 or beyond 65535 fails every pass.
+    if (tcp() && (p.tcpport < 1 || p.tcpport > 65535))
+      return fail(format("tcpport %d is out of range (1 to 65535)\n", p.tcpport));
+    if (cycles() < 0 || layout() < 0) return -1;
+    header("Modbus", true);
     return source();
   }
 
  private:
-  Common c;
-  int communication = 0;  // 1 serial, 2 TCP
-  std::string tty, tcpadr;
-  int baudrate = 0, rtscts = 1, parity = 0, protocol = 0, tcpport = 0;
+  bool tcp() const { return p.communication == 2; }
 
-  struct Cycle {
-    int slave, function, startAdr, num, bytes;
-  };
-  std::vector<Cycle> cycles;
-
-  bool tcp() const { return communication == 2; }
-
-  void readSettings() {
+  int parse() {
     // The project file's name, without directory and without every ".mkmodbus".
     std::string name =
         path_.substr(path_.rfind('/') == std::string::npos ? 0 : path_.rfind('/') + 1);
-    for (size_t p; (p = name.find(".mkmodbus")) != std::string::npos;)
-      name.erase(p, 9);
-    c.target = name;
+    for (size_t pos; (pos = name.find(".mkmodbus")) != std::string::npos;)
+      name.erase(pos, 9);
+    p.c.target = name;
     for (const std::string& line : lines_) {
-      c.read(line);
+      if (commonSetting(line) < 0) return -1;
       if (startsWith(line, "communication="))
-        communication = line.find("socket") != std::string::npos ? 2 : 1;
-      readWordSetting(line, "tty=", &tty);
-      readIntSetting(line, "baudrate=", &baudrate);
-      readIntSetting(line, "rtscts=", &rtscts);
-      readIntSetting(line, "parity=", &parity);
-      readIntSetting(line, "protocol=", &protocol);
-      readWordSetting(line, "tcpadr=", &tcpadr);
-      readIntSetting(line, "tcpport=", &tcpport);
+        p.communication = line.find("socket") != std::string::npos ? 2 : 1;
+      wordSetting(line, "tty=", &p.tty);
+      wordSetting(line, "tcpadr=", &p.tcpadr);
+      if (intSetting(line, "baudrate=", &p.baudrate) < 0 ||
+          intSetting(line, "rtscts=", &p.rtscts) < 0 ||
+          intSetting(line, "parity=", &p.parity) < 0 ||
+          intSetting(line, "protocol=", &p.protocol) < 0 ||
+          intSetting(line, "tcpport=", &p.tcpport) < 0)
+        return -1;
     }
+    return 0;
   }
 
-  int header() {
-    std::string& h = out_->header;
-    const char* t = c.target.c_str();
-    headerStart("Modbus", c);
-    long long offset = 0;
-    int k = 0;
+  int cycles() {
     for (const std::string& line : lines_) {
       if (!startsWith(line, "cycle")) continue;
+      Fields f = fieldsOf(line);
       Cycle cy;
-      cy.slave = findInt(line, "slave=", -1);
-      cy.function = findInt(line, "function=", -1);
-      cy.startAdr = findInt(line, "start_adr=", -1);
-      cy.num = findInt(line, "num_register=", -1);
-      if (cy.slave == -1 || cy.function == -1 || cy.startAdr == -1 || cy.num == -1)
-        return missing(line);
+      bool absent = false;
+      if (numberField(f, "slave", &cy.slave, line, &absent) < 0 ||
+          numberField(f, "function", &cy.function, line, &absent) < 0 ||
+          numberField(f, "start_adr", &cy.startAdr, line, &absent) < 0 ||
+          numberField(f, "num_register", &cy.num, line, &absent) < 0)
+        return -1;
+      if (absent) return missing(line);
       // Only the four read functions make sense in a read cycle (any other code would be
-      // sent to the device as a write), and a count beyond one reply can never be read.
+      // sent to the device as a write), a count beyond one reply can never be read, and a
+      // block that runs past address 65535 is refused by every device.
       bool bits = cy.function == 1 || cy.function == 2;
       if (cy.slave < 0 || cy.slave > 255 || cy.function < 1 || cy.function > 4 || cy.startAdr < 0 ||
-          cy.startAdr > 65535 || cy.num < 1 || cy.num > (bits ? 2000 : 125))
+          cy.startAdr > 65535 || cy.num < 1 || cy.num > (bits ? 2000 : 125) ||
+          cy.startAdr + cy.num > 65536)
         return outOfRange(line);
       cy.bytes = bits ? (cy.num + 7) / 8 : cy.num * 2;
-      k++;
-      h += format("\n#define %s_CYCLE%d_BASE %lld\n", t, k, offset);
-      h += format("#define %s_CYCLE%d_NUM %d\n", t, k, cy.num);
-      h += format("#define %s_CYCLE%d_NUM_BYTES %d\n", t, k, cy.bytes);
-      offset += cy.bytes;
-      cycles.push_back(cy);
+      p.cycles.push_back(cy);
     }
-    h += format("\n#define %s_LIFE_COUNTER_BASE %lld\n", t, offset);
-    h += format("#define %s_READ_ERROR_COUNT_BASE %lld\n", t, offset + 2);
-    h += format("#define %s_WRITE_ERROR_COUNT_BASE %lld\n", t, offset + 4);
-    h += format("\n#define %s_SHARED_MEMORY_SIZE %lld\n", t, offset + 6);
-    size = offset + 6;
-    return checkSize(size);
+    return 0;
   }
-  long long size = 0;
 
   int source() {
     std::string& s = out_->source;
-    const char* t = c.target.c_str();
-    bool ascii = protocol == 1 && !tcp();
-    int baud = baudrate < 1 ? 9600 : baudrate;
+    const char* t = p.c.target.c_str();
+    bool ascii = p.protocol == 1 && !tcp();
+    int baud = p.baudrate < 1 ? 9600 : p.baudrate;
     // Below 100 baud the designed divisor would be 0.
     int divisor = baud / 100 < 1 ? 1 : baud / 100;
+    const char* par = p.parity == 1 ? "ODD" : p.parity == 2 ? "EVEN" : "NONE";
+    std::string open =
+        format("serial.openDevice(SERIAL_DEVICE,B%d,1,%d,8,1,otSerial::%s)", baud, p.rtscts, par);
     std::string headerName = out_->headerPath.substr(
         out_->headerPath.rfind('/') == std::string::npos ? 0 : out_->headerPath.rfind('/') + 1);
 
     sourceStart("Modbus", "mkmodbus");
-    s += "#include <stdio.h>\n#include <stdlib.h>\n#include <unistd.h>\n#include <atomic>\n";
-    s += "#include \"otmodbus.h\"\n#include \"otsharedmemory.h\"\n#include \"otmailbox.h\"\n"
-         "#include \"otthread.h\"\n#include \"otcutil.h\"\n";
-    if (c.hasEventLog()) s += "#include \"otevent.h\"\n";
+    includes("otmodbus.h");
     // The header is included by the name it was written under, which a target= setting
     // does not change.
     s += format("#include %s\n", literal(headerName).c_str());
     s += "\n";
     s += format("#define MODBUS_IDLETIME (4*1000)/%d\n", divisor);
-    s += format("#define SERIAL_DEVICE   %s\n", literal(tty).c_str());
+    s += format("#define SERIAL_DEVICE   %s\n", literal(p.tty).c_str());
+    writeHold();
     s += "\n";
     // The telegram buffer holds the longest request a client may post: 256 data bytes in
     // a Modbus/TCP telegram (header, unit, function) or an RTU telegram (address, function,
@@ -468,24 +785,16 @@ class ModbusGenerator : public Generator {
     else
       s += "otModbus       modbus(8+256+2,otModbus::MODBUS_RTU);\n";
     if (tcp())
-      s += format("otSocket       sock(%s,%d,1);\n", literal(tcpadr).c_str(), tcpport);
+      s += format("otSocket       sock(%s,%d,1);\n", literal(p.tcpadr).c_str(), p.tcpport);
     else
       s += "otSerial       serial;\n";
-    s += format("otSharedMemory shm(%s,%lld);\n", literal(c.sharedMemory).c_str(), size);
-    s += format("otMailbox      mbx(%s);\n", literal(c.mailbox).c_str());
+    s += format("otSharedMemory shm(%s,%lld);\n", literal(p.c.sharedMemory).c_str(), p.image.size);
+    s += format("otMailbox      mbx(%s);\n", literal(p.c.mailbox).c_str());
     s += "otThread       thread;\n"
          "otThread       watchdog;\n"
-         "static int     lifeCounter = 0;\n"
-         "static int     readErrorCount = 0;\n"
-         "static int     writeErrorCount = 0;\n"
          "static const char *av0 = \"\";\n"
          "static std::atomic<int> watchcnt1(0);\n";
-    s += "\n// Writes a counter into its 2-byte slot of the process image, in host byte order.\n"
-         "static void writeCounter(int base, int value)\n"
-         "{\n"
-         "  unsigned short v = (unsigned short) value;\n"
-         "  shm.write(base, &v, 2);\n"
-         "}\n";
+    statusCode();
 
     watchdog(60000, tcp() ? "" : "  serial.closeDevice();\n");
 
@@ -493,29 +802,49 @@ class ModbusGenerator : public Generator {
     s += "\nstatic void *reader(void *arg)\n"
          "{\n";
     s += format("  static unsigned char buf[%d];\n", kMailboxBuffer);
-    s += "  int buflen, ret, slave, function;\n"
+    s += "  unsigned char reply[256+2];\n"
+         "  int buflen, ret, slave, function, rslave, rfunction, refused;\n"
+         "  long long giveUp;\n"
          "  (void) arg;\n";
     readerLoopStart(2);
-    s += "    slave    = buf[0];\n"
+    s += "    // more than one telegram carries: it could never be sent, and is not held\n"
+         "    if(buflen - 2 > 256)\n"
+         "    {\n"
+         "      printf(\"mbx message of %d bytes ignored\\n\", buflen);\n"
+         "      writeFailed();\n"
+         "      continue;\n"
+         "    }\n"
+         "    slave    = buf[0];\n"
          "    function = buf[1];\n"
-         "    thread.lock();\n"
-         "    otsleep(MODBUS_IDLETIME);\n"
-         "    ret = modbus.write(slave, function, &buf[2], buflen-2);\n"
-         "    if(ret >= 0) ret = modbus.response(&slave, &function, buf);\n";
+         "    giveUp   = nowMs() + WRITE_HOLD_MS;\n"
+         "    while(1)\n"
+         "    {\n"
+         "      rslave    = slave;\n"
+         "      rfunction = function;\n"
+         "      thread.lock();\n"
+         "      otsleep(MODBUS_IDLETIME);\n"
+         "      ret = modbus.write(slave, function, &buf[2], buflen-2);\n"
+         "      if(ret >= 0) ret = modbus.response(&rslave, &rfunction, reply);\n"
+         "      // an exception reply: the device refused the request, and will again\n"
+         "      refused = rfunction == (function | 0x80);\n"
+         "      if(refused) ret = -1;\n";
     // Only a failed exchange drops the connection; a successful write reply is a positive
     // byte count and must not cost a reconnect.
-    if (tcp()) s += "    if(ret < 0) sock.disconnect();\n";
-    if (c.hasEventLog())
+    if (tcp()) s += "      if(ret < 0 && !refused) sock.disconnect();\n";
+    s += "      otsleep(MODBUS_IDLETIME);\n"
+         "      thread.unlock();\n"
+         "      if(ret >= 0 || refused || writesDropping || nowMs() >= giveUp) break;\n"
+         "      otsleep(WRITE_RETRY_MS);\n"
+         "    }\n";
+    if (p.c.hasEventLog())
       s += "    if(ret <= 0) otEvent(otWarning, \"modbus.response mbx ret=%d slave=%d "
            "function=%d\", ret, slave, function);\n";
-    s += "    otsleep(MODBUS_IDLETIME);\n"
-         "    thread.unlock();\n"
-         "    if(ret < 0)\n"
+    s += "    if(ret < 0)\n"
          "    {\n"
-         "      writeErrorCount++;\n"
-         "      if(writeErrorCount >= 256*128) writeErrorCount = 0;\n";
-    s += format("      writeCounter(%s_WRITE_ERROR_COUNT_BASE, writeErrorCount);\n", t);
-    s += "    }\n"
+         "      writeFailed();\n"
+         "      if(!refused) writesDropping = 1;\n"
+         "    }\n"
+         "    else writesDropping = 0;\n"
          "    printf(\"mbx ret=%d slave=%d function=%d buf[2]=%d\\n\", ret, slave, function, "
          "buf[2]);\n"
          "  }\n"
@@ -523,8 +852,9 @@ class ModbusGenerator : public Generator {
          "}\n";
 
     // Read cycle.
-    s += "\nstatic int modbusCycle(int offset, int slave, int function, int start_adr, int "
-         "num_register)\n"
+    s += "\n// Read cycle k into its block at offset; returns 1 for a good read.\n"
+         "static int modbusCycle(int k, int offset, int slave, int function, int start_adr, "
+         "int num_register)\n"
          "{\n"
          "  unsigned char data[256+1] = {0};\n"
          "  int ret, rslave = slave, rfunction = function;\n"
@@ -551,31 +881,29 @@ class ModbusGenerator : public Generator {
          "  }\n"
          "  else\n"
          "  {\n"
-         "    readErrorCount++;\n"
-         "    if(readErrorCount >= 256*128) readErrorCount = 0;\n";
-    s += format("    writeCounter(%s_READ_ERROR_COUNT_BASE, readErrorCount);\n", t);
-    if (c.hasEventLog())
-      s += "    otEvent(otWarning, \"modbus.response cycle ret=%d slave=%d function=%d "
-           "start_adr=%d num_register=%d\", ret, slave, function, start_adr, num_register);\n"
-           "    otsleep(5000);\n";
+         "    readFailed();\n";
+    if (p.c.hasEventLog())
+      s += "    // once per outage of the cycle, not once per pass\n"
+           "    if(cycleState[k] != 2) otEvent(otWarning, \"modbus.response cycle ret=%d "
+           "slave=%d function=%d start_adr=%d num_register=%d\", ret, slave, function, "
+           "start_adr, num_register);\n";
     s += "  }\n"
          "  printf(\"cycle ret=%d slave=%d function=%d data[0]=%d\\n\", ret, slave, function, "
          "data[0]);\n"
-         "  return ret;\n"
+         "  return cycleDone(k, ret > 0);\n"
          "}\n";
 
     // main
     s += "\nint main(int ac, char **av)\n"
          "{\n"
-         "  int ret, offset;\n"
+         "  int good;\n"
          "  (void) ac;\n";
-    eventInit(c);
+    eventInit();
+    imageCheck();
     s += "  av0 = av[0];\n";
     if (!tcp()) {
-      const char* par = parity == 1 ? "ODD" : parity == 2 ? "EVEN" : "NONE";
-      s += "  int first = 1;\n";
-      s += format("  while(serial.openDevice(SERIAL_DEVICE,B%d,1,%d,8,1,otSerial::%s) != 0)\n",
-                  baud, rtscts, par);
+      s += p.cycles.empty() ? "  int first = 1;\n" : "  int first = 1, ret;\n";
+      s += format("  while(%s != 0)\n", open.c_str());
       s += "  {\n"
            "    if(first) printf(\"could not open serial device %s\\n\", SERIAL_DEVICE);\n"
            "    first = 0;\n"
@@ -583,24 +911,38 @@ class ModbusGenerator : public Generator {
            "  }\n";
     }
     s += "  printf(\"\\n%s starting\\n\", av0);\n";
-    if (c.hasEventLog())
-      s += format("  otEvent(otInfo, \"%%s starting\", %s);\n", literal(c.target).c_str());
+    eventStarting("  ");
     s += tcp() ? "  modbus.registerSocket(&sock);\n" : "  modbus.registerSerial(&serial);\n";
-    s += "  thread.create(reader, NULL);\n"
-         "  watchdog.create(watchdogThread, NULL);\n";
-    s += format("  writeCounter(%s_LIFE_COUNTER_BASE, lifeCounter);\n", t);
-    s += format("  writeCounter(%s_READ_ERROR_COUNT_BASE, readErrorCount);\n", t);
-    s += format("  writeCounter(%s_WRITE_ERROR_COUNT_BASE, writeErrorCount);\n", t);
-    s += "  while(1)\n"
+    s += "  statusInit();\n"
+         "  thread.create(reader, NULL);\n"
+         "  watchdog.create(watchdogThread, NULL);\n"
+         "  // Every cycle is read in every pass, whatever the others did: a device that fails\n"
+         "  // neither hides the others nor makes the passes (and the life counter) faster.\n"
+         "  while(1)\n"
          "  {\n"
-         "    lifeCounter++;\n"
-         "    if(lifeCounter >= 256*128) lifeCounter = 0;\n";
-    s += format("    writeCounter(%s_LIFE_COUNTER_BASE, lifeCounter);\n", t);
-    s += "    offset = 0;\n";
-    for (const Cycle& cy : cycles) {
-      s += format("    ret = modbusCycle(offset,%d,%d,%d,%d);\n", cy.slave, cy.function,
-                  cy.startAdr, cy.num);
-      s += "    if(ret>0) offset += ret; else continue;\n";
+         "    passStart();\n"
+         "    good = 0;\n";
+    for (size_t i = 0; i < p.cycles.size(); i++) {
+      const Cycle& cy = p.cycles[i];
+      s += format("    good += modbusCycle(%zu,%s_CYCLE%zu_BASE,%d,%d,%d,%d);\n", i + 1, t, i + 1,
+                  cy.slave, cy.function, cy.startAdr, cy.num);
+    }
+    if (p.cycles.empty())
+      s += "    // no read cycles: the pass still takes its time and counts for the watchdog\n"
+           "    otsleep(MODBUS_IDLETIME);\n"
+           "    if(++watchcnt1 > 10000) watchcnt1 = 0;\n";
+    s += "    passEnd(good);\n";
+    if (!tcp() && !p.cycles.empty()) {
+      s += "    // Nothing answered: the line may have been pulled (an adapter that is plugged in\n"
+           "    // again is a new device), so it is opened anew.\n"
+           "    if(good == 0)\n"
+           "    {\n"
+           "      thread.lock();\n"
+           "      serial.closeDevice();\n";
+      s += format("      ret = %s;\n", open.c_str());
+      s += "      thread.unlock();\n"
+           "      if(ret != 0) otsleep(1000);\n"
+           "    }\n";
     }
     s += "  }\n"
          "  return 0;\n"
@@ -615,63 +957,76 @@ class SiemensGenerator : public Generator {
   using Generator::Generator;
 
   int run() {
-    c.target = "siemensdaemon";
+    p.c.target = "siemensdaemon";
+    p.idletime = 100;
     for (const std::string& line : lines_) {
-      c.read(line);
-      readIntSetting(line, "idletime=", &idletime);
+      if (commonSetting(line) < 0 || intSetting(line, "idletime=", &p.idletime) < 0) return -1;
       if (startsWith(line, "slave=")) print(line);
     }
-    namedByTarget(c.target);
-    print(format("target=%s\n", c.target.c_str()));
-    print(format("shared_memory=%s\n", c.sharedMemory.c_str()));
-    print(format("mailbox=%s\n", c.mailbox.c_str()));
-    echoEventLog(c);
-    if (header() < 0) return -1;
+    print(format("target=%s\n", p.c.target.c_str()));
+    print(format("shared_memory=%s\n", p.c.sharedMemory.c_str()));
+    print(format("mailbox=%s\n", p.c.mailbox.c_str()));
+    echoEventLog();
+    if (checkTarget() < 0) return -1;
+    namedByTarget(p.c.target);
+    if (slaves() < 0 || cycles() < 0 || layout() < 0) return -1;
+    header("Siemens", false);
     return source();
   }
 
  private:
-  Common c;
-  int idletime = 100;
-  long long size = 0;
+  int slaves() {
+    for (const std::string& line : lines_) {
+      if (!startsWith(line, "slave=")) continue;
+      Fields f = fieldsOf(line);
+      SiemensSlave sl;
+      bool absent = false;
+      if (numberField(f, "slave", &sl.number, line, &absent) < 0 ||
+          numberField(f, "fetch_write", &sl.fetchWrite, line) < 0 ||
+          numberField(f, "function", &sl.function, line) < 0 ||
+          numberField(f, "rack_slot", &sl.rackSlot, line) < 0 ||
+          numberField(f, "port", &sl.port, line) < 0)
+        return -1;
+      sl.adr = textField(f, "adr");
+      sl.type = textField(f, "type");
+      if (absent || sl.adr.empty() || sl.type.empty()) return missing(line);
+      // The slave number indexes a table of 256 connections; the type names a constant; the
+      // connection keeps at most kMaxAddress characters of the address.
+      if (sl.number < 0 || sl.number > 255 || !oneOf(sl.type, kSiemensTypes) ||
+          sl.adr.size() > kMaxAddress || sl.port < 1 || sl.port > 65535)
+        return outOfRange(line);
+      for (const SiemensSlave& other : p.slaves)
+        if (other.number == sl.number) return outOfRange(line);
+      p.slaves.push_back(sl);
+    }
+    return 0;
+  }
 
-  // A cycle reads into a buffer of kSiemensMaxLen bytes.
-  int header() { return bytesHeader("Siemens", c, 65535, kSiemensMaxLen, &size); }
+  int cycles() {
+    // A cycle without its connection would never be read, and its block never filled.
+    return byteCycles("org", kSiemensOrgs, 0, 255, kSiemensMaxLen, [this](const Cycle& cy) {
+      for (const SiemensSlave& sl : p.slaves)
+        if (sl.number == cy.slave) return true;
+      return false;
+    });
+  }
 
   int source() {
     std::string& s = out_->source;
     sourceStart("Siemens TCP", "mksiemens");
-    s += "#include <stdio.h>\n#include <stdlib.h>\n";
-    s += "#include \"otsiemenstcp.h\"\n#include \"otsharedmemory.h\"\n#include \"otmailbox.h\"\n"
-         "#include \"otthread.h\"\n#include \"otcutil.h\"\n";
-    if (c.hasEventLog()) s += "#include \"otevent.h\"\n";
-    s += format("\n#define %s_CYCLE_TIME %d\n\n", c.target.c_str(), idletime);
-
-    std::vector<int> slaves, ports;
-    for (const std::string& line : lines_) {
-      if (!startsWith(line, "slave=")) continue;
-      int slave = -1;
-      intAt(line, 6, &slave);
-      std::string adr = findWord(line, "adr=", kMaxAddress);
-      std::string type = findWord(line, "type=");
-      if (slave < 0 || adr.empty() || type.empty()) return missing(line);
-      // The slave number indexes a table of 256 connections; the type names a constant.
-      if (slave > 255 || !oneOf(type, kSiemensTypes)) return outOfRange(line);
-      for (int other : slaves)
-        if (other == slave) return outOfRange(line);
-      // port= (not in the template) reaches a PLC behind a gateway that does not use 102.
-      int port = findInt(line, "port=", 102);
-      if (port < 1 || port > 65535) return outOfRange(line);
-      slaves.push_back(slave);
-      ports.push_back(port);
-      s += format("otSiemensTCP   slave%d(%s,otSiemensTCP::%s,%d,%d,%d);\n", slave,
-                  literal(adr).c_str(), type.c_str(), findInt(line, "fetch_write=", 1),
-                  findInt(line, "function=", -1), findInt(line, "rack_slot=", -1));
-    }
-    s += format("otSharedMemory shm(%s,%lld);\n", literal(c.sharedMemory).c_str(), size);
-    s += format("otMailbox      mbx(%s);\n", literal(c.mailbox).c_str());
+    includes("otsiemenstcp.h");
+    s += format("\n#define %s_CYCLE_TIME %d\n", p.c.target.c_str(), p.idletime);
+    writeHold();
+    s += "\n";
+    for (const SiemensSlave& sl : p.slaves)
+      s +=
+          format("otSiemensTCP   slave%d(%s,otSiemensTCP::%s,%d,%d,%d);\n", sl.number,
+                 literal(sl.adr).c_str(), sl.type.c_str(), sl.fetchWrite, sl.function, sl.rackSlot);
+    s += format("otSharedMemory shm(%s,%lld);\n", literal(p.c.sharedMemory).c_str(), p.image.size);
+    s += format("otMailbox      mbx(%s);\n", literal(p.c.mailbox).c_str());
     s += "otThread       thread;\n"
          "otSiemensTCP   *slave_array[256];\n";
+    statusCode();
 
     s += "\n// Mailbox reader: [0] slave, [1] org, [2..3] dbnum, [4..5] start, [6..7] length,\n"
          "// [8] function, [9..] data; 16-bit fields high byte first.\n"
@@ -679,6 +1034,7 @@ class SiemensGenerator : public Generator {
          "{\n";
     s += format("  static unsigned char buf[%d];\n", kMailboxBuffer);
     s += "  int buflen, ret, slave, org, dbnr, start_adr, len, function;\n"
+         "  long long giveUp;\n"
          "  (void) arg;\n";
     readerLoopStart(9);
     s += "    slave     = buf[0];\n"
@@ -692,78 +1048,91 @@ class SiemensGenerator : public Generator {
          "    {\n"
          "      printf(\"mbx message of %d bytes announces %d data bytes: ignored\\n\", "
          "buflen, len);\n"
+         "      writeFailed();\n"
          "      continue;\n"
          "    }\n"
          "    if(slave >= 0 && slave < 256 && slave_array[slave] != NULL)\n"
          "    {\n"
-         "      thread.lock();\n"
-         "      ret = slave_array[slave]->write(org, dbnr, start_adr, len, &buf[9], "
+         "      giveUp = nowMs() + WRITE_HOLD_MS;\n"
+         "      while(1)\n"
+         "      {\n"
+         "        thread.lock();\n"
+         "        ret = slave_array[slave]->write(org, dbnr, start_adr, len, &buf[9], "
          "function);\n"
-         "      thread.unlock();\n"
-         "      if(ret < 0) printf(\"mbx write ret=%d slave=%d\\n\", ret, slave);\n"
+         "        thread.unlock();\n"
+         "        // -1: the PLC was not reached; another code is its refusal, which stays\n"
+         "        if(ret != -1 || writesDropping || nowMs() >= giveUp) break;\n"
+         "        otsleep(WRITE_RETRY_MS);\n"
+         "      }\n"
+         "      if(ret < 0)\n"
+         "      {\n"
+         "        printf(\"mbx write ret=%d slave=%d\\n\", ret, slave);\n"
+         "        writeFailed();\n"
+         "        if(ret == -1) writesDropping = 1;\n"
+         "      }\n"
+         "      else writesDropping = 0;\n"
          "    }\n"
          "    else\n"
          "    {\n";
-    if (c.hasEventLog()) s += "      otEvent(otError, \"wrong param send to mailbox\");\n";
+    if (p.c.hasEventLog()) s += "      otEvent(otError, \"wrong param send to mailbox\");\n";
     s += "      printf(\"mbx message for slave %d ignored: no such slave\\n\", slave);\n"
+         "      writeFailed();\n"
          "    }\n"
          "  }\n"
          "  return NULL;\n"
          "}\n";
 
-    s += "\nstatic int siemensTCPCycle(int slave, int offset, int org, int dbnr, int start_adr, "
-         "int len)\n"
+    s += "\n// Read cycle k into its block at offset; returns 1 for a good read.\n"
+         "static int siemensTCPCycle(int k, int slave, int offset, int org, int dbnr, "
+         "int start_adr, int len)\n"
          "{\n";
     s += format("  unsigned char data[%d];\n", kSiemensMaxLen);
     s += "  int ret;\n"
-         "  if(slave < 0 || slave > 255 || slave_array[slave] == NULL) return len;\n"
          "  thread.lock();\n"
          "  ret = slave_array[slave]->fetch(org, dbnr, start_adr, len, data);\n"
-         "  thread.unlock();\n";
-    if (c.hasEventLog())
-      s += "  if(ret < 0)\n"
-           "  {\n"
-           "    otEvent(otWarning, \"fetch ret=%d slave=%d\", ret, slave);\n"
-           "    otsleep(5000);\n"
-           "  }\n";
-    s += "  if(ret > 0) shm.write(offset, data, ret);\n"
-         "  else { printf(\"E\"); fflush(stdout); }\n"
-         "  return len;\n"
+         "  thread.unlock();\n"
+         "  if(ret == len) shm.write(offset, data, len);\n"
+         "  else\n"
+         "  {\n"
+         "    readFailed();\n";
+    if (p.c.hasEventLog())
+      s += "    // once per outage of the cycle, not once per pass\n"
+           "    if(cycleState[k] != 2) otEvent(otWarning, \"fetch ret=%d slave=%d\", ret, "
+           "slave);\n";
+    s += "    printf(\"E\");\n"
+         "    fflush(stdout);\n"
+         "  }\n"
+         "  return cycleDone(k, ret == len);\n"
          "}\n";
 
     s += "\nint main(int ac, char **av)\n"
          "{\n"
-         "  int i, ret, offset;\n"
+         "  int i, good;\n"
          "  (void) ac;\n"
          "  (void) av;\n";
-    eventInit(c);
+    eventInit();
+    imageCheck();
     s += "  printf(\"\\n%s starting\\n\", av[0]);\n";
-    if (c.hasEventLog())
-      s += format("  otEvent(otInfo, \"%%s starting\", %s);\n", literal(c.target).c_str());
+    eventStarting("  ");
     s += "  for(i=0; i<256; i++) slave_array[i] = NULL;\n";
-    for (size_t i = 0; i < slaves.size(); i++) {
-      s += format("  slave_array[%d] = &slave%d;\n", slaves[i], slaves[i]);
-      if (ports[i] != 102) s += format("  slave%d.setPort(%d);\n", slaves[i], ports[i]);
+    for (const SiemensSlave& sl : p.slaves) {
+      s += format("  slave_array[%d] = &slave%d;\n", sl.number, sl.number);
+      if (sl.port != 102) s += format("  slave%d.setPort(%d);\n", sl.number, sl.port);
     }
-    s += "  thread.create(reader, NULL);\n"
+    s += "  statusInit();\n"
+         "  thread.create(reader, NULL);\n"
          "  while(1)\n"
          "  {\n";
-    s += format("    otsleep(%s_CYCLE_TIME);\n", c.target.c_str());
-    s += "    offset = 0;\n";
-    for (const std::string& line : lines_) {
-      if (!startsWith(line, "cycle")) continue;
-      int slave = findInt(line, "slave=", -1);
-      std::string org = findWord(line, "org=");
-      int dbnum = findInt(line, "dbnum=", -1), start = findInt(line, "start=", -1),
-          len = findInt(line, "len=", -1);
-      if (slave == -1 || org.empty() || dbnum == -1 || start == -1 || len == -1)
-        return missing(line);
-      if (slave < 0 || slave > 255 || !oneOf(org, kSiemensOrgs)) return outOfRange(line);
-      s += format("    ret = siemensTCPCycle(%d,offset, otSiemensTCP::%s, %d, %d, %d);\n", slave,
-                  org.c_str(), dbnum, start, len);
-      s += "    if(ret>0) offset += ret; else continue;\n";
+    s += format("    otsleep(%s_CYCLE_TIME);\n", p.c.target.c_str());
+    s += "    passStart();\n"
+         "    good = 0;\n";
+    for (size_t i = 0; i < p.cycles.size(); i++) {
+      const Cycle& cy = p.cycles[i];
+      s += format("    good += siemensTCPCycle(%zu, %d, %lld, otSiemensTCP::%s, %d, %d, %d);\n",
+                  i + 1, cy.slave, cy.base, cy.area.c_str(), cy.dbnum, cy.start, cy.len);
     }
-    s += "  }\n"
+    s += "    passEnd(good);\n"
+         "  }\n"
          "  return 0;\n"
          "}\n";
     return 0;
@@ -776,56 +1145,53 @@ class PpiGenerator : public Generator {
   using Generator::Generator;
 
   int run() {
-    c.target = "ppidaemon";
+    p.c.target = "ppidaemon";
+    p.tty = "/dev/ttyS0";
+    p.baudrate = 9600;
     for (const std::string& line : lines_) {
-      c.read(line);
-      readWordSetting(line, "tty=", &tty);
-      readIntSetting(line, "baudrate=", &baudrate);
-      readWordSetting(line, "dave_speed=", &daveSpeed);
-      readIntSetting(line, "idletime=", &idletime);
+      if (commonSetting(line) < 0 || intSetting(line, "baudrate=", &p.baudrate) < 0 ||
+          intSetting(line, "idletime=", &p.idletime) < 0)
+        return -1;
+      wordSetting(line, "tty=", &p.tty);
+      wordSetting(line, "dave_speed=", &p.daveSpeed);
     }
-    namedByTarget(c.target);
-    print(format("target=%s\n", c.target.c_str()));
-    print(format("shared_memory=%s\n", c.sharedMemory.c_str()));
-    print(format("mailbox=%s\n", c.mailbox.c_str()));
-    print(format("tty=%s\n", tty.c_str()));
-    print(format("baudrate=%d\n", baudrate));
-    print(format("dave_speed=%s\n", daveSpeed.c_str()));
-    echoEventLog(c);
-    if (!oneOf(daveSpeed, kDaveSpeeds)) {
+    print(format("target=%s\n", p.c.target.c_str()));
+    print(format("shared_memory=%s\n", p.c.sharedMemory.c_str()));
+    print(format("mailbox=%s\n", p.c.mailbox.c_str()));
+    print(format("tty=%s\n", p.tty.c_str()));
+    print(format("baudrate=%d\n", p.baudrate));
+    print(format("dave_speed=%s\n", p.daveSpeed.c_str()));
+    echoEventLog();
+    if (!oneOf(p.daveSpeed, kDaveSpeeds)) {
       for (const std::string& line : lines_)
         if (startsWith(line, "dave_speed=")) return outOfRange(line);
     }
-    if (header() < 0) return -1;
-    print(format("generate:%s.cpp\n", c.target.c_str()));
+    if (checkTarget() < 0) return -1;
+    namedByTarget(p.c.target);
+    if (cycles() < 0 || layout() < 0) return -1;
+    header("PPI", false);
+    print(format("generate:%s.cpp\n", p.c.target.c_str()));
     return source();
   }
 
  private:
-  Common c;
-  std::string tty = "/dev/ttyS0";
-  int baudrate = 9600;
-  std::string daveSpeed = "daveSpeed187k";
-  int idletime = 0;
-  long long size = 0;
-
-  int header() { return bytesHeader("PPI", c, 65535, 65535, &size); }
+  int cycles() {
+    // Connections exist for the addresses 1 to 31 only.
+    return byteCycles("area", kDaveAreas, 1, 31, kPpiMaxLen, nullptr);
+  }
 
   int source() {
     std::string& s = out_->source;
     sourceStart("PPI", "mkppi");
     s += "// libnodave supports Unix only\n";
-    s += "#include <stdio.h>\n#include <stdlib.h>\n#include <unistd.h>\n#include <atomic>\n";
-    s += "#include \"otsharedmemory.h\"\n#include \"otmailbox.h\"\n#include \"otthread.h\"\n"
-         "#include \"otcutil.h\"\n";
-    if (c.hasEventLog()) s += "#include \"otevent.h\"\n";
+    includes(nullptr);
     s += "#ifdef unix\n#define LINUX\n#else\n#define BCCWIN\n#endif\n"
          "extern \"C\" {\n#include \"setport.h\"\n#include \"nodave.h\"\n}\n\n";
-    s += format("#define IDLETIME %d\n", idletime);
-    s += format("#define SERIAL_DEVICE %s\n", literal(tty).c_str());
-    s += format("#define BAUDRATE \"%d\"\n", baudrate);
-    s += format("otSharedMemory shm(%s,%lld);\n", literal(c.sharedMemory).c_str(), size);
-    s += format("otMailbox      mbx(%s);\n", literal(c.mailbox).c_str());
+    s += format("#define IDLETIME %d\n", p.idletime);
+    s += format("#define SERIAL_DEVICE %s\n", literal(p.tty).c_str());
+    s += format("#define BAUDRATE \"%d\"\n", p.baudrate);
+    s += format("otSharedMemory shm(%s,%lld);\n", literal(p.c.sharedMemory).c_str(), p.image.size);
+    s += format("otMailbox      mbx(%s);\n", literal(p.c.mailbox).c_str());
     s += "otThread       thread;\n"
          "otThread       watchdog;\n"
          "static daveConnection   *dc[32+1];\n"
@@ -833,11 +1199,13 @@ class PpiGenerator : public Generator {
          "static _daveOSserialType fds;\n"
          "static const char *av0 = \"\";\n"
          "static std::atomic<int> watchcnt1(0);\n";
+    statusCode();
 
     watchdog(5000, "");
 
     s += "\n// Mailbox reader: [0] slave, [1] area, [2..3] dbnum, [4..5] start, [6..7] length,\n"
-         "// [8..] data; 16-bit fields high byte first.\n"
+         "// [8..] data; 16-bit fields high byte first. A request that fails is counted and\n"
+         "// dropped: the PPI layer does not tell an absent PLC from a refusal.\n"
          "static void *reader(void *arg)\n"
          "{\n";
     s += format("  static unsigned char buf[%d];\n", kMailboxBuffer);
@@ -857,21 +1225,23 @@ class PpiGenerator : public Generator {
          "      thread.unlock();\n"
          "      if(ret != 0)\n"
          "      {\n"
-         "        printf(\"daveWriteBytes ret=%d\\n\", ret);\n";
-    if (c.hasEventLog())
+         "        printf(\"daveWriteBytes ret=%d\\n\", ret);\n"
+         "        writeFailed();\n";
+    if (p.c.hasEventLog())
       s += "        otEvent(otWarning, \"daveWriteBytes ret=%d slave=%d\", ret, slave);\n";
     s += "      }\n"
          "    }\n"
+         "    else writeFailed();\n"
          "  }\n"
          "  return NULL;\n"
          "}\n";
 
-    s += "\nstatic int ppiCycle(int offset, daveConnection *dc, int area, int dbnum, int start, "
-         "int len)\n"
+    s += "\n// Read cycle k into its block at offset; returns 1 for a good read.\n"
+         "static int ppiCycle(int k, int offset, daveConnection *dc, int area, int dbnum, "
+         "int start, int len)\n"
          "{\n"
          "  unsigned char data[1024+1];\n"
          "  int ret;\n"
-         "  if(len > 256) return -1;\n"
          "  if(++watchcnt1 > 10000) watchcnt1 = 0;\n"
          "  thread.lock();\n"
          "  ret = daveReadBytes(dc, area, dbnum, start, len, data);\n"
@@ -882,51 +1252,49 @@ class PpiGenerator : public Generator {
          "  }\n"
          "  else\n"
          "  {\n"
-         "    printf(\"daveReadBytes ret=%d\\n\", ret);\n";
-    if (c.hasEventLog())
-      s += "    otEvent(otWarning, \"daveReadBytes ret=%d\", ret);\n"
-           "    otsleep(5000);\n";
+         "    printf(\"daveReadBytes ret=%d\\n\", ret);\n"
+         "    readFailed();\n";
+    if (p.c.hasEventLog())
+      s += "    // once per outage of the cycle, not once per pass\n"
+           "    if(cycleState[k] != 2) otEvent(otWarning, \"daveReadBytes ret=%d\", ret);\n";
     s += "  }\n"
-         "  return len;\n"
+         "  return cycleDone(k, ret == 0);\n"
          "}\n";
 
     s += "\nint main(int ac, char **av)\n"
          "{\n"
-         "  int adr, ret, offset;\n"
+         "  int adr, good;\n"
          "  (void) ac;\n";
-    eventInit(c);
+    eventInit();
+    imageCheck();
     s += "  av0 = av[0];\n"
          "  fds.rfd = setPort(SERIAL_DEVICE, BAUDRATE, 'E');\n"
          "  fds.wfd = fds.rfd;\n"
          "  if(fds.rfd > 0)\n"
          "  {\n"
          "    printf(\"ppidaemon starting\\n\");\n";
-    if (c.hasEventLog())
-      s += format("    otEvent(otInfo, \"%%s starting\", %s);\n", literal(c.target).c_str());
+    eventStarting("    ");
     s += format("    di = daveNewInterface(fds, \"IF1\", 0, daveProtoPPI, %s);\n",
-                daveSpeed.c_str());
+                p.daveSpeed.c_str());
     s += "    for(adr=1; adr<32; adr++) dc[adr] = daveNewConnection(di, adr, 0, 0);\n"
+         "    statusInit();\n"
          "    thread.create(reader, NULL);\n"
          "    watchdog.create(watchdogThread, NULL);\n"
          "    while(1)\n"
          "    {\n"
          "      otsleep(IDLETIME);\n"
-         "      offset = 0;\n";
-    for (const std::string& line : lines_) {
-      if (!startsWith(line, "cycle")) continue;
-      int slave = findInt(line, "slave=", -1);
-      std::string area = findWord(line, "area=");
-      int dbnum = findInt(line, "dbnum=", -1), start = findInt(line, "start=", -1),
-          len = findInt(line, "len=", -1);
-      if (slave == -1 || area.empty() || dbnum == -1 || start == -1 || len == -1)
-        return missing(line);
-      // Connections exist for the addresses 1 to 31 only.
-      if (slave < 1 || slave > 31 || !oneOf(area, kDaveAreas)) return outOfRange(line);
-      s += format("      ret = ppiCycle(offset, dc[%d], %s, %d, %d, %d);\n", slave, area.c_str(),
-                  dbnum, start, len);
-      s += "      if(ret>0) offset += ret; else continue;\n";
+         "      passStart();\n"
+         "      good = 0;\n";
+    for (size_t i = 0; i < p.cycles.size(); i++) {
+      const Cycle& cy = p.cycles[i];
+      s += format("      good += ppiCycle(%zu, %lld, dc[%d], %s, %d, %d, %d);\n", i + 1, cy.base,
+                  cy.slave, cy.area.c_str(), cy.dbnum, cy.start, cy.len);
     }
-    s += "    }\n"
+    if (p.cycles.empty())
+      s += "      // no read cycles: the pass still counts for the watchdog\n"
+           "      if(++watchcnt1 > 10000) watchcnt1 = 0;\n";
+    s += "      passEnd(good);\n"
+         "    }\n"
          "  }\n"
          "  printf(\"\\nerror opening SERIAL_DEVICE\\n\");\n"
          "  // a daemon that never started must not look like one that ended normally\n"

@@ -7,6 +7,42 @@
 // and the source, and return 0; on any error they print the reason and end the process with
 // exit status -1. hxGenerate* is the same generation without touching files or the process,
 // for callers that must survive a bad description.
+//
+// Process image of every generated daemon (the header gives each offset as a macro, prefixed
+// with the target):
+//   CYCLEk_BASE            the block of read cycle k (k = 1, 2, ... in the order of the cycle
+//                          lines), back to back from 0, CYCLEk_NUM_BYTES bytes each
+//   LIFE_COUNTER_BASE      three 16-bit counters in host byte order behind the blocks: passes
+//   READ_ERROR_COUNT_BASE  (the daemon is alive), failed reads, failed write requests; each
+//   WRITE_ERROR_COUNT_BASE starts again at 0 after 32767
+//   STATUS_BASE            the status area, behind the counters. Fields of more than one byte
+//                          most significant byte first; times in seconds since 1970-01-01 UTC
+//                          as 8 bytes, 0 for never; counts of 4 bytes stop at 0xFFFFFFFF.
+//     per cycle, 16 bytes from STATUS_BASE + 16 * (k - 1):
+//       CYCLEk_STATUS      1 byte: 0 not read yet, 1 the last read was good, 2 it failed
+//                          (3 spare bytes follow)
+//       CYCLEk_FAILURES    4 bytes: failed reads in a row, 0 after a good one
+//       CYCLEk_GOOD_TIME   8 bytes: time of the last good read
+//     then the daemon, 28 bytes:
+//       PASS_GOOD_TIME     8 bytes: end of the last pass in which every cycle read good
+//       PASS_COUNT         4 bytes: passes over the cycles
+//       READ_ERROR_TOTAL   4 bytes: failed reads
+//       WRITE_ERROR_TOTAL  4 bytes: write requests not carried out (published once a pass)
+//       STATUS_MARK        the 4 characters "OTS1"
+//       STATUS_CYCLES      4 bytes: the number of cycles
+//   SHARED_MEMORY_SIZE     the size of the image; it ends with the status area, so that the
+//                          device clients find it from the size alone (cycleStatus, passAge).
+// Every cycle is read in every pass; a failed read leaves its block as it was and says so in
+// the status. A write request that fails because the device is out of reach (Modbus, Siemens
+// TCP) is tried again for up to 30 s, then dropped and counted; a refusal by the device is
+// counted at once.
+//
+// Refused descriptions (the generators print the reason and write nothing): a missing cycle
+// field; a value out of range; a number with anything else in its word ("1x", "x"); a target
+// that is not a C identifier; a Modbus TCP port outside 1..65535 (502 when none is given); a
+// Modbus block beyond address 65535 (start_adr + num_register > 65536), and likewise a
+// Siemens or PPI block (start + len > 65536); a Siemens cycle naming a slave without a slave=
+// line; a PPI cycle of more than 256 bytes.
 #ifndef HXSTUDIO_GDAEMON_H
 #define HXSTUDIO_GDAEMON_H
 

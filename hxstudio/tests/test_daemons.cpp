@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "daemontest.h"
 #include "ipctest.h"
 #include "libmodbusslave.h"
 #include "otmodbusclient.h"
@@ -38,142 +39,7 @@ extern "C" {
 
 namespace {
 
-using Slave = ottest::LibmodbusSlave<512, 512, 256, 256>;
-
-// Generous: daemons and peers may run under a sanitizer on a busy machine.
-const int kWaitMs = 15000;
-
-long long nowMs() {
-  struct timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return (long long)t.tv_sec * 1000 + t.tv_nsec / 1000000;
-}
-
-bool waitFor(const std::function<bool()>& condition, int ms = kWaitMs) {
-  for (long long end = nowMs() + ms; nowMs() < end; usleep(5000))
-    if (condition()) return true;
-  return condition();
-}
-
-std::string quote(const std::string& s) {
-  return "'" + s + "'";
-}
-
-// A program run in dir with standard output and error in dir/<name>.log.
-class Process {
- public:
-  ~Process() { stop(); }
-  bool start(const std::string& dir, const std::string& program) {
-    log_ = program + ".log";
-    pid_ = fork();
-    if (pid_ == 0) {
-      int fd = open(log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (fd < 0 || chdir(dir.c_str()) != 0) _exit(127);
-      dup2(fd, 1);
-      dup2(fd, 2);
-      execl(program.c_str(), program.c_str(), (char*)nullptr);
-      _exit(127);
-    }
-    return pid_ > 0;
-  }
-  bool alive() {
-    if (pid_ <= 0) return false;
-    if (waitpid(pid_, &status_, WNOHANG) == pid_) pid_ = -1;
-    return pid_ > 0;
-  }
-  // The exit status once the process has ended within ms, else -1.
-  int exitStatus(int ms) {
-    waitFor([this] { return !alive(); }, ms);
-    return pid_ < 0 && WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
-  }
-  void stop() {
-    if (!alive()) return;
-    kill(pid_, SIGTERM);
-    if (!waitFor([this] { return !alive(); }, 5000)) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, &status_, 0);
-      pid_ = -1;
-    }
-  }
-  std::string log() const { return ottest::readFile(log_); }
-
- private:
-  pid_t pid_ = -1;
-  int status_ = 0;
-  std::string log_;
-};
-
-// Writes the project file into dir and runs the tool on it with compiling on; returns the
-// tool's exit status, its output in *output.
-int generateAndCompile(const char* tool, const ottest::TempDir& dir, const std::string& name,
-                       const std::string& project, std::string* output) {
-  ottest::writeFile(dir.file(name), project);
-  std::string command = "cd " + quote(dir.path()) +
-                        " && PKG_CONFIG_PATH=" + quote(HX_PKGCONFIG_DIR) + " CXX=" + quote(HX_CXX) +
-                        " CXXFLAGS=" + quote(HX_CXXFLAGS) + " " +
-                        quote(std::string(HX_TOOLS_DIR) + "/" + tool) + " -c -o daemon " +
-                        quote(name) + " > build.log 2>&1";
-  int status = system(command.c_str());
-  *output = ottest::readFile(dir.file("build.log"));
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// The numeric macros of a generated header.
-std::map<std::string, int> readHeader(const std::string& path) {
-  std::map<std::string, int> defs;
-  std::istringstream text(ottest::readFile(path));
-  std::string word, name, value;
-  while (text >> word) {
-    if (word != "#define" || !(text >> name >> value)) continue;
-    char* end = nullptr;
-    long v = strtol(value.c_str(), &end, 10);
-    if (end != value.c_str() && *end == '\0') defs[name] = (int)v;
-  }
-  return defs;
-}
-
-// Fixture: one temporary directory per test; the daemon it runs is stopped and the shared
-// memory and mailbox it created are removed at the end.
-class GeneratedDaemon : public ::testing::Test {
- protected:
-  ottest::TempDir dir;
-  Process daemon;
-  std::map<std::string, int> defs;
-
-  std::string shm() const { return dir.file("image.shm"); }
-  std::string mbx() const { return dir.file("requests.mbx"); }
-  std::string paths() const { return "shared_memory=" + shm() + "\nmailbox=" + mbx() + "\n"; }
-
-  // Generates, compiles and starts the daemon; header is the generated header's file name.
-  void run(const char* tool, const std::string& name, const std::string& project,
-           const std::string& header) {
-    std::string output;
-    ASSERT_EQ(generateAndCompile(tool, dir, name, project, &output), 0) << output;
-    defs = readHeader(dir.file(header));
-    ASSERT_TRUE(daemon.start(dir.path(), dir.file("daemon")));
-  }
-
-  int def(const std::string& name) {
-    auto it = defs.find(name);
-    EXPECT_NE(it, defs.end()) << name << " is not in the header";
-    return it == defs.end() ? -1 : it->second;
-  }
-
-  void TearDown() override {
-    daemon.stop();
-    std::string log = daemon.log();
-    EXPECT_EQ(log.find("Sanitizer"), std::string::npos) << log;
-    std::vector<key_t> keys;
-    for (const std::string& f : {shm(), mbx()})
-      if (access(f.c_str(), F_OK) == 0) keys.push_back(ftok(f.c_str(), 'b'));
-    ottest::removeAndExpectGone(
-        keys, "shared memory", [](key_t k) { return shmget(k, 0, 0); },
-        [](int id) { shmctl(id, IPC_RMID, nullptr); });
-    ottest::removeAndExpectGone(
-        keys, "mailbox", [](key_t k) { return msgget(k, 0); },
-        [](int id) { msgctl(id, IPC_RMID, nullptr); });
-  }
-};
+using namespace hxtest;
 
 // The Modbus daemon's counters, in host byte order behind the blocks.
 int counter(otModbusClient& image, int base) {
@@ -237,6 +103,17 @@ TEST_F(GeneratedDaemon, ModbusTcpFillsTheImageAndServesWriteRequests) {
   ASSERT_TRUE(waitFor([&] { return counter(image, life) >= 3; })) << daemon.log();
   expectModbusImage(image, defs);
   EXPECT_EQ(counter(image, def("e2e_READ_ERROR_COUNT_BASE")), 0);
+  for (int k = 1; k <= 4; k++) {
+    int ok = -1;
+    long age = -2;
+    EXPECT_EQ(image.cycleStatus(k, &ok, &age), 0) << k;
+    EXPECT_EQ(ok, 1) << k;
+    EXPECT_GE(age, 0) << k;
+    EXPECT_LE(age, 2) << k;
+  }
+  long passAge = -2;
+  EXPECT_EQ(image.passAge(&passAge), 0);
+  EXPECT_GE(passAge, 0);
 
   // Write requests through the mailbox reach the device, the largest one included: 123
   // registers is the most one Modbus request carries.
@@ -255,6 +132,13 @@ TEST_F(GeneratedDaemon, ModbusTcpFillsTheImageAndServesWriteRequests) {
     written += char('0' + slave.coil(i));
   EXPECT_EQ(written, "1010110111");
   EXPECT_EQ(counter(image, def("e2e_WRITE_ERROR_COUNT_BASE")), 0);
+
+  // A request the device refuses (an exception reply: the slave has 256 registers) is counted
+  // at once rather than held back for a retry, and the request behind it goes through.
+  EXPECT_EQ(image.writePresetSingleRegister(1, 400, 1), 0);
+  EXPECT_EQ(image.writePresetSingleRegister(1, 21, 555), 0);
+  EXPECT_TRUE(waitFor([&] { return slave.reg(21) == 555; }, 3000)) << daemon.log();
+  EXPECT_EQ(counter(image, def("e2e_WRITE_ERROR_COUNT_BASE")), 1);
 
   int before = counter(image, life);
   EXPECT_TRUE(waitFor([&] { return counter(image, life) > before + 2; }));
@@ -311,7 +195,7 @@ class LineSink {
   int port() const { return port_; }
   // Waits until what arrived contains part.
   bool waitFor(const std::string& part) {
-    return ::waitFor([&] {
+    return hxtest::waitFor([&] {
       struct pollfd p = {peer_ >= 0 ? peer_ : fd_, POLLIN, 0};
       if (poll(&p, 1, 10) == 1) {
         if (peer_ < 0) {
@@ -387,13 +271,20 @@ TEST_F(GeneratedDaemon, SiemensTcpAgainstSnap7) {
           "cycle3 slave=0 org=ORG_DB dbnum=1 start=0 len=16\n",
       "s7e2e.h");
   EXPECT_EQ(def("s7e2e_CYCLE2_BASE"), 16);
-  EXPECT_EQ(def("s7e2e_SHARED_MEMORY_SIZE"), 40);
-  otSiemensTCPClient image(mbx().c_str(), shm().c_str(), 40, 1);
+  // blocks, counters, 3 cycle records, the daemon's record
+  EXPECT_EQ(def("s7e2e_SHARED_MEMORY_SIZE"), 40 + 6 + 3 * 16 + 28);
+  otSiemensTCPClient image(mbx().c_str(), shm().c_str(), def("s7e2e_SHARED_MEMORY_SIZE"), 1);
   // DB10 holds the bytes 0..255.
   ASSERT_TRUE(waitFor([&] {
     image.read(0, 40);
     return image.UShort(7) == 0x0E0F;
   })) << daemon.log();
+  int ok = 0;
+  long age = -1;
+  EXPECT_TRUE(waitFor([&] { return image.cycleStatus(3, &ok, &age) == 0 && ok == 1; }));
+  EXPECT_GE(age, 0);
+  EXPECT_EQ(image.otSharedMemory::readShort(def("s7e2e_READ_ERROR_COUNT_BASE"), 0), 0);
+  EXPECT_GT(image.otSharedMemory::readShort(def("s7e2e_LIFE_COUNTER_BASE"), 0), 0);
 
   const unsigned char bytes[] = {0xAB, 0xCD};
   EXPECT_EQ(image.writeByte(0, otSiemensTCP::ORG_DB, 1, 5, 2, bytes), 0);
@@ -434,12 +325,38 @@ TEST_F(GeneratedDaemon, PpiStartsOnTheOwnNodaveLayerAndReportsItsErrors) {
   otPPIClient image(mbx().c_str(), shm().c_str(), def("ppidaemon_SHARED_MEMORY_SIZE"), 1);
   image.read(0, 16);
   EXPECT_EQ(image.UDword(0), 0u);
+  // ... and a status that says so: failed, never read good, errors counted.
+  int ok = -1;
+  long age = 0;
+  ASSERT_TRUE(waitFor([&] { return image.cycleStatus(1, &ok, &age) == 0 && age == -1; }));
+  EXPECT_TRUE(waitFor([&] {
+    return image.otSharedMemory::readShort(def("ppidaemon_READ_ERROR_COUNT_BASE"), 0) >= 2;
+  }));
+  EXPECT_EQ(image.cycleStatus(1, &ok, &age), 0);
+  EXPECT_EQ(ok, 0);
+  EXPECT_EQ(age, -1);
+  EXPECT_EQ(image.otSharedMemory::readByte(def("ppidaemon_CYCLE1_STATUS"), 0), 2) << "failed";
+  EXPECT_EQ(image.passAge(&age), 0);
+  EXPECT_EQ(age, -1);
   const unsigned char data[] = {1, 2};
   EXPECT_EQ(image.write(2, daveFlags, 0, 0, 2, data), 0);
   std::string writeFailure = "daveWriteBytes ret=" + std::to_string(daveResNotImplemented);
   EXPECT_TRUE(waitFor([&] { return daemon.log().find(writeFailure) != std::string::npos; }))
       << daemon.log();
   EXPECT_TRUE(daemon.alive());
+}
+
+// A segment of the old, smaller size (an earlier daemon, or a display server built with an
+// older header, created it) cannot hold the counters and status: the daemon says so and ends.
+TEST_F(GeneratedDaemon, ModbusRefusesAnImageTooSmallForItsStatus) {
+  otSharedMemory old(shm().c_str(), 8);
+  ASSERT_EQ(old.status, otSharedMemory::SHM_OK);
+  run("mkmodbus", "e2e.mkmodbus",
+      paths() + "communication=socket\ntcpadr=127.0.0.1\ntcpport=1\n" +
+          "cycle1 slave=1 function=3 start_adr=0 num_register=1\n",
+      "e2e.h");
+  EXPECT_EQ(daemon.exitStatus(kWaitMs), 1);
+  EXPECT_NE(daemon.log().find("process image unusable"), std::string::npos) << daemon.log();
 }
 
 TEST_F(GeneratedDaemon, PpiWithoutItsSerialLineEndsWithAFailure) {

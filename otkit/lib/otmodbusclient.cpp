@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "otbyteorder_p.h"
+#include "otimagestatus_p.h"
 
 using otbyteorder::put16;
 
@@ -95,4 +96,12 @@ int otModbusClient::readShort(int offset, int number) {
   if (otSharedMemory::read((unsigned long)offset + 2UL * (unsigned long)number, bytes, 2) != 2)
     return -1;
   return (bytes[0] << 8) | bytes[1];
+}
+
+int otModbusClient::cycleStatus(int cycle, int* ok, long* ageSeconds) {
+  return otimagestatus::cycleStatus(*this, cycle, ok, ageSeconds);
+}
+
+int otModbusClient::passAge(long* ageSeconds) {
+  return otimagestatus::passAge(*this, ageSeconds);
 }

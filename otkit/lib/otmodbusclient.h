@@ -4,7 +4,8 @@
 // Process image: one block per read cycle, back to back from offset 0, each holding the data
 // bytes of the Modbus reply (coils and inputs packed 8 per byte, first one in bit 0; registers
 // 2 bytes each, most significant byte first); behind the blocks three 16-bit counters in host
-// order: life counter, read error counter, write error counter.
+// order: life counter, read error counter, write error counter; then the status area that
+// cycleStatus() and passAge() read.
 //
 // Mailbox message, one per write request: byte 0 slave address, byte 1 function code, then the
 // request data exactly as otModbus::write sends it; message length = data length + 2.
@@ -61,6 +62,18 @@ class otModbusClient : public otMailbox, public otSharedMemory {
   // The bytes at offset + 2 * number and the next as an unsigned 16-bit value, most
   // significant byte first; number 0..64.
   int readShort(int offset, int number);
+
+  // Freshness of the values, from the status area that generated daemons append to the image
+  // (it ends the image, so the client finds it only when shmsize is the header's
+  // SHARED_MEMORY_SIZE). cycleStatus: *ok 1 if read cycle `cycle` (1 = the first cycle line
+  // of the project file) read good the last time, 0 if that read failed or none was made yet;
+  // *ageSeconds the seconds since its last good read, -1 if there was none. passAge:
+  // *ageSeconds the seconds since the last pass in which every cycle read good, -1 if none.
+  // Both return 0, or -1 (nothing stored) if the image does not end with a status area (a
+  // daemon of an older generator, another size) or cycle is out of range. Null pointers are
+  // allowed.
+  int cycleStatus(int cycle, int* ok, long* ageSeconds);
+  int passAge(long* ageSeconds);
 };
 
 #endif

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "otbyteorder_p.h"
+#include "otimagestatus_p.h"
 
 using namespace otbyteorder;
 
@@ -99,4 +100,12 @@ int otPPIClient::Short(int index) {
 int otPPIClient::UShort(int index) {
   uint32_t v;
   return loadValue(readBuffer, READ_BUFFER_SIZE, index, 2, swap, &v) ? (int)v : 0;
+}
+
+int otPPIClient::cycleStatus(int cycle, int* ok, long* ageSeconds) {
+  return otimagestatus::cycleStatus(*this, cycle, ok, ageSeconds);
+}
+
+int otPPIClient::passAge(long* ageSeconds) {
+  return otimagestatus::passAge(*this, ageSeconds);
 }

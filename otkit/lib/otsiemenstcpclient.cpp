@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "otbyteorder_p.h"
+#include "otimagestatus_p.h"
 
 using namespace otbyteorder;
 
@@ -116,4 +117,12 @@ int otSiemensTCPClient::Short(int index) {
 int otSiemensTCPClient::UShort(int index) {
   uint32_t v;
   return loadValue(readBuffer, READ_BUFFER_SIZE, index, 2, swap, &v) ? (int)v : 0;
+}
+
+int otSiemensTCPClient::cycleStatus(int cycle, int* ok, long* ageSeconds) {
+  return otimagestatus::cycleStatus(*this, cycle, ok, ageSeconds);
+}
+
+int otSiemensTCPClient::passAge(long* ageSeconds) {
+  return otimagestatus::passAge(*this, ageSeconds);
 }

@@ -2,6 +2,8 @@
 // write requests to the daemon's mailbox and copies parts of the process image (the bytes of
 // each read cycle back to back from offset 0, in PLC order) into its read buffer, from which
 // typed accessors take values.
+// Behind the blocks a generated daemon keeps three 16-bit counters and a status area that
+// cycleStatus() and passAge() read.
 //
 // Mailbox message, one per write request (16-bit fields most significant byte first):
 //   0     slave index (selects the daemon's PLC connection)
@@ -71,6 +73,18 @@ class otSiemensTCPClient : public otMailbox, public otSharedMemory {
   unsigned int UDword(int index);  // bytes 4 * index .. 4 * index + 3
   int Short(int index);            // bytes 2 * index, 2 * index + 1, sign-extended
   int UShort(int index);           // bytes 2 * index, 2 * index + 1, zero-extended
+
+  // Freshness of the values, from the status area that generated daemons append to the image
+  // (it ends the image, so the client finds it only when shmsize is the header's
+  // SHARED_MEMORY_SIZE). cycleStatus: *ok 1 if read cycle `cycle` (1 = the first cycle line
+  // of the project file) read good the last time, 0 if that read failed or none was made yet;
+  // *ageSeconds the seconds since its last good read, -1 if there was none. passAge:
+  // *ageSeconds the seconds since the last pass in which every cycle read good, -1 if none.
+  // Both return 0, or -1 (nothing stored) if the image does not end with a status area (a
+  // daemon of an older generator, another size) or cycle is out of range. Null pointers are
+  // allowed.
+  int cycleStatus(int cycle, int* ok, long* ageSeconds);
+  int passAge(long* ageSeconds);
 
   unsigned char readBuffer[READ_BUFFER_SIZE];
   // 1: multi-byte values are written and read in PLC order (most significant byte first);

@@ -10,7 +10,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <ctime>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -441,6 +443,101 @@ TEST_F(DeviceClientTest, SiemensReadRefusesWhatDoesNotFit) {
 
 TEST_F(DeviceClientTest, PPIReadRefusesWhatDoesNotFit) {
   checkRead<otPPIClient>(mbx, shm);
+}
+
+// The status area at the end of an image, as a generated daemon writes it: cycle records of 16
+// bytes and the daemon's record of 28 bytes, fields most significant byte first.
+void putBig(Bytes& image, size_t at, unsigned long long v, int n) {
+  for (int i = n - 1; i >= 0; i--, v >>= 8)
+    image[at + (size_t)i] = (unsigned char)v;
+}
+
+template <class Client>
+Client* openClient(const std::string& mbx, const std::string& shm, int size);
+template <>
+otModbusClient* openClient(const std::string& mbx, const std::string& shm, int size) {
+  return new otModbusClient(mbx.c_str(), shm.c_str(), size);
+}
+template <class Client>
+Client* openClient(const std::string& mbx, const std::string& shm, int size) {
+  return new Client(mbx.c_str(), shm.c_str(), size, 1);
+}
+
+// A stale value must be told from a fresh one: each cycle's state and age, the daemon's age,
+// and -1 wherever the image holds no status area that can be trusted.
+template <class Client>
+void checkStatus(const std::string& mbx, const std::string& shm) {
+  const int blocks = 10, cycles = 3, size = blocks + 6 + 16 * cycles + 28;
+  std::unique_ptr<Client> client(openClient<Client>(mbx, shm, size));
+  ASSERT_EQ(client->otSharedMemory::status, otSharedMemory::SHM_OK);
+  long age = 99;
+  int ok = 99;
+  // A fresh segment is all zeros: no mark, no status.
+  EXPECT_EQ(client->cycleStatus(1, &ok, &age), -1);
+  EXPECT_EQ(client->passAge(&age), -1);
+  EXPECT_EQ(ok, 99);
+
+  const long long now = (long long)time(nullptr);
+  Bytes image((size_t)size);
+  const size_t status = blocks + 6, pass = status + 16 * cycles;
+  image[status] = 1;  // cycle 1: good 5 s ago
+  putBig(image, status + 8, (unsigned long long)(now - 5), 8);
+  image[status + 16] = 2;  // cycle 2: failed 7 times, last good 100 s ago
+  putBig(image, status + 16 + 4, 7, 4);
+  putBig(image, status + 16 + 8, (unsigned long long)(now - 100), 8);
+  // cycle 3: not read yet
+  putBig(image, pass, (unsigned long long)(now - 100), 8);
+  std::memcpy(&image[pass + 20], "OTS1", 4);
+  putBig(image, pass + 24, cycles, 4);
+  ASSERT_EQ(client->otSharedMemory::write(0, image.data(), size), size);
+
+  ASSERT_EQ(client->cycleStatus(1, &ok, &age), 0);
+  EXPECT_EQ(ok, 1);
+  EXPECT_GE(age, 5);
+  EXPECT_LE(age, 7);
+  ASSERT_EQ(client->cycleStatus(2, &ok, &age), 0);
+  EXPECT_EQ(ok, 0);
+  EXPECT_GE(age, 100);
+  ASSERT_EQ(client->cycleStatus(3, &ok, &age), 0);
+  EXPECT_EQ(ok, 0);
+  EXPECT_EQ(age, -1);
+  ASSERT_EQ(client->passAge(&age), 0);
+  EXPECT_GE(age, 100);
+  EXPECT_EQ(client->cycleStatus(1, nullptr, nullptr), 0);
+  EXPECT_EQ(client->cycleStatus(0, &ok, &age), -1);
+  EXPECT_EQ(client->cycleStatus(cycles + 1, &ok, &age), -1);
+
+  // A time ahead of the clock (it was set back) is no negative age.
+  putBig(image, status + 8, (unsigned long long)(now + 3600), 8);
+  ASSERT_EQ(client->otSharedMemory::write(0, image.data(), size), size);
+  ASSERT_EQ(client->cycleStatus(1, &ok, &age), 0);
+  EXPECT_EQ(age, 0);
+
+  // More cycles than the image can hold before the daemon's record: not a status area.
+  putBig(image, pass + 24, 0xFFFFFFFFu, 4);
+  ASSERT_EQ(client->otSharedMemory::write(0, image.data(), size), size);
+  EXPECT_EQ(client->cycleStatus(1, &ok, &age), -1);
+  EXPECT_EQ(client->passAge(&age), -1);
+
+  // A client that opens the image with another size does not find the area's end.
+  putBig(image, pass + 24, cycles, 4);
+  ASSERT_EQ(client->otSharedMemory::write(0, image.data(), size), size);
+  std::unique_ptr<Client> shorter(openClient<Client>(mbx, shm, size - 1));
+  EXPECT_EQ(shorter->cycleStatus(1, &ok, &age), -1);
+  std::unique_ptr<Client> tiny(openClient<Client>(mbx, shm, 4));
+  EXPECT_EQ(tiny->passAge(&age), -1);
+}
+
+TEST_F(DeviceClientTest, ModbusStatusTellsStaleFromFresh) {
+  checkStatus<otModbusClient>(mbx, shm);
+}
+
+TEST_F(DeviceClientTest, SiemensStatusTellsStaleFromFresh) {
+  checkStatus<otSiemensTCPClient>(mbx, shm);
+}
+
+TEST_F(DeviceClientTest, PPIStatusTellsStaleFromFresh) {
+  checkStatus<otPPIClient>(mbx, shm);
 }
 
 }  // namespace
