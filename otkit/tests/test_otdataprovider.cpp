@@ -388,17 +388,12 @@ TEST(otDataProviderServer, StopReleasesBlockedClients) {
   EXPECT_EQ(otDataProviderThreads(port, nullptr).start(), -1);
 }
 
-// Threads of this process, to see that a server thread ended.
-int threadCount() {
-  return ottest::entryCount("/proc/self/task");
-}
-
 // Waits up to two seconds for the thread count to fall to want; the count last seen.
 int waitThreads(int want) {
-  int n = threadCount();
+  int n = ottest::threadCount();
   for (int i = 0; i < 200 && n > want; i++) {
     otsleep(10);
-    n = threadCount();
+    n = ottest::threadCount();
   }
   return n;
 }
@@ -493,9 +488,9 @@ TEST(otDataProviderServer, PipelinedRequestsAnsweredInOrder) {
 }
 
 TEST(otDataProviderServer, ClientGoneDropsItsWait) {
-  int baseline = threadCount();
+  int baseline = ottest::baselineThreadCount();
   Server server(5, 0, 0);
-  int serving = threadCount();
+  int serving = ottest::threadCount();
   server.provider.setInt(1, 1);
   {
     std::unique_ptr<otSocket> gone = server.connect();

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 
 namespace ottest {
 
@@ -46,6 +47,14 @@ inline int entryCount(const char* dir) {
 // The threads of this process now, -1 if the task list cannot be read.
 inline int threadCount() {
   return entryCount("/proc/self/task");
+}
+
+// The thread count to compare a later one with. ThreadSanitizer starts a thread of its own
+// when the program first creates one; a thread started and joined first makes that happen
+// before the count is taken.
+inline int baselineThreadCount() {
+  std::thread([] {}).join();
+  return threadCount();
 }
 
 // The open descriptors of this process now (the one that reads them included).
