@@ -1,0 +1,486 @@
+// The connection, the line and block senders, the replies, and the client state that decides
+// what the blocks of pixel and vertex-array calls hold.
+// glext.h's own prototypes check the extension entry points declared in hxglencode.h.
+#define GL_GLEXT_PROTOTYPES
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "glencode_p.h"
+
+namespace glenc {
+
+namespace {
+
+std::atomic<PARAM_*> current{nullptr};
+
+void sendText(PARAM_* p, const char* text, size_t len) {
+  hxtcpsend(p, text, (int)len);
+}
+
+struct Array {
+  bool enabled = false;
+  int size = 0;
+  GLenum type = 0;
+  int stride = 0;
+  const void* pointer = nullptr;
+};
+
+constexpr int kTextureUnits = 8;
+
+struct ClientState {
+  Array arrays[kTexCoord];  // vertex .. edge flag
+  Array texCoords[kTextureUnits];
+  int activeUnit = 0;
+  glsize::Unpack unpack;
+};
+
+ClientState state;
+struct Saved {
+  GLbitfield mask;
+  ClientState state;
+};
+std::vector<Saved> saved;  // glPushClientAttrib; GL's own stack holds at least 16
+
+Array& arrayOf(ArrayKind kind) {
+  return kind == kTexCoord ? state.texCoords[state.activeUnit] : state.arrays[kind];
+}
+
+bool validPointer(ArrayKind kind, int size, GLenum type, int stride) {
+  if (stride < 0) return false;
+  switch (kind) {
+    case kVertex:
+      return size >= 2 && size <= 4 &&
+             (type == GL_SHORT || type == GL_INT || type == GL_FLOAT || type == GL_DOUBLE);
+    case kTexCoord:
+      return size >= 1 && size <= 4 &&
+             (type == GL_SHORT || type == GL_INT || type == GL_FLOAT || type == GL_DOUBLE);
+    case kNormal:
+      return type == GL_BYTE || type == GL_SHORT || type == GL_INT || type == GL_FLOAT ||
+             type == GL_DOUBLE;
+    case kColor:
+      return (size == 3 || size == 4) && glsize::typeBytes(type) > 0 && type != GL_2_BYTES &&
+             type != GL_3_BYTES && type != GL_4_BYTES;
+    case kIndex:
+      return type == GL_UNSIGNED_BYTE || type == GL_SHORT || type == GL_INT || type == GL_FLOAT ||
+             type == GL_DOUBLE;
+    case kEdgeFlag:
+      return true;
+  }
+  return false;
+}
+
+// The immediate-mode name suffix of a type ("ub" for GL_UNSIGNED_BYTE).
+const char* suffix(GLenum type) {
+  switch (type) {
+    case GL_BYTE:
+      return "b";
+    case GL_UNSIGNED_BYTE:
+      return "ub";
+    case GL_SHORT:
+      return "s";
+    case GL_UNSIGNED_SHORT:
+      return "us";
+    case GL_INT:
+      return "i";
+    case GL_UNSIGNED_INT:
+      return "ui";
+    case GL_FLOAT:
+      return "f";
+    default:
+      return "d";
+  }
+}
+
+// ",v0,v1..." for n values of type at p, formatted as their typed calls write them.
+void appendValues(std::string& out, GLenum type, const unsigned char* p, int n) {
+  char buf[400];
+  for (int k = 0; k < n; k++) {
+    const unsigned char* q = p + (size_t)k * (size_t)glsize::typeBytes(type);
+    switch (type) {
+      case GL_BYTE: {
+        signed char v;
+        memcpy(&v, q, 1);
+        snprintf(buf, sizeof buf, ",%d", (int)v);
+        break;
+      }
+      case GL_UNSIGNED_BYTE:
+        snprintf(buf, sizeof buf, ",%d", (int)*q);
+        break;
+      case GL_SHORT: {
+        GLshort v;
+        memcpy(&v, q, sizeof v);
+        snprintf(buf, sizeof buf, ",%d", (int)v);
+        break;
+      }
+      case GL_UNSIGNED_SHORT: {
+        GLushort v;
+        memcpy(&v, q, sizeof v);
+        snprintf(buf, sizeof buf, ",%d", (int)v);
+        break;
+      }
+      case GL_INT:
+      case GL_UNSIGNED_INT: {
+        GLint v;
+        memcpy(&v, q, sizeof v);
+        snprintf(buf, sizeof buf, ",%d", (int)v);
+        break;
+      }
+      case GL_FLOAT: {
+        GLfloat v;
+        memcpy(&v, q, sizeof v);
+        snprintf(buf, sizeof buf, ",%f", (double)v);
+        break;
+      }
+      default: {
+        GLdouble v;
+        memcpy(&v, q, sizeof v);
+        snprintf(buf, sizeof buf, ",%f", v);
+        break;
+      }
+    }
+    out += buf;
+  }
+}
+
+int elementBytes(ArrayKind kind, const Array& arr) {
+  switch (kind) {
+    case kNormal:
+      return 3 * glsize::typeBytes(arr.type);
+    case kIndex:
+      return glsize::typeBytes(arr.type);
+    case kEdgeFlag:
+      return (int)sizeof(GLboolean);
+    default:
+      return arr.size * glsize::typeBytes(arr.type);
+  }
+}
+
+void sendPointer(ArrayKind kind, const Array& arr, long long maxIndex) {
+  long long elem = elementBytes(kind, arr);
+  long long stride = arr.stride > 0 ? arr.stride : elem;
+  long long n = maxIndex * stride + elem;
+  if (maxIndex > glsize::kMaxBlock || n > glsize::kMaxBlock) n = 0;
+  switch (kind) {
+    case kVertex:
+      line("glVertexPointer(%d,%d,%d);\n", arr.size, a(arr.type), arr.stride);
+      break;
+    case kNormal:
+      line("glNormalPointer(%d,%d);\n", a(arr.type), arr.stride);
+      break;
+    case kColor:
+      line("glColorPointer(%d,%d,%d);\n", arr.size, a(arr.type), arr.stride);
+      break;
+    case kIndex:
+      line("glIndexPointer(%d,%d);\n", a(arr.type), arr.stride);
+      break;
+    case kEdgeFlag:
+      line("glEdgeFlagPointer(%d);\n", arr.stride);
+      break;
+    case kTexCoord:
+      line("glTexCoordPointer(%d,%d,%d);\n", arr.size, a(arr.type), arr.stride);
+      break;
+  }
+  block(arr.pointer, n);
+}
+
+const unsigned char* elementAt(ArrayKind kind, const Array& arr, long long i) {
+  long long elem = elementBytes(kind, arr);
+  long long stride = arr.stride > 0 ? arr.stride : elem;
+  return static_cast<const unsigned char*>(arr.pointer) + i * stride;
+}
+
+bool live(const Array& arr) {
+  return arr.enabled && arr.pointer != nullptr;
+}
+
+// Reads lines until one begins with prefix (into buf, NUL-terminated). The client's events
+// that come meanwhile are queued for hxPollEvent, as hxWait does, not lost.
+bool awaitReply(PARAM_* p, const char* prefix, std::vector<char>& buf) {
+  size_t plen = strlen(prefix);
+  for (;;) {
+    int n = hxtcpreceive(p, buf.data(), (int)buf.size());
+    if (n == -2) continue;  // too long for any reply: dropped whole
+    if (n < 0) return false;
+    if (strncmp(buf.data(), prefix, plen) == 0) return true;
+    while (n > 0 && (buf[(size_t)n - 1] == '\n' || buf[(size_t)n - 1] == '\r'))
+      n--;
+    if (n == 0) continue;
+    std::lock_guard<std::mutex> hold(p->readLock);
+    if ((int)p->queued.size() < HX_EVENT_QUEUE_LINES &&
+        p->queuedBytes + n <= HX_EVENT_QUEUE_BYTES) {
+      p->queued.emplace_back(buf.data(), (size_t)n);
+      p->queuedBytes += n;
+    }
+  }
+}
+
+void genTextures(const char* name, GLsizei n, GLuint* names) {
+  PARAM_* p = current.load();
+  // GL generates nothing for n <= 0; the decoder would be asked to allocate a negative count.
+  if (p == nullptr || names == nullptr || n <= 0 || n > glsize::kMaxBlock / 4) return;
+  memset(names, 0, (size_t)n * sizeof(GLuint));
+  Hold hold;
+  line("%s(%d);\n", name, (int)n);
+  std::vector<char> buf(HX_MAX_LINE + 2);
+  if (!awaitReply(p, "glputbytes(", buf)) return;
+  int m = 0;
+  if (sscanf(buf.data(), "glputbytes(%d", &m) != 1 || m < 1) return;
+  // The names take at most what the caller's array holds; the rest is read and dropped so
+  // that the stream stays in step.
+  long long want = (long long)n * (long long)sizeof(GLuint);
+  int take = (int)(m < want ? m : want);
+  if (hxtcpreceive_binary(p, names, take) != take) return;
+  char drain[4096];
+  for (int rest = m - take; rest > 0;) {
+    int k = rest < (int)sizeof drain ? rest : (int)sizeof drain;
+    if (hxtcpreceive_binary(p, drain, k) != k) return;
+    rest -= k;
+  }
+}
+
+}  // namespace
+
+Hold::Hold() : p_(current.load()) {
+  if (p_ != nullptr) hxlock(p_);
+}
+Hold::~Hold() {
+  if (p_ != nullptr) hxunlock(p_);
+}
+
+void line(const char* fmt, ...) {
+  PARAM_* p = current.load();
+  if (p == nullptr) return;
+  char small[1024];
+  va_list args;
+  va_start(args, fmt);
+  va_list again;
+  va_copy(again, args);
+  int n = vsnprintf(small, sizeof small, fmt, args);
+  va_end(args);
+  if (n < 0) {
+    va_end(again);
+    return;
+  }
+  if ((size_t)n < sizeof small) {
+    va_end(again);
+    sendText(p, small, (size_t)n);
+    return;
+  }
+  // A double written with %f takes up to about 320 characters: such a line is sent whole.
+  std::vector<char> big((size_t)n + 1);
+  vsnprintf(big.data(), big.size(), fmt, again);
+  va_end(again);
+  sendText(p, big.data(), (size_t)n);
+}
+
+void block(const void* data, long long n) {
+  PARAM_* p = current.load();
+  if (p == nullptr) return;
+  if (data == nullptr || n < 0 || n > glsize::kMaxBlock) n = 0;
+  Hold hold;
+  char head[40];
+  int len = snprintf(head, sizeof head, "glbytes(%d)\n", (int)n);
+  sendText(p, head, (size_t)len);
+  if (n > 0) hxtcpsend_binary(p, data, (int)n);
+}
+
+glsize::Unpack& unpack() {
+  return state.unpack;
+}
+
+void imageBlock(int dims, long long w, long long h, long long d, GLenum format, GLenum type,
+                const void* pixels) {
+  block(pixels, glsize::imageBytes(state.unpack, dims, w, h, d, format, type));
+}
+
+void setPointer(ArrayKind kind, int size, GLenum type, int stride, const void* pointer) {
+  if (!validPointer(kind, size, type, stride)) return;  // GL keeps the old array too
+  Array& arr = arrayOf(kind);
+  arr.size = size;
+  arr.type = type;
+  arr.stride = stride;
+  arr.pointer = pointer;
+}
+
+void setClientState(GLenum array, bool enabled) {
+  switch (array) {
+    case GL_VERTEX_ARRAY:
+      state.arrays[kVertex].enabled = enabled;
+      break;
+    case GL_NORMAL_ARRAY:
+      state.arrays[kNormal].enabled = enabled;
+      break;
+    case GL_COLOR_ARRAY:
+      state.arrays[kColor].enabled = enabled;
+      break;
+    case GL_INDEX_ARRAY:
+      state.arrays[kIndex].enabled = enabled;
+      break;
+    case GL_EDGE_FLAG_ARRAY:
+      state.arrays[kEdgeFlag].enabled = enabled;
+      break;
+    case GL_TEXTURE_COORD_ARRAY:
+      state.texCoords[state.activeUnit].enabled = enabled;
+      break;
+    default:
+      break;
+  }
+}
+
+void setClientActiveTexture(GLenum unit) {
+  if (unit >= GL_TEXTURE0 && unit < GL_TEXTURE0 + kTextureUnits)
+    state.activeUnit = (int)(unit - GL_TEXTURE0);
+}
+
+void pushClientAttrib(GLbitfield mask) {
+  if (saved.size() < 16) saved.push_back({mask, state});
+}
+
+void popClientAttrib() {
+  if (saved.empty()) return;
+  Saved s = saved.back();
+  saved.pop_back();
+  if (s.mask & GL_CLIENT_PIXEL_STORE_BIT) state.unpack = s.state.unpack;
+  if (s.mask & GL_CLIENT_VERTEX_ARRAY_BIT) {
+    glsize::Unpack keep = state.unpack;
+    state = s.state;
+    state.unpack = keep;
+  }
+}
+
+void sendArrays(long long maxIndex) {
+  if (maxIndex < 0) return;
+  for (int k = 0; k < kTexCoord; k++)
+    if (live(state.arrays[k])) sendPointer((ArrayKind)k, state.arrays[k], maxIndex);
+  for (int u = 0; u < kTextureUnits; u++) {
+    if (!live(state.texCoords[u])) continue;
+    if (u != state.activeUnit) line("glClientActiveTextureARB(%d);\n", GL_TEXTURE0 + u);
+    sendPointer(kTexCoord, state.texCoords[u], maxIndex);
+    if (u != state.activeUnit)
+      line("glClientActiveTextureARB(%d);\n", GL_TEXTURE0 + state.activeUnit);
+  }
+}
+
+void arrayElement(long long i) {
+  PARAM_* p = current.load();
+  if (p == nullptr || i < 0 || i > glsize::kMaxBlock) return;
+  Hold hold;
+  std::string out;
+  // The order of GL's own definition of glArrayElement: the vertex comes last.
+  const Array& edge = state.arrays[kEdgeFlag];
+  if (live(edge))
+    out += "glEdgeFlag(" + std::to_string((int)*elementAt(kEdgeFlag, edge, i)) + ");\n";
+  for (int u = 0; u < kTextureUnits; u++) {
+    const Array& t = state.texCoords[u];
+    if (!live(t)) continue;
+    std::string name = std::to_string(t.size) + suffix(t.type);
+    if (u == 0) {
+      out += "glTexCoord" + name + "v(";
+      std::string values;
+      appendValues(values, t.type, elementAt(kTexCoord, t, i), t.size);
+      out += values.substr(1) + ");\n";
+    } else {
+      out += "glMultiTexCoord" + name + "vARB(" + std::to_string(GL_TEXTURE0 + u);
+      appendValues(out, t.type, elementAt(kTexCoord, t, i), t.size);
+      out += ");\n";
+    }
+  }
+  struct {
+    ArrayKind kind;
+    const char* name;
+  } const rest[] = {
+      {kColor, "glColor"}, {kIndex, "glIndex"}, {kNormal, "glNormal"}, {kVertex, "glVertex"}};
+  for (const auto& r : rest) {
+    const Array& arr = state.arrays[r.kind];
+    if (!live(arr)) continue;
+    int n = r.kind == kNormal ? 3 : r.kind == kIndex ? 1 : arr.size;
+    std::string values;
+    appendValues(values, arr.type, elementAt(r.kind, arr, i), n);
+    out += r.name;
+    if (r.kind != kIndex) out += std::to_string(n);
+    out += std::string(suffix(arr.type)) + "v(" + values.substr(1) + ");\n";
+  }
+  if (!out.empty()) sendText(p, out.data(), out.size());
+}
+
+long long maxIndex(long long count, GLenum type, const void* indices) {
+  if (count <= 0 || indices == nullptr || count > glsize::kMaxBlock) return -1;
+  const unsigned char* q = static_cast<const unsigned char*>(indices);
+  long long top = -1;
+  for (long long k = 0; k < count; k++) {
+    long long v;
+    if (type == GL_UNSIGNED_BYTE) {
+      v = q[k];
+    } else if (type == GL_UNSIGNED_SHORT) {
+      GLushort s;
+      memcpy(&s, q + 2 * k, 2);
+      v = s;
+    } else if (type == GL_UNSIGNED_INT) {
+      GLuint s;
+      memcpy(&s, q + 4 * k, 4);
+      v = s;
+    } else {
+      return -1;
+    }
+    if (v > top) top = v;
+  }
+  return top;
+}
+
+}  // namespace glenc
+
+using glenc::line;
+
+int glencode_set_param(PARAM_* p) {
+  glenc::current.store(p);
+  return 0;
+}
+
+PARAM_* glencode_param() {
+  return glenc::current.load();
+}
+
+int hxGlBegin(PARAM_* p, int id) {
+  if (p == nullptr) return -1;
+  // The lock is kept even when the line cannot be sent: hxGlEnd releases it in every case.
+  hxlock(p);
+  glenc::current.store(p);
+  char buf[40];
+  int n = snprintf(buf, sizeof buf, "hxGlBegin(%d)\n", id);
+  return hxtcpsend(p, buf, n) == n ? 0 : -1;
+}
+
+int hxGlEnd(PARAM_* p) {
+  if (p == nullptr) return -1;
+  int r = hxtcpsend(p, "hxGlEnd()\n", -1) < 0 ? -1 : hxWait(p, "hxGlEnd");
+  hxunlock(p);
+  return r < 0 ? -1 : 0;
+}
+
+extern "C" {
+
+GLuint glGenLists(GLsizei range) {
+  PARAM_* p = glenc::current.load();
+  if (p == nullptr) return 0;
+  glenc::Hold hold;
+  line("glGenLists(%d);\n", (int)range);
+  std::vector<char> buf(HX_MAX_LINE + 2);
+  if (!glenc::awaitReply(p, "gllongresponse(", buf)) return 0;
+  long v = 0;
+  // 0 is GL's own answer for "no lists".
+  if (sscanf(buf.data(), "gllongresponse(%ld", &v) != 1 || v < 0 || v > 0xffffffffL) return 0;
+  return (GLuint)v;
+}
+
+void glGenTextures(GLsizei n, GLuint* textures) {
+  glenc::genTextures("glGenTextures", n, textures);
+}
+void glGenTexturesEXT(GLsizei n, GLuint* textures) {
+  glenc::genTextures("glGenTexturesEXT", n, textures);
+}
+
+}  // extern "C"
