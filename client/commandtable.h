@@ -55,6 +55,7 @@ enum Command {
   CmdQVtkTclWidget,
   CmdQImage,
   CmdQDraw,
+  CmdQGL,
   // Setters.
   CmdSetGeometry,
   CmdMove,
@@ -92,6 +93,7 @@ enum Command {
   CmdSetImage,
   CmdSetJpegImage,
   CmdBeginDraw,
+  CmdGlBegin,
   CmdSvgRead,
   CmdSvgUpdate,
   CmdSvgPrintf,

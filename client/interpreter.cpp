@@ -40,6 +40,7 @@
 #include "myqwtwidgets.h"
 #include "hxsvganimator.h"
 #include "qdrawwidget.h"
+#include "hxglwidget.h"
 #include "qimagewidget.h"
 #include "mywidgets.h"
 #include "otoptions.h"
@@ -175,7 +176,7 @@ otclient::Command otClientInterpreter::interpret(const char* data, int len) {
     return CmdNone;
   }
   long before = ignored_;
-  if (cmd >= CmdQWidget && cmd <= CmdQDraw)
+  if (cmd >= CmdQWidget && cmd <= CmdQGL)
     construct(cmd, line_);
   else
     apply(cmd, line_);
@@ -342,6 +343,9 @@ void otClientInterpreter::construct(Command cmd, const otCallLine& c) {
     case CmdQDraw:
       w = new QDrawWidget(p, nullptr, 0, s, id);
       break;
+    case CmdQGL:
+      w = new HxGLWidget(p, id, s);
+      break;
     default:
       return;
   }
@@ -420,6 +424,21 @@ void otClientInterpreter::apply(Command cmd, const otCallLine& c) {
       skipDrawing();
     } else {
       draw->showFromSocket(s_);
+    }
+    return;
+  }
+  if (cmd == CmdGlBegin) {
+    auto* gl = qobject_cast<HxGLWidget*>(widget(id));
+    dataReads_++;
+    if (gl == nullptr) {
+      // No GL widget: a widget without a context reads the block, answers its requests with
+      // empty replies and acknowledges its end, so that the server neither hangs nor takes
+      // GL lines for commands.
+      refuse("hxGlBegin(%d): no GL widget\n", id);
+      HxGLWidget none(nullptr, id, s_);
+      none.gl_interpret();
+    } else {
+      gl->gl_interpret();
     }
     return;
   }

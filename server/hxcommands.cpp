@@ -281,6 +281,7 @@ HX_WIDGET(hxQwtCompass, "QwtCompass")
 HX_WIDGET(hxQwtAnalogClock, "QwtAnalogClock")
 HX_WIDGET(hxQVtkTclWidget, "QVtkTclWidget")
 HX_WIDGET(hxQDraw, "QDraw")
+HX_WIDGET(hxQGL, "QGL")
 
 // ---- Setters --------------------------------------------------------------------------------
 

@@ -31,6 +31,8 @@ const EventEntry kEvents[] = {
     {"radio", RADIOBUTTON_EVENT, "is", RestText},
     {"glIdle", GL_TICK_EVENT, "i", RestNone},
     {"glPaint", GL_DRAW_EVENT, "i", RestNone},
+    // What the client's GL widget sends when it wants to be drawn.
+    {"paintGL", GL_DRAW_EVENT, "i", RestNone},
     {"glInitialize", GL_SETUP_EVENT, "i", RestNone},
     {"resizeGL", GL_SIZE_EVENT, "iii", RestArgs},
     {"tab", TAB_EVENT, "ii", RestArgs},

@@ -222,6 +222,8 @@ int hxQwtAnalogClock(PARAM_* p, int id, int parent);
 int hxQVtkTclWidget(PARAM_* p, int id, int parent);
 // A drawing widget: the target of gBeginDraw(p, id) ... gEndDraw(p).
 int hxQDraw(PARAM_* p, int id, int parent);
+// A GL widget: the target of hxGlBegin(p, id) ... hxGlEnd(p) (the GL encoder, hxglencode.h).
+int hxQGL(PARAM_* p, int id, int parent);
 
 // ---- Setters --------------------------------------------------------------------------------
 // Ids must lie in 0..idCount-1 of the current mask (any id >= 0 before the first definition).

@@ -21,6 +21,7 @@
 #include "interpreter.h"
 #include "mainwindow.h"
 #include "otoptions.h"
+#include "hxglwidget.h"
 #include "qttestmain.h"
 #include "tcputil.h"
 #include "testutil.h"
@@ -174,6 +175,26 @@ TEST_F(Client, SvgCommandsKeepTheStreamInStep) {
   EXPECT_EQ(qobject_cast<QLabel*>(widget(1))->text(), QString("after"));
   EXPECT_EQ(window->interpreter()->ignored(), ignoredBefore + 2);  // the two missing widgets
   EXPECT_NE(out.find("above 4096 bytes refused"), std::string::npos) << out;
+}
+
+// A GL block is read to its end and acknowledged, also for an id without a GL widget and for a
+// GL widget without a context (offscreen): its requests get replies, its blocks are drained,
+// and none of its lines is taken for a command.
+TEST_F(Client, GlBlocksAreAcknowledged) {
+  ASSERT_TRUE(server.send("startDefinition(3)\nQLabel(1,0)\nQGL(2,0)\nendDefinition()\n"));
+  ASSERT_TRUE(server.sync(1));
+  ASSERT_NE(nullptr, qobject_cast<HxGLWidget*>(widget(2)));
+  const std::string block =
+      "glGenLists(1)\nglCallLists(2,5121)\nglbytes(2)\n\n\n"
+      "setText(1,\"inside\")\nhxGlEnd()\n";
+  for (int id : {2, 1}) {
+    ASSERT_TRUE(server.send("hxGlBegin(" + std::to_string(id) + ")\n" + block));
+    std::string events;
+    ASSERT_TRUE(server.sync(10 + id, &events));
+    EXPECT_NE(events.find("gllongresponse(0);\n"), std::string::npos) << events;
+    EXPECT_NE(events.find("hxGlEnd();\n"), std::string::npos) << events;
+  }
+  EXPECT_NE(qobject_cast<QLabel*>(widget(1))->text(), QString("inside"));
 }
 
 TEST_F(Client, SurvivesHostileLines) {

@@ -210,6 +210,7 @@ TEST(HxParseEvent, EveryLineOfTheProtocolTable) {
       {"radio(6,\"0\")", RADIOBUTTON_EVENT, 6, "0"},
       {"glIdle(4)", GL_TICK_EVENT, 4, ""},
       {"glPaint(4)", GL_DRAW_EVENT, 4, ""},
+      {"paintGL(4)", GL_DRAW_EVENT, 4, ""},
       {"glInitialize(4)", GL_SETUP_EVENT, 4, ""},
       {"resizeGL(4,640,480)", GL_SIZE_EVENT, 4, "(640,480)"},
       {"tab(2,1)", TAB_EVENT, 2, "(1)"},

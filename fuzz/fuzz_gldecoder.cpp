@@ -1,0 +1,87 @@
+// The GL widget's decoder on arbitrary stream bytes, as a server would send them after
+// "hxGlBegin(id)": lines, blocks, block ends, over-long lines, cut input. The widget is never
+// shown (no GL context), so what runs is everything but GL itself: the line parser, the
+// dispatch on the command names, the block reader with its size bounds and the replies.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <stddef.h>
+#include <stdint.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <thread>
+
+#include "hxglwidget.h"
+#include "otoptions.h"
+#include "qtlsan.h"
+#include "tcputil.h"
+
+namespace {
+
+int listener = -1;
+int port = 0;
+
+void ensureApplication() {
+  static int argc = 1;
+  static char name[] = "fuzz_gldecoder";
+  static char* argv[] = {name, nullptr};
+  static QApplication* app = nullptr;
+  if (app != nullptr) return;
+  setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  if (getenv("XDG_RUNTIME_DIR") == nullptr) {
+    static char dir[] = "/tmp/otkit-fuzz-XXXXXX";
+    if (mkdtemp(dir) != nullptr) setenv("XDG_RUNTIME_DIR", dir, 1);
+  }
+  otOptionsDefaults(&opt);
+  tcp_init();
+  app = new QApplication(argc, argv);
+  listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in sin{};
+  sin.sin_family = AF_INET;
+  sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof(sin);
+  if (bind(listener, reinterpret_cast<sockaddr*>(&sin), sizeof(sin)) == 0 &&
+      listen(listener, 4) == 0 &&
+      getsockname(listener, reinterpret_cast<sockaddr*>(&sin), &len) == 0)
+    port = ntohs(sin.sin_port);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  ensureApplication();
+  if (port == 0) return 0;
+  int s = tcp_con("127.0.0.1", port);
+  if (s < 1 || s > 32) return 0;
+  int server = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+  if (server < 0) {
+    tcp_close(&s);
+    return 0;
+  }
+  // The server's side: the input, then its end; the client's replies are read and dropped so
+  // that the client never waits on a full socket.
+  std::thread peer([server, data, size] {
+    size_t off = 0;
+    while (off < size) {
+      ssize_t n = send(server, data + off, size - off, MSG_NOSIGNAL);
+      if (n <= 0) break;
+      off += (size_t)n;
+    }
+    shutdown(server, SHUT_WR);
+    char buf[65536];
+    while (recv(server, buf, sizeof buf, 0) > 0) {
+    }
+  });
+  {
+    HxGLWidget w(nullptr, 1, &s, "fuzz");
+    while (w.gl_interpret() == 0) {
+    }
+  }
+  if (s > 0) tcp_close(&s);
+  shutdown(server, SHUT_RDWR);
+  peer.join();
+  close(server);
+  return 0;
+}
