@@ -11,23 +11,13 @@
 
 #include "otoptions.h"
 #include "qdrawwidget.h"
+#include "qtfuzzapp.h"
 #include "qtlsan.h"
 
 namespace {
 
 void ensureApplication() {
-  static int argc = 1;
-  static char name[] = "fuzz_drawstream";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = nullptr;
-  if (app != nullptr) return;
-  setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  if (getenv("XDG_RUNTIME_DIR") == nullptr) {
-    static char dir[] = "/tmp/otkit-fuzz-XXXXXX";
-    if (mkdtemp(dir) != nullptr) setenv("XDG_RUNTIME_DIR", dir, 1);
-  }
-  otOptionsDefaults(&opt);
-  app = new QApplication(argc, argv);
+  fuzzApplication("fuzz_drawstream");
 }
 
 }  // namespace

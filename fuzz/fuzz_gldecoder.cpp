@@ -15,6 +15,7 @@
 
 #include "hxglwidget.h"
 #include "otoptions.h"
+#include "qtfuzzapp.h"
 #include "qtlsan.h"
 #include "tcputil.h"
 
@@ -24,19 +25,8 @@ int listener = -1;
 int port = 0;
 
 void ensureApplication() {
-  static int argc = 1;
-  static char name[] = "fuzz_gldecoder";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = nullptr;
-  if (app != nullptr) return;
-  setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  if (getenv("XDG_RUNTIME_DIR") == nullptr) {
-    static char dir[] = "/tmp/otkit-fuzz-XXXXXX";
-    if (mkdtemp(dir) != nullptr) setenv("XDG_RUNTIME_DIR", dir, 1);
-  }
-  otOptionsDefaults(&opt);
+  if (!fuzzApplication("fuzz_gldecoder")) return;
   tcp_init();
-  app = new QApplication(argc, argv);
   listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in sin{};
   sin.sin_family = AF_INET;
