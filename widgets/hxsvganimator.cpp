@@ -785,20 +785,22 @@ Editor replaceEditor(const char* before, const char* after) {
 
 }  // namespace
 
-int hxSvgAnimator::svgPrintf(const char* objectname, const char* tag, const char* text,
-                             const char* after) {
+int hxSvgAnimator::printfAttribute(const char* objectname, const char* tag, const char* text,
+                                   const char* after, bool recursive) {
   if (text == nullptr) return -1;
   if (after == nullptr) after = "";
   if (strpbrk(after, "\r\n") != nullptr) return -1;
-  return editAttributes(objectname, tag, false, printfEditor(text, after));
+  return editAttributes(objectname, tag, recursive, printfEditor(text, after));
+}
+
+int hxSvgAnimator::svgPrintf(const char* objectname, const char* tag, const char* text,
+                             const char* after) {
+  return printfAttribute(objectname, tag, text, after, false);
 }
 
 int hxSvgAnimator::svgRecursivePrintf(const char* objectname, const char* tag, const char* text,
                                       const char* after) {
-  if (text == nullptr) return -1;
-  if (after == nullptr) after = "";
-  if (strpbrk(after, "\r\n") != nullptr) return -1;
-  return editAttributes(objectname, tag, true, printfEditor(text, after));
+  return printfAttribute(objectname, tag, text, after, true);
 }
 
 int hxSvgAnimator::svgSearchAndReplace(const char* objectname, const char* tag, const char* before,

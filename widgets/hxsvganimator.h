@@ -155,6 +155,9 @@ class hxSvgAnimator {
       AttributeEditor;
   int editAttributes(const char* objectname, const char* tag, bool recursive,
                      const AttributeEditor& editor);
+  // svgPrintf and svgRecursivePrintf.
+  int printfAttribute(const char* objectname, const char* tag, const char* text, const char* after,
+                      bool recursive);
   int applyEdits(std::vector<Edit>* edits);
   // Changes (value not null) or removes (value null) a style option.
   int editStyle(const char* objectname, const char* tag, const char* option, const char* value,
