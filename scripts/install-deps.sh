@@ -9,7 +9,8 @@ packages=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config libgtest-dev
   libexpat1-dev locales
   qtbase5-dev libqt5svg5-dev libqt5webkit5-dev libqt5opengl5-dev libqwt-qt5-dev libglu1-mesa-dev
   xvfb xauth
-  fonts-dejavu-core)
+  fonts-dejavu-core
+  poppler-utils wkhtmltopdf postgresql)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
