@@ -92,6 +92,7 @@ const CommandInfo table[] = {
     {"setJpegImage", "ii", CmdSetJpegImage},
     {"gbeginDraw", "i", CmdBeginDraw},
     {"hxGlBegin", "i", CmdGlBegin},
+    {"glUpdate", "i", CmdGlUpdate},
     {"gsvgRead", "i", CmdSvgRead},
     {"gupdateSVG", "i", CmdSvgUpdate},
     {"gsvgPrintf", "i", CmdSvgPrintf},

@@ -94,6 +94,7 @@ enum Command {
   CmdSetJpegImage,
   CmdBeginDraw,
   CmdGlBegin,
+  CmdGlUpdate,
   CmdSvgRead,
   CmdSvgUpdate,
   CmdSvgPrintf,

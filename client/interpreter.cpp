@@ -442,6 +442,13 @@ void otClientInterpreter::apply(Command cmd, const otCallLine& c) {
     }
     return;
   }
+  if (cmd == CmdGlUpdate) {
+    if (auto* gl = qobject_cast<HxGLWidget*>(widget(id)))
+      gl->requestPaint();
+    else
+      refuse("glUpdate(%d): no GL widget\n", id);
+    return;
+  }
   if (cmd >= CmdSvgRead && cmd <= CmdSvgMatrixForElement) {
     svgCommand(cmd, c);
     return;

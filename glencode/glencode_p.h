@@ -49,6 +49,8 @@ class Hold {
 
 // Sends one line, whole whatever its length.
 void line(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+// Sends bytes as they stand (lines and blocks made elsewhere).
+void sendRaw(const char* bytes, size_t n);
 // Sends "glbytes(n)\n" and the n bytes; an empty block for a null data, n <= 0, or n above
 // glsize::kMaxBlock.
 void block(const void* data, long long n);

@@ -2,6 +2,7 @@
 // what the blocks of pixel and vertex-array calls hold.
 // glext.h's own prototypes check the extension entry points declared in hxglencode.h.
 #define GL_GLEXT_PROTOTYPES
+#include <algorithm>
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
@@ -10,15 +11,28 @@
 #include <vector>
 
 #include "glencode_p.h"
+#include "hxserver_p.h"
+#include "otnumber.h"
 
 namespace glenc {
 
 namespace {
 
 std::atomic<PARAM_*> current{nullptr};
+// Where the calls go while no connection is current (glencode_record), and the names the
+// recording hands out in place of the client's replies.
+std::atomic<FILE*> recording{nullptr};
+GLuint recordedLists = 0, recordedTextures = 0;
+
+bool active(PARAM_* p) {
+  return p != nullptr || recording.load() != nullptr;
+}
 
 void sendText(PARAM_* p, const char* text, size_t len) {
-  hxtcpsend(p, text, (int)len);
+  if (p != nullptr)
+    hxtcpsend(p, text, (int)len);
+  else if (FILE* f = recording.load())
+    fwrite(text, 1, len, f);
 }
 
 struct Array {
@@ -132,13 +146,15 @@ void appendValues(std::string& out, GLenum type, const unsigned char* p, int n) 
       case GL_FLOAT: {
         GLfloat v;
         memcpy(&v, q, sizeof v);
-        snprintf(buf, sizeof buf, ",%f", (double)v);
+        buf[0] = ',';
+        otFormatFixed(buf + 1, (int)sizeof buf - 1, (double)v);
         break;
       }
       default: {
         GLdouble v;
         memcpy(&v, q, sizeof v);
-        snprintf(buf, sizeof buf, ",%f", v);
+        buf[0] = ',';
+        otFormatFixed(buf + 1, (int)sizeof buf - 1, v);
         break;
       }
     }
@@ -221,10 +237,15 @@ bool awaitReply(PARAM_* p, const char* prefix, std::vector<char>& buf) {
 void genTextures(const char* name, GLsizei n, GLuint* names) {
   PARAM_* p = current.load();
   // GL generates nothing for n <= 0; the decoder would be asked to allocate a negative count.
-  if (p == nullptr || names == nullptr || n <= 0 || n > glsize::kMaxBlock / 4) return;
+  if (!active(p) || names == nullptr || n <= 0 || n > glsize::kMaxBlock / 4) return;
   memset(names, 0, (size_t)n * sizeof(GLuint));
   Hold hold;
   line("%s(%d);\n", name, (int)n);
+  if (p == nullptr) {
+    for (GLsizei k = 0; k < n; k++)
+      names[k] = ++recordedTextures;
+    return;
+  }
   std::vector<char> buf(HX_MAX_LINE + 2);
   if (!awaitReply(p, "glputbytes(", buf)) return;
   int m = 0;
@@ -253,39 +274,82 @@ Hold::~Hold() {
 
 void line(const char* fmt, ...) {
   PARAM_* p = current.load();
-  if (p == nullptr) return;
-  char small[1024];
+  if (!active(p)) return;
+  // The lines use %d, %f and %s only. They are formatted here rather than by vsnprintf: a
+  // frame is tens of thousands of coordinates, and %f must write '.' whatever the locale
+  // the server runs in (the client reads the C form).
+  struct Out {  // on the stack; a line above its size (huge doubles) moves to the heap
+    char small[1024];
+    size_t n = 0;
+    std::string big;
+    void put(const char* t, size_t k) {
+      if (big.empty() && n + k <= sizeof small) {
+        memcpy(small + n, t, k);
+        n += k;
+        return;
+      }
+      if (big.empty()) big.assign(small, n);
+      big.append(t, k);
+    }
+    void put(char c) { put(&c, 1); }
+  } out;
   va_list args;
   va_start(args, fmt);
-  va_list again;
-  va_copy(again, args);
-  int n = vsnprintf(small, sizeof small, fmt, args);
+  char num[400];
+  for (const char* f = fmt; *f != '\0'; f++) {
+    const char* run = f;
+    while (*f != '\0' && *f != '%')
+      f++;
+    out.put(run, (size_t)(f - run));
+    if (*f == '\0') break;
+    switch (*++f) {
+      case 'd': {
+        int v = va_arg(args, int);
+        char* end = num + sizeof num;
+        char* q = end;
+        unsigned long long m = v < 0 ? 0ull - (unsigned long long)v : (unsigned long long)v;
+        do {
+          *--q = (char)('0' + m % 10);
+          m /= 10;
+        } while (m != 0);
+        if (v < 0) *--q = '-';
+        out.put(q, (size_t)(end - q));
+        break;
+      }
+      case 'f': {
+        int n = otFormatFixed(num, (int)sizeof num, va_arg(args, double));
+        if (n > 0) out.put(num, (size_t)std::min(n, (int)sizeof num - 1));
+        break;
+      }
+      case 's': {
+        const char* v = va_arg(args, const char*);
+        if (v != nullptr) out.put(v, strlen(v));
+        break;
+      }
+      case '%':
+        out.put('%');
+        break;
+      default:  // not a conversion of the lines: nothing sensible can follow
+        va_end(args);
+        return;
+    }
+  }
   va_end(args);
-  if (n < 0) {
-    va_end(again);
-    return;
-  }
-  if ((size_t)n < sizeof small) {
-    va_end(again);
-    sendText(p, small, (size_t)n);
-    return;
-  }
-  // A double written with %f takes up to about 320 characters: such a line is sent whole.
-  std::vector<char> big((size_t)n + 1);
-  vsnprintf(big.data(), big.size(), fmt, again);
-  va_end(again);
-  sendText(p, big.data(), (size_t)n);
+  if (out.big.empty())
+    sendText(p, out.small, out.n);
+  else
+    sendText(p, out.big.data(), out.big.size());
 }
 
 void block(const void* data, long long n) {
   PARAM_* p = current.load();
-  if (p == nullptr) return;
+  if (!active(p)) return;
   if (data == nullptr || n < 0 || n > glsize::kMaxBlock) n = 0;
   Hold hold;
   char head[40];
   int len = snprintf(head, sizeof head, "glbytes(%d)\n", (int)n);
   sendText(p, head, (size_t)len);
-  if (n > 0) hxtcpsend_binary(p, data, (int)n);
+  if (n > 0) sendText(p, static_cast<const char*>(data), (size_t)n);
 }
 
 glsize::Unpack& unpack() {
@@ -367,7 +431,7 @@ void sendArrays(long long maxIndex) {
 
 void arrayElement(long long i) {
   PARAM_* p = current.load();
-  if (p == nullptr || i < 0 || i > glsize::kMaxBlock) return;
+  if (!active(p) || i < 0 || i > glsize::kMaxBlock) return;
   Hold hold;
   std::string out;
   // The order of GL's own definition of glArrayElement: the vertex comes last.
@@ -444,20 +508,34 @@ PARAM_* glencode_param() {
   return glenc::current.load();
 }
 
+int glencode_record(FILE* f) {
+  glenc::recordedLists = glenc::recordedTextures = 0;
+  glenc::recording.store(f);
+  return 0;
+}
+
+void glenc::sendRaw(const char* bytes, size_t n) {
+  glenc::sendText(glenc::current.load(), bytes, n);
+}
+
 int hxGlBegin(PARAM_* p, int id) {
   if (p == nullptr) return -1;
   // The lock is kept even when the line cannot be sent: hxGlEnd releases it in every case.
-  hxlock(p);
+  // A frame is thousands of short lines: they are held and sent in large blocks (and before
+  // every wait for a reply), not one segment each.
+  hxHoldOutput(p);
   glenc::current.store(p);
   char buf[40];
   int n = snprintf(buf, sizeof buf, "hxGlBegin(%d)\n", id);
-  return hxtcpsend(p, buf, n) == n ? 0 : -1;
+  if (hxtcpsend(p, buf, n) != n) return -1;
+  hxFlushHeld(p);  // the client starts reading, and a closed connection shows now
+  return p->stop.load() ? -1 : 0;
 }
 
 int hxGlEnd(PARAM_* p) {
   if (p == nullptr) return -1;
   int r = hxtcpsend(p, "hxGlEnd()\n", -1) < 0 ? -1 : hxWait(p, "hxGlEnd");
-  hxunlock(p);
+  if (hxReleaseOutput(p) < 0) r = -1;
   return r < 0 ? -1 : 0;
 }
 
@@ -465,9 +543,15 @@ extern "C" {
 
 GLuint glGenLists(GLsizei range) {
   PARAM_* p = glenc::current.load();
-  if (p == nullptr) return 0;
+  if (!glenc::active(p)) return 0;
   glenc::Hold hold;
   line("glGenLists(%d);\n", (int)range);
+  if (p == nullptr) {  // recording: names of its own, one after the other
+    if (range <= 0) return 0;
+    GLuint first = glenc::recordedLists + 1;
+    glenc::recordedLists += (GLuint)range;
+    return first;
+  }
   std::vector<char> buf(HX_MAX_LINE + 2);
   if (!glenc::awaitReply(p, "gllongresponse(", buf)) return 0;
   long v = 0;

@@ -43,6 +43,7 @@
 #include <GL/gl.h>
 
 #include <cstddef>
+#include <cstdio>
 #include <vector>
 
 #include "hxserver.h"
@@ -59,6 +60,11 @@ int hxGlEnd(PARAM_* p);
 int glencode_set_param(PARAM_* p);
 // The current connection, null when none is set.
 PARAM_* glencode_param();
+// Records: while no connection is current, the calls are written to f as they would be sent
+// (lines and blocks), and the calls that wait for a reply answer themselves (glGenLists and
+// glGenTextures count up from 1 within a recording). Null ends the recording; f stays the
+// caller's. 0.
+int glencode_record(FILE* f);
 
 // ---- BMP images for textures ----------------------------------------------------------------
 // Uncompressed 24- and 32-bit Windows bitmaps (BI_RGB, or BI_BITFIELDS with the usual masks).
@@ -116,6 +122,19 @@ class glFont {
   Glyph glyphs_[256];
   std::vector<Stroke> strokes_;
 };
+
+// ---- Recorded GL files ------------------------------------------------------------------------
+// Sends a recorded GL file (glencode_record) to the widget of the current GL block, between
+// hxGlBegin(p, id) and hxGlEnd(p): every display list of the file (glNewList ... glEndList)
+// becomes a list of the client's own, named by glGenLists there, and the k-th one's name goes
+// to listarray[k]; the file's glCallList lines call the lists by their new names, its
+// glGenLists lines are dropped, everything else (blocks included) passes as it stands.
+// Lists beyond count are left out, with their blocks. A line "hxText(f,x,y,"text");" draws
+// text at (x, y) with font f, 0 proportional, 1 fixed (drawString; a null font leaves it out).
+// The number of lists sent; -1 when p is not the current connection or the file cannot be
+// read, -2 when it is cut short or malformed (the lists made so far are in listarray).
+int hxSendOpenGL(PARAM_* p, const char* file, GLuint* listarray, int count,
+                 const glFont* proportional, const glFont* fixed);
 
 // Extension entry points of the vocabulary that GL/gl.h does not declare (the prototypes of
 // GL/glext.h).

@@ -283,6 +283,10 @@ HX_WIDGET(hxQVtkTclWidget, "QVtkTclWidget")
 HX_WIDGET(hxQDraw, "QDraw")
 HX_WIDGET(hxQGL, "QGL")
 
+int hxGlUpdate(PARAM_* p, int id) {
+  return onWidget(p, "glUpdate", "", id);
+}
+
 // ---- Setters --------------------------------------------------------------------------------
 
 int hxSetGeometry(PARAM_* p, int id, int x, int y, int w, int h) {

@@ -224,6 +224,9 @@ int hxQVtkTclWidget(PARAM_* p, int id, int parent);
 int hxQDraw(PARAM_* p, int id, int parent);
 // A GL widget: the target of hxGlBegin(p, id) ... hxGlEnd(p) (the GL encoder, hxglencode.h).
 int hxQGL(PARAM_* p, int id, int parent);
+// Asks GL widget id to repaint: the client answers with a GL_DRAW_EVENT, which the server
+// answers with a new GL block.
+int hxGlUpdate(PARAM_* p, int id);
 
 // ---- Setters --------------------------------------------------------------------------------
 // Ids must lie in 0..idCount-1 of the current mask (any id >= 0 before the first definition).

@@ -112,6 +112,11 @@ void HxGLWidget::resizeGL(int w, int h) {
   myEvent(s_, nullptr, "resizeGL(%d,%d,%d)", id_, w, h);
 }
 
+void HxGLWidget::requestPaint() {
+  paintToggle_ = 0;
+  update();
+}
+
 void HxGLWidget::paintGL() {
   // Every other request: the server answers one with a block, whose end asks for the
   // repaint that shows it.

@@ -61,6 +61,10 @@ class HxGLWidget : public QOpenGLWidget {
   int glputbytes(const void* bytes, int n);
   int gllongresponse(long value);
 
+  // Repaints and reports the paint request to the server ("paintGL(id)"), which answers it
+  // with a new block.
+  void requestPaint();
+
   // The smallest and the largest display-list name made on this widget (-1: none).
   int firstList() const { return firstList_; }
   int lastList() const { return lastList_; }

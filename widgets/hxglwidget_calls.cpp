@@ -23,6 +23,7 @@
 
 #include "hxglwidget.h"
 #include "hxglwidget_p.h"
+#include "otnumber.h"
 #include "tcputil.h"
 
 namespace {
@@ -80,7 +81,7 @@ int parseArgs(const char* p, double* out, int max) {
       p++;
     if (*p == ')' || *p == '\0') break;
     char* end = nullptr;
-    double v = strtod(p, &end);
+    double v = otStrtod(p, &end);  // the C form, whatever the client's locale
     if (end == p) break;
     out[n++] = v;
     p = end;
@@ -1078,8 +1079,31 @@ int HxGLDecoder::interpret(const char* text) {
     return 1;
   }
   const char* paren = strchr(text, '(');
-  auto it = paren ? table().find(std::string(text, (size_t)(paren - text))) : table().end();
-  if (it == table().end()) {
+  // A frame repeats a few names thousands of times (glNormal3f, glVertex3f): the last ones
+  // found are compared before the table is searched.
+  struct Recent {
+    const std::string* name = nullptr;
+    const Entry* entry = nullptr;
+  };
+  thread_local Recent recent[4];
+  thread_local unsigned nextRecent = 0;
+  const Entry* entry = nullptr;
+  if (paren != nullptr) {
+    size_t len = (size_t)(paren - text);
+    for (const Recent& r : recent)
+      if (r.name != nullptr && r.name->size() == len && memcmp(r.name->data(), text, len) == 0) {
+        entry = r.entry;
+        break;
+      }
+    if (entry == nullptr) {
+      auto it = table().find(std::string(text, len));
+      if (it != table().end()) {
+        entry = &it->second;
+        recent[nextRecent++ % 4] = Recent{&it->first, entry};
+      }
+    }
+  }
+  if (entry == nullptr) {
     size_t len = strcspn(text, "\r\n");
     printf("unknown: %.*s\n", (int)len, text);
     fflush(stdout);
@@ -1087,7 +1111,7 @@ int HxGLDecoder::interpret(const char* text) {
   }
   double a[kMaxArgs] = {0};
   int n = parseArgs(paren + 1, a, kMaxArgs);
-  int r = it->second.handler(*this, a, n);
+  int r = entry->handler(*this, a, n);
   return r < 0 ? -1 : 0;
 }
 

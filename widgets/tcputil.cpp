@@ -144,16 +144,25 @@ ssize_t fillReadAhead(int slot) {
     n = recv(socket_array[slot], peek.data(), peek.size(), MSG_PEEK | MSG_DONTWAIT);
   } while (n < 0 && errno == EINTR);
   if (n <= 0) return n;
+  // Whole lines only, and none after a line that begins with the switch: the plug-in reads
+  // what follows it.
+  const char* d = peek.data();
+  const size_t len = (size_t)n, swLen = sizeof(kPluginSwitch) - 1;
+  const char* sw = nullptr;
+  if (len >= swLen && memcmp(d, kPluginSwitch, swLen) == 0) {
+    sw = d;
+  } else {
+    static const std::string marker = std::string("\n") + kPluginSwitch;
+    sw = static_cast<const char*>(memmem(d, len, marker.data(), marker.size()));
+    if (sw != nullptr) sw++;
+  }
   size_t end = 0;
-  for (size_t start = 0; start < (size_t)n;) {
-    const char* nl = static_cast<const char*>(memchr(peek.data() + start, '\n', (size_t)n - start));
-    if (nl == nullptr) break;
-    size_t next = (size_t)(nl - peek.data()) + 1;
-    bool handover = next - start >= sizeof(kPluginSwitch) - 1 &&
-                    memcmp(peek.data() + start, kPluginSwitch, sizeof(kPluginSwitch) - 1) == 0;
-    end = next;
-    start = next;
-    if (handover) break;
+  if (sw != nullptr) {
+    const char* nl = static_cast<const char*>(memchr(sw, '\n', (size_t)(d + len - sw)));
+    end = nl != nullptr ? (size_t)(nl - d) + 1 : (size_t)(sw - d);
+  } else {
+    const char* nl = static_cast<const char*>(memrchr(d, '\n', len));
+    if (nl != nullptr) end = (size_t)(nl - d) + 1;
   }
   if (end == 0) return n;
   b.data.resize(end);

@@ -522,3 +522,88 @@ TEST(GlFont, MeasuresAndDrawsStrokes) {
 }
 
 }  // namespace
+
+namespace {
+
+// A recording of two lists, the second calling the first and holding a block.
+std::string recordLists(const char* path) {
+  glencode_set_param(nullptr);
+  FILE* f = fopen(path, "w");
+  if (f == nullptr) return "";
+  glencode_record(f);
+  GLuint first = glGenLists(2);
+  glNewList(first, GL_COMPILE);
+  glVertex3f(1, 2, 3);
+  glEndList();
+  glNewList(first + 1, GL_COMPILE_AND_EXECUTE);
+  glCallList(first);
+  const unsigned char rgb[6] = {'\n', 1, 2, 3, '\n', 5};  // line feeds inside a block
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+  glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, 2, 1, 0, GL_RGB, GL_UNSIGNED_BYTE, rgb);
+  glEndList();
+  glencode_record(nullptr);
+  fputs("hxText(1,0,0,\"A\");\n", f);
+  fclose(f);
+  std::string blockLine = "glbytes(6)\n" + std::string((const char*)rgb, 6);
+  return blockLine;
+}
+
+}  // namespace
+
+TEST_F(GlStream, RecordedListsTakeTheClientsNames) {
+  char path[] = "/tmp/otkit-glrec-XXXXXX";
+  int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  std::string block = recordLists(path);
+  glencode_set_param(p.get());
+  const std::string tex = "glTexImage2D(3553,0,6407,2,1,0,6407,5121);\n" + block;
+  // The recording answered its own glGenLists.
+  std::string recorded;
+  {
+    FILE* f = fopen(path, "rb");
+    char buf[4096];
+    size_t n = fread(buf, 1, sizeof buf, f);
+    fclose(f);
+    recorded.assign(buf, n);
+  }
+  EXPECT_EQ(
+      "glGenLists(2);\nglNewList(1,4864);\nglVertex3f(1.000000,2.000000,3.000000);\n"
+      "glEndList();\nglNewList(2,4865);\nglCallList(1);\nglPixelStorei(3317,1);\n" +
+          tex + "glEndList();\nhxText(1,0,0,\"A\");\n",
+      recorded);
+
+  glFont font;
+  ASSERT_EQ(0, font.readText("height 10\nchar A 10\nline 0 0 10 10\n"));
+  GLuint names[4] = {0, 0, 0, 0};
+  peerSend("gllongresponse(7);\ngllongresponse(9);\n");
+  EXPECT_EQ(2, hxSendOpenGL(p.get(), path, names, 4, nullptr, &font));
+  EXPECT_EQ(7u, names[0]);
+  EXPECT_EQ(9u, names[1]);
+  std::string sent = take();
+  EXPECT_EQ(0u,
+            sent.find("glGenLists(1);\nglNewList(7,4864);\nglVertex3f(1.000000,2.000000,3.000000);"
+                      "\nglEndList();\nglGenLists(1);\nglNewList(9,4865);\nglCallList(7);\n"
+                      "glPixelStorei(3317,1);\n" +
+                      tex + "glEndList();\n"))
+      << sent;
+  EXPECT_NE(std::string::npos, sent.find("glBegin(1);")) << "the text drawn with the fixed font";
+
+  // Lists beyond the count are left out with their blocks; no font, no text.
+  peerSend("gllongresponse(11);\n");
+  EXPECT_EQ(1, hxSendOpenGL(p.get(), path, names, 1, nullptr, nullptr));
+  EXPECT_EQ(
+      "glGenLists(1);\nglNewList(11,4864);\nglVertex3f(1.000000,2.000000,3.000000);\n"
+      "glEndList();\n",
+      take());
+
+  // A cut block, and a connection that is not the current one.
+  ASSERT_EQ(0, truncate(path, (off_t)recorded.find(block) + 13));
+  peerSend("gllongresponse(7);\ngllongresponse(9);\n");
+  EXPECT_EQ(-2, hxSendOpenGL(p.get(), path, names, 4, nullptr, nullptr));
+  take();
+  PARAM_ other(-1, 0);
+  EXPECT_EQ(-1, hxSendOpenGL(&other, path, names, 4, nullptr, nullptr));
+  EXPECT_EQ(-1, hxSendOpenGL(p.get(), "/nonexistent/out.txt", names, 4, nullptr, nullptr));
+  unlink(path);
+}

@@ -39,10 +39,13 @@ int otFormatFixed(char* buf, int size, double v) {
     whole = (uint64_t)a;  // a has no fraction here
     frac = 0;
   } else {
-    int ex;
-    double fr = frexp(a, &ex);
-    uint64_t m = (uint64_t)ldexp(fr, 53);
-    int shift = 53 - ex;  // at least 1, since a < 2^52
+    // The bits of a give m and e directly (a subnormal has no hidden bit and e = -1074).
+    uint64_t bits;
+    memcpy(&bits, &a, sizeof bits);
+    int biased = (int)(bits >> 52);
+    uint64_t m = bits & ((1ull << 52) - 1);
+    if (biased != 0) m |= 1ull << 52;
+    int shift = 1075 - (biased != 0 ? biased : 1);  // at least 1, since a < 2^52
     u128 n = (u128)m * 1000000u;
     u128 q = 0;
     if (shift < 120) {  // beyond, n (below 2^73) is less than half a unit: q stays 0
@@ -51,19 +54,38 @@ int otFormatFixed(char* buf, int size, double v) {
       q = n >> shift;
       if (rest > half || (rest == half && (q & 1) != 0)) q++;
     }
-    whole = (uint64_t)(q / 1000000u);
-    frac = (uint64_t)(q % 1000000u);
+    if ((uint64_t)(q >> 64) == 0) {  // the usual case: no 128-bit division
+      whole = (uint64_t)q / 1000000u;
+      frac = (uint64_t)q % 1000000u;
+    } else {
+      whole = (uint64_t)(q / 1000000u);
+      frac = (uint64_t)(q % 1000000u);
+    }
   }
   char text[40];
   char* end = text + sizeof text;
   char* p = end;
-  for (int k = 0; k < 6; k++, frac /= 10)
-    *--p = (char)('0' + frac % 10);
+  // Two digits at a time: long coordinate lists spend their time here.
+  static const char kPairs[] =
+      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+      "8081828384858687888990919293949596979899";
+  for (int k = 0; k < 3; k++, frac /= 100) {
+    p -= 2;
+    memcpy(p, kPairs + 2 * (frac % 100), 2);
+  }
   *--p = '.';
-  do {
-    *--p = (char)('0' + whole % 10);
-    whole /= 10;
-  } while (whole != 0);
+  while (whole >= 100) {
+    p -= 2;
+    memcpy(p, kPairs + 2 * (whole % 100), 2);
+    whole /= 100;
+  }
+  if (whole >= 10) {
+    p -= 2;
+    memcpy(p, kPairs + 2 * whole, 2);
+  } else {
+    *--p = (char)('0' + whole);
+  }
   if (signbit(v)) *--p = '-';
   int n = (int)(end - p);
   int copy = n < size ? n : size - 1;
@@ -73,7 +95,7 @@ int otFormatFixed(char* buf, int size, double v) {
 }
 
 double otStrtod(const char* s, char** end) {
-  // Up to 19 significant digits without an exponent make an integer m exactly; when m is below
+  // Up to 19 digits without an exponent make an integer m exactly; when m is below
   // 2^53 and the fraction has at most 22 digits, m / 10^k is one correctly rounded division of
   // two exact doubles, which is the value strtod gives. Everything else goes to strtod.
   static const double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
@@ -84,22 +106,19 @@ double otStrtod(const char* s, char** end) {
     p++;
   bool negative = *p == '-';
   if (*p == '-' || *p == '+') p++;
+  // At most 19 digits in all (leading zeros included) cannot overflow m; longer numbers are
+  // rare in text streams and take the slow road.
   uint64_t m = 0;
-  int significant = 0, fractionDigits = 0;
-  bool any = false;
-  for (bool fraction = false;; p++) {
-    if (*p == '.' && !fraction) {
-      fraction = true;
-      continue;
-    }
-    if (*p < '0' || *p > '9') break;
-    any = true;
-    if ((m != 0 || *p != '0') && ++significant > 19) goto slow;
+  int digits = 0, fractionDigits = 0;
+  for (; (unsigned)(*p - '0') < 10u; p++, digits++)
     m = m * 10 + (uint64_t)(*p - '0');
-    if (fraction) fractionDigits++;
+  if (*p == '.') {
+    for (p++; (unsigned)(*p - '0') < 10u; p++, fractionDigits++)
+      m = m * 10 + (uint64_t)(*p - '0');
+    digits += fractionDigits;
   }
-  if (!any || *p == 'e' || *p == 'E' || *p == 'x' || *p == 'X' || m > (1ull << 53) ||
-      fractionDigits > 22)
+  if (digits == 0 || digits > 19 || *p == 'e' || *p == 'E' || *p == 'x' || *p == 'X' ||
+      m > (1ull << 53) || fractionDigits > 22)
     goto slow;
   if (end != nullptr) *end = (char*)p;
   {

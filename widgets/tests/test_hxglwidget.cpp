@@ -264,6 +264,14 @@ TEST_F(GLTest, EventsAndEveryResizeAreReported) {
   EXPECT_EQ("QPushButtonReleased(7) -xy=11,21", awaitLine("QPushButtonReleased("));
   EXPECT_EQ(1, w->interpret("something else\n"));
   EXPECT_EQ(0, w->interpret("glNoSuchCall(1)\n"));
+
+  // The server's repaint request is reported every time, whatever paints came before.
+  while (!server.readLine(200).empty()) {
+  }
+  for (int k = 0; k < 2; k++) {
+    w->requestPaint();
+    EXPECT_EQ("paintGL(7)", awaitLine("paintGL(", 3000)) << k;
+  }
 }
 
 // A widget that was never shown has no context: its blocks are still read, answered and
