@@ -1190,6 +1190,7 @@ class PpiGenerator : public Generator {
     s += format("#define IDLETIME %d\n", p.idletime);
     s += format("#define SERIAL_DEVICE %s\n", literal(p.tty).c_str());
     s += format("#define BAUDRATE \"%d\"\n", p.baudrate);
+    writeHold();
     s += format("otSharedMemory shm(%s,%lld);\n", literal(p.c.sharedMemory).c_str(), p.image.size);
     s += format("otMailbox      mbx(%s);\n", literal(p.c.mailbox).c_str());
     s += "otThread       thread;\n"
@@ -1204,12 +1205,12 @@ class PpiGenerator : public Generator {
     watchdog(5000, "");
 
     s += "\n// Mailbox reader: [0] slave, [1] area, [2..3] dbnum, [4..5] start, [6..7] length,\n"
-         "// [8..] data; 16-bit fields high byte first. A request that fails is counted and\n"
-         "// dropped: the PPI layer does not tell an absent PLC from a refusal.\n"
+         "// [8..] data; 16-bit fields high byte first.\n"
          "static void *reader(void *arg)\n"
          "{\n";
     s += format("  static unsigned char buf[%d];\n", kMailboxBuffer);
     s += "  int buflen, ret, slave, area, dbnum, start, len;\n"
+         "  long long giveUp;\n"
          "  (void) arg;\n";
     readerLoopStart(8);
     s += "    slave = buf[0];\n"
@@ -1220,16 +1221,26 @@ class PpiGenerator : public Generator {
          "    // the data must be in the message, not behind it\n"
          "    if(len > 0 && len <= buflen - 8 && slave >= 1 && slave <= 31 && dc[slave] != NULL)\n"
          "    {\n"
-         "      thread.lock();\n"
-         "      ret = daveWriteBytes(dc[slave], area, dbnum, start, len, &buf[8]);\n"
-         "      thread.unlock();\n"
+         "      giveUp = nowMs() + WRITE_HOLD_MS;\n"
+         "      while(1)\n"
+         "      {\n"
+         "        thread.lock();\n"
+         "        ret = daveWriteBytes(dc[slave], area, dbnum, start, len, &buf[8]);\n"
+         "        thread.unlock();\n"
+         "        // a PLC that did not answer is tried again; a refusal stays\n"
+         "        if(ret == 0 || !daveIsUnreachable(ret) || writesDropping || nowMs() >= giveUp) "
+         "break;\n"
+         "        otsleep(WRITE_RETRY_MS);\n"
+         "      }\n"
          "      if(ret != 0)\n"
          "      {\n"
          "        printf(\"daveWriteBytes ret=%d\\n\", ret);\n"
-         "        writeFailed();\n";
+         "        writeFailed();\n"
+         "        if(daveIsUnreachable(ret)) writesDropping = 1;\n";
     if (p.c.hasEventLog())
       s += "        otEvent(otWarning, \"daveWriteBytes ret=%d slave=%d\", ret, slave);\n";
     s += "      }\n"
+         "      else writesDropping = 0;\n"
          "    }\n"
          "    else writeFailed();\n"
          "  }\n"

@@ -9,43 +9,9 @@ extern "C" {
 #include <termios.h>
 #include <unistd.h>
 
+#include "otserial.h"
+
 namespace {
-
-struct Speed {
-  unsigned long baud;
-  speed_t code;
-};
-
-const Speed speeds[] = {
-    {50, B50},           {75, B75},         {110, B110},       {134, B134},     {150, B150},
-    {200, B200},         {300, B300},       {600, B600},       {1200, B1200},   {1800, B1800},
-    {2400, B2400},       {4800, B4800},     {9600, B9600},     {19200, B19200}, {38400, B38400},
-    {57600, B57600},     {115200, B115200}, {230400, B230400},
-#ifdef B460800
-    {460800, B460800},
-#endif
-#ifdef B500000
-    {500000, B500000},
-#endif
-#ifdef B576000
-    {576000, B576000},
-#endif
-#ifdef B921600
-    {921600, B921600},
-#endif
-#ifdef B1000000
-    {1000000, B1000000},
-#endif
-#ifdef B1152000
-    {1152000, B1152000},
-#endif
-#ifdef B1500000
-    {1500000, B1500000},
-#endif
-#ifdef B2000000
-    {2000000, B2000000},
-#endif
-};
 
 // The terminal speed for a decimal string, strictly digits only: "9600 " or "+9600" is a typo
 // in a generated define, and guessing would run the bus at a speed nobody asked for.
@@ -57,12 +23,8 @@ bool speedFor(const char* baud, speed_t* code) {
     v = v * 10 + (unsigned long)(*p - '0');
     if (v > 100000000UL) return false;  // beyond every speed; stops the overflow
   }
-  for (const Speed& s : speeds)
-    if (s.baud == v) {
-      *code = s.code;
-      return true;
-    }
-  return false;
+  *code = otBaudConstant(v);
+  return *code != B0;
 }
 
 int fail(const char* what, const char* name, int err) {

@@ -24,6 +24,7 @@
 #include "otacceptloop.h"
 #include "otmodbus.h"
 #include "otserial.h"
+#include "toolargs_p.h"
 #include "otsocket.h"
 #include "ottime.h"
 
@@ -673,33 +674,6 @@ struct Options {
   bool help = false;
 };
 
-// Decimal, or hexadecimal after 0x; a leading zero does not mean octal.
-bool parseInt(const std::string& text, int lo, int hi, int* out) {
-  if (text.empty() || isspace((unsigned char)text[0])) return false;
-  bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-  char* end = nullptr;
-  errno = 0;
-  long v = strtol(text.c_str(), &end, hex ? 16 : 10);
-  if (errno != 0 || *end != '\0' || v < lo || v > hi) return false;
-  *out = (int)v;
-  return true;
-}
-
-speed_t baudConstant(int baud) {
-  static const struct {
-    int baud;
-    speed_t constant;
-  } table[] = {{300, B300},         {600, B600},         {1200, B1200},       {2400, B2400},
-               {4800, B4800},       {9600, B9600},       {19200, B19200},     {38400, B38400},
-               {57600, B57600},     {115200, B115200},   {230400, B230400},   {460800, B460800},
-               {500000, B500000},   {576000, B576000},   {921600, B921600},   {1000000, B1000000},
-               {1152000, B1152000}, {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000},
-               {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000}};
-  for (const auto& e : table)
-    if (e.baud == baud) return e.constant;
-  return B0;
-}
-
 // Splits [HOST:]PORT; an IPv6 host stands in brackets.
 bool parseHostPort(const std::string& text, std::string* host, int* port) {
   std::string p = text;
@@ -780,7 +754,8 @@ std::string parseOptions(int argc, char** argv, Options* o) {
         return bad();
     } else if (name == "-baud") {
       serialOptions = true;
-      if (!parseInt(value, 1, 4000000, &o->baud) || baudConstant(o->baud) == B0) return bad();
+      if (!parseInt(value, 1, 4000000, &o->baud) || otBaudConstant((unsigned long)o->baud) == B0)
+        return bad();
     } else if (name == "-parity") {
       serialOptions = true;
       if (value == "none")
@@ -899,8 +874,8 @@ int main(int argc, char** argv) {
   int status;
   if (o.transport == Options::SERIAL) {
     otSerial serial;
-    if (serial.openDevice(o.device.c_str(), (int)baudConstant(o.baud), 1, 0, o.bits, o.stopbits,
-                          o.parity) != 0) {
+    if (serial.openDevice(o.device.c_str(), (int)otBaudConstant((unsigned long)o.baud), 1, 0,
+                          o.bits, o.stopbits, o.parity) != 0) {
       printf("otmodbussim: cannot open %s\n", o.device.c_str());
       return 1;
     }

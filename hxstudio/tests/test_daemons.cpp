@@ -12,6 +12,7 @@
 #include <sys/ipc.h>
 #include <sys/msg.h>
 #include <sys/shm.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -308,42 +309,104 @@ TEST_F(GeneratedDaemon, SiemensTcpAgainstSnap7) {
   EXPECT_EQ(db1[6], 0xCD);
 }
 
-TEST_F(GeneratedDaemon, PpiStartsOnTheOwnNodaveLayerAndReportsItsErrors) {
+// The simulator on the other end of a pty pair, with its log in the test's directory.
+class PpiSimulator {
+ public:
+  // values: -set options.
+  bool start(const ottest::TempDir& dir, const std::string& line, const std::string& values) {
+    // Process runs a program without arguments: a script gives them.
+    std::string script = dir.file("otppisim.sh");
+    ottest::writeFile(script, "#!/bin/sh\nexec " + quote(HX_PPISIM) + " -serial=" + quote(line) +
+                                  " -v " + values + "\n");
+    if (chmod(script.c_str(), 0700) != 0 || !sim_.start(dir.path(), script)) return false;
+    return waitFor([this] { return log().find("serving") != std::string::npos; });
+  }
+  void stop() { sim_.stop(); }
+  std::string log() const { return sim_.log(); }
+
+ private:
+  Process sim_;
+};
+
+// The daemon of examples/ppi.mkppi (V memory 0..63 and 64..127 of station 2), pointed at a
+// pty: its cycles fill the image, write requests reach the station, and when the station goes
+// away and comes back the errors are counted and the values flow again.
+TEST_F(GeneratedDaemon, PpiDaemonAgainstTheSimulator) {
   ottest::SocatPair pair;
   ASSERT_EQ(pair.start(dir.path()), "");
-  run("mkppi", "e2e.mkppi",
-      paths() + "tty=" + pair.a() +
-          "\nbaudrate=9600\nidletime=20\n"
-          "cycle1 slave=2 area=daveDB dbnum=1 start=0 len=16\n",
+  PpiSimulator sim;
+  ASSERT_TRUE(sim.start(dir, pair.b(), "-set=v:0:0x98,0x76,0x45,0x12 -set=v:127:0x5A"));
+  // Later settings override the example's.
+  std::string example = ottest::readFile(std::string(HX_EXAMPLES_DIR) + "/ppi.mkppi");
+  ASSERT_NE(example.find("cycle2 slave=2 area=daveDB dbnum=1 start=64 len=64"), std::string::npos);
+  run("mkppi", "ppi.mkppi", example + paths() + "tty=" + pair.a() + "\nidletime=20\n",
       "ppidaemon.h");
-  std::string failure = "daveReadBytes ret=" + std::to_string(daveResNotImplemented);
-  ASSERT_TRUE(waitFor([&] { return daemon.log().find(failure) != std::string::npos; }))
-      << daemon.log();
-  EXPECT_NE(daemon.log().find("ppidaemon starting"), std::string::npos);
-  EXPECT_NE(daemon.log().find("not implemented"), std::string::npos) << daemon.log();
-  // No made-up data: the block stays as the segment was created.
+  EXPECT_EQ(def("ppidaemon_CYCLE2_BASE"), 64);
   otPPIClient image(mbx().c_str(), shm().c_str(), def("ppidaemon_SHARED_MEMORY_SIZE"), 1);
-  image.read(0, 16);
-  EXPECT_EQ(image.UDword(0), 0u);
-  // ... and a status that says so: failed, never read good, errors counted.
-  int ok = -1;
-  long age = 0;
-  ASSERT_TRUE(waitFor([&] { return image.cycleStatus(1, &ok, &age) == 0 && age == -1; }));
-  EXPECT_TRUE(waitFor([&] {
-    return image.otSharedMemory::readShort(def("ppidaemon_READ_ERROR_COUNT_BASE"), 0) >= 2;
-  }));
-  EXPECT_EQ(image.cycleStatus(1, &ok, &age), 0);
-  EXPECT_EQ(ok, 0);
-  EXPECT_EQ(age, -1);
-  EXPECT_EQ(image.otSharedMemory::readByte(def("ppidaemon_CYCLE1_STATUS"), 0), 2) << "failed";
-  EXPECT_EQ(image.passAge(&age), 0);
-  EXPECT_EQ(age, -1);
-  const unsigned char data[] = {1, 2};
-  EXPECT_EQ(image.write(2, daveFlags, 0, 0, 2, data), 0);
-  std::string writeFailure = "daveWriteBytes ret=" + std::to_string(daveResNotImplemented);
-  EXPECT_TRUE(waitFor([&] { return daemon.log().find(writeFailure) != std::string::npos; }))
+  auto byte = [&](int offset) { return image.otSharedMemory::readByte(offset, 0) & 0xFF; };
+  auto counter = [&](const char* name) {
+    unsigned short v = 0;
+    return image.otSharedMemory::read(def(name), &v, 2) == 2 ? (int)v : -1;
+  };
+  auto cyclesGood = [&] {
+    int ok1 = 0, ok2 = 0;
+    long age;
+    return image.cycleStatus(1, &ok1, &age) == 0 && image.cycleStatus(2, &ok2, &age) == 0 &&
+           ok1 == 1 && ok2 == 1;
+  };
+
+  ASSERT_TRUE(waitFor(cyclesGood)) << daemon.log() << sim.log();
+  image.read(0, 4);
+  EXPECT_EQ(image.UDword(0), 0x98764512u);
+  EXPECT_EQ(byte(127), 0x5A);
+  int life = counter("ppidaemon_LIFE_COUNTER_BASE");
+  EXPECT_TRUE(waitFor([&] { return counter("ppidaemon_LIFE_COUNTER_BASE") > life + 2; }));
+  EXPECT_EQ(counter("ppidaemon_READ_ERROR_COUNT_BASE"), 0) << daemon.log();
+
+  // Into a block the daemon reads back, and into the markers, which it does not read.
+  const unsigned char word[] = {0xCA, 0xFE};
+  ASSERT_EQ(image.write(2, daveDB, 1, 10, 2, word), 0);
+  const unsigned char markers[] = {1, 2, 3};
+  ASSERT_EQ(image.write(2, daveFlags, 0, 4, 3, markers), 0);
+  EXPECT_TRUE(waitFor([&] { return byte(10) == 0xCA && byte(11) == 0xFE; })) << daemon.log();
+  EXPECT_TRUE(waitFor([&] { return sim.log().find("write M 4 3 bytes: ok") != std::string::npos; }))
+      << sim.log();
+  // A refusal is counted at once: V memory ends at 10240.
+  ASSERT_EQ(image.write(2, daveDB, 1, 10239, 2, word), 0);
+  EXPECT_TRUE(waitFor([&] { return counter("ppidaemon_WRITE_ERROR_COUNT_BASE") == 1; }))
       << daemon.log();
+
+  // The line falls silent: failed cycles are counted and marked, the values stay.
+  sim.stop();
+  int errors = counter("ppidaemon_READ_ERROR_COUNT_BASE");
+  EXPECT_TRUE(waitFor([&] { return counter("ppidaemon_READ_ERROR_COUNT_BASE") >= errors + 2; }))
+      << daemon.log();
+  EXPECT_TRUE(waitFor([&] {
+    int ok = 1;
+    long age;
+    return image.cycleStatus(1, &ok, &age) == 0 && ok == 0;
+  }));
+  EXPECT_EQ(byte(0), 0x98) << "a failed read leaves its block";
+  EXPECT_NE(daemon.log().find("daveReadBytes ret=" + std::to_string(daveResTimeout)),
+            std::string::npos)
+      << daemon.log();
+
+  // A write request posted meanwhile waits for the station.
+  const unsigned char held[] = {0x77};
+  ASSERT_EQ(image.write(2, daveDB, 1, 20, 1, held), 0);
+  usleep(500000);
+
+  // A station with other values comes back: they flow again, and the held write arrives.
+  ASSERT_TRUE(sim.start(dir, pair.b(), "-set=v:0:0x11,0x22,0x33,0x44"));
+  EXPECT_TRUE(waitFor([&] {
+    image.read(0, 4);
+    return image.UDword(0) == 0x11223344u && cyclesGood();
+  })) << daemon.log()
+      << sim.log();
+  EXPECT_TRUE(waitFor([&] { return byte(20) == 0x77; })) << daemon.log() << sim.log();
+  EXPECT_EQ(counter("ppidaemon_WRITE_ERROR_COUNT_BASE"), 1) << "only the refusal counted";
   EXPECT_TRUE(daemon.alive());
+  sim.stop();
 }
 
 // A segment of the old, smaller size (an earlier daemon, or a display server built with an

@@ -10,11 +10,11 @@ trap 'rm -rf "$tmp"' EXIT
 check_run() {
   # /dev/ptmx gives a terminal of our own to open, so the program gets past setPort.
   out=$("$1" /dev/ptmx 2>"$tmp/err") || { echo "$2 program failed: $out $(cat "$tmp/err")"; exit 1; }
-  expected="read -1
-write -1 PPI framing is not implemented by this layer (otnodave)"
+  # Nobody answers on that terminal: both transfers are time-outs, and no data is made up.
+  expected="read -4
+write -4 no answer from the station"
   [ "$out" = "$expected" ] || { echo "$2 program printed: $out"; exit 1; }
-  n=$(grep -c '^nodave: PPI framing is not implemented' "$tmp/err" || true)
-  [ "$n" = 1 ] || { echo "$2 program: note on stderr $n times: $(cat "$tmp/err")"; exit 1; }
+  [ ! -s "$tmp/err" ] || { echo "$2 program said on stderr: $(cat "$tmp/err")"; exit 1; }
   if "$1" "$tmp/no-such-device" 2>"$tmp/err" >/dev/null; then
     echo "$2 program: missing device accepted"; exit 1
   fi

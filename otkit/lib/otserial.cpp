@@ -12,6 +12,70 @@
 #include "otpoll_p.h"
 #include "otwthread.h"
 
+namespace {
+
+struct Speed {
+  unsigned long baud;
+  speed_t code;
+};
+
+const Speed kSpeeds[] = {
+    {50, B50},           {75, B75},         {110, B110},       {134, B134},     {150, B150},
+    {200, B200},         {300, B300},       {600, B600},       {1200, B1200},   {1800, B1800},
+    {2400, B2400},       {4800, B4800},     {9600, B9600},     {19200, B19200}, {38400, B38400},
+    {57600, B57600},     {115200, B115200}, {230400, B230400},
+#ifdef B460800
+    {460800, B460800},
+#endif
+#ifdef B500000
+    {500000, B500000},
+#endif
+#ifdef B576000
+    {576000, B576000},
+#endif
+#ifdef B921600
+    {921600, B921600},
+#endif
+#ifdef B1000000
+    {1000000, B1000000},
+#endif
+#ifdef B1152000
+    {1152000, B1152000},
+#endif
+#ifdef B1500000
+    {1500000, B1500000},
+#endif
+#ifdef B2000000
+    {2000000, B2000000},
+#endif
+#ifdef B2500000
+    {2500000, B2500000},
+#endif
+#ifdef B3000000
+    {3000000, B3000000},
+#endif
+#ifdef B3500000
+    {3500000, B3500000},
+#endif
+#ifdef B4000000
+    {4000000, B4000000},
+#endif
+};
+
+}  // namespace
+
+speed_t otBaudConstant(unsigned long baud) {
+  for (const Speed& s : kSpeeds)
+    if (s.baud == baud) return s.code;
+  return B0;
+}
+
+unsigned long otBaudRate(speed_t code) {
+  for (const Speed& s : kSpeeds)
+    if (s.code == code) return s.baud;
+  return 0;
+}
+
 otSerial::otSerial() : fd(-1), trace(0) {
   memset(&saved, 0, sizeof(saved));
 }
@@ -78,6 +142,15 @@ int otSerial::openDevice(const char* device, int speed, int block, int rtscts, i
   }
   tcflush(f, TCIOFLUSH);
   saved = old;
+  fd = f;
+  return 0;
+}
+
+int otSerial::adoptDevice(int f) {
+  if (fd >= 0 || f < 0) return -1;
+  struct termios now;
+  if (tcgetattr(f, &now) < 0) return -1;
+  saved = now;
   fd = f;
   return 0;
 }

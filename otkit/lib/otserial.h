@@ -9,6 +9,11 @@
 
 #include <termios.h>  // the speed constants B9600 ... that openDevice takes
 
+// The terminal speed constant of a baud rate (B9600 for 9600), B0 for a rate this system has
+// no constant for; and the baud rate of a constant, 0 for an unknown one.
+speed_t otBaudConstant(unsigned long baud);
+unsigned long otBaudRate(speed_t code);
+
 class otSerial {
  public:
   enum { NONE = 0, ODD = 1, EVEN = 2 };
@@ -31,6 +36,11 @@ class otSerial {
   // is not a valid constant, or the device cannot be opened and set up.
   int openDevice(const char* device, int speed, int block, int rtscts, int bits, int stopbits,
                  int parity);
+  // Takes over fd, a serial line that another layer has opened and set up already (a PPI
+  // daemon's setPort()); its settings are kept, saved and restored at close as after
+  // openDevice, and closeDevice closes fd. Returns 0; -1 if the object is already open or fd
+  // is not a terminal (fd is then not taken over).
+  int adoptDevice(int fd);
   // One byte as 0..255; -1 if not open or the read failed; -2 if no byte came: end of data
   // (the line was hung up) or, on a non-blocking line, nothing waiting. Never waits on a
   // non-blocking line.

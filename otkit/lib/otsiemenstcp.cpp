@@ -8,7 +8,9 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "otbyteorder_p.h"
 #include "otcutil.h"
+#include "ots7pdu_p.h"
 #include "otwthread.h"
 
 namespace {
@@ -31,25 +33,13 @@ const unsigned char kSetupJob[otSiemensTCP::SETUP_JOB_SIZE] = {
     0x03, 0x00, 0x00, 0x19, 0x02, 0xF0, 0x80, 0x32, 0x01, 0x00, 0x00, 0xCC, 0xC1,
     0x00, 0x08, 0x00, 0x00, 0xF0, 0x00, 0x00, 0x01, 0x00, 0x01, 0x03, 0xC0};
 
-// ISO data unit (last) and S7 job header up to the parameter length.
-const unsigned char kJobHeader[10] = {0x02, 0xF0, 0x80, 0x32, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00};
-
-// Largest bit address of the 3-byte address field of an any-pointer.
-const int kMaxBitAddress = 0xFFFFFF;
+// ISO data unit (last), in front of every S7 PDU; the S7 PDU itself is built and checked by
+// the library's S7 PDU code, which PPI shares.
+const int kIsoDataHeader = 3;
+const unsigned char kIsoData[kIsoDataHeader] = {0x02, 0xF0, 0x80};
 
 // Answer buffer of the ISO connection confirm.
 const int kConnectReplyMax = 520;
-
-void put16(unsigned char* p, int v) {
-  p[0] = (unsigned char)((v >> 8) & 0xFF);
-  p[1] = (unsigned char)(v & 0xFF);
-}
-
-void put24(unsigned char* p, int v) {
-  p[0] = (unsigned char)((v >> 16) & 0xFF);
-  p[1] = (unsigned char)((v >> 8) & 0xFF);
-  p[2] = (unsigned char)(v & 0xFF);
-}
 
 void dump(const char* title, const unsigned char* buf, int len) {
   if (otDebugPrintfState == 0) return;
@@ -57,21 +47,6 @@ void dump(const char* title, const unsigned char* buf, int len) {
   for (int i = 0; i < len; i++)
     otDebugPrintf("%02x,", buf[i]);
   otDebugPrintf("\n");
-}
-
-// Bytes of the data behind an S7 read item, from its transport size and length field.
-int itemDataBytes(int transport_size, int length) {
-  switch (transport_size) {
-    case 0x03:  // bit
-    case 0x07:  // real
-    case 0x09:  // octet string: length in bytes
-      return length;
-    case 0x04:  // byte, word, dword
-    case 0x05:  // integer: length in bits
-      return (length % 8) == 0 ? length / 8 : -1;
-    default:
-      return -1;
-  }
 }
 
 }  // namespace
@@ -231,7 +206,7 @@ int otSiemensTCP::write_iso(const unsigned char* buf, int len) {
   int total = len + TPKT_HEADER;
   unit[0] = 0x03;
   unit[1] = 0x00;
-  put16(unit + 2, total);
+  otbyteorder::put16(unit + 2, total);
   memcpy(tpkt, unit, TPKT_HEADER);
   memcpy(unit + TPKT_HEADER, buf, (size_t)len);
   dump("write_iso()", buf, len);
@@ -293,87 +268,22 @@ int otSiemensTCP::read_iso(unsigned char* buf) {
 int otSiemensTCP::buildReadJob(int plc_type_, int area, int dbnr, int start_adr, int len,
                                unsigned char* pdu_) {
   (void)plc_type_;  // the S7-200 differs in its area codes only
-  if (len <= 0 || len > MAX_S7_READ || dbnr < 0 || dbnr > 0xFFFF || start_adr < 0 ||
-      start_adr > kMaxBitAddress / 8)
-    return -1;
-  memcpy(pdu_, kJobHeader, sizeof(kJobHeader));
-  pdu_[9] = 0x00;  // parameter length 14
-  pdu_[10] = 0x0E;
-  pdu_[11] = 0x00;  // data length 0
-  pdu_[12] = 0x00;
-  pdu_[13] = 0x04;  // read variable
-  pdu_[14] = 0x01;  // one item
-  pdu_[15] = 0x12;  // variable address item
-  pdu_[16] = 0x0A;  // length of the item
-  pdu_[17] = 0x10;  // any-pointer syntax
-  pdu_[18] = 0x02;  // transport size byte
-  put16(pdu_ + 19, len);
-  put16(pdu_ + 21, dbnr);
-  pdu_[23] = (unsigned char)area;
-  put24(pdu_ + 24, start_adr * 8);  // bit address
-  return READ_JOB_SIZE;
+  if (pdu_ == nullptr) return -1;
+  int n = ots7pdu::buildReadJob(area, dbnr, start_adr, len, MAX_PDU - kIsoDataHeader,
+                                pdu_ + kIsoDataHeader);
+  if (n < 0) return -1;
+  memcpy(pdu_, kIsoData, kIsoDataHeader);
+  return kIsoDataHeader + n;
 }
 
 int otSiemensTCP::buildWriteJob(int area, int dbnr, int start_adr, int len,
                                 const unsigned char* buf, int function_, unsigned char* pdu_) {
-  if (buf == nullptr || len <= 0 || dbnr < 0 || dbnr > 0xFFFF || start_adr < 0) return -1;
-  memcpy(pdu_, kJobHeader, sizeof(kJobHeader));
-  if (function_ == WRITE_BYTES) {
-    int total = 31 + len;
-    if (total > MAX_PDU || start_adr > kMaxBitAddress / 8) return -1;
-    put16(pdu_ + 9, 14);        // parameter length
-    put16(pdu_ + 11, len + 4);  // data length: data header and data
-    pdu_[13] = 0x05;            // write variable
-    pdu_[14] = 0x01;            // one item
-    pdu_[15] = 0x12;
-    pdu_[16] = 0x0A;
-    pdu_[17] = 0x10;
-    pdu_[18] = 0x02;  // transport size byte
-    put16(pdu_ + 19, len);
-    put16(pdu_ + 21, dbnr);
-    pdu_[23] = (unsigned char)area;
-    put24(pdu_ + 24, start_adr * 8);
-    pdu_[27] = 0x00;  // reserved
-    pdu_[28] = 0x04;  // data length in bits
-    put16(pdu_ + 29, len * 8);
-    memcpy(pdu_ + 31, buf, (size_t)len);
-    return total;
-  }
-  if (function_ == WRITE_BITS) {
-    // one item per bit, each with its own 12-byte address item and a 5-byte data item,
-    // data items separated by one fill byte
-    int param = 2 + 12 * len;
-    int data = 6 * len - 1;
-    int total = 13 + param + data;
-    if (total > MAX_PDU || start_adr > kMaxBitAddress - (len - 1)) return -1;
-    put16(pdu_ + 9, param);
-    put16(pdu_ + 11, data);
-    pdu_[13] = 0x05;
-    pdu_[14] = (unsigned char)len;  // the size check keeps len below 256
-    unsigned char* p = pdu_ + 15;
-    for (int i = 0; i < len; i++) {
-      p[0] = 0x12;
-      p[1] = 0x0A;
-      p[2] = 0x10;
-      p[3] = 0x01;  // transport size bit
-      put16(p + 4, 1);
-      put16(p + 6, dbnr);
-      p[8] = (unsigned char)area;
-      put24(p + 9, start_adr + i);
-      p += 12;
-    }
-    for (int i = 0; i < len; i++) {
-      p[0] = 0x00;
-      p[1] = 0x03;  // bit
-      p[2] = 0x00;
-      p[3] = 0x01;  // one bit
-      p[4] = buf[i] ? 1 : 0;
-      p += 5;
-      if (i + 1 < len) *p++ = 0x00;
-    }
-    return total;
-  }
-  return -1;
+  if (pdu_ == nullptr) return -1;
+  int n = ots7pdu::buildWriteJob(area, dbnr, start_adr, len, buf, function_,
+                                 MAX_PDU - kIsoDataHeader, pdu_ + kIsoDataHeader);
+  if (n < 0) return -1;
+  memcpy(pdu_, kIsoData, kIsoDataHeader);
+  return kIsoDataHeader + n;
 }
 
 void otSiemensTCP::reportItemError(int code) {
@@ -404,37 +314,21 @@ void otSiemensTCP::reportItemError(int code) {
 }
 
 int otSiemensTCP::parseReadReply(const unsigned char* pdu_, int n, int len, unsigned char* buf) {
-  if (pdu_ == nullptr || buf == nullptr || len <= 0 || n < 18) return -1;
-  if (pdu_[15] != 0x04) {
-    otDebugPrintf("fetch:pdu[15]=%d is not equal 0x04-> return -1\n", pdu_[15]);
+  if (pdu_ == nullptr || buf == nullptr || len <= 0 || n < READ_REPLY_HEADER - kIsoDataHeader)
     return -1;
-  }
-  if (pdu_[16] != 0x01) return -1;
-  int code = pdu_[17];
-  if (code != 0xFF) {
-    reportItemError(code);
-    return code != 0 ? -code : -1;  // 0 would read as "nothing happened"
-  }
-  if (n < READ_REPLY_HEADER) return -1;
-  // The data must be exactly what was asked for, in length field and in the unit.
-  if (itemDataBytes(pdu_[18], (pdu_[19] << 8) | pdu_[20]) != len) return -1;
-  if (n != READ_REPLY_HEADER + len) return -1;
-  memcpy(buf, pdu_ + READ_REPLY_HEADER, (size_t)len);
-  return len;
+  if (pdu_[15] != 0x04) otDebugPrintf("fetch:pdu[15]=%d is not equal 0x04-> return -1\n", pdu_[15]);
+  int code;
+  int ret = ots7pdu::parseReadReply(pdu_ + kIsoDataHeader, n - kIsoDataHeader, len, buf, &code);
+  if (code >= 0) reportItemError(code);
+  return ret;
 }
 
 int otSiemensTCP::parseWriteReply(const unsigned char* pdu_, int n, int len, int items) {
-  if (pdu_ == nullptr || items <= 0 || n < 18) return -1;
-  if (pdu_[15] != 0x05 || pdu_[16] != items) return -1;
-  if (n != 17 + items) return -1;  // one return code per item
-  for (int i = 0; i < items; i++) {
-    int code = pdu_[17 + i];
-    if (code != 0xFF) {
-      reportItemError(code);
-      return code != 0 ? -code : -1;
-    }
-  }
-  return len;
+  if (pdu_ == nullptr || n < kIsoDataHeader) return -1;
+  int code;
+  int ret = ots7pdu::parseWriteReply(pdu_ + kIsoDataHeader, n - kIsoDataHeader, len, items, &code);
+  if (code >= 0) reportItemError(code);
+  return ret;
 }
 
 int otSiemensTCP::buildFetchWriteHeader(int op, int org, int dbnr, int start_adr, int len,
@@ -523,7 +417,7 @@ int otSiemensTCP::writeFW(int org, int dbnr, int start_adr, int len, const unsig
   int total = TPKT_HEADER + FW_HEADER + len;
   unit[0] = 0x03;
   unit[1] = 0x00;
-  put16(unit + 2, total);
+  otbyteorder::put16(unit + 2, total);
   memcpy(tpkt, unit, TPKT_HEADER);
   memcpy(unit + TPKT_HEADER, fw_write_header, FW_HEADER);
   memcpy(unit + TPKT_HEADER + FW_HEADER, buf, (size_t)len);

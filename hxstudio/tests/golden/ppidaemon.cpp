@@ -27,6 +27,12 @@ extern "C" {
 #define IDLETIME 50
 #define SERIAL_DEVICE "/dev/ttyS0"
 #define BAUDRATE "9600"
+// A write request that fails because the device cannot be reached is tried again
+// every WRITE_RETRY_MS for up to WRITE_HOLD_MS, so that a short outage loses no
+// command; then it is dropped and counted as a write error. Requests behind it wait
+// in the mailbox.
+#define WRITE_HOLD_MS  30000
+#define WRITE_RETRY_MS 100
 otSharedMemory shm("/tmp/otkit/ppi.shm",194);
 otMailbox      mbx("/tmp/otkit/ppi.mbx");
 otThread       thread;
@@ -188,12 +194,12 @@ static void *watchdogThread(void *arg)
 }
 
 // Mailbox reader: [0] slave, [1] area, [2..3] dbnum, [4..5] start, [6..7] length,
-// [8..] data; 16-bit fields high byte first. A request that fails is counted and
-// dropped: the PPI layer does not tell an absent PLC from a refusal.
+// [8..] data; 16-bit fields high byte first.
 static void *reader(void *arg)
 {
   static unsigned char buf[65536];
   int buflen, ret, slave, area, dbnum, start, len;
+  long long giveUp;
   (void) arg;
   mbx.clear();
   while(1)
@@ -218,14 +224,23 @@ static void *reader(void *arg)
     // the data must be in the message, not behind it
     if(len > 0 && len <= buflen - 8 && slave >= 1 && slave <= 31 && dc[slave] != NULL)
     {
-      thread.lock();
-      ret = daveWriteBytes(dc[slave], area, dbnum, start, len, &buf[8]);
-      thread.unlock();
+      giveUp = nowMs() + WRITE_HOLD_MS;
+      while(1)
+      {
+        thread.lock();
+        ret = daveWriteBytes(dc[slave], area, dbnum, start, len, &buf[8]);
+        thread.unlock();
+        // a PLC that did not answer is tried again; a refusal stays
+        if(ret == 0 || !daveIsUnreachable(ret) || writesDropping || nowMs() >= giveUp) break;
+        otsleep(WRITE_RETRY_MS);
+      }
       if(ret != 0)
       {
         printf("daveWriteBytes ret=%d\n", ret);
         writeFailed();
+        if(daveIsUnreachable(ret)) writesDropping = 1;
       }
+      else writesDropping = 0;
     }
     else writeFailed();
   }
