@@ -2,6 +2,7 @@
 #include <stdio.h>
 
 #include <QApplication>
+#include <QTimer>
 
 #include "mainwindow.h"
 #include "otoptions.h"
@@ -20,6 +21,22 @@ int main(int argc, char** argv) {
   {
     otClientWindow window(QString::fromUtf8(opt.host), opt.port);
     window.show();
+    // Screenshots show a headless client's work (a demo under Xvfb, a record of a shift).
+    QTimer shots;
+    int shot = 0;
+    if (opt.screenshot_dir[0] != '\0') {
+      QObject::connect(&shots, &QTimer::timeout, [&] {
+        QString name = QString("%1/otclient-%2.png")
+                           .arg(QString::fromUtf8(opt.screenshot_dir))
+                           .arg(++shot, 4, 10, QChar('0'));
+        if (window.grab().save(name, "PNG"))
+          printf("otclient: screenshot %s\n", name.toUtf8().constData());
+        else
+          printf("otclient: cannot write the screenshot %s\n", name.toUtf8().constData());
+        fflush(stdout);
+      });
+      shots.start(opt.screenshot_seconds * 1000);
+    }
     status = app.exec();
   }
   tcp_free();

@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QScreen>
 #include <QScrollArea>
 #include <QSocketNotifier>
 #include <QStatusBar>
@@ -58,6 +59,7 @@ otClientWindow::otClientWindow(const QString& host, int port, QWidget* parent)
   scroll->setWidget(mask_);
   scroll->setWidgetResizable(true);
   setCentralWidget(scroll);
+  mask_->installEventFilter(this);
   mask_->setFocusPolicy(Qt::StrongFocus);
   interpreter_ = new otClientInterpreter(&s_, mask_, statusBar(), this);
   statusBar()->addPermanentWidget(connection_);
@@ -84,6 +86,19 @@ otClientWindow::otClientWindow(const QString& host, int port, QWidget* parent)
   connect(timer_, &QTimer::timeout, this, &otClientWindow::connectNow);
   resize(800, 600);
   QTimer::singleShot(0, this, &otClientWindow::connectNow);
+}
+
+// A mask the server makes larger than the window (setMinimumSize of id 0) grows the window to
+// show all of it, as far as the screen allows; the scroll area covers the rest.
+bool otClientWindow::eventFilter(QObject* watched, QEvent* e) {
+  if (watched == mask_ && e->type() == QEvent::Resize) {
+    auto* scroll = static_cast<QScrollArea*>(centralWidget());
+    QSize want = mask_->minimumSize() + (size() - scroll->viewport()->size());
+    if (QScreen* screen = this->screen()) want = want.boundedTo(screen->availableGeometry().size());
+    QSize grown = size().expandedTo(want);
+    if (grown != size()) resize(grown);
+  }
+  return QMainWindow::eventFilter(watched, e);
 }
 
 otClientWindow::~otClientWindow() {

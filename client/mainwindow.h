@@ -35,6 +35,7 @@ class otClientWindow : public QMainWindow {
 
  protected:
   void keyPressEvent(QKeyEvent* e) override;
+  bool eventFilter(QObject* watched, QEvent* e) override;
 
  private Q_SLOTS:
   void readAvailable();

@@ -1,23 +1,26 @@
 #!/usr/bin/env bash
-# The main job: generates a Modbus/TCP acquisition daemon from examples/demo.mkmodbus,
-# compiles it against the installed otkit, lets it poll the simulator otmodbussim on the
-# loopback and shows the process image live in the terminal.
-#   scripts/demo.sh                 until Ctrl-C
+# The main job: the plant, live. The simulator otmodbussim plays the plant; a Modbus/TCP
+# acquisition daemon generated from examples/demo.mkmodbus polls it into a process image; the
+# sample display server otsample shows that image (values, a trend, a picture of the plant,
+# controls that write back) to the display client otclient.
+#   scripts/demo.sh                 until Ctrl-C; with a display the client's window opens,
+#                                   without one the client runs under Xvfb and a screenshot
+#                                   is written every few seconds (the folder is printed)
 #   scripts/demo.sh --seconds N     for N seconds
-#   scripts/demo.sh --display [--port P]
-#                                   the example display server on port P (default 5050)
-#                                   instead of the terminal view; show it with
-#                                   build/demo/prefix/bin/otclient localhost:P
+#   scripts/demo.sh --shots DIR     the screenshots go to DIR (default build/demo/screenshots)
+#   scripts/demo.sh --port P        the display server's port (default: a free one)
+#   scripts/demo.sh --terminal      the process image in the terminal instead of a window
 # Everything it starts is stopped at the end; the shared memory and the mailbox are removed.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
-seconds=0 display=0 display_port=5050
+seconds=0 terminal=0 display_port="" shots=""
 while [ $# -gt 0 ]; do
   case $1 in
     --seconds) seconds=${2:?--seconds needs a number}; shift ;;
-    --display) display=1 ;;
+    --terminal) terminal=1 ;;
     --port) display_port=${2:?--port needs a number}; shift ;;
-    -h|--help) sed -n '2,12p' "$0"; exit 0 ;;
+    --shots) shots=${2:?--shots needs a folder}; shift ;;
+    -h|--help) sed -n '2,13p' "$0"; exit 0 ;;
     *) echo "unknown option: $1" >&2; exit 2 ;;
   esac
   shift
@@ -30,9 +33,10 @@ cmake -S "$here" -B "$build" -G Ninja -DOTKIT_TESTS=OFF >/dev/null
 cmake --build "$build" -j "$(nproc)"
 cmake --install "$build" --prefix "$prefix" >/dev/null
 export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
+export PATH=$prefix/bin:$PATH
 
 work=$(mktemp -d /tmp/otkit-demo.XXXXXX)
-pids=()
+pids=() groups=()
 # The System V key of a path as ftok(path, 'b') makes it.
 ipc_key() {
   local dev ino
@@ -40,6 +44,8 @@ ipc_key() {
   printf '0x%08x' $(( (0x62 << 24) | ((dev & 0xff) << 16) | (ino & 0xffff) ))
 }
 cleanup() {
+  # The client runs in a session of its own with what it starts (xvfb-run, Xvfb).
+  for pid in "${groups[@]}"; do kill -- "-$pid" 2>/dev/null || true; done
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
   [ -e "$work/demo.shm" ] && ipcrm -M "$(ipc_key "$work/demo.shm")" 2>/dev/null || true
@@ -49,31 +55,64 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+free_port() {
+  python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
+}
+# Waits up to 5 s for a line matching $2 in the log $1.
+await() {
+  for _ in $(seq 50); do grep -q "$2" "$1" && return 0; sleep 0.1; done
+  cat "$1"
+  return 1
+}
+
+port=$(free_port)
 sed -e "s|^shared_memory=.*|shared_memory=$work/demo.shm|" -e "s|^mailbox=.*|mailbox=$work/demo.mbx|" \
     -e "s|^tcpport=.*|tcpport=$port|" "$here/examples/demo.mkmodbus" > "$work/demo.mkmodbus"
 
-"$prefix/bin/otmodbussim" -tcp=127.0.0.1:"$port" -simulate > "$work/otmodbussim.log" 2>&1 &
+otmodbussim -tcp=127.0.0.1:"$port" -simulate > "$work/otmodbussim.log" 2>&1 &
 pids+=($!)
-for _ in $(seq 50); do grep -q listening "$work/otmodbussim.log" && break; sleep 0.1; done
-grep -q listening "$work/otmodbussim.log" || { cat "$work/otmodbussim.log"; exit 1; }
-echo "== otmodbussim -simulate on 127.0.0.1:$port"
+await "$work/otmodbussim.log" listening
+echo "== otmodbussim -simulate on 127.0.0.1:$port (the plant)"
 echo "== mkmodbus -c demo.mkmodbus"
-(cd "$work" && "$prefix/bin/mkmodbus" -c -o "$work/demo" demo.mkmodbus)
-${CXX:-g++} -O2 -Wall -Wextra -I"$work" "$here/examples/demo_view.cpp" -o "$work/demo_view" \
-  $(pkg-config --cflags --libs otkit) -Wl,-rpath,"$(pkg-config --variable=libdir otkit)"
+(cd "$work" && mkmodbus -c -o "$work/demo" demo.mkmodbus >/dev/null)
 "$work/demo" > "$work/daemon.log" 2>&1 &
 pids+=($!)
 echo "== daemon started (its log: $work/daemon.log)"
 sleep 1
-if [ "$display" = 1 ]; then
-  ${CXX:-g++} -O2 -Wall -Wextra -I"$work" "$here/examples/demo_display.cpp" -o "$work/demo_display" \
-    $(pkg-config --cflags --libs otserver) -Wl,-rpath,"$(pkg-config --variable=libdir otserver)"
-  echo "== example display server on port $display_port; show it with:"
-  echo "   $prefix/bin/otclient localhost:$display_port"
-  "$work/demo_display" -port="$display_port" &
-  pids+=($!)
-  if [ "$seconds" -gt 0 ]; then sleep "$seconds"; else wait "${pids[-1]}"; fi
-else
+
+if [ "$terminal" = 1 ]; then
+  ${CXX:-g++} -O2 -Wall -Wextra -I"$work" "$here/examples/demo_view.cpp" -o "$work/demo_view" \
+    $(pkg-config --cflags --libs otkit) -Wl,-rpath,"$(pkg-config --variable=libdir otkit)"
   "$work/demo_view" --seconds "$seconds"
+  exit 0
 fi
+
+display_port=${display_port:-$(free_port)}
+otsample -port="$display_port" -bind=127.0.0.1 -mask=1 -data="$prefix/share/otkit/sample" \
+  -shm="$work/demo.shm" -mbx="$work/demo.mbx" > "$work/otsample.log" 2>&1 &
+pids+=($!)
+await "$work/otsample.log" serving
+echo "== otsample, the sample display server, on port $display_port (its log: $work/otsample.log)"
+client=(otclient -reconnect=1000 "127.0.0.1:$display_port")
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -z "$shots" ]; then
+  echo "== otclient: the window opens; close it or press Ctrl-C to end the demo"
+  setsid "${client[@]}" > "$work/otclient.log" 2>&1 &
+else
+  shots=${shots:-$build/screenshots}
+  mkdir -p "$shots"
+  rm -f "$shots"/otclient-*.png
+  echo "== no display: otclient runs under Xvfb and saves a screenshot every 3 s in"
+  echo "   $shots"
+  setsid xvfb-run -a -s "-screen 0 1024x768x24" env QT_QPA_PLATFORM=xcb \
+    "${client[@]}" -shots="$shots" -shotevery=3 > "$work/otclient.log" 2>&1 &
+fi
+pids+=($!)
+groups+=($!)
+client_pid=$!
+if [ "$seconds" -gt 0 ]; then
+  end=$((SECONDS + seconds))
+  while [ $SECONDS -lt $end ] && kill -0 "$client_pid" 2>/dev/null; do sleep 1; done
+else
+  wait "$client_pid" || true
+fi
+grep -h "screenshot" "$work/otclient.log" | tail -n 3 || true

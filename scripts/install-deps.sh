@@ -10,7 +10,7 @@ packages=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config libgtest-dev
   qtbase5-dev libqt5svg5-dev libqt5webkit5-dev libqt5opengl5-dev libqwt-qt5-dev libglu1-mesa-dev
   xvfb xauth
   fonts-dejavu-core
-  poppler-utils wkhtmltopdf postgresql)
+  poppler-utils wkhtmltopdf postgresql libqt5sql5-sqlite libqt5sql5-psql)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

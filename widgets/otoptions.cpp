@@ -47,6 +47,10 @@ const Setting kSettings[] = {
      "SVG through the web engine"},
     {"display", "print_pdf", "printpdf", "FILE", nullptr, &OPT::print_pdf, 0, 1023,
      "print to this PDF file, empty: the print dialog"},
+    {"display", "screenshot_dir", "shots", "DIR", nullptr, &OPT::screenshot_dir, 0, 1023,
+     "save the window as otclient-NNNN.png there, empty: never"},
+    {"display", "screenshot_seconds", "shotevery", "SEC", &OPT::screenshot_seconds, nullptr, 1,
+     86400, "seconds between two screenshots"},
     {"trace", "debug", "debug", nullptr, &OPT::debug, nullptr, 0, 9, "debug level"},
     {"trace", "nettrace", "nettrace", nullptr, &OPT::nettrace, nullptr, 0, 1,
      "print every line sent and received"},
@@ -199,6 +203,7 @@ void otOptionsDefaults(OPT* o) {
   copyText(o->host, sizeof(o->host), "localhost");
   o->port = 5050;
   o->reconnect_max_ms = 8000;
+  o->screenshot_seconds = 5;
 }
 
 const char* otOptionsDefaultFile() {

@@ -18,6 +18,8 @@
 //   zoom=100                 -zoom=PERCENT (0 or less: 100)                 up to 1000
 //   use_webkit_for_svg=0     -webkit[=0|1]                                  0 or 1
 //   print_pdf=               -printpdf=FILE (empty: the print dialog)       text
+//   screenshot_dir=          -shots=DIR (empty: none): the window as PNG    text
+//   screenshot_seconds=5     -shotevery=SEC, the time between two of them  1 to 86400
 //   [trace]
 //   debug=0                  -debug[=LEVEL]                                 0 to 9
 //   nettrace=0               -nettrace[=0|1]                                0 or 1
@@ -37,11 +39,13 @@ struct OPT {
   char hxc_com_plugin[1024];  // communication plug-in file name; "" for plain TCP
   char plugin_dir[1024];      // directory of plug-in names that hold no '/' or '\\'
   // Client program settings.
-  char host[1024];       // display server to connect to
-  int port;              // its port
-  int reconnect_max_ms;  // longest wait between reconnect attempts
-  char print_pdf[1024];  // non-empty: print() writes this PDF file instead of a dialog
-  char ini_file[1024];   // the ini file that was read ("" when none)
+  char host[1024];            // display server to connect to
+  int port;                   // its port
+  int reconnect_max_ms;       // longest wait between reconnect attempts
+  char print_pdf[1024];       // non-empty: print() writes this PDF file instead of a dialog
+  char screenshot_dir[1024];  // non-empty: the window is saved there as PNG files
+  int screenshot_seconds;     // every so many seconds
+  char ini_file[1024];        // the ini file that was read ("" when none)
 };
 
 extern OPT opt;

@@ -49,21 +49,29 @@ inline std::string quote(const std::string& s) {
   return "'" + s + "'";
 }
 
-// A program run in dir with standard output and error in dir/<name>.log.
+// A program run in dir with standard output and error in <program>.log (or the log named),
+// in a process group of its own, so that stop() ends what it started too.
 class Process {
  public:
   ~Process() { stop(); }
-  bool start(const std::string& dir, const std::string& program) {
-    log_ = program + ".log";
+  bool start(const std::string& dir, const std::string& program,
+             const std::vector<std::string>& args = {}, const std::string& log = "") {
+    log_ = log.empty() ? program + ".log" : log;
+    std::vector<char*> argv = {const_cast<char*>(program.c_str())};
+    for (const std::string& a : args)
+      argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
     pid_ = fork();
     if (pid_ == 0) {
+      setpgid(0, 0);
       int fd = open(log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       if (fd < 0 || chdir(dir.c_str()) != 0) _exit(127);
       dup2(fd, 1);
       dup2(fd, 2);
-      execl(program.c_str(), program.c_str(), (char*)nullptr);
+      execvp(program.c_str(), argv.data());
       _exit(127);
     }
+    if (pid_ > 0) setpgid(pid_, pid_);
     return pid_ > 0;
   }
   bool alive() {
@@ -78,12 +86,14 @@ class Process {
   }
   void stop() {
     if (!alive()) return;
-    kill(pid_, SIGTERM);
+    pid_t group = pid_;
+    kill(-group, SIGTERM);
     if (!waitFor([this] { return !alive(); }, 5000)) {
-      kill(pid_, SIGKILL);
+      kill(-group, SIGKILL);
       waitpid(pid_, &status_, 0);
       pid_ = -1;
     }
+    kill(-group, SIGKILL);  // what the program started and left behind
   }
   std::string log() const { return ottest::readFile(log_); }
 
