@@ -2,6 +2,8 @@
 // what the blocks of pixel and vertex-array calls hold.
 // glext.h's own prototypes check the extension entry points declared in hxglencode.h.
 #define GL_GLEXT_PROTOTYPES
+#include <poll.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstdarg>
@@ -528,8 +530,12 @@ int hxGlBegin(PARAM_* p, int id) {
   char buf[40];
   int n = snprintf(buf, sizeof buf, "hxGlBegin(%d)\n", id);
   if (hxtcpsend(p, buf, n) != n) return -1;
-  hxFlushHeld(p);  // the client starts reading, and a closed connection shows now
-  return p->stop.load() ? -1 : 0;
+  // The whole frame goes out at hxGlEnd, in as few segments as it takes; a connection the
+  // client has closed shows here all the same, without sending.
+  pollfd pfd{p->s, POLLRDHUP, 0};
+  if (p->stop.load() || (poll(&pfd, 1, 0) == 1 && (pfd.revents & (POLLRDHUP | POLLHUP | POLLERR))))
+    return -1;
+  return 0;
 }
 
 int hxGlEnd(PARAM_* p) {
