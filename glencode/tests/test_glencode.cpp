@@ -15,6 +15,7 @@
 
 #include "glsizes.h"
 #include "hxglencode.h"
+#include "testutil.h"
 
 namespace {
 
@@ -230,6 +231,16 @@ TEST_F(GlStream, LinesAndBlocksAreByteExact) {
     c.call();
     EXPECT_EQ(c.expected, take()) << c.what;
   }
+}
+
+TEST_F(GlStream, DecimalPointWhateverTheServersLocale) {
+  ottest::TempDir dir;
+  ASSERT_EQ("", ottest::useDecimalCommaLocale(dir));
+  glVertex3f(0.5f, -1.25f, 2);
+  const GLfloat v[2] = {0.75f, 1};
+  glVertex2fv(v);
+  setlocale(LC_NUMERIC, "C");
+  EXPECT_EQ("glVertex3f(0.500000,-1.250000,2.000000);\nglVertex2fv(0.750000,1.000000);\n", take());
 }
 
 TEST_F(GlStream, HugeDoublesAreSentWhole) {

@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <ftw.h>
+#include <locale.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <stdlib.h>
@@ -154,6 +155,18 @@ inline std::string readFile(const std::string& path) {
 inline void writeFile(const std::string& path, const std::string& data) {
   std::ofstream out(path, std::ios::binary);
   out << data;
+}
+
+// Sets LC_NUMERIC to de_DE.UTF-8, a locale with a decimal comma; when the system has not built
+// it, it is made from the locale sources into dir. An error text, "" when it is set.
+inline std::string useDecimalCommaLocale(const TempDir& dir) {
+  if (setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr) return "";
+  std::string make = "localedef -i de_DE -f UTF-8 " + dir.file("de_DE.UTF-8") + " 2>/dev/null";
+  if (system(make.c_str()) != 0) return "localedef (package locales) cannot build de_DE.UTF-8";
+  setenv("LOCPATH", dir.path().c_str(), 1);
+  bool set = setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
+  unsetenv("LOCPATH");
+  return set ? "" : "de_DE.UTF-8 cannot be set";
 }
 
 }  // namespace ottest

@@ -312,13 +312,7 @@ TEST(HxDraw, ClosedConnectionReturnsTheLock) {
 TEST_F(HxDrawTest, DecimalPointUnderADecimalCommaLocale) {
   // Made from the locale sources into a temporary directory when the system has not built it.
   ottest::TempDir dir;
-  if (setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr) {
-    std::string make = "localedef -i de_DE -f UTF-8 " + dir.file("de_DE.UTF-8") + " 2>/dev/null";
-    ASSERT_EQ(system(make.c_str()), 0) << "localedef (package locales) cannot build de_DE.UTF-8";
-    setenv("LOCPATH", dir.path().c_str(), 1);
-    ASSERT_NE(setlocale(LC_NUMERIC, "de_DE.UTF-8"), nullptr);
-    unsetenv("LOCPATH");
-  }
+  ASSERT_EQ("", ottest::useDecimalCommaLocale(dir));
   char check[16];
   snprintf(check, sizeof check, "%.1f", 1.5);
   std::vector<int> results;

@@ -18,6 +18,7 @@
 #include "otoptions.h"
 #include "qttestmain.h"
 #include "tcputil.h"
+#include "testutil.h"
 
 namespace {
 
@@ -112,6 +113,16 @@ TEST_F(GLTest, ClearedColourAndTriangle) {
   run(kSetup + clear(0, 0, 0) + L("glColor3fv(0,0,1)") + L("glLineWidth(1,99)") +
       L("glRectfv(0,0,1,1)"));
   EXPECT_TRUE(near(at(32, 32), kBlue));
+}
+
+// The stream's numbers have a decimal point whatever the client's locale (Qt takes it from
+// the environment).
+TEST_F(GLTest, NumbersUnderADecimalCommaLocale) {
+  ottest::TempDir dir;
+  ASSERT_EQ("", ottest::useDecimalCommaLocale(dir));
+  run(kSetup + L("glClearColor(0.5,0.25,1,1)") + L("glClear(%d)", GL_COLOR_BUFFER_BIT));
+  setlocale(LC_NUMERIC, "C");
+  EXPECT_TRUE(near(at(32, 32), QColor(128, 64, 255))) << at(32, 32).name().toStdString();
 }
 
 TEST_F(GLTest, DisplayListCalledTwiceAndListRange) {
