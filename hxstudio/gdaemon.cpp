@@ -759,7 +759,7 @@ class ModbusGenerator : public Generator {
     const char* t = p.c.target.c_str();
     bool ascii = p.protocol == 1 && !tcp();
     int baud = p.baudrate < 1 ? 9600 : p.baudrate;
-    // Below 100 baud the designed divisor would be 0.
+    // Below 100 baud the divisor baudrate / 100 would be 0.
     int divisor = baud / 100 < 1 ? 1 : baud / 100;
     const char* par = p.parity == 1 ? "ODD" : p.parity == 2 ? "EVEN" : "NONE";
     std::string open =
