@@ -15,7 +15,6 @@
 #include <chrono>
 #include <memory>
 #include <mutex>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -107,11 +106,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::string project = ottest::readFile(OTKIT_SOURCE_DIR "/examples/demo.mkmodbus");
-  project =
-      std::regex_replace(project, std::regex("\nshared_memory=[^\n]*"), "\nshared_memory=" + shm);
-  project = std::regex_replace(project, std::regex("\nmailbox=[^\n]*"), "\nmailbox=" + mbx);
-  project = std::regex_replace(project, std::regex("\ntcpport=[^\n]*"),
-                               "\ntcpport=" + std::to_string(simPort));
+  project = hxtest::withKeys(
+      project, {{"shared_memory", shm}, {"mailbox", mbx}, {"tcpport", std::to_string(simPort)}});
   std::string output;
   if (hxtest::generateAndCompile("mkmodbus", dir, "demo.mkmodbus", project, &output) != 0) {
     fprintf(stderr, "plant_mask: the daemon did not build:\n%s", output.c_str());

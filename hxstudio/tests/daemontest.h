@@ -118,6 +118,19 @@ inline int generateAndCompile(const char* tool, const ottest::TempDir& dir, cons
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// A project file with the values of some of its "key=value" lines replaced.
+inline std::string withKeys(const std::string& project,
+                            const std::map<std::string, std::string>& values) {
+  std::istringstream in(project);
+  std::string out, line;
+  while (std::getline(in, line)) {
+    size_t eq = line.find('=');
+    auto it = eq == std::string::npos ? values.end() : values.find(line.substr(0, eq));
+    out += (it != values.end() ? it->first + "=" + it->second : line) + "\n";
+  }
+  return out;
+}
+
 // The numeric macros of a generated header.
 inline std::map<std::string, int> readHeader(const std::string& path) {
   std::map<std::string, int> defs;

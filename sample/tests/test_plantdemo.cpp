@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <atomic>
 #include <mutex>
-#include <regex>
 #include <string>
 #include <thread>
 
@@ -64,11 +63,9 @@ TEST_F(PlantDemo, PlantOnScreenAndWritesComeBack) {
 
   // The daemon, from the demo's own project file.
   std::string project = ottest::readFile(std::string(OTKIT_SOURCE_DIR) + "/examples/demo.mkmodbus");
-  project =
-      std::regex_replace(project, std::regex("\nshared_memory=[^\n]*"), "\nshared_memory=" + shm());
-  project = std::regex_replace(project, std::regex("\nmailbox=[^\n]*"), "\nmailbox=" + mbx());
-  project = std::regex_replace(project, std::regex("\ntcpport=[^\n]*"),
-                               "\ntcpport=" + std::to_string(simPort));
+  project = hxtest::withKeys(
+      project,
+      {{"shared_memory", shm()}, {"mailbox", mbx()}, {"tcpport", std::to_string(simPort)}});
   run("mkmodbus", "demo.mkmodbus", project, "demo.h");
   ASSERT_EQ(def("demo_SHARED_MEMORY_SIZE"), demo_SHARED_MEMORY_SIZE)
       << "the sample was built against another demo header";
