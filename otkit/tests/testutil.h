@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <stdlib.h>
 #include <unistd.h>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -55,7 +56,16 @@ inline int threadCount() {
 // before the count is taken.
 inline int baselineThreadCount() {
   std::thread([] {}).join();
-  return threadCount();
+  // A joined thread can stay listed for a moment after the join returns: the count is taken
+  // once it holds still.
+  int n = threadCount();
+  for (int i = 0; i < 50; i++) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    int m = threadCount();
+    if (m == n) break;
+    n = m;
+  }
+  return n;
 }
 
 // The open descriptors of this process now (the one that reads them included).
