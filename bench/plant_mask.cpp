@@ -186,6 +186,12 @@ int main(int argc, char** argv) {
   hxServerStop(server);
   daemon.stop();
   sim.stop();
+  // The daemon's image and mailbox go with the run.
+  image.reset();
+  int shmId = shmget(ftok(shm.c_str(), 'b'), 0, 0);
+  if (shmId >= 0) shmctl(shmId, IPC_RMID, nullptr);
+  int mbxId = msgget(ftok(mbx.c_str(), 'b'), 0);
+  if (mbxId >= 0) msgctl(mbxId, IPC_RMID, nullptr);
 
   printf(
       "plant mask, one client, full refresh (every value, the trend, the picture), each pass "
