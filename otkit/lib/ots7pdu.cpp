@@ -44,10 +44,10 @@ void ackHeader(unsigned char* pdu, int ref, int param, int data, int errorClass,
   pdu[11] = (unsigned char)errorCode;
 }
 
-// The 12-byte variable specification of one item: any-pointer syntax, transport size, count,
+// The 12-byte address of one item: any-pointer syntax, transport size, count,
 // data block, area, bit address.
 void item(unsigned char* p, int transport, int count, int dbnr, int area, int bitAddress) {
-  p[0] = 0x12;  // variable specification
+  p[0] = 0x12;  // an item address follows
   p[1] = 0x0A;  // its length
   p[2] = 0x10;  // any-pointer syntax
   p[3] = (unsigned char)transport;
