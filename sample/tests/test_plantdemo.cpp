@@ -95,11 +95,12 @@ TEST_F(PlantDemo, PlantOnScreenAndWritesComeBack) {
   ASSERT_GE(op.fd, 0);
   std::atomic<bool> stop{false};
   std::atomic<int> syncs{0};
+  std::atomic<int> valueShown{-1};  // the last setEnabled of the first value: 1 fresh, 0 stale
   std::mutex seenLock;
   std::string seen;  // what the mask sent to the second client
-  auto saw = [&](const std::string& text) {
+  auto sawSince = [&](size_t from, const std::string& text) {
     std::lock_guard<std::mutex> hold(seenLock);
-    return seen.find(text) != std::string::npos;
+    return seen.find(text, from) != std::string::npos;
   };
   std::thread reader([&] {
     while (!stop) {
@@ -109,6 +110,7 @@ TEST_F(PlantDemo, PlantOnScreenAndWritesComeBack) {
         std::lock_guard<std::mutex> hold(seenLock);
         seen += line;
       }
+      if (line.compare(0, 13, "setEnabled(6,") == 0) valueShown = line[13] == '1' ? 1 : 0;
       if (line.compare(0, 5, "sync(") == 0) {
         // Not op.send: the connection may be going down at the end of the test.
         std::string answer = "synced(" + line.substr(5, line.find(')') - 5) + ")\n";
@@ -125,10 +127,16 @@ TEST_F(PlantDemo, PlantOnScreenAndWritesComeBack) {
   op.send("QPushButton(16)\n");  // the valve
   EXPECT_TRUE(waitFor([&] { return image.readBit(demo_CYCLE4_BASE, 0) == 1; }));
 
-  // The plant goes away: the values are greyed and say how old they are.
-  EXPECT_FALSE(saw("setEnabled(6,0)"));
+  // The plant goes away: the values are greyed and say how old they are. Before, they are shown
+  // fresh (on a loaded machine the daemon may miss a read now and then, so wait for it).
+  EXPECT_TRUE(waitFor([&] { return valueShown == 1; })) << seen;
+  size_t before;
+  {
+    std::lock_guard<std::mutex> hold(seenLock);
+    before = seen.size();
+  }
   sim.stop();
-  EXPECT_TRUE(waitFor([&] { return saw("setEnabled(6,0)") && saw("(stale, "); })) << seen;
+  EXPECT_TRUE(waitFor([&] { return valueShown == 0 && sawSince(before, "(stale, "); })) << seen;
   stop = true;
   shutdown(op.fd, SHUT_RDWR);
   reader.join();
