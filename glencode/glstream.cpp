@@ -274,40 +274,55 @@ Hold::~Hold() {
   if (p_ != nullptr) hxunlock(p_);
 }
 
-void line(const char* fmt, ...) {
-  PARAM_* p = current.load();
-  if (!active(p)) return;
-  // The lines use %d, %f and %s only. They are formatted here rather than by vsnprintf: a
-  // frame is tens of thousands of coordinates, and %f must write '.' whatever the locale
-  // the server runs in (the client reads the C form).
-  struct Out {  // on the stack; a line above its size (huge doubles) moves to the heap
-    char small[1024];
-    size_t n = 0;
-    std::string big;
-    void put(const char* t, size_t k) {
-      if (big.empty() && n + k <= sizeof small) {
-        memcpy(small + n, t, k);
-        n += k;
-        return;
-      }
-      if (big.empty()) big.assign(small, n);
-      big.append(t, k);
-    }
-    void put(char c) { put(&c, 1); }
-  } out;
-  va_list args;
-  va_start(args, fmt);
-  char num[400];
+namespace {
+
+// Where a line is formatted: room(k) gives space for k bytes (null when there is none),
+// wrote(k) takes the k of them used.
+struct StackLine {  // the usual place
+  char buf[1024];
+  size_t n = 0;
+  char* room(size_t k) { return k <= sizeof buf - n ? buf + n : nullptr; }
+  void wrote(size_t k) { n += k; }
+};
+struct HeapLine {  // for a line above it (huge doubles, long strings)
+  std::string s;
+  size_t at = 0;
+  char* room(size_t k) {
+    at = s.size();
+    s.resize(at + k);
+    return &s[at];
+  }
+  void wrote(size_t k) { s.resize(at + k); }
+};
+
+// The most a %f gives: the digits of the largest double, its sign, point and fraction.
+constexpr size_t kMaxFixed = 400;
+
+enum class Formatted { kDone, kFull, kBad };
+
+// The lines use %d, %f and %s only. They are formatted here rather than by vsnprintf: a frame
+// is tens of thousands of coordinates, and %f must write '.' whatever the locale the server
+// runs in (the client reads the C form).
+template <typename Line>
+Formatted format(Line& out, const char* fmt, va_list args) {
   for (const char* f = fmt; *f != '\0'; f++) {
     const char* run = f;
     while (*f != '\0' && *f != '%')
       f++;
-    out.put(run, (size_t)(f - run));
+    if (size_t k = (size_t)(f - run)) {
+      char* d = out.room(k);
+      if (d == nullptr) return Formatted::kFull;
+      memcpy(d, run, k);
+      out.wrote(k);
+    }
     if (*f == '\0') break;
     switch (*++f) {
       case 'd': {
+        char* d = out.room(12);
+        if (d == nullptr) return Formatted::kFull;
         int v = va_arg(args, int);
-        char* end = num + sizeof num;
+        char digits[12];
+        char* end = digits + sizeof digits;
         char* q = end;
         unsigned long long m = v < 0 ? 0ull - (unsigned long long)v : (unsigned long long)v;
         do {
@@ -315,32 +330,58 @@ void line(const char* fmt, ...) {
           m /= 10;
         } while (m != 0);
         if (v < 0) *--q = '-';
-        out.put(q, (size_t)(end - q));
+        memcpy(d, q, (size_t)(end - q));
+        out.wrote((size_t)(end - q));
         break;
       }
       case 'f': {
-        int n = otFormatFixed(num, (int)sizeof num, va_arg(args, double));
-        if (n > 0) out.put(num, (size_t)std::min(n, (int)sizeof num - 1));
+        char* d = out.room(kMaxFixed);
+        if (d == nullptr) return Formatted::kFull;
+        int n = otFormatFixed(d, (int)kMaxFixed, va_arg(args, double));
+        out.wrote(n > 0 ? std::min((size_t)n, kMaxFixed - 1) : 0);
         break;
       }
       case 's': {
         const char* v = va_arg(args, const char*);
-        if (v != nullptr) out.put(v, strlen(v));
+        size_t k = v != nullptr ? strlen(v) : 0;
+        char* d = out.room(k);
+        if (d == nullptr) return Formatted::kFull;
+        if (k > 0) memcpy(d, v, k);
+        out.wrote(k);
         break;
       }
-      case '%':
-        out.put('%');
+      case '%': {
+        char* d = out.room(1);
+        if (d == nullptr) return Formatted::kFull;
+        *d = '%';
+        out.wrote(1);
         break;
+      }
       default:  // not a conversion of the lines: nothing sensible can follow
-        va_end(args);
-        return;
+        return Formatted::kBad;
     }
   }
+  return Formatted::kDone;
+}
+
+}  // namespace
+
+void line(const char* fmt, ...) {
+  PARAM_* p = current.load();
+  if (!active(p)) return;
+  va_list args, again;
+  va_start(args, fmt);
+  va_copy(again, args);
+  StackLine small;
+  Formatted r = format(small, fmt, args);
   va_end(args);
-  if (out.big.empty())
-    sendText(p, out.small, out.n);
-  else
-    sendText(p, out.big.data(), out.big.size());
+  if (r == Formatted::kDone) {
+    sendText(p, small.buf, small.n);
+  } else if (r == Formatted::kFull) {
+    HeapLine big;
+    if (format(big, fmt, again) == Formatted::kDone) sendText(p, big.s.data(), big.s.size());
+  }
+  va_end(again);
 }
 
 void block(const void* data, long long n) {

@@ -1070,7 +1070,7 @@ HxGLDecoder::Block HxGLDecoder::getbytes(std::vector<unsigned char>& out, long l
 
 int HxGLDecoder::interpret(const char* text) {
   if (text == nullptr) return 1;
-  if (strncmp(text, "gl", 2) != 0) {
+  if (text[0] != 'g' || text[1] != 'l') {
     if (strncmp(text, "hxGlEnd()", 9) == 0) {
       endBlock();
       acknowledge();

@@ -46,20 +46,40 @@ int otFormatFixed(char* buf, int size, double v) {
     uint64_t m = bits & ((1ull << 52) - 1);
     if (biased != 0) m |= 1ull << 52;
     int shift = 1075 - (biased != 0 ? biased : 1);  // at least 1, since a < 2^52
-    u128 n = (u128)m * 1000000u;
-    u128 q = 0;
-    if (shift < 120) {  // beyond, n (below 2^73) is less than half a unit: q stays 0
-      u128 one = (u128)1 << shift;
-      u128 rest = n & (one - 1), half = one >> 1;
-      q = n >> shift;
-      if (rest > half || (rest == half && (q & 1) != 0)) q++;
+    if (m != 0) {  // the same value with the mantissa's trailing zero bits dropped
+      int zeros = __builtin_ctzll(m);
+      m >>= zeros;
+      shift -= zeros;
     }
-    if ((uint64_t)(q >> 64) == 0) {  // the usual case: no 128-bit division
-      whole = (uint64_t)q / 1000000u;
-      frac = (uint64_t)q % 1000000u;
+    if (m == 0) {
+      whole = frac = 0;
+    } else if (shift <= 0) {  // an integer below 2^52
+      whole = m << -shift;
+      frac = 0;
+    } else if (m < (1ull << 44) && shift < 64) {
+      // Coordinates are mostly floats (24 significant bits): m * 10^6 fits in 64 bits.
+      uint64_t n = m * 1000000u;
+      uint64_t rest = n & ((1ull << shift) - 1), half = 1ull << (shift - 1);
+      uint64_t q = n >> shift;
+      if (rest > half || (rest == half && (q & 1) != 0)) q++;
+      whole = q / 1000000u;
+      frac = q % 1000000u;
     } else {
-      whole = (uint64_t)(q / 1000000u);
-      frac = (uint64_t)(q % 1000000u);
+      u128 n = (u128)m * 1000000u;
+      u128 q = 0;
+      if (shift < 120) {  // beyond, n (below 2^73) is less than half a unit: q stays 0
+        u128 one = (u128)1 << shift;
+        u128 rest = n & (one - 1), half = one >> 1;
+        q = n >> shift;
+        if (rest > half || (rest == half && (q & 1) != 0)) q++;
+      }
+      if ((uint64_t)(q >> 64) == 0) {  // no 128-bit division
+        whole = (uint64_t)q / 1000000u;
+        frac = (uint64_t)q % 1000000u;
+      } else {
+        whole = (uint64_t)(q / 1000000u);
+        frac = (uint64_t)(q % 1000000u);
+      }
     }
   }
   char text[40];
@@ -70,10 +90,12 @@ int otFormatFixed(char* buf, int size, double v) {
       "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
       "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
       "8081828384858687888990919293949596979899";
-  for (int k = 0; k < 3; k++, frac /= 100) {
-    p -= 2;
-    memcpy(p, kPairs + 2 * (frac % 100), 2);
-  }
+  // The three pairs of the fraction do not wait for each other.
+  const uint32_t f = (uint32_t)frac, high = f / 10000, low = f % 10000;
+  p -= 6;
+  memcpy(p, kPairs + 2 * high, 2);
+  memcpy(p + 2, kPairs + 2 * (low / 100), 2);
+  memcpy(p + 4, kPairs + 2 * (low % 100), 2);
   *--p = '.';
   while (whole >= 100) {
     p -= 2;

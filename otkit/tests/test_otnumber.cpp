@@ -66,6 +66,11 @@ std::vector<double> samples() {
   for (int n = 7; n < 30; n++)
     for (int k = 1; k < 200; k += 2)
       v.push_back(ldexp(k, -n));
+  // Odd mantissas of 40 to 50 bits over the scales where 10^6 times them fits 64 bits or not.
+  std::uniform_int_distribution<uint64_t> mantissa(1ull << 39, (1ull << 50) - 1);
+  for (int n = 40; n < 110; n++)
+    for (int k = 0; k < 40; k++)
+      v.push_back(ldexp((double)(mantissa(rng) | 1), -n));
   return v;
 }
 
