@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "otbyteorder_p.h"
 #include "ots7pdu_p.h"
 #include "otserial.h"
 #include "toolargs_p.h"
@@ -116,7 +117,7 @@ std::vector<unsigned char> runJob(Memory* memory, const unsigned char* pdu, int 
   int len;
   ots7pdu::Job job;
   if (ots7pdu::parseJob(pdu, n, &job) != 0) {
-    int ref = n >= 6 ? (pdu[4] << 8) | pdu[5] : 0;
+    int ref = n >= 6 ? otbyteorder::get16(pdu + 4) : 0;
     len = ots7pdu::buildErrorReply(ref, 0x81, 0x04, sizeof(out), out);  // not understood
     if (verbose) printf("otppisim: job not understood (%d bytes)\n", n);
     return std::vector<unsigned char>(out, out + len);

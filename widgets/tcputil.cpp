@@ -463,7 +463,7 @@ int tcp_rec(int* s, char* line, int size) {
       if (opt.nettrace) printf("close connection\n");
       return -1;
     }
-    if (n > 0 && line[0] == kPluginSwitch[0] && line[n - 1] == '\n' &&
+    if (n > 0 && line[n - 1] == '\n' &&
         strncmp(line, kPluginSwitch, sizeof(kPluginSwitch) - 1) == 0 &&
         hxc_com_plugin_on != nullptr) {
       use_hxc_com_plugin[slot] = 1;

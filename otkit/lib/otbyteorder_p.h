@@ -20,6 +20,11 @@ inline void put16(unsigned char* out, int value) {
   out[1] = (unsigned char)(value & 0xFF);
 }
 
+// A 16-bit field, high byte first, read back.
+inline int get16(const unsigned char* in) {
+  return (in[0] << 8) | in[1];
+}
+
 // Stores the width (2 or 4) bytes of the native value at in: most significant first for swap
 // 1, else in the host's order.
 inline void storeValue(unsigned char* out, const unsigned char* in, int width, int swap) {

@@ -95,7 +95,7 @@ int otModbusClient::readShort(int offset, int number) {
   unsigned char bytes[2];
   if (otSharedMemory::read((unsigned long)offset + 2UL * (unsigned long)number, bytes, 2) != 2)
     return -1;
-  return (bytes[0] << 8) | bytes[1];
+  return otbyteorder::get16(bytes);
 }
 
 int otModbusClient::cycleStatus(int cycle, int* ok, long* ageSeconds) {

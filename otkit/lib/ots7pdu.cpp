@@ -19,10 +19,6 @@ void put24(unsigned char* p, int v) {
   p[2] = (unsigned char)(v & 0xFF);
 }
 
-int get16(const unsigned char* p) {
-  return (p[0] << 8) | p[1];
-}
-
 // Protocol id, job, reserved, reference 0: the masters of this library send one job at a time.
 void jobHeader(unsigned char* pdu, int param, int data) {
   pdu[0] = PROTOCOL_ID;
@@ -142,7 +138,7 @@ int parseReadReply(const unsigned char* pdu, int n, int len, unsigned char* buf,
   if (code != ITEM_OK) return itemError(code, itemCode);
   if (n < READ_REPLY_HEADER) return -1;
   // The data must be exactly what was asked for, in length field and in the unit.
-  if (itemDataBytes(pdu[15], get16(pdu + 16)) != len) return -1;
+  if (itemDataBytes(pdu[15], otbyteorder::get16(pdu + 16)) != len) return -1;
   if (n != READ_REPLY_HEADER + len) return -1;
   memcpy(buf, pdu + READ_REPLY_HEADER, (size_t)len);
   return len;
@@ -162,24 +158,25 @@ int parseWriteReply(const unsigned char* pdu, int n, int len, int items, int* it
 
 int checkAckHeader(const unsigned char* pdu, int n, int ref) {
   if (pdu == nullptr || n < ACK_HEADER) return -1;
-  if (pdu[0] != PROTOCOL_ID || pdu[1] != ROSCTR_ACK_DATA || get16(pdu + 4) != ref) return -1;
+  if (pdu[0] != PROTOCOL_ID || pdu[1] != ROSCTR_ACK_DATA || otbyteorder::get16(pdu + 4) != ref)
+    return -1;
   if (pdu[10] != 0 || pdu[11] != 0) return -1;
-  return ACK_HEADER + get16(pdu + 6) + get16(pdu + 8) == n ? 0 : -1;
+  return ACK_HEADER + otbyteorder::get16(pdu + 6) + otbyteorder::get16(pdu + 8) == n ? 0 : -1;
 }
 
 int parseJob(const unsigned char* pdu, int n, Job* job) {
   if (pdu == nullptr || job == nullptr || n < JOB_HEADER) return -1;
   if (pdu[0] != PROTOCOL_ID || pdu[1] != ROSCTR_JOB) return -1;
-  int param = get16(pdu + 6), data = get16(pdu + 8);
+  int param = otbyteorder::get16(pdu + 6), data = otbyteorder::get16(pdu + 8);
   if (JOB_HEADER + param + data != n || param != 14) return -1;
   const unsigned char* p = pdu + JOB_HEADER;
   if ((p[0] != FN_READ && p[0] != FN_WRITE) || p[1] != 1) return -1;
   if (p[2] != 0x12 || p[3] != 0x0A || p[4] != 0x10) return -1;
   job->function = p[0];
-  job->ref = get16(pdu + 4);
+  job->ref = otbyteorder::get16(pdu + 4);
   job->transport = p[5];
-  job->count = get16(p + 6);
-  job->dbnr = get16(p + 8);
+  job->count = otbyteorder::get16(p + 6);
+  job->dbnr = otbyteorder::get16(p + 8);
   job->area = p[10];
   job->bitAddress = (p[11] << 16) | (p[12] << 8) | p[13];
   job->data = nullptr;
@@ -188,12 +185,12 @@ int parseJob(const unsigned char* pdu, int n, Job* job) {
   // write: data header (reserved, transport size, length) and the data, nothing behind it
   if (data < 4) return -1;
   const unsigned char* d = pdu + JOB_HEADER + param;
-  int bytes = itemDataBytes(d[1], get16(d + 2));
+  int bytes = itemDataBytes(d[1], otbyteorder::get16(d + 2));
   if (bytes < 0 || bytes != data - 4) return -1;
   job->data = d + 4;
   // bits, and the lengths in bits, count bits; reals and octet strings count bytes
   bool inBytes = d[1] == 0x07 || d[1] == 0x09;
-  job->dataBits = inBytes ? get16(d + 2) * 8 : get16(d + 2);
+  job->dataBits = inBytes ? otbyteorder::get16(d + 2) * 8 : otbyteorder::get16(d + 2);
   return 0;
 }
 

@@ -152,7 +152,7 @@ int otSiemensTCP::adoptSocket(int fd) {
 
 int otSiemensTCP::readTpkt(unsigned char* buf, int max) {
   if (otSocket::read(tpkt, TPKT_HEADER, IO_TIMEOUT) != TPKT_HEADER) return -1;
-  int rest = ((tpkt[2] << 8) | tpkt[3]) - TPKT_HEADER;
+  int rest = otbyteorder::get16(tpkt + 2) - TPKT_HEADER;
   // the rest must fit the caller's buffer before anything is read into it
   if (tpkt[0] != 3 || rest <= 0 || rest > max) return -1;
   if (otSocket::read(buf, rest, IO_TIMEOUT) != rest) return -1;
@@ -175,7 +175,7 @@ int otSiemensTCP::doConnect() {
       disconnect();
       continue;
     }
-    if (((tpkt[2] << 8) | tpkt[3]) != CONNECT_BLOCK_SIZE) {
+    if (otbyteorder::get16(tpkt + 2) != CONNECT_BLOCK_SIZE) {
       disconnect();
       continue;
     }
@@ -231,7 +231,7 @@ int otSiemensTCP::read_iso(unsigned char* buf) {
     disconnect();
     return -1;
   }
-  int len = ((tpkt[2] << 8) | tpkt[3]) - TPKT_HEADER;
+  int len = otbyteorder::get16(tpkt + 2) - TPKT_HEADER;
   if (len <= 0) {
     otDebugPrintf("read_iso:len==%d from iso header is negative -> disconnecting\n", len);
     disconnect();
@@ -359,7 +359,7 @@ int otSiemensTCP::buildFetchWriteHeader(int op, int org, int dbnr, int start_adr
 
 int otSiemensTCP::checkFetchWriteAck(const unsigned char* tpkt_, const unsigned char* ack,
                                      int expected_total) {
-  int total = (tpkt_[2] << 8) | tpkt_[3];
+  int total = otbyteorder::get16(tpkt_ + 2);
   if (tpkt_[0] != 3 || ack[0] != 'S' || ack[1] != '5' || ack[2] != 0x10) return -1;
   if (ack[8] != 0) return total == TPKT_HEADER + FW_HEADER ? -2 : -1;
   return total == expected_total ? 0 : -1;
