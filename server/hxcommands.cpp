@@ -169,6 +169,13 @@ int constructor(PARAM_* p, const char* cls, const char* signature, int id, int p
   return sendLine(p, b);
 }
 
+// Keeps the range of a widget that reports values, once its command went out (result 0): an
+// event outside it is refused (hxPollEvent).
+int withRange(PARAM_* p, int id, double min, double max, int result) {
+  if (result == 0 && p != nullptr) p->ranges[id] = {fmin(min, max), fmax(min, max)};
+  return result;
+}
+
 }  // namespace
 
 int hxSendCommand(PARAM_* p, const char* name, const char* signature, ...) {
@@ -187,6 +194,7 @@ int hxStartDefinition(PARAM_* p, int id_count) {
   if (p == nullptr || id_count < 1 || id_count > HX_MAX_MASK_IDS) return -1;
   if (hxSendCommand(p, "startDefinition", "i", id_count) < 0) return -1;
   p->idCount = id_count;
+  p->ranges.clear();
   return 0;
 }
 
@@ -224,7 +232,9 @@ int hxQLCDNumber(PARAM_* p, int id, int parent, int numDigits, int segmentStyle,
 }
 int hxQSlider(PARAM_* p, int id, int parent, int min, int max, int step, int value,
               int orientation) {
-  return constructor(p, "QSlider", "iiiii", id, parent, min, max, step, value, orientation);
+  return withRange(
+      p, id, min, max,
+      constructor(p, "QSlider", "iiiii", id, parent, min, max, step, value, orientation));
 }
 int hxQButtonGroup(PARAM_* p, int id, int parent, int columns, int orientation, const char* title) {
   return constructor(p, "QButtonGroup", "iis", id, parent, columns, orientation, title);
@@ -240,10 +250,11 @@ int hxQGroupBox(PARAM_* p, int id, int parent, int columns, int orientation, con
 HX_WIDGET(hxQTabWidget, "QTabWidget")
 HX_WIDGET(hxQToolBox, "QToolBox")
 int hxQSpinBox(PARAM_* p, int id, int parent, int min, int max, int step) {
-  return constructor(p, "QSpinBox", "iii", id, parent, min, max, step);
+  return withRange(p, id, min, max, constructor(p, "QSpinBox", "iii", id, parent, min, max, step));
 }
 int hxQDial(PARAM_* p, int id, int parent, int min, int max, int step, int value) {
-  return constructor(p, "QDial", "iiii", id, parent, min, max, step, value);
+  return withRange(p, id, min, max,
+                   constructor(p, "QDial", "iiii", id, parent, min, max, step, value));
 }
 int hxQProgressBar(PARAM_* p, int id, int parent, int totalSteps, int orientation) {
   return constructor(p, "QProgressBar", "ii", id, parent, totalSteps, orientation);
@@ -347,7 +358,7 @@ int hxSetFloat(PARAM_* p, int id, double value) {
   return onWidget(p, "setFloat", "f", id, value);
 }
 int hxSetRange(PARAM_* p, int id, double min, double max, double step) {
-  return onWidget(p, "setRange", "fff", id, min, max, step);
+  return withRange(p, id, min, max, onWidget(p, "setRange", "fff", id, min, max, step));
 }
 int hxDisplayNum(PARAM_* p, int id, int n) {
   return onWidget(p, "displayNum", "i", id, n);

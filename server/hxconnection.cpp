@@ -2,6 +2,8 @@
 // line reader, events queued while a caller waits for a reply line.
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <errno.h>
+#include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -15,12 +17,60 @@
 #include "otinterpreter.h"
 #include "ottime.h"
 
+namespace {
+
+// What the clipboards of every connection hold together.
+std::atomic<long> clipboardBytes(0);
+
+// Takes n bytes of the budget: true, or false (nothing taken) when they do not fit.
+bool takeBudget(long n) {
+  long now = clipboardBytes.load();
+  do {
+    if (now + n > HX_CLIPBOARD_BUDGET) return false;
+  } while (!clipboardBytes.compare_exchange_weak(now, now + n));
+  return true;
+}
+
+// The shorter limit while the client has not said anything yet: a silent connection must not
+// hold a place for long.
+int firstLimit(const PARAM_* p, int limit) {
+  if (!p->heard && p->firstAnswerMs > 0 && (limit <= 0 || p->firstAnswerMs < limit))
+    return p->firstAnswerMs;
+  return limit;
+}
+
+int sendLimit(const PARAM_* p) {
+  return firstLimit(p, p->sendTimeoutMs);
+}
+
+int answerLimit(const PARAM_* p) {
+  return firstLimit(p, p->ioTimeoutMs);
+}
+
+// Sets the socket's send time-out to sendLimit(p) when it is not that already.
+void applySendLimit(PARAM_* p) {
+  int want = sendLimit(p);
+  if (want == p->appliedSendLimit) return;
+  struct timeval tv;
+  tv.tv_sec = want / 1000;
+  tv.tv_usec = (want % 1000) * 1000;
+  if (setsockopt(p->s, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) == 0) p->appliedSendLimit = want;
+}
+
+}  // namespace
+
 _PARAM_::_PARAM_(int fd, int poll)
     : s(fd),
       reader(fd, HX_MAX_LINE),
       idCount(0),
       pollMs(poll),
       ioTimeoutMs(30000),
+      sendTimeoutMs(HX_SEND_TIMEOUT_MS),
+      firstAnswerMs(HX_FIRST_ANSWER_MS),
+      heard(0),
+      appliedSendLimit(-1),
+      aliveMs(0),
+      lastSendMs(otMonotonicMs()),
       maxClipboard(HX_MAX_CLIPBOARD),
       clipboard(nullptr),
       clipboardLength(0),
@@ -33,21 +83,41 @@ _PARAM_::_PARAM_(int fd, int poll)
       baseIdCount(0),
       modalResult(0),
       queuedBytes(0),
-      warnedLongLine(0),
-      warnedQueue(0),
+      coalescedEvents(0),
+      droppedEvents(0),
+      refusedValues(0),
+      longLines("hxPollEvent: over-long lines dropped"),
+      queueFull("hxWait: events dropped, the queue was full"),
+      outOfRange("hxPollEvent: values outside their widget's range refused"),
+      clipboardDropped("hxPollEvent: clipboards dropped"),
       server(nullptr),
       holdDepth(0) {
   // A display client waits for the answer to each click, and a pass of updates ends in a
   // sync: no small line may wait for the acknowledgement of the one before (Nagle).
   int on = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
+  applySendLimit(this);
 }
 
 _PARAM_::~_PARAM_() {
+  clipboardBytes -= clipboardLength;
   free(clipboard);
 }
 
 namespace {
+
+// Sends under p->lock. The limit is the socket's own send time-out, so that every sender on
+// the connection (the SVG animator, the GL encoder) is bound by it too.
+int sendLocked(PARAM_* p, const void* buf, int len) {
+  applySendLimit(p);
+  int r = otSendAll(p->s, buf, len);
+  p->lastSendMs.store(otMonotonicMs(), std::memory_order_relaxed);
+  if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && !p->stop.load()) {
+    printf("hxtcpsend: the client took nothing for %d ms, connection dropped\n", sendLimit(p));
+    fflush(stdout);
+  }
+  return r;
+}
 
 // Milliseconds left until deadline for a reader call (whose 0 means no limit): 0 for no
 // deadline, -1 when it has passed.
@@ -58,7 +128,9 @@ int remainingMs(long long deadline) {
   return left > 0x7fffffff ? 0x7fffffff : (int)left;
 }
 
+// bytes holds len bytes taken from the budget.
 void setClipboard(PARAM_* p, char* bytes, int len) {
+  clipboardBytes -= p->clipboardLength;
   free(p->clipboard);
   p->clipboard = bytes;
   p->clipboardLength = len;
@@ -71,16 +143,23 @@ int readClipboard(PARAM_* p, const char* line, int len) {
   int n = 0;
   if (call.parse(line, len) < 0 || call.matches("ii") != 1 || call.intArg(1, &n) < 0 || n < 0)
     return 0;  // no count that could be read: the line goes on as an unknown event
-  bool tooLarge = (long)n > p->maxClipboard;
-  char* bytes = tooLarge ? nullptr : static_cast<char*>(malloc((size_t)n + 1));
+  // The old clipboard goes first: a client must not hold two at once.
+  setClipboard(p, nullptr, 0);
+  bool fits = (long)n <= p->maxClipboard && takeBudget(n);
+  char* bytes = fits ? static_cast<char*>(malloc((size_t)n + 1)) : nullptr;
   if (bytes == nullptr) {
+    if (fits) clipboardBytes -= n;
     // Read and dropped, never stored: the stream goes on behind the block.
-    printf("hxPollEvent: clipboard of %d bytes dropped (at most %ld)\n", n, p->maxClipboard);
+    p->clipboardDropped.say(
+        "hxPollEvent: clipboard of %d bytes dropped (at most %ld, %ld for all "
+        "clients together)\n",
+        n, p->maxClipboard, (long)HX_CLIPBOARD_BUDGET);
     if (p->reader.drain(n, p->ioTimeoutMs) < 0) return -1;
     setClipboard(p, static_cast<char*>(calloc(1, 1)), 0);
     return 0;
   }
   if (n > 0 && p->reader.readBlock(bytes, n, p->ioTimeoutMs) != n) {
+    clipboardBytes -= n;
     free(bytes);
     return -1;
   }
@@ -104,7 +183,7 @@ const size_t kHeldBlock = 65536;
 // The caller holds p->lock.
 int sendHeld(PARAM_* p) {
   if (p->held.empty()) return 0;
-  int r = otSendAll(p->s, p->held.data(), (int)p->held.size());
+  int r = sendLocked(p, p->held.data(), (int)p->held.size());
   p->held.clear();
   return r < 0 ? hxMarkClosed(p) : 0;
 }
@@ -128,22 +207,48 @@ void hxFlushHeld(PARAM_* p) {
   if (hold.owns_lock() && !p->stop.load()) sendHeld(p);
 }
 
+namespace {
+
+// "@alive(n)" when nothing was sent for aliveMs: the client then knows the server is there.
+void sayAlive(PARAM_* p) {
+  if (p->aliveMs <= 0) return;
+  if (otMonotonicMs() - p->lastSendMs.load(std::memory_order_relaxed) < p->aliveMs) return;
+  char line[32];
+  int n = snprintf(line, sizeof line, "@alive(%d)\n", p->aliveMs);
+  hxtcpsend_binary(p, line, n);
+}
+
+// How long a read may wait before the next "@alive" is due; wait as a reader call gives it
+// (0: no limit).
+int aliveSlice(const PARAM_* p, int wait) {
+  if (p->aliveMs <= 0) return wait;
+  long long due = p->lastSendMs.load(std::memory_order_relaxed) + p->aliveMs - otMonotonicMs();
+  int slice = due < 1 ? 1 : (int)due;
+  return wait == 0 || slice < wait ? slice : wait;
+}
+
+}  // namespace
+
 int hxReadEventLine(PARAM_* p, char* buf, int size, int timeoutMs, int* length) {
   hxFlushHeld(p);  // an answer may wait for what is still held
   long long deadline = timeoutMs > 0 ? otMonotonicMs() + timeoutMs : 0;
   for (;;) {
     int wait = remainingMs(deadline);
     if (wait < 0) return 0;
-    int n = p->reader.readLine(buf, size, wait);
-    if (n == 0) return 0;
+    sayAlive(p);
+    if (p->stop.load()) return -1;
+    int slice = aliveSlice(p, wait);
+    int n = p->reader.readLine(buf, size, slice);
+    if (n == 0) {
+      if (slice != wait) continue;  // only the next "@alive" is due
+      return 0;
+    }
     if (n == -1) return hxMarkClosed(p);
     if (n == -2) {
-      if (!p->warnedLongLine) {
-        printf("hxPollEvent: a line above %d bytes was dropped\n", p->reader.maxLine());
-        p->warnedLongLine = 1;
-      }
+      p->longLines.say("hxPollEvent: a line above %d bytes was dropped\n", p->reader.maxLine());
       continue;
     }
+    p->heard = 1;
     while (n > 0 && (buf[n - 1] == '\n' || buf[n - 1] == '\r'))
       n--;
     buf[n] = '\0';
@@ -172,7 +277,7 @@ int hxtcpsend_binary(PARAM_* p, const void* buf, int len) {
     }
     if (sendHeld(p) < 0) return -1;
   }
-  if (otSendAll(p->s, buf, len) < 0) return hxMarkClosed(p);
+  if (sendLocked(p, buf, len) < 0) return hxMarkClosed(p);
   return len;
 }
 
@@ -181,9 +286,10 @@ int hxtcpreceive(PARAM_* p, char* buf, int maxlen) {
   if (p->stop.load()) return -1;
   hxFlushHeld(p);
   std::lock_guard<std::mutex> hold(p->readLock);
-  int n = p->reader.readLine(buf, maxlen, p->ioTimeoutMs);
+  int n = p->reader.readLine(buf, maxlen, answerLimit(p));
   if (n == 0) return -1;
   if (n == -1) return hxMarkClosed(p);
+  if (n > 0) p->heard = 1;
   return n;
 }
 
@@ -210,35 +316,73 @@ int hxunlock(PARAM_* p) {
   return 0;
 }
 
+namespace {
+
+// The widget id of a slider line ("slider(id,value)"), or -1 for any other line.
+int sliderId(const char* line, int len) {
+  if (len < 8 || memcmp(line, "slider(", 7) != 0) return -1;
+  int id = 0;
+  for (int i = 7; i < len && line[i] >= '0' && line[i] <= '9'; i++) {
+    id = id * 10 + (line[i] - '0');
+    if (id > HX_MAX_MASK_IDS) return -1;
+    if (i + 1 < len && line[i + 1] == ',') return id;
+  }
+  return -1;
+}
+
+// Queues a line that came while waiting. A slider value replaces a queued one of the same
+// widget, which it makes pointless: however many values come meanwhile, the mask gets the last.
+void queueLine(PARAM_* p, const char* line, int len) {
+  int id = sliderId(line, len);
+  if (id >= 0) {
+    for (auto it = p->queued.begin(); it != p->queued.end(); ++it) {
+      if (sliderId(it->data(), (int)it->size()) != id) continue;
+      p->queuedBytes -= (long)it->size();
+      p->queued.erase(it);
+      p->coalescedEvents++;
+      break;
+    }
+  }
+  if ((int)p->queued.size() >= HX_EVENT_QUEUE_LINES ||
+      p->queuedBytes + len > HX_EVENT_QUEUE_BYTES) {
+    p->droppedEvents++;
+    p->queueFull.say("hxWait: event queue full, an event was dropped (%ld so far)\n",
+                     p->droppedEvents);
+    return;
+  }
+  p->queued.emplace_back(line, (size_t)len);
+  p->queuedBytes += len;
+}
+
+}  // namespace
+
 int hxWait(PARAM_* p, const char* pattern) {
   if (p == nullptr || pattern == nullptr) return -1;
   if (p->stop.load()) return -1;
   size_t plen = strlen(pattern);
   std::vector<char> line(HX_MAX_LINE + 1);
   std::lock_guard<std::mutex> hold(p->readLock);
-  long long deadline = p->ioTimeoutMs > 0 ? otMonotonicMs() + p->ioTimeoutMs : 0;
+  int limit = answerLimit(p);
+  long long deadline = limit > 0 ? otMonotonicMs() + limit : 0;
   for (;;) {
     int wait = remainingMs(deadline);
-    if (wait < 0) return -1;
+    if (wait < 0) break;
     int len = 0;
     int r = hxReadEventLine(p, line.data(), (int)line.size(), wait, &len);
     if (r < 0) return -1;
     if (r == 0) {
-      if (deadline != 0) return -1;
+      if (deadline != 0) break;
       continue;
     }
     if (strncmp(line.data(), pattern, plen) == 0) return 0;
-    if ((int)p->queued.size() >= HX_EVENT_QUEUE_LINES ||
-        p->queuedBytes + len > HX_EVENT_QUEUE_BYTES) {
-      if (!p->warnedQueue) {
-        printf("hxWait: event queue full, events dropped while waiting for %s\n", pattern);
-        p->warnedQueue = 1;
-      }
-      continue;
-    }
-    p->queued.emplace_back(line.data(), (size_t)len);
-    p->queuedBytes += len;
+    queueLine(p, line.data(), len);
   }
+  if (!p->heard) {
+    printf("hxWait: the client sent nothing within %d ms, connection dropped\n", limit);
+    fflush(stdout);
+    hxMarkClosed(p);
+  }
+  return -1;
 }
 
 int hxSync(PARAM_* p) {
@@ -250,6 +394,46 @@ int hxSync(PARAM_* p) {
   return hxWait(p, pattern);
 }
 
+namespace {
+
+// The value of a slider line of widget id, or false when the line has none that can be read.
+bool sliderValue(const char* line, int len, long long* value) {
+  const char* comma = static_cast<const char*>(memchr(line, ',', (size_t)len));
+  if (comma == nullptr) return false;
+  const char* c = comma + 1;
+  const char* end = line + len;
+  bool negative = c < end && *c == '-';
+  if (negative) c++;
+  long long v = 0;
+  const char* digits = c;
+  while (c < end && *c >= '0' && *c <= '9') {
+    if (v < 1000000000000LL) v = v * 10 + (*c - '0');  // beyond every range anyway
+    c++;
+  }
+  if (c == digits || c >= end || *c != ')') return false;
+  *value = negative ? -v : v;
+  return true;
+}
+
+// Whether the slider event in line carries a value outside its widget's range; such a value
+// never reaches the mask, which would post it to the device as it is.
+bool outOfRange(PARAM_* p, const char* line, int len) {
+  int id = sliderId(line, len);
+  if (id < 0) return false;
+  auto range = p->ranges.find(id);
+  long long v = 0;
+  if (range == p->ranges.end() || !sliderValue(line, len, &v)) return false;
+  // Qwt widgets report their value rounded to an integer.
+  if ((double)v >= floor(range->second.first) && (double)v <= ceil(range->second.second))
+    return false;
+  p->refusedValues++;
+  p->outOfRange.say("hxPollEvent: %.*s refused: widget %d takes %g to %g\n", len > 200 ? 200 : len,
+                    line, id, range->second.first, range->second.second);
+  return true;
+}
+
+}  // namespace
+
 int hxPollEvent(PARAM_* p, char* buf) {
   if (p == nullptr || buf == nullptr) return -1;
   buf[0] = '\0';
@@ -257,17 +441,26 @@ int hxPollEvent(PARAM_* p, char* buf) {
   // The dialog is gone: what comes now belongs to the base mask.
   if (p->modalDepth > 0 && p->modalTerminated) return -1;
   std::lock_guard<std::mutex> hold(p->readLock);
-  if (!p->queued.empty()) {
-    const std::string& line = p->queued.front();
-    memcpy(buf, line.data(), line.size());
-    buf[line.size()] = '\0';
-    p->queuedBytes -= (long)line.size();
-    p->queued.pop_front();
-    return 0;
+  long long deadline = p->pollMs > 0 ? otMonotonicMs() + p->pollMs : 0;
+  for (;;) {
+    int len = 0;
+    if (!p->queued.empty()) {
+      const std::string& line = p->queued.front();
+      len = (int)line.size();
+      memcpy(buf, line.data(), line.size());
+      buf[line.size()] = '\0';
+      p->queuedBytes -= (long)line.size();
+      p->queued.pop_front();
+    } else {
+      int wait = remainingMs(deadline);
+      int r = wait < 0 ? 0 : hxReadEventLine(p, buf, HX_EVENT_BUFSIZE, wait, &len);
+      if (r < 0) return -1;
+      if (r == 0) {
+        strcpy(buf, "idle");
+        return 0;
+      }
+    }
+    // A refused event is no event: the mask waits on for the next.
+    if (!outOfRange(p, buf, len)) return 0;
   }
-  int len = 0;
-  int r = hxReadEventLine(p, buf, HX_EVENT_BUFSIZE, p->pollMs, &len);
-  if (r < 0) return -1;
-  if (r == 0) strcpy(buf, "idle");
-  return 0;
 }

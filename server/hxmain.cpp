@@ -21,6 +21,7 @@ struct hxServer {
   int (*run)(PARAM_* p) = nullptr;
   void* user = nullptr;
   int pollMs = 100;
+  int aliveMs = 0;
 };
 
 namespace {
@@ -30,6 +31,7 @@ const char kRefusal[] = "otserver: too many clients\n";
 void serveClient(int fd, void* user) {
   hxServer* s = static_cast<hxServer*>(user);
   PARAM_ p(fd, s->pollMs);
+  p.aliveMs = s->aliveMs;
   p.user = s->user;
   p.server = s;
   s->run(&p);
@@ -114,6 +116,7 @@ hxServer* hxServerStart(const hxServerOptions* o, int (*run)(PARAM_* p), void* u
   s->run = run;
   s->user = user;
   s->pollMs = o->pollMs < 0 ? 0 : o->pollMs;
+  s->aliveMs = o->aliveMs < 0 ? 0 : o->aliveMs;
   otAcceptConfig config;
   config.bindAddress = o->bindAddress;
   config.port = o->port;
@@ -201,6 +204,9 @@ int hxRunModalDialog(PARAM_* p, int w, int h, int (*modal)(PARAM_*), int (*updat
   int (*outerUpdate)(PARAM_*) = p->updateBase;
   int outerTerminated = p->modalTerminated;
   int outerBaseIds = p->baseIdCount;
+  // The dialog's definition makes ranges of its own ids; the base mask's come back after it.
+  std::unordered_map<int, std::pair<double, double>> baseRanges;
+  baseRanges.swap(p->ranges);
   p->baseIdCount = p->idCount;
   p->updateBase = updateBase;
   p->modalTerminated = 0;
@@ -209,6 +215,7 @@ int hxRunModalDialog(PARAM_* p, int w, int h, int (*modal)(PARAM_*), int (*updat
   int r = 0;
   if (!p->modalTerminated) r = hxSendCommand(p, "terminateModalDialog", "");
   p->idCount = p->baseIdCount;
+  p->ranges.swap(baseRanges);
   p->modalDepth--;
   p->updateBase = outerUpdate;
   p->modalTerminated = outerTerminated;

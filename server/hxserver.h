@@ -15,8 +15,10 @@
 #include <deque>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 
 #include "otlinereader.h"
+#include "otrepeatlog.h"
 
 // The longest line of the protocol, its line feed included.
 #define HX_MAX_LINE 16384
@@ -34,6 +36,16 @@
 #define HX_MAX_PLOT_POINTS 1000000
 #define HX_EVENT_QUEUE_LINES 256
 #define HX_EVENT_QUEUE_BYTES (1024 * 1024)
+// What the clipboards of all connections of a process may hold at once; a clipboard that does
+// not fit is read and dropped.
+#define HX_CLIPBOARD_BUDGET (64L * 1024 * 1024)
+// Time limits of a connection (milliseconds; the PARAM_ fields of the same meaning start with
+// them): a send that cannot go on, and the first answer of a client that has sent nothing yet.
+#define HX_SEND_TIMEOUT_MS 30000
+#define HX_FIRST_ANSWER_MS 5000
+// A server says "@alive(HX_ALIVE_MS)" when it has sent nothing for that long, so that a client
+// notices a server that is gone without closing the connection.
+#define HX_ALIVE_MS 1000
 
 // The event kinds that hxParseEvent returns.
 enum {
@@ -79,12 +91,22 @@ typedef struct _PARAM_ {
   int pollMs;                 // settable: QUIET_EVENT after this long without an event; 0: none
   int ioTimeoutMs;            // settable: hxWait, hxSync, hxtcpreceive and announced blocks give up
                               // after this long (the connection is then taken as broken); 0: none
-  long maxClipboard;          // settable: a larger clipboard block is read and dropped
-  char* clipboard;            // the last bytes of @clipboard, NUL-terminated; null before the first
-  int clipboardLength;        // bytes in clipboard (it may contain NULs)
-  void* user;                 // free for the server; hxRunServer's user at the start
-  std::atomic<int> stop;      // 1: the connection is closed or being closed; every call fails
-  int syncCounter;            // the n of the last sync(n)
+  int sendTimeoutMs;          // settable: a send that cannot go on for this long (a client that
+                              // does not read) drops the connection; 0: none
+  int firstAnswerMs;          // settable: until the client's first line, sends and waits for an
+                              // answer give up after this long instead (a silent connection
+                              // must not hold a place for long); 0: the limits above
+  int heard;                  // 1 once a line came from the client
+  int appliedSendLimit;       // the socket's send time-out now (-1: not set yet)
+  int aliveMs;                // settable: while reading, "@alive(aliveMs)" goes out when nothing
+                              // was sent for so long; 0 (made outside hxRunServer): never
+  std::atomic<long long> lastSendMs;  // otMonotonicMs() of the last send
+  long maxClipboard;                  // settable: a larger clipboard block is read and dropped
+  char* clipboard;        // the last bytes of @clipboard, NUL-terminated; null before the first
+  int clipboardLength;    // bytes in clipboard (it may contain NULs)
+  void* user;             // free for the server; hxRunServer's user at the start
+  std::atomic<int> stop;  // 1: the connection is closed or being closed; every call fails
+  int syncCounter;        // the n of the last sync(n)
   // Modal dialog: depth of nested hxRunModalDialog calls, the function that refreshes the
   // base mask, whether the innermost dialog was terminated, the base mask's id count.
   int modalDepth;
@@ -93,10 +115,22 @@ typedef struct _PARAM_ {
   int baseIdCount;
   int modalResult;  // what the last modal function returned
   // Lines that came while hxWait waited for its reply; hxPollEvent hands them out first.
+  // Slider values of one widget replace each other there (the latest wins); what does not fit
+  // is dropped. Both are counted (coalescedEvents, droppedEvents) and logged.
   std::deque<std::string> queued;
   long queuedBytes;
-  int warnedLongLine;
-  int warnedQueue;
+  long coalescedEvents;
+  long droppedEvents;
+  // Ranges of the widgets that report values (hxQSlider, hxQSpinBox, hxQDial, hxSetRange): an
+  // event with a value outside its widget's range is refused (counted in refusedValues, logged)
+  // and hxPollEvent gives an idle event instead. Cleared by hxStartDefinition.
+  std::unordered_map<int, std::pair<double, double>> ranges;
+  long refusedValues;
+  // Complaints a client can repeat without end, logged with a count.
+  otRepeatLog longLines;
+  otRepeatLog queueFull;
+  otRepeatLog outOfRange;
+  otRepeatLog clipboardDropped;
   hxServer* server;  // null when the record was made outside hxRunServer (tests, tools)
   // Output held back while a drawing is open (under lock): sent in large blocks, at the end of
   // the drawing, and before any read, instead of one small segment per line.
@@ -109,9 +143,10 @@ typedef struct _PARAM_ {
 struct hxServerOptions {
   const char* bindAddress = nullptr;  // null or "": every IPv4 address
   int port = 5050;
-  int maxClients = 100;  // 0: no limit; more clients are refused with a line and closed
-  int pollMs = 100;      // the poll interval of every new connection
-  int catchSignals = 0;  // hxRunServer: SIGINT and SIGTERM call hxStopServer()
+  int maxClients = 100;       // 0: no limit; more clients are refused with a line and closed
+  int pollMs = 100;           // the poll interval of every new connection
+  int catchSignals = 0;       // hxRunServer: SIGINT and SIGTERM call hxStopServer()
+  int aliveMs = HX_ALIVE_MS;  // "@alive(aliveMs)" after so long without a send; 0: never
 };
 
 // Reads -port=N, -bind=ADDR, -maxclients=N, -poll=MS and -h into o (which keeps its values for

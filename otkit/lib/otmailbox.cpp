@@ -89,9 +89,14 @@ OT_CANCELLATION_POINT int otMailbox::write(const void* data, int length) {
   if (length > 0) memcpy(msg.get() + kTypeSize, data, (size_t)length);
   int ret;
   do {
-    ret = msgsnd(chanID, msg.get(), (size_t)length, 0);
+    ret = msgsnd(chanID, msg.get(), (size_t)length, writeWait ? 0 : IPC_NOWAIT);
   } while (ret != 0 && errno == EINTR);
+  if (ret != 0 && errno == EAGAIN) return -2;
   return ret == 0 ? 0 : -1;
+}
+
+void otMailbox::setWriteWait(int wait) {
+  writeWait = wait ? 1 : 0;
 }
 
 int otMailbox::write(const char* text) {

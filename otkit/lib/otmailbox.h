@@ -27,9 +27,11 @@ class otMailbox {
   otMailbox(const otMailbox&) = delete;
   otMailbox& operator=(const otMailbox&) = delete;
 
-  // Posts one message of length bytes (0 is allowed); waits while the queue is full.
-  // 0 on success; -1 if the mailbox is unusable, data is null with length > 0, length is
-  // negative or above the system's largest message, or the send fails.
+  // Posts one message of length bytes (0 is allowed); waits while the queue is full, unless
+  // setWriteWait(0) was called. 0 on success; -2 when the queue is full and the mailbox does
+  // not wait (nothing posted; try again later); -1 if the mailbox is unusable, data is null
+  // with length > 0, length is negative or above the system's largest message, or the send
+  // fails.
   int write(const void* data, int length);
   // Posts the text including its terminating NUL.
   int write(const char* text);
@@ -55,6 +57,9 @@ class otMailbox {
   // Removes every queued message, whatever its length; returns how many were removed, or -1
   // if the mailbox is unusable.
   int clear();
+  // 1 (the default): write() waits while the queue is full. 0: it returns -2 at once, so that
+  // a display server whose daemon has stopped reading is not held in a write for good.
+  void setWriteWait(int wait);
 
   int status;
 
@@ -63,6 +68,7 @@ class otMailbox {
   int chanID;
   int buffer_size;
   char* buffer;
+  int writeWait = 1;
 
   // Takes the oldest message of at most room bytes into out; its length or -1.
   int receive(char* out, int room, int wait);

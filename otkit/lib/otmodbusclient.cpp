@@ -29,7 +29,8 @@ int otModbusClient::write(int slave, int function, const unsigned char* data, in
   message[0] = (unsigned char)slave;
   message[1] = (unsigned char)function;
   if (len > 0) memcpy(message + 2, data, (size_t)len);
-  return otMailbox::write(message, len + 2) == 0 ? 0 : -1;
+  int r = otMailbox::write(message, len + 2);
+  return r == 0 || r == -2 ? r : -1;
 }
 
 int otModbusClient::writeSingleCoil(int slave, int adr, int value) {

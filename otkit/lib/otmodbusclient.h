@@ -34,7 +34,8 @@ class otModbusClient : public otMailbox, public otSharedMemory {
   ~otModbusClient() override;
 
   // Every writer returns 0 when the message was posted and -1 (nothing posted) when an argument
-  // is out of range or the mailbox refuses the message. Nothing reports whether the daemon or
+  // is out of range or the mailbox refuses the message; -2 (nothing posted) when the mailbox
+  // is full and does not wait (otMailbox::setWriteWait(0)): the request may be tried again. Nothing reports whether the daemon or
   // the device carried the request out.
 
   // Posts [slave, function, data...]. -1 if len is outside 0..256, slave or function outside

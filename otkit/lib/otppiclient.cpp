@@ -28,7 +28,8 @@ int otPPIClient::write(int slave, int area, int dbnum, int start, int len,
   put16(message + 4, start);
   put16(message + 6, len);
   memcpy(message + HEADER_SIZE, data, (size_t)len);
-  return otMailbox::write(message, HEADER_SIZE + len) == 0 ? 0 : -1;
+  int r = otMailbox::write(message, HEADER_SIZE + len);
+  return r == 0 || r == -2 ? r : -1;
 }
 
 int otPPIClient::writeValues(int slave, int area, int dbnum, int start, int len, const void* val,

@@ -37,7 +37,8 @@ class otPPIClient : public otMailbox, public otSharedMemory {
   ~otPPIClient() override;
 
   // Every writer returns 0 when the message was posted and -1 (nothing posted) when an argument
-  // is out of range or the mailbox refuses the message. Nothing reports whether the daemon or
+  // is out of range or the mailbox refuses the message; -2 (nothing posted) when the mailbox
+  // is full and does not wait (otMailbox::setWriteWait(0)): the request may be tried again. Nothing reports whether the daemon or
   // the PLC carried the request out. Checked: slave 0..31; len 1..2048 (the daemon ignores a
   // request without data); area 0..255, dbnum and start 0..65535, refused rather than cut,
   // which would address another place in the PLC; data not null.

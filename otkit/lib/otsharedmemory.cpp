@@ -96,6 +96,7 @@ otSharedMemory::otSharedMemory(const char* path, unsigned long size, int rwmode)
 }
 
 otSharedMemory::~otSharedMemory() {
+  if (segment_adr != nullptr) shmdt(segment_adr);
   if (fd >= 0) close(fd);
   free(name);
 }

@@ -32,8 +32,9 @@ class otSharedMemory {
   // attached as it is, its contents are kept; one smaller than size + 40 gives status 2.
   // If the file cannot be opened the process prints why and ends with exit status -1.
   otSharedMemory(const char* path, unsigned long size, int rwmode = 0600);
-  // Closes the file; the segment stays in the system and stays attached (addresses obtained
-  // from getUserAdr() remain valid) until the process ends.
+  // Detaches the segment and closes the file; the segment stays in the system. Addresses
+  // obtained from getUserAdr() are invalid afterwards: a process that opens an image for each of
+  // its sessions must not keep one mapping per session until it ends.
   virtual ~otSharedMemory();
   otSharedMemory(const otSharedMemory&) = delete;
   otSharedMemory& operator=(const otSharedMemory&) = delete;

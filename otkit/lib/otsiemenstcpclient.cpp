@@ -31,7 +31,8 @@ int otSiemensTCPClient::write(int slave, int org, int dbnum, int start, int len,
   put16(message + 6, len);
   message[8] = (unsigned char)function;
   memcpy(message + HEADER_SIZE, data, (size_t)len);
-  return otMailbox::write(message, HEADER_SIZE + len) == 0 ? 0 : -1;
+  int r = otMailbox::write(message, HEADER_SIZE + len);
+  return r == 0 || r == -2 ? r : -1;
 }
 
 int otSiemensTCPClient::writeBit(int slave, int org, int dbnum, int start, int biti, int len,

@@ -40,7 +40,8 @@ class otSiemensTCPClient : public otMailbox, public otSharedMemory {
   ~otSiemensTCPClient() override;
 
   // Every writer returns 0 when the message was posted and -1 (nothing posted) when an argument
-  // is out of range or the mailbox refuses the message. Nothing reports whether the daemon or
+  // is out of range or the mailbox refuses the message; -2 (nothing posted) when the mailbox
+  // is full and does not wait (otMailbox::setWriteWait(0)): the request may be tried again. Nothing reports whether the daemon or
   // the PLC carried the request out. Fields that do not fit their message bytes are refused
   // rather than cut, which would address another place in the PLC: slave, org and function
   // must lie in 0..255, dbnum and the start address in 0..65535.

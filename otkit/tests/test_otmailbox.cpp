@@ -211,6 +211,35 @@ TEST_F(MailboxTest, ClearRemovesEveryMessage) {
   EXPECT_EQ(ds.msg_qnum, 0u);
 }
 
+// A mailbox that does not wait says "full" at once and posts again once there is room; the
+// default one waits until a reader makes room.
+TEST_F(MailboxTest, AFullQueueRefusesAtOnceOnlyWhenToldNotToWait) {
+  otMailbox mbx(path.c_str());
+  mbx.setWriteWait(0);
+  char block[1024] = {0};
+  int posted = 0;
+  for (; posted < 100000; posted++) {
+    int r = mbx.write(block, sizeof block);
+    if (r == -2) break;
+    ASSERT_EQ(r, 0);
+  }
+  ASSERT_LT(posted, 100000);
+  char buf[2048];
+  ASSERT_EQ(mbx.read(buf, sizeof buf, 0), (int)sizeof block);
+  EXPECT_EQ(mbx.write(block, sizeof block), 0);
+  EXPECT_EQ(mbx.write(block, sizeof block), -2);
+
+  mbx.setWriteWait(1);
+  std::thread reader([&] {
+    usleep(100 * 1000);
+    char b[2048];
+    otMailbox(path.c_str()).read(b, sizeof b, 1);
+  });
+  EXPECT_EQ(mbx.write(block, sizeof block), 0);  // after the reader took one
+  reader.join();
+  EXPECT_GT(mbx.clear(), 0);
+}
+
 void onSignal(int) {}
 
 TEST_F(MailboxTest, BlockingReadWaitsAndOutlastsSignals) {

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <climits>
@@ -190,6 +191,26 @@ TEST_F(SharedMemoryTest, NegativeOrOverflowingIndexGivesMinusOneWithoutAccess) {
   EXPECT_EQ(shm->readByte(ULONG_MAX, 1), -1);
   EXPECT_EQ(shm->readInt(0, INT_MAX), -1);
   EXPECT_EQ(std::memcmp(before.data(), shm->getUserAdr(), 100), 0);
+}
+
+// A server opens the image once per session: an object that is gone must not leave its
+// mapping behind, or a long-running server runs out of them.
+TEST_F(SharedMemoryTest, AnObjectThatIsGoneLeavesNoMappingBehind) {
+  const std::string path = dir.file("image.shm");
+  auto first = make(path, 4096);
+  ASSERT_EQ(first->status, otSharedMemory::SHM_OK);
+  auto countLines = [] {
+    std::string maps = ottest::readFile("/proc/self/maps");
+    return std::count(maps.begin(), maps.end(), '\n');
+  };
+  long before = countLines();
+  for (int i = 0; i < 500; i++) {
+    otSharedMemory shm(path.c_str(), 4096);
+    ASSERT_EQ(shm.status, otSharedMemory::SHM_OK);
+    ASSERT_EQ(shm.writeInt(0, 0, i), 4);
+  }
+  EXPECT_LE(countLines(), before + 2);
+  EXPECT_EQ(first->readInt(0, 0), 499);
 }
 
 TEST_F(SharedMemoryTest, DeleteRemovesTheSegmentAndEveryLaterCopyFails) {
