@@ -30,13 +30,22 @@ int counter(otModbusClient& image, int base) {
 
 }  // namespace
 
-PlantMask::PlantMask(PARAM_* p) : p_(p) {
+PlantMask::PlantMask(PARAM_* p)
+    : p_(p),
+      writes_([this](int id, long value) { return post(id, value); }),
+      superseded_("plant: setpoints superseded before the daemon took them") {
   std::fill(shown_, shown_ + 16, -1);
   std::fill(shownFresh_, shownFresh_ + 8, -1);
   std::fill(shownAge_, shownAge_ + 8, -2);
 }
 
-PlantMask::~PlantMask() = default;
+PlantMask::~PlantMask() {
+  if (writes_.pending() > 0)
+    printf("plant: %d write requests were still waiting for the daemon's mailbox\n",
+           writes_.pending());
+  if (writes_.failed() > 0) printf("plant: %ld write requests refused\n", writes_.failed());
+  fflush(stdout);
+}
 
 bool PlantMask::openImage() {
   if (image_ != nullptr) return true;
@@ -46,8 +55,21 @@ bool PlantMask::openImage() {
   if (c->otMailbox::status != otMailbox::MAILBOX_OK ||
       c->otSharedMemory::status != otSharedMemory::SHM_OK)
     return false;
+  // A daemon that stopped taking requests must not hold this connection in a write.
+  c->setWriteWait(0);
   image_ = std::move(c);
   return true;
+}
+
+int PlantMask::post(int id, long value) {
+  if (image_ == nullptr) return -1;
+  if (id == idSetpoint) return image_->writePresetSingleRegister(1, 0, (int)value);
+  if (id == idToggle) return image_->writeSingleCoil(1, 0, (int)value);
+  return -1;
+}
+
+int PlantMask::flushWrites() {
+  return writes_.flush();
 }
 
 int PlantMask::define() {
@@ -258,13 +280,17 @@ int PlantMask::refresh(bool full) {
 int PlantMask::handle(int kind, int id, const char* rest) {
   int value = 0;
   if (kind == SLIDER_EVENT && id == idSetpoint && sscanf(rest, "(%d)", &value) == 1) {
-    if (image_ != nullptr) image_->writePresetSingleRegister(1, 0, value);
+    long before = writes_.superseded();
+    if (image_ != nullptr) writes_.put(idSetpoint, value);
+    if (writes_.superseded() != before)
+      superseded_.say("plant: a setpoint was superseded before the daemon took it (%ld so far)\n",
+                      writes_.superseded());
     return 0;
   }
   bool pump = kind == TEXT_EVENT && id == idPicture &&
               strncmp(rest, "svgPressedLeftButton=HX.pump", 28) == 0;
   if ((kind == BUTTON_EVENT && id == idToggle) || pump) {
-    if (image_ != nullptr) image_->writeSingleCoil(1, 0, !coil_);
+    if (image_ != nullptr) writes_.put(idToggle, !coil_);
     return 0;
   }
   if (kind == BUTTON_EVENT && id >= idNav && id < idNav + 6) {
@@ -289,6 +315,7 @@ int show_plant(PARAM_* p) {
   bool first = true;
   int next = -1;
   for (;;) {
+    mask.flushWrites();
     if (otMonotonicMs() >= due) {
       if (mask.refresh(first) < 0) break;
       first = false;

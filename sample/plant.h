@@ -11,7 +11,9 @@
 
 #include "hxserver.h"
 #include "otmodbusclient.h"
+#include "otrepeatlog.h"
 #include "otsvganimator.h"
+#include "otwritecoalescer.h"
 
 class PlantMask {
  public:
@@ -50,9 +52,13 @@ class PlantMask {
   int handle(int kind, int id, const char* rest);
   // Whether the process image and the mailbox are open (they are retried each pass).
   bool imageOpen() const { return image_ != nullptr; }
+  // Posts the write requests that waited for room in the mailbox. How many still wait.
+  int flushWrites();
 
  private:
   bool openImage();
+  // The write request of a widget (the setpoint slider, the valve), posted to the mailbox.
+  int post(int id, long value);
   void showValue(int index, int value, bool fresh, long age, bool full);
   void drawTrend();
   void updatePicture();
@@ -68,6 +74,9 @@ class PlantMask {
   int shownFresh_[8];
   long shownAge_[8];
   int coil_ = 0;
+  // A slider dragged fast sends far more values than the daemon writes: the latest wins.
+  otWriteCoalescer writes_;
+  otRepeatLog superseded_;
 };
 
 #endif

@@ -2,7 +2,9 @@
 // common printing of events, and the run of the masks by number.
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
+#include "otrepeatlog.h"
 #include "sample.h"
 
 SampleSettings sampleSettings;
@@ -47,6 +49,19 @@ int nextEvent(PARAM_* p, char* event, char* text, int* id) {
   if (kind != SHUTUP_EVENT) printEvent(p, kind, *id, text);
   return kind;
 }
+
+namespace {
+
+// What a client may make the log repeat: at most one of each a second per connection (its own
+// thread), with a
+// count, whatever it floods the server with.
+thread_local otRepeatLog unknownEvents("UNKNOWN_EVENT: events not understood", 1000);
+thread_local otRepeatLog clipboards("CLIPBOARD_EVENT: clipboards", 1000);
+
+// The clipboard as far as the log shows it.
+const int kClipboardShown = 256;
+
+}  // namespace
 
 void printEvent(PARAM_* p, int kind, int id, const char* text) {
   int a = 0, b = 0, c = 0;
@@ -97,10 +112,16 @@ void printEvent(PARAM_* p, int kind, int id, const char* text) {
       hxGetText(text, quoted);
       printf("SELECTION_EVENT(column=%d,\"%s\")\n", a, quoted);
       break;
-    case CLIPBOARD_EVENT:
-      printf("CLIPBOARD_EVENT(id=%d)\n", id);
-      printf("clipboard = \n%s\n", p->clipboard != nullptr ? p->clipboard : "");
+    case CLIPBOARD_EVENT: {
+      const char* clip = p->clipboard != nullptr ? p->clipboard : "";
+      int len = (int)strnlen(clip, (size_t)p->clipboardLength);
+      if (len <= kClipboardShown)
+        clipboards.say("CLIPBOARD_EVENT(id=%d)\nclipboard = \n%s\n", id, clip);
+      else
+        clipboards.say("CLIPBOARD_EVENT(id=%d)\nclipboard = \n%.*s... (%d bytes)\n", id,
+                       kClipboardShown, clip, p->clipboardLength);
       break;
+    }
     case BUTTON_PRESSED_EVENT:
       printf("BUTTON_PRESSED_EVENT id=%d\n", id);
       break;
@@ -115,7 +136,7 @@ void printEvent(PARAM_* p, int kind, int id, const char* text) {
       printf("KEYBOARD_EVENT modifier=%d key=%d\n", id, a);
       break;
     default:
-      printf("UNKNOWN_EVENT id=%d %s\n", id, text);
+      unknownEvents.say("UNKNOWN_EVENT id=%d %.256s\n", id, text);
       break;
   }
   fflush(stdout);

@@ -96,6 +96,7 @@ class Process {
     kill(-group, SIGKILL);  // what the program started and left behind
   }
   std::string log() const { return ottest::readFile(log_); }
+  pid_t pid() const { return pid_; }
 
  private:
   pid_t pid_ = -1;

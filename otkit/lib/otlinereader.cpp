@@ -53,12 +53,8 @@ void otLineReader::reserve(int want) {
   data.resize((size_t)grown);
 }
 
-int otLineReader::fill(long long deadline) {
+int otLineReader::readSome(char* into, int room, long long deadline) {
   if (closed) return -1;
-  // An empty buffer starts over at its front; the first read allocates a chunk, later ones
-  // move a partial line to the front or grow the buffer when less than a quarter chunk is free.
-  if (start == end) start = end = 0;
-  reserve(data.empty() ? kChunk : kChunk / 4);
   bool waited = deadline == OT_NO_DEADLINE;  // without a deadline a blocking read waits itself
   for (;;) {
     if (!waited) {
@@ -69,11 +65,8 @@ int otLineReader::fill(long long deadline) {
         return -1;
       }
     }
-    ssize_t n = ::read(descriptor, data.data() + end, data.size() - (size_t)end);
-    if (n > 0) {
-      end += (int)n;
-      return 1;
-    }
+    ssize_t n = ::read(descriptor, into, (size_t)room);
+    if (n > 0) return (int)n;
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
       // A non-blocking descriptor, or a readiness that went away: wait for it.
@@ -83,6 +76,18 @@ int otLineReader::fill(long long deadline) {
     closed = true;  // the end of the stream, or an error
     return -1;
   }
+}
+
+int otLineReader::fill(long long deadline) {
+  if (closed) return -1;
+  // An empty buffer starts over at its front; the first read allocates a chunk, later ones
+  // move a partial line to the front or grow the buffer when less than a quarter chunk is free.
+  if (start == end) start = end = 0;
+  reserve(data.empty() ? kChunk : kChunk / 4);
+  int n = readSome(data.data() + end, (int)data.size() - end, deadline);
+  if (n <= 0) return n;
+  end += n;
+  return 1;
 }
 
 int otLineReader::readLine(char* buf, int size, int timeoutMs) {
@@ -141,14 +146,35 @@ int otLineReader::readBlock(void* buf, int len, int timeoutMs) {
   if (buf == nullptr) return -1;
   skipping = false;
   long long deadline = timeoutMs > 0 ? otDeadlineIn(timeoutMs) : OT_NO_DEADLINE;
-  while (end - start < len) {
-    if (closed) return -1;
-    reserve(len - (end - start));
-    int r = fill(deadline);
-    if (r == 0) return 0;
+  if (len <= kChunk || end - start >= len) {
+    while (end - start < len) {
+      if (closed) return -1;
+      reserve(len - (end - start));
+      int r = fill(deadline);
+      if (r == 0) return 0;
+    }
+    memcpy(buf, data.data() + start, (size_t)len);
+    start += len;
+    return len;
   }
-  memcpy(buf, data.data() + start, (size_t)len);
-  start += len;
+  // A large block goes straight to the caller: the reader's own buffer must not grow to the
+  // size of every block a peer announces and keep it for as long as the connection lives.
+  char* out = static_cast<char*>(buf);
+  int got = end - start;
+  memcpy(out, data.data() + start, (size_t)got);
+  start = end = 0;
+  while (got < len) {
+    int n = readSome(out + got, len - got, deadline);
+    if (n < 0) return -1;
+    if (n == 0) {
+      // The bytes read so far stay buffered for the next call, as the contract says.
+      reserve(got);
+      memcpy(data.data(), out, (size_t)got);
+      end = got;
+      return 0;
+    }
+    got += n;
+  }
   return len;
 }
 

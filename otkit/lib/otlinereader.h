@@ -33,6 +33,7 @@ class otLineReader {
   int readLine(char* buf, int size, int timeoutMs);
   // Exactly len bytes (buffered bytes first). len, 0 on time-out (the bytes read so far stay
   // buffered; the buffer grows to len for that), -1 closed (also for a null buf with len > 0).
+  // A block larger than the reader's chunk is read straight into buf.
   // len 0 returns 0 at once.
   // A refusal of an over-long line under way is given up (the stream is taken as it is).
   int readBlock(void* buf, int len, int timeoutMs);
@@ -54,6 +55,9 @@ class otLineReader {
   // OT_NO_DEADLINE of otpoll_p.h: no limit).
   // 1 bytes read, 0 time-out, -1 closed or error.
   int fill(long long deadline);
+  // Waits until deadline and reads at most room bytes of fd into into: their count, 0 on
+  // time-out, -1 closed or error (closed is then set).
+  int readSome(char* into, int room, long long deadline);
   // Makes room for at least want more bytes at the end of the buffer.
   void reserve(int want);
 
