@@ -388,21 +388,19 @@ int tcp_init() {
     printf("could not load hxc_com_plugin=%s\n", opt.hxc_com_plugin);
     return 0;
   }
-  if (fd < 0) {
-    printf("could not load hxc_com_plugin=%s\n", path);
-    return 0;
-  }
 
   if (opt.debug) printf("Load communication plugin: tcp_init(%s)\n", path);
   // The file checked is the file loaded: dlopen takes it by its open descriptor, so that it
   // cannot be swapped for another between the check and the load.
-  char byFd[64];
-  snprintf(byFd, sizeof(byFd), "/proc/self/fd/%d", fd);
-  bifrost = dlopen(byFd, RTLD_LAZY);
-  close(fd);
+  if (fd >= 0) {
+    char byFd[64];
+    snprintf(byFd, sizeof(byFd), "/proc/self/fd/%d", fd);
+    bifrost = dlopen(byFd, RTLD_LAZY);
+    close(fd);
+  }
   if (bifrost == nullptr) {
     printf("could not load hxc_com_plugin=%s\n", path);
-    if (opt.debug) printf("%s\n", dlerror());
+    if (opt.debug && fd >= 0) printf("%s\n", dlerror());
   } else {
     hxc_com_con = symbol<ComCon>(bifrost, "hxc_com_con");
     hxc_com_rec = symbol<ComRec>(bifrost, "hxc_com_rec");
