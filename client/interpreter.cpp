@@ -496,13 +496,14 @@ void otClientInterpreter::apply(Command cmd, const otCallLine& c) {
       } else if (auto* b = qobject_cast<QAbstractButton*>(w)) {
         b->setText(t);
       } else if (auto* l = qobject_cast<QLabel*>(w)) {
-        l->setText(t);
+        // Rich text takes its pictures from the downloads folder only.
+        l->setText(otServerRichText(t));
       } else if (auto* e = qobject_cast<QLineEdit*>(w)) {
         e->setText(t);
       } else if (auto* g = qobject_cast<QGroupBox*>(w)) {
         g->setTitle(t);
       } else if (auto* te = qobject_cast<QTextEdit*>(w)) {
-        te->setHtml(t);
+        te->setHtml(otServerRichText(t));
       } else if (auto* pe = qobject_cast<QPlainTextEdit*>(w)) {
         pe->setPlainText(t);
       } else if (auto* lcd = qobject_cast<QLCDNumber*>(w)) {
@@ -534,7 +535,7 @@ void otClientInterpreter::apply(Command cmd, const otCallLine& c) {
       return;
     }
     case CmdSetToolTip:
-      w->setToolTip(text(c, 1));
+      w->setToolTip(otServerRichText(text(c, 1)));
       return;
     case CmdSetChecked:
       if (auto* b = qobject_cast<QAbstractButton*>(w)) {
@@ -702,7 +703,7 @@ void otClientInterpreter::statusMessage(int r, int g, int b, const char* msg) {
   pal.setColor(QPalette::WindowText,
                QColor(qBound(0, r, 255), qBound(0, g, 255), qBound(0, b, 255)));
   statusLabel_->setPalette(pal);
-  statusLabel_->setText(QString::fromUtf8(msg ? msg : ""));
+  statusLabel_->setText(otServerRichText(QString::fromUtf8(msg ? msg : "")));
 }
 
 void otClientInterpreter::download(const char* name, int n) {

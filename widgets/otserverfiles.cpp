@@ -248,6 +248,15 @@ int otReadServerFile(const char* name, long long max, QByteArray* data) {
   return 0;
 }
 
+int otReadServerResource(const QString& ref, QByteArray* data) {
+  QByteArray name = plainName(ref);
+  if (name.isEmpty()) {
+    otServerFileRefused(ref.toUtf8().constData(), "outside the downloads folder");
+    return -1;
+  }
+  return otReadServerFile(name.constData(), kMaxResourceBytes, data);
+}
+
 otServerFileWriter::~otServerFileWriter() {
   abort();
 }

@@ -56,6 +56,10 @@ class otServerFileWriter {
   char temp_[64] = "";
 };
 
+// The bytes of what a reference from a server's page names: a plain name or a file: URL of
+// the downloads folder (at most 16 MiB). 0, or -1 (refused, printed once per name; missing).
+int otReadServerResource(const QString& ref, QByteArray* data);
+
 // The rich text with every resource it names (images, backgrounds) taken from the downloads
 // folder as data: URLs, or left out when it lies elsewhere (an absolute path, "..", a file:
 // or remote URL). Plain text comes back unchanged.
