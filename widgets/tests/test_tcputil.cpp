@@ -406,6 +406,29 @@ TEST_F(TcpUtil, InterruptedReadsGoOn) {
 
 // ---- The communication plug-in ----
 
+// The plug-ins as a client finds them: copied into a folder of their own, since the test may
+// run in the build folder, and a plug-in folder that is the working directory is refused.
+const char* installed(const char* built, std::string* keep) {
+  static ottest::TempDir folder;
+  if (keep->empty()) {
+    *keep = folder.file(std::string(built).substr(std::string(built).rfind('/') + 1));
+    std::ifstream in(built, std::ios::binary);
+    std::ofstream out(*keep, std::ios::binary);
+    out << in.rdbuf();
+    out.close();
+    chmod(keep->c_str(), 0755);
+  }
+  return keep->c_str();
+}
+const char* tunnelPlugin() {
+  static std::string path;
+  return installed(TUNNEL_PLUGIN, &path);
+}
+const char* noswitchPlugin() {
+  static std::string path;
+  return installed(TUNNEL_NOSWITCH_PLUGIN, &path);
+}
+
 std::string dirOf(const std::string& path) {
   return path.substr(0, path.rfind('/'));
 }
@@ -468,10 +491,10 @@ class TcpPlugin : public TcpUtil {
 
 TEST_F(TcpPlugin, PathRulesAndDebugLines) {
   opt.debug = 1;
-  snprintf(opt.plugin_dir, sizeof(opt.plugin_dir), "%s", dirOf(TUNNEL_PLUGIN).c_str());
-  snprintf(opt.hxc_com_plugin, sizeof(opt.hxc_com_plugin), "%s", nameOf(TUNNEL_PLUGIN).c_str());
+  snprintf(opt.plugin_dir, sizeof(opt.plugin_dir), "%s", dirOf(tunnelPlugin()).c_str());
+  snprintf(opt.hxc_com_plugin, sizeof(opt.hxc_com_plugin), "%s", nameOf(tunnelPlugin()).c_str());
   std::string text = initOutput();
-  EXPECT_EQ(text.find(std::string("Load communication plugin: tcp_init(") + TUNNEL_PLUGIN + ")\n"),
+  EXPECT_EQ(text.find(std::string("Load communication plugin: tcp_init(") + tunnelPlugin() + ")\n"),
             0u);
   EXPECT_EQ(text.find("bifrost = 0\n"), std::string::npos);
   EXPECT_NE(text.find("bifrost = "), std::string::npos);
@@ -481,22 +504,21 @@ TEST_F(TcpPlugin, PathRulesAndDebugLines) {
     EXPECT_NE(text.find(line), std::string::npos) << line;
     EXPECT_EQ(text.find(std::string(line) + "0\n"), std::string::npos) << line;
   }
-  EXPECT_TRUE(Tunnel(TUNNEL_PLUGIN).loaded());
+  EXPECT_TRUE(Tunnel(tunnelPlugin()).loaded());
 
   // A name with a slash is refused, whatever it names; the variant by name lacks the switch.
   snprintf(opt.plugin_dir, sizeof(opt.plugin_dir), "/nonexistent");
-  snprintf(opt.hxc_com_plugin, sizeof(opt.hxc_com_plugin), "%s", TUNNEL_NOSWITCH_PLUGIN);
+  snprintf(opt.hxc_com_plugin, sizeof(opt.hxc_com_plugin), "%s", noswitchPlugin());
   text = initOutput();
   EXPECT_NE(text.find("refused: a plug-in is given by a plain file name"), std::string::npos);
-  EXPECT_FALSE(Tunnel(TUNNEL_NOSWITCH_PLUGIN).loaded());
-  snprintf(opt.plugin_dir, sizeof(opt.plugin_dir), "%s", dirOf(TUNNEL_NOSWITCH_PLUGIN).c_str());
-  snprintf(opt.hxc_com_plugin, sizeof(opt.hxc_com_plugin), "%s",
-           nameOf(TUNNEL_NOSWITCH_PLUGIN).c_str());
+  EXPECT_FALSE(Tunnel(noswitchPlugin()).loaded());
+  snprintf(opt.plugin_dir, sizeof(opt.plugin_dir), "%s", dirOf(noswitchPlugin()).c_str());
+  snprintf(opt.hxc_com_plugin, sizeof(opt.hxc_com_plugin), "%s", nameOf(noswitchPlugin()).c_str());
   text = initOutput();
   EXPECT_NE(text.find("hxc_com_plugin_on  = 0\n"), std::string::npos);
   EXPECT_EQ(text.find("hxc_com_send       = 0\n"), std::string::npos);
-  EXPECT_FALSE(Tunnel(TUNNEL_PLUGIN).loaded());  // the earlier one was unloaded
-  EXPECT_TRUE(Tunnel(TUNNEL_NOSWITCH_PLUGIN).loaded());
+  EXPECT_FALSE(Tunnel(tunnelPlugin()).loaded());  // the earlier one was unloaded
+  EXPECT_TRUE(Tunnel(noswitchPlugin()).loaded());
 
   // Missing, and a path that does not fit: plain TCP, said so.
   snprintf(opt.plugin_dir, sizeof(opt.plugin_dir), "/nonexistent");
@@ -621,7 +643,7 @@ TEST_F(PluginRefusal, OwnerPermissionsAndLinksAreChecked) {
 }
 
 TEST_F(TcpPlugin, ConnectionThroughThePlugin) {
-  load(TUNNEL_PLUGIN);
+  load(tunnelPlugin());
   Listener server;
   opt.debug = 1;
   std::string text;
@@ -666,7 +688,7 @@ TEST_F(TcpPlugin, ConnectionThroughThePlugin) {
 }
 
 TEST_F(TcpPlugin, CloseDoneByThePluginIsNotRepeated) {
-  load(TUNNEL_PLUGIN, 0, 1);
+  load(tunnelPlugin(), 0, 1);
   Listener server;
   int s = tcp_con("127.0.0.1", server.port());
   int peer = server.accept();
@@ -684,7 +706,7 @@ TEST_F(TcpPlugin, CloseDoneByThePluginIsNotRepeated) {
 }
 
 TEST_F(TcpPlugin, FullTableHandsTheConnectionBackToThePlugin) {
-  load(TUNNEL_PLUGIN);
+  load(tunnelPlugin());
   Listener server;
   for (int i = 0; i < 32; i++)
     ASSERT_EQ(tcp_con("127.0.0.1", server.port()), i + 1);
@@ -699,7 +721,7 @@ TEST_F(TcpPlugin, FullTableHandsTheConnectionBackToThePlugin) {
 const char kSwitchStream[] = "before\n@plugin(tunnel)\n[5]abcd\n";
 
 TEST_F(TcpPlugin, SwitchLineHandsAPlainConnectionToThePlugin) {
-  load(TUNNEL_PLUGIN, 1);
+  load(tunnelPlugin(), 1);
   Listener server;
   int s = tcp_con("127.0.0.1", server.port());
   EXPECT_GE(tcp_fd(&s), 0);  // declined by the plug-in: plain TCP
@@ -717,7 +739,7 @@ TEST_F(TcpPlugin, SwitchLineHandsAPlainConnectionToThePlugin) {
 }
 
 TEST_F(TcpPlugin, NoSwitchWithoutTheEntryPoint) {
-  load(TUNNEL_NOSWITCH_PLUGIN, 1);
+  load(noswitchPlugin(), 1);
   Listener server;
   int s = tcp_con("127.0.0.1", server.port());
   int peer = server.accept();
