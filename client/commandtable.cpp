@@ -2,7 +2,7 @@
 
 #include <string.h>
 
-#include "otcutil.h"
+#include "otfilename.h"
 #include "otinterpreter.h"
 
 namespace otclient {
@@ -130,9 +130,7 @@ Command lookup(const otCallLine& line) {
 }
 
 bool safeFileName(const char* name) {
-  if (name == nullptr || name[0] == '\0') return false;
-  if (strcmp(name, ".") == 0) return false;
-  return otIsLocalFileName(name) != 0;
+  return otServerFileNameRefusal(name) == nullptr;
 }
 
 }  // namespace otclient

@@ -137,7 +137,8 @@ enum Limits {
   maxGeometry = 32767              // coordinates and sizes
 };
 
-// A file name a server may write: no slash, no backslash, no "..", not empty, not "." .
+// A file name a server may write into the downloads folder: no slash, no backslash, no "..",
+// not empty, not hidden, no shared library (otServerFileNameRefusal).
 bool safeFileName(const char* name);
 
 }  // namespace otclient

@@ -10,7 +10,6 @@
 #include <QAbstractSlider>
 #include <QComboBox>
 #include <QDialog>
-#include <QFile>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLCDNumber>
@@ -44,6 +43,7 @@
 #include "qimagewidget.h"
 #include "mywidgets.h"
 #include "otoptions.h"
+#include "otserverfiles.h"
 #include "tcputil.h"
 
 using namespace otclient;
@@ -496,13 +496,14 @@ void otClientInterpreter::apply(Command cmd, const otCallLine& c) {
       } else if (auto* b = qobject_cast<QAbstractButton*>(w)) {
         b->setText(t);
       } else if (auto* l = qobject_cast<QLabel*>(w)) {
-        l->setText(t);
+        // Rich text takes its pictures from the downloads folder only.
+        l->setText(otServerRichText(t));
       } else if (auto* e = qobject_cast<QLineEdit*>(w)) {
         e->setText(t);
       } else if (auto* g = qobject_cast<QGroupBox*>(w)) {
         g->setTitle(t);
       } else if (auto* te = qobject_cast<QTextEdit*>(w)) {
-        te->setHtml(t);
+        te->setHtml(otServerRichText(t));
       } else if (auto* pe = qobject_cast<QPlainTextEdit*>(w)) {
         pe->setPlainText(t);
       } else if (auto* lcd = qobject_cast<QLCDNumber*>(w)) {
@@ -534,7 +535,7 @@ void otClientInterpreter::apply(Command cmd, const otCallLine& c) {
       return;
     }
     case CmdSetToolTip:
-      w->setToolTip(text(c, 1));
+      w->setToolTip(otServerRichText(text(c, 1)));
       return;
     case CmdSetChecked:
       if (auto* b = qobject_cast<QAbstractButton*>(w)) {
@@ -702,7 +703,7 @@ void otClientInterpreter::statusMessage(int r, int g, int b, const char* msg) {
   pal.setColor(QPalette::WindowText,
                QColor(qBound(0, r, 255), qBound(0, g, 255), qBound(0, b, 255)));
   statusLabel_->setPalette(pal);
-  statusLabel_->setText(QString::fromUtf8(msg ? msg : ""));
+  statusLabel_->setText(otServerRichText(QString::fromUtf8(msg ? msg : "")));
 }
 
 void otClientInterpreter::download(const char* name, int n) {
@@ -712,19 +713,18 @@ void otClientInterpreter::download(const char* name, int n) {
     refuse("@download: negative size refused\n");
     return;
   }
-  if (!safeFileName(name) || n > maxDownload) {
+  otServerFileWriter file;
+  if (n > maxDownload || file.begin(name, n) != 0) {
     printf("otclient: download of \"%s\" (%d bytes) refused\n", name ? name : "", n);
     fflush(stdout);
+    if (status_ != nullptr)
+      status_->showMessage(
+          QString("download of \"%1\" refused").arg(QString::fromUtf8(name ? name : "")), 10000);
     drain(s_, n);
     ignored_++;
     return;
   }
-  QFile file(QString::fromUtf8(name));
-  bool ok = file.open(QIODevice::WriteOnly | QIODevice::Truncate);
-  if (!ok) {
-    printf("otclient: cannot write \"%s\"\n", name);
-    fflush(stdout);
-  }
+  bool ok = true;
   std::unique_ptr<char[]> buf(new char[65536]);
   int left = n;
   while (left > 0) {
@@ -733,11 +733,11 @@ void otClientInterpreter::download(const char* name, int n) {
       ok = false;
       break;
     }
-    if (ok && file.write(buf.get(), chunk) != chunk) ok = false;
+    if (ok && file.write(buf.get(), chunk) != 0) ok = false;
     left -= chunk;
   }
-  if (!ok) {
-    file.remove();
+  if (!ok || file.commit() != 0) {
+    file.abort();
     ignored_++;
   }
 }
@@ -914,25 +914,48 @@ void otClientInterpreter::plotData(QWidget* w, int curve, int n) {
     refuse("plotData(%d,%d) refused\n", curve, n);
 }
 
-void otClientInterpreter::print(QWidget* w) {
-  QPrinter printer(QPrinter::HighResolution);
-  if (opt.print_pdf[0] != '\0') {
-    printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName(QString::fromUtf8(opt.print_pdf));
-  } else {
-    QPrintDialog dialog(&printer, w->window());
-    if (dialog.exec() != QDialog::Accepted) return;
-  }
+namespace {
+
+// The widget scaled to the printer's page.
+void printOn(QPrinter* printer, QWidget* w) {
   QPainter painter;
-  if (!painter.begin(&printer)) {
+  if (!painter.begin(printer)) {
     printf("otclient: cannot print widget\n");
     fflush(stdout);
     return;
   }
-  QRect page = printer.pageLayout().paintRectPixels(printer.resolution());
+  QRect page = printer->pageLayout().paintRectPixels(printer->resolution());
   double scale = qMin((double)page.width() / qMax(1, w->width()),
                       (double)page.height() / qMax(1, w->height()));
   painter.scale(scale, scale);
   w->render(&painter);
   painter.end();
+}
+
+}  // namespace
+
+void otClientInterpreter::print(QWidget* w) {
+  if (opt.print_pdf[0] != '\0') {
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(QString::fromUtf8(opt.print_pdf));
+    printOn(&printer, w);
+    return;
+  }
+  // A dialog with a loop of its own would stop the connection until the operator answers:
+  // this one is only opened, and prints when it is accepted, if the widget is still there.
+  if (printDialog_ != nullptr) {
+    refuse("print: a print dialog is open already\n");
+    return;
+  }
+  auto printer = std::make_shared<QPrinter>(QPrinter::HighResolution);
+  auto* dialog = new QPrintDialog(printer.get(), w->window());
+  connect(dialog, &QDialog::finished, dialog, &QObject::deleteLater);
+  printDialog_ = dialog;
+  QPointer<QWidget> target(w);
+  // The printer lives as long as the connection to the dialog does.
+  connect(dialog, &QDialog::accepted, dialog, [printer, target] {
+    if (target != nullptr) printOn(printer.get(), target.data());
+  });
+  dialog->open();
 }

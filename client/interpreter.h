@@ -4,6 +4,7 @@
 #ifndef OTCLIENT_INTERPRETER_H
 #define OTCLIENT_INTERPRETER_H
 
+#include <QDialog>
 #include <QObject>
 #include <QPointer>
 #include <QWidget>
@@ -12,7 +13,6 @@
 #include "commandtable.h"
 #include "otinterpreter.h"
 
-class QDialog;
 class QStatusBar;
 class QLabel;
 
@@ -34,6 +34,8 @@ class otClientInterpreter : public QObject {
   int idCount() const;
   bool modalOpen() const { return modal_ != nullptr; }
   QDialog* modalDialog() const { return modal_; }
+  // The print dialog that print(id) opened without a PDF file configured, while it is open.
+  QDialog* printDialog() const { return printDialog_; }
   // Lines ignored since start (unknown, malformed or naming a bad id).
   long ignored() const { return ignored_; }
   // Commands so far that read data of their own from the connection (downloads, plot points):
@@ -75,6 +77,7 @@ class otClientInterpreter : public QObject {
   Mask base_;
   Mask modalMask_;
   QDialog* modal_ = nullptr;
+  QPointer<QDialog> printDialog_;  // the open print dialog, which the connection goes on past
   otCallLine line_;
   long ignored_ = 0;
   long dataReads_ = 0;

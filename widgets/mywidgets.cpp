@@ -9,6 +9,7 @@
 #include <QPalette>
 
 #include "mywidgets_p.h"
+#include "otserverfiles.h"
 #include "otinterpreter.h"
 #include "tcputil.h"
 
@@ -318,6 +319,14 @@ MyMultiLineEdit::MyMultiLineEdit(int* sock, int ident, QWidget* parent, int edit
 MyTextBrowser::MyTextBrowser(int* sock, int ident, QWidget* parent, const char* name)
     : QTextBrowser(parent), s(sock), id(ident) {
   myNameWidget(this, name);
+}
+
+QVariant MyTextBrowser::loadResource(int type, const QUrl& name) {
+  if (name.scheme() == "data") return QTextBrowser::loadResource(type, name);
+  QByteArray bytes;
+  if (otReadServerResource(name.toString(), &bytes) != 0) return QVariant();
+  if (type == QTextDocument::HtmlResource) return otServerRichText(QString::fromUtf8(bytes));
+  return bytes;
 }
 
 MyListView::MyListView(int* sock, int ident, QWidget* parent, const char* name)

@@ -262,6 +262,9 @@ class MyTextBrowser : public QTextBrowser {
   Q_OBJECT
  public:
   MyTextBrowser(int* sock, int ident, QWidget* parent, const char* name = nullptr);
+  // Pages, pictures and style sheets, also those of links the user follows, come from the
+  // downloads folder only (data: URLs aside): the text is the server's.
+  QVariant loadResource(int type, const QUrl& name) override;
   int* s;
   int id;
 };

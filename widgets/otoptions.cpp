@@ -51,6 +51,10 @@ const Setting kSettings[] = {
      "save the window as otclient-NNNN.png there, empty: never"},
     {"display", "screenshot_seconds", "shotevery", "SEC", &OPT::screenshot_seconds, nullptr, 1,
      86400, "seconds between two screenshots"},
+    {"files", "download_dir", "downloads", "DIR", nullptr, &OPT::download_dir, 1, 1023,
+     "folder of the files the server sends"},
+    {"files", "download_max_mb", "downloadmax", "MB", &OPT::download_max_mb, nullptr, 1, 65536,
+     "total size of the downloads folder"},
     {"trace", "debug", "debug", nullptr, &OPT::debug, nullptr, 0, 9, "debug level"},
     {"trace", "nettrace", "nettrace", nullptr, &OPT::nettrace, nullptr, 0, 1,
      "print every line sent and received"},
@@ -86,6 +90,18 @@ void configPath(char* dest, size_t size, const char* name) {
     n = snprintf(dest, size, "%s/otclient/%s", xdg, name);
   else if (home != nullptr && home[0] != '\0')
     n = snprintf(dest, size, "%s/.config/otclient/%s", home, name);
+  if (n < 0 || (size_t)n >= size) dest[0] = '\0';
+}
+
+// "<base>/otclient/<name>" under $XDG_DATA_HOME, else under $HOME/.local/share.
+void dataPath(char* dest, size_t size, const char* name) {
+  const char* xdg = getenv("XDG_DATA_HOME");
+  const char* home = getenv("HOME");
+  int n = -1;
+  if (xdg != nullptr && xdg[0] != '\0')
+    n = snprintf(dest, size, "%s/otclient/%s", xdg, name);
+  else if (home != nullptr && home[0] != '\0')
+    n = snprintf(dest, size, "%s/.local/share/otclient/%s", home, name);
   if (n < 0 || (size_t)n >= size) dest[0] = '\0';
 }
 
@@ -204,6 +220,8 @@ void otOptionsDefaults(OPT* o) {
   o->port = 5050;
   o->reconnect_max_ms = 8000;
   o->screenshot_seconds = 5;
+  dataPath(o->download_dir, sizeof(o->download_dir), "downloads");
+  o->download_max_mb = 256;
 }
 
 const char* otOptionsDefaultFile() {

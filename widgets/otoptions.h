@@ -20,6 +20,10 @@
 //   print_pdf=               -printpdf=FILE (empty: the print dialog)       text
 //   screenshot_dir=          -shots=DIR (empty: none): the window as PNG    text
 //   screenshot_seconds=5     -shotevery=SEC, the time between two of them  1 to 86400
+//   [files]
+//   download_dir=$XDG_DATA_HOME/otclient/downloads (or ~/.local/share/otclient/downloads)
+//                            -downloads=DIR: where the server's files go    text
+//   download_max_mb=256      -downloadmax=MB, the folder's whole size       1 to 65536
 //   [trace]
 //   debug=0                  -debug[=LEVEL]                                 0 to 9
 //   nettrace=0               -nettrace[=0|1]                                0 or 1
@@ -46,6 +50,11 @@ struct OPT {
   char screenshot_dir[1024];  // non-empty: the window is saved there as PNG files
   int screenshot_seconds;     // every so many seconds
   char ini_file[1024];        // the ini file that was read ("" when none)
+  // Every file a server sends or names lives in this folder (made 0700 when missing); it
+  // must not be the working directory, so that nothing the server sends lands beside the
+  // client's own files.
+  char download_dir[1024];
+  int download_max_mb;  // the downloads folder's total size, in MiB
 };
 
 extern OPT opt;

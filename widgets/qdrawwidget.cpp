@@ -23,13 +23,18 @@
 #include <QWebElement>
 #include <QWebFrame>
 #include <QWebPage>
+#include <QWebSettings>
 #include <qtwebkitwidgetsversion.h>
 
 #include "hxsvganimator.h"
 #include "mywidgets_p.h"
 #include "otcutil.h"
 #include "otoptions.h"
+#include "otserverfiles.h"
 #include "tcputil.h"
+
+// The most SVG text that playback takes from a file or the connection.
+const long kMaxSvgBytes = 64L * 1024 * 1024;
 
 namespace {
 
@@ -91,6 +96,16 @@ QDrawWidget::QDrawWidget(QWidget* parent, const char* name, int wflags, int* soc
   connect(&timer, &QTimer::timeout, this, &QDrawWidget::slotTimeout);
   if (opt.use_webkit_for_svg == 1) {
     webPage = new QWebPage(this);
+    // The page shows what a server sent: no script of it runs, and it reaches nothing but
+    // data: URLs and the downloads folder.
+    QWebSettings* settings = webPage->settings();
+    settings->setAttribute(QWebSettings::JavascriptEnabled, false);
+    settings->setAttribute(QWebSettings::PluginsEnabled, false);
+    settings->setAttribute(QWebSettings::JavaEnabled, false);
+    settings->setAttribute(QWebSettings::LocalContentCanAccessRemoteUrls, false);
+    settings->setAttribute(QWebSettings::DnsPrefetchEnabled, false);
+    webNetwork = new otServerFilesNetwork(webPage);
+    webPage->setNetworkAccessManager(webNetwork);
     webPage->setViewportSize(QSize(640, 480));
     QWebFrame* frame = webPage->mainFrame();
     frame->setScrollBarPolicy(Qt::Horizontal, Qt::ScrollBarAlwaysOff);
@@ -290,13 +305,12 @@ int QDrawWidget::interpret(const char* line) {
         applyTransform(t);
       }
       break;
-    case DS_PLAYSVG:
-      // A name from the peer: only files of the client's own directory.
-      if (otIsLocalFileName(args.text))
-        playSVG(args.text);
-      else
-        printf("gplaySVG: file name refused: %s\n", args.text);
+    case DS_PLAYSVG: {
+      // A name from the peer: only files of the downloads folder (refusals are printed).
+      QByteArray svg;
+      if (otReadServerFile(args.text, kMaxSvgBytes, &svg) == 0) playSvgText(svg);
       break;
+    }
     case DS_PLAYSVGSOCKET:
       socketPlaySVG();
       break;
@@ -909,9 +923,6 @@ int QDrawWidget::print() {
 
 namespace {
 
-// The most SVG text that playback takes from a file or the connection.
-const long kMaxSvgBytes = 64L * 1024 * 1024;
-
 bool nameChar(char c) {
   return isalnum((unsigned char)c) || c == '_' || c == '-' || c == '.' || c == ':';
 }
@@ -1013,7 +1024,9 @@ void QDrawWidget::svgSize(int* w, int* h, int animated) const {
   }
 }
 
-void QDrawWidget::renderSvg(const QByteArray& svg, QPainter* p) {
+void QDrawWidget::renderSvg(const QByteArray& text, QPainter* p) {
+  // What the drawing names outside itself comes from the downloads folder or not at all.
+  const QByteArray svg = otServerSvg(text);
   if (webPage != nullptr) {
     loadFinished = 0;
     webPage->mainFrame()->setContent(svg, "image/svg+xml");
@@ -1039,7 +1052,11 @@ void QDrawWidget::playSVG(const char* filename) {
     printf("playSVG: %s is above %ld bytes\n", filename, kMaxSvgBytes);
     return;
   }
-  QByteArray svg = f.readAll();
+  playSvgText(f.readAll());
+}
+
+void QDrawWidget::playSvgText(QByteArray svg) {
+  svg_draw_request_by_hxc = 0;
   int w, h;
   svgSize(&w, &h, 0);
   setRootSize(svg, w, h);
@@ -1091,7 +1108,7 @@ int QDrawWidget::printSVG(QByteArray& svg) {
   if (webPage != nullptr) {
     webPage->mainFrame()->render(&p);
   } else {
-    QSvgRenderer r(svg);
+    QSvgRenderer r(otServerSvg(svg));
     if (r.isValid()) r.render(&p);
   }
   return p.end() ? 0 : -1;
@@ -1168,7 +1185,7 @@ bool QDrawWidget::redrawPart(const std::vector<int>& changed, double sx, double 
   }
   int w, h;
   svgSize(&w, &h, 1);
-  renderer.load(a->svgText(w, h, true, nullptr));
+  renderer.load(otServerSvg(a->svgText(w, h, true, nullptr)));
   if (!renderer.isValid()) return false;
   // ... and where they are now.
   for (const QByteArray& name : ids)
@@ -1197,7 +1214,7 @@ bool QDrawWidget::redrawPart(const std::vector<int>& changed, double sx, double 
     const QRectF& box = it->second;
     if (!box.isEmpty() && !box.adjusted(-2, -2, 2, 2).intersects(docPart)) drop[(size_t)t] = 1;
   }
-  partRenderer.load(a->svgText(w, h, false, &drop));
+  partRenderer.load(otServerSvg(a->svgText(w, h, false, &drop)));
   if (!partRenderer.isValid() || !painter.begin(&buffer)) return false;
   painter.setClipRect(part);
   painter.setCompositionMode(QPainter::CompositionMode_Source);

@@ -33,6 +33,7 @@ class hxSvgAnimator;
 class QWebElement;
 class QWebFrame;
 class QWebPage;
+class otServerFilesNetwork;
 
 class QDrawWidget : public QWidget {
   Q_OBJECT
@@ -129,7 +130,9 @@ class QDrawWidget : public QWidget {
   // SVG. playSVG renders a file, socketPlaySVG the lines from the connection up to
   // "<svgend></svgend>", svgUpdate the given text, all onto the active painter (nothing
   // without one); printSVG prints the text (opt.print_pdf or the print dialog: 0, or -1).
-  // The root element gets the widget's size as its width and height.
+  // The root element gets the widget's size as its width and height. What the SVG names
+  // outside itself (images, style sheets) is taken from the downloads folder or not at all
+  // (otServerSvg); the web engine runs no script and fetches nothing from the network.
   void playSVG(const char* filename);
   void socketPlaySVG();
   void svgUpdate(QByteArray& svg);
@@ -199,6 +202,8 @@ class QDrawWidget : public QWidget {
   void fillBackground();
   // Loads svg into the renderer (or the web page) and renders it on p when p is active.
   void renderSvg(const QByteArray& svg, QPainter* p);
+  // The SVG text of a file, sized to the widget and rendered on the active painter.
+  void playSvgText(QByteArray svg);
   // Redraws only where the changed elements (opening records) were and are, when the picture
   // holds the animated SVG alone as last drawn at this scale; false when a whole redraw is
   // needed instead.
@@ -242,6 +247,7 @@ class QDrawWidget : public QWidget {
   DsArgs args;  // the parse fields, kept from line to line
   QSvgRenderer renderer;
   QWebPage* webPage = nullptr;
+  otServerFilesNetwork* webNetwork = nullptr;  // the page's, refuses what is not local
   hxSvgAnimator* svgAnimator = nullptr;
   // The picture holds the animated SVG alone, drawn by renderScene at scale (sceneSx, sceneSy);
   // the boxes of its texts by opening record, as far as known; the renderer of redrawn parts.

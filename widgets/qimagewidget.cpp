@@ -13,6 +13,7 @@
 
 #include "mywidgets_p.h"
 #include "otcutil.h"
+#include "otserverfiles.h"
 #include "tcputil.h"
 
 namespace {
@@ -48,9 +49,13 @@ int QImageWidget::setImage(const char* filename, int rotate) {
 }
 
 int QImageWidget::setImageFromServer(const char* filename, int rotate) {
-  // The same rule as @download's: what the server may name is what it may have put there.
-  if (filename == nullptr || *filename == '\0' || !otIsLocalFileName(filename)) return -1;
-  return setImage(filename, rotate);
+  // What the server may name is what it may have downloaded: a file of the downloads folder.
+  QByteArray bytes;
+  if (otReadServerFile(filename, QIMAGE_MAX_FILE_BYTES, &bytes) != 0) return -1;
+  QBuffer buffer(&bytes);
+  if (!buffer.open(QIODevice::ReadOnly)) return -1;
+  QImageReader reader(&buffer);
+  return takeFromReader(reader, rotate);
 }
 
 int QImageWidget::setJpegImage(const unsigned char* jpeg, int buffersize, int rotate) {

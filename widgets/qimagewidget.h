@@ -21,8 +21,9 @@
 class QImageReader;
 
 enum : long long {
-  QIMAGE_MAX_PIXELS = 64LL * 1024 * 1024,     // width x height of any picture
-  QIMAGE_MAX_JPEG_BYTES = 16LL * 1024 * 1024  // one setJpegImage block
+  QIMAGE_MAX_PIXELS = 64LL * 1024 * 1024,      // width x height of any picture
+  QIMAGE_MAX_JPEG_BYTES = 16LL * 1024 * 1024,  // one setJpegImage block
+  QIMAGE_MAX_FILE_BYTES = 64LL * 1024 * 1024   // a picture file the server names
 };
 
 class QImageWidget : public QWidget {
@@ -35,10 +36,11 @@ class QImageWidget : public QWidget {
   // Loads any path (the studio passes full paths). rotate: degrees, 0 for none. 0, or -1 when
   // the file cannot be loaded or the picture is too large (nothing changes).
   int setImage(const char* filename, int rotate = 0);
-  // What the display server's QImage and setImage lines call: only a bare name in the client's
-  // working directory, where @download put it. A name with '/', '\\' or "..", or an empty
-  // name, is refused (-1, nothing changes) so that a server cannot read other files of the
-  // client's machine; otherwise as setImage.
+  // What the display server's QImage and setImage lines call: only a plain name of a regular
+  // file in the downloads folder, where @download put it, read without following a link
+  // (otReadServerFile). Any other name, a link, a FIFO or a file above QIMAGE_MAX_FILE_BYTES is
+  // refused (-1, nothing changes) so that a server cannot read other files of the client's
+  // machine; otherwise as setImage.
   int setImageFromServer(const char* filename, int rotate = 0);
   // buffersize bytes of JPEG (1..QIMAGE_MAX_JPEG_BYTES). Clears the widget mask. 0, or -1 for a
   // refused size or a block that does not decode (the previous picture stays).

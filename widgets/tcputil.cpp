@@ -9,7 +9,10 @@
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
+#include <limits.h>
+#include <stdlib.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -299,21 +302,87 @@ int sendRaw(int slot, const char* data, int len) {
 
 }  // namespace
 
+namespace {
+
+// A file or folder only its user (or root) can change: whoever else could write it could make
+// the client run code of theirs.
+const char* ownerRefusal(const struct stat& st) {
+  if (st.st_uid != getuid() && st.st_uid != 0) return "owned by another user";
+  if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) return "writable by group or others";
+  return nullptr;
+}
+
+bool sameFile(const char* a, const struct stat& st) {
+  struct stat other;
+  return a[0] != '\0' && stat(a, &other) == 0 && other.st_dev == st.st_dev &&
+         other.st_ino == st.st_ino;
+}
+
+// Opens the plug-in named in opt for dlopen: a plain name in the plug-in folder, the folder
+// absolute, neither the working directory nor the downloads folder (where a server may put
+// files), file and folder safe from other users, the file itself no link. The descriptor, or
+// -1 with the reason in *why (null when the file is simply missing); path gets the full name.
+int openPlugin(char* path, size_t size, const char** why) {
+  const char* name = opt.hxc_com_plugin;
+  *why = nullptr;
+  if (strchr(name, '/') != nullptr || strchr(name, '\\') != nullptr ||
+      strstr(name, "..") != nullptr || name[0] == '.') {
+    *why = "a plug-in is given by a plain file name in the plug-in folder";
+    return -1;
+  }
+  char dir[PATH_MAX];
+  struct stat st;
+  bool found = false;
+  if (opt.plugin_dir[0] != '/') {
+    *why = "the plug-in folder must be an absolute path";
+  } else if (realpath(opt.plugin_dir, dir) == nullptr || stat(dir, &st) != 0) {
+    found = false;  // no folder: the file is missing
+  } else if (!S_ISDIR(st.st_mode)) {
+    *why = "the plug-in folder is no folder";
+  } else if (sameFile(".", st)) {
+    *why = "the plug-in folder is the working directory";
+  } else if (sameFile(opt.download_dir, st)) {
+    *why = "the plug-in folder is the downloads folder";
+  } else {
+    *why = ownerRefusal(st);
+    found = true;
+  }
+  if (*why != nullptr) return -1;
+  int n = snprintf(path, size, "%s/%s", found ? dir : opt.plugin_dir, name);
+  if (n < 0 || (size_t)n >= size) {
+    path[0] = '\0';
+    return -1;
+  }
+  if (!found) return -1;
+  int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ELOOP) *why = "a symbolic link";
+    return -1;
+  }
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+    *why = "not a regular file";
+  else
+    *why = ownerRefusal(st);
+  if (*why != nullptr) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
 int tcp_init() {
   clearTables();
   if (bifrost != nullptr) tcp_free();
   if (opt.hxc_com_plugin[0] == '\0') return 0;  // plain TCP
 
   char path[1024] = "";
-  size_t nameLen = strlen(opt.hxc_com_plugin);
-  size_t dirLen = strlen(opt.plugin_dir);
-  if (strchr(opt.hxc_com_plugin, '/') != nullptr || strchr(opt.hxc_com_plugin, '\\') != nullptr ||
-      dirLen == 0) {
-    if (nameLen < sizeof(path)) memcpy(path, opt.hxc_com_plugin, nameLen + 1);
-  } else if (dirLen + 1 + nameLen < sizeof(path)) {
-    memcpy(path, opt.plugin_dir, dirLen);
-    path[dirLen] = '/';
-    memcpy(path + dirLen + 1, opt.hxc_com_plugin, nameLen + 1);
+  const char* why = nullptr;
+  int fd = openPlugin(path, sizeof(path), &why);
+  if (why != nullptr) {
+    printf("hxc_com_plugin=%s refused: %s\n", opt.hxc_com_plugin, why);
+    return 0;
   }
   if (path[0] == '\0') {
     printf("could not load hxc_com_plugin=%s\n", opt.hxc_com_plugin);
@@ -321,10 +390,17 @@ int tcp_init() {
   }
 
   if (opt.debug) printf("Load communication plugin: tcp_init(%s)\n", path);
-  bifrost = dlopen(path, RTLD_LAZY);
+  // The file checked is the file loaded: dlopen takes it by its open descriptor, so that it
+  // cannot be swapped for another between the check and the load.
+  if (fd >= 0) {
+    char byFd[64];
+    snprintf(byFd, sizeof(byFd), "/proc/self/fd/%d", fd);
+    bifrost = dlopen(byFd, RTLD_LAZY);
+    close(fd);
+  }
   if (bifrost == nullptr) {
     printf("could not load hxc_com_plugin=%s\n", path);
-    if (opt.debug) printf("%s\n", dlerror());
+    if (opt.debug && fd >= 0) printf("%s\n", dlerror());
   } else {
     hxc_com_con = symbol<ComCon>(bifrost, "hxc_com_con");
     hxc_com_rec = symbol<ComRec>(bifrost, "hxc_com_rec");

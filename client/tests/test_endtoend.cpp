@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <QCheckBox>
@@ -21,6 +22,7 @@
 #include <mutex>
 #include <vector>
 
+#include "fakeserver.h"
 #include "hxserver.h"
 #include "interpreter.h"
 #include "qdrawwidget.h"
@@ -250,12 +252,14 @@ int drawingAndPicture(PARAM_* p) {
 // A drawing and a picture sent by the server's calls are on the client's screen.
 TEST(EndToEndPictures, DrawingStreamAndImageFile) {
   ottest::TempDir serverDir, clientDir;
-  ottest::ScopedChdir here(clientDir.path());  // the client stores downloads in its directory
+  ottest::ScopedChdir here(clientDir.path());
   QImage blue(40, 30, QImage::Format_RGB32);
   blue.fill(QColor(0, 0, 255));
   picturePath = serverDir.file("source.bmp");
   ASSERT_TRUE(blue.save(QString::fromStdString(picturePath)));
   otOptionsDefaults(&opt);
+  // The client keeps what the server downloads in a folder of its own.
+  snprintf(opt.download_dir, sizeof(opt.download_dir), "%s", clientDir.file("downloads").c_str());
   tcp_init();
   hxServerOptions o;
   o.bindAddress = "127.0.0.1";
@@ -280,6 +284,50 @@ TEST(EndToEndPictures, DrawingStreamAndImageFile) {
   }
   hxServerStop(server);
   tcp_free();
+}
+
+// The otclient program against a hostile server: a download onto a FIFO, a picture that is a
+// FIFO and a print without a PDF file configured leave the client answering the server.
+TEST(EndToEndHostile, FifosAndPrintDialogsDoNotStopTheClient) {
+  ottest::TempDir home, work;
+  std::string downloads = home.file("downloads");
+  ASSERT_EQ(0, mkdir(downloads.c_str(), 0700));
+  for (const std::string& fifo : {downloads + "/pipe.dat", downloads + "/pipe.png",
+                                  work.file("pipe.dat"), work.file("pipe.png")})
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600)) << fifo;
+  FakeServer server;
+  ASSERT_GT(server.port(), 0);
+  std::string where = "127.0.0.1:" + std::to_string(server.port());
+  std::string downloadsArg = "-downloads=" + downloads;
+  std::string config = "XDG_CONFIG_HOME=" + home.file("config");
+  std::string homeVar = "HOME=" + home.path();
+  std::vector<char*> env;
+  for (char** e = environ; *e != nullptr; e++)
+    if (strncmp(*e, "XDG_CONFIG_HOME=", 16) != 0 && strncmp(*e, "HOME=", 5) != 0 &&
+        strncmp(*e, "QT_QPA_PLATFORM=", 16) != 0)
+      env.push_back(*e);
+  std::string platform = "QT_QPA_PLATFORM=offscreen";
+  env.push_back(&config[0]);
+  env.push_back(&homeVar[0]);
+  env.push_back(&platform[0]);
+  env.push_back(nullptr);
+  char* argv[] = {(char*)OTCLIENT_PROGRAM, &downloadsArg[0], &where[0], nullptr};
+  pid_t pid = -1;
+  {
+    ottest::ScopedChdir here(work.path());
+    ASSERT_EQ(0, posix_spawn(&pid, OTCLIENT_PROGRAM, nullptr, nullptr, argv, env.data()));
+  }
+  bool answered = server.accept(60000) &&
+                server.send(
+                    "startDefinition(3)\nQLabel(1,0)\nQImage(2,0,\"\")\nendDefinition()\n"
+                    "@download(\"pipe.dat\",4)\nDATAsetImage(2,\"pipe.png\")\n"
+                    "setText(1,\"after\")\n") &&
+                server.sync(1);
+  EXPECT_TRUE(answered) << "no answer after the FIFOs";
+  answered = answered && server.send("print(1)\nsetText(1,\"printing\")\n") && server.sync(2);
+  EXPECT_TRUE(answered) << "no answer while the print dialog is open";
+  kill(pid, SIGTERM);
+  waitpid(pid, nullptr, 0);
 }
 
 // Fifty otclient processes at once, each shown a mask by the same server.

@@ -7,6 +7,9 @@
 #include <QDialog>
 #include <QLabel>
 #include <QStatusBar>
+#include <QTextEdit>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
@@ -22,6 +25,7 @@
 #include "mainwindow.h"
 #include "otoptions.h"
 #include "hxglwidget.h"
+#include "qimagewidget.h"
 #include "qttestmain.h"
 #include "tcputil.h"
 #include "testutil.h"
@@ -33,6 +37,7 @@ class Client : public ::testing::Test {
   void SetUp() override {
     otOptionsDefaults(&opt);
     opt.reconnect_max_ms = 400;
+    snprintf(opt.download_dir, sizeof(opt.download_dir), "%s", downloads.file("d").c_str());
     tcp_init();
     ASSERT_GT(server.port(), 0);
     window.reset(new otClientWindow("127.0.0.1", server.port()));
@@ -46,6 +51,9 @@ class Client : public ::testing::Test {
   }
   QWidget* widget(int id) { return window->interpreter()->widget(id); }
 
+  std::string downloaded(const std::string& name) { return downloads.file("d/" + name); }
+
+  ottest::TempDir downloads;
   FakeServer server;
   std::unique_ptr<otClientWindow> window;
 };
@@ -89,9 +97,11 @@ TEST(CommandTable, MatchesTheProtocolDocument) {
 }
 
 TEST(CommandTable, FileNamesStayInTheClientsDirectory) {
-  for (const char* bad : {"", ".", "..", "../x", "a/b", "a\\b", "x..y", "/etc/passwd"})
+  for (const char* bad :
+       {"", ".", "..", "../x", "a/b", "a\\b", "x..y", "/etc/passwd", ".hidden", ".bashrc",
+        ".profile", "otclient.ini", "libx.so", "libx.so.1", "libx.so.1.2.3"})
     EXPECT_FALSE(otclient::safeFileName(bad)) << bad;
-  for (const char* good : {"caster.bmp", "a.b.c", ".hidden", "x y"})
+  for (const char* good : {"caster.bmp", "a.b.c", "x y", "so", "x.sox", "a.so.txt", "libx.so.1a"})
     EXPECT_TRUE(otclient::safeFileName(good)) << good;
 }
 
@@ -236,11 +246,116 @@ TEST_F(Client, SurvivesHostileLines) {
   EXPECT_EQ(label->text(), QString("still here"));
   EXPECT_EQ(window->interpreter()->idCount(), 3);
   EXPECT_FALSE(std::ifstream(dir.path() + "/../escape").good());
-  EXPECT_FALSE(std::ifstream(dir.file("big")).good());
-  std::ifstream ok(dir.file("ok.txt"));
+  EXPECT_FALSE(std::ifstream(downloaded("big")).good());
+  std::ifstream ok(downloaded("ok.txt"));
   std::string content((std::istreambuf_iterator<char>(ok)), std::istreambuf_iterator<char>());
   EXPECT_EQ(content, "hello\n");
   EXPECT_GE(window->interpreter()->ignored(), 11);
+}
+
+// What a server downloads lands in the downloads folder and nowhere else: links there are
+// not followed (neither to a file outside nor, dangling, to make one), hidden names, shared
+// libraries and the client's ini file are refused, and the stream stays in step.
+TEST_F(Client, DownloadsStayInTheirFolder) {
+  ottest::TempDir work;
+  ottest::ScopedChdir here(work.path());
+  ASSERT_TRUE(server.send("startDefinition(2)\nQLabel(1,0)\nendDefinition()\n"));
+  ASSERT_TRUE(server.sync(1));  // the folder is made for the first download, not before
+  ASSERT_TRUE(server.send("@download(\"first.txt\",2)\nok"));
+  ASSERT_TRUE(server.sync(2));
+  struct stat st;
+  ASSERT_EQ(0, stat(downloads.file("d").c_str(), &st));
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  std::string outside = work.file("outside.txt");
+  std::ofstream(outside) << "mine";
+  ASSERT_EQ(0, symlink(outside.c_str(), downloaded("link").c_str()));
+  ASSERT_EQ(0, symlink(work.file("created").c_str(), downloaded("dangling").c_str()));
+  std::string lines = "@download(\"link\",5)\nEVIL!@download(\"dangling\",5)\nEVIL!";
+  for (const char* name : {".bashrc", ".profile", "otclient.ini", "libx.so", "libx.so.1"})
+    lines += std::string("@download(\"") + name + "\",5)\nEVIL!";
+  lines +=
+      "@download(\"kept.txt\",5)\nhello"
+      "setText(1,\"in step\")\n";
+  ASSERT_TRUE(server.send(lines));
+  ASSERT_TRUE(server.sync(3));
+  EXPECT_EQ(qobject_cast<QLabel*>(widget(1))->text(), QString("in step"));
+  std::ifstream in(outside);
+  std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(content, "mine");
+  EXPECT_FALSE(std::ifstream(work.file("created")).good());
+  for (const char* name : {".bashrc", ".profile", "otclient.ini", "libx.so", "libx.so.1"}) {
+    EXPECT_FALSE(std::ifstream(downloaded(name)).good()) << name;
+    EXPECT_FALSE(std::ifstream(work.file(name)).good()) << name;
+  }
+  EXPECT_FALSE(std::ifstream(work.file("kept.txt")).good());
+  std::ifstream kept(downloaded("kept.txt"));
+  content.assign((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(content, "hello");
+  EXPECT_TRUE(window->statusBar()->currentMessage().contains("refused"));
+}
+
+// The folder's size is bounded: a download that would pass the bound is refused and its bytes
+// drained; a file that replaces one of the same name counts only once.
+TEST_F(Client, DownloadsFolderHasASizeLimit) {
+  opt.download_max_mb = 1;
+  const int part = 600 * 1024;
+  std::string block(part, 'x');
+  ASSERT_TRUE(server.send("startDefinition(2)\nQLabel(1,0)\nendDefinition()\n"));
+  ASSERT_TRUE(server.send("@download(\"a\"," + std::to_string(part) + ")\n" + block));
+  ASSERT_TRUE(server.send("@download(\"b\"," + std::to_string(part) + ")\n" + block));
+  ASSERT_TRUE(server.send("@download(\"a\"," + std::to_string(part) + ")\n" + block));
+  ASSERT_TRUE(server.send("setText(1,\"after\")\n"));
+  ASSERT_TRUE(server.sync(1));
+  EXPECT_EQ(qobject_cast<QLabel*>(widget(1))->text(), QString("after"));
+  struct stat st;
+  ASSERT_EQ(0, stat(downloaded("a").c_str(), &st));
+  EXPECT_EQ(st.st_size, part);
+  EXPECT_NE(0, stat(downloaded("b").c_str(), &st));
+}
+
+// Pictures and rich text the server names are read from the downloads folder only: a link
+// there, an absolute path or a name that climbs out show nothing.
+TEST_F(Client, PicturesAndRichTextComeFromTheDownloadsFolder) {
+  ottest::TempDir work;
+  ottest::ScopedChdir here(work.path());
+  QImage blue(60, 50, QImage::Format_RGB32);
+  blue.fill(QColor(0, 0, 255));
+  std::string outside = work.file("secret.png");
+  ASSERT_TRUE(blue.save(QString::fromStdString(outside)));
+  std::string png;
+  {
+    std::ifstream in(outside, std::ios::binary);
+    png.assign((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  }
+  ASSERT_TRUE(
+      server.send("startDefinition(5)\nQImage(1,0,\"\")\nQLabel(2,0)\nQTextBrowser(3,0)\n"
+                  "QLabel(4,0)\nendDefinition()\n@download(\"pic.png\"," +
+                  std::to_string(png.size()) + ")\n" + png));
+  ASSERT_TRUE(server.sync(1));
+  ASSERT_EQ(0, symlink(outside.c_str(), downloaded("link.png").c_str()));
+  auto* image = qobject_cast<QImageWidget*>(widget(1));
+  ASSERT_NE(image, nullptr);
+  ASSERT_TRUE(server.send("setImage(1,\"link.png\")\n"));
+  ASSERT_TRUE(server.sync(2));
+  EXPECT_TRUE(image->shownPicture().isNull());
+  ASSERT_TRUE(server.send("setImage(1,\"pic.png\")\n"));
+  ASSERT_TRUE(server.sync(3));
+  ASSERT_FALSE(image->shownPicture().isNull());
+  EXPECT_EQ(image->shownPicture().pixelColor(5, 5), QColor(0, 0, 255));
+
+  // Rich text: the picture counts in the label's size only when it was taken.
+  std::string abs = "<img src=\\\"" + outside + "\\\">";
+  ASSERT_TRUE(server.send("setText(2,\"" + abs + "\")\nsetText(3,\"" + abs +
+                          "\")\nsetText(4,\"<img src=\\\"pic.png\\\">\")\n"));
+  ASSERT_TRUE(server.sync(4));
+  auto* label = qobject_cast<QLabel*>(widget(2));
+  auto* browser = qobject_cast<QTextEdit*>(widget(3));
+  auto* good = qobject_cast<QLabel*>(widget(4));
+  ASSERT_TRUE(label && browser && good);
+  EXPECT_LT(label->sizeHint().width(), 60);
+  EXPECT_LT(browser->document()->idealWidth(), 60);
+  EXPECT_GE(good->sizeHint().width(), 60);
+  EXPECT_GE(good->sizeHint().height(), 50);
 }
 
 // A sender that stalls inside a line does not hold the window: it keeps handling the user.

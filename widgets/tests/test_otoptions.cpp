@@ -209,4 +209,27 @@ TEST_F(Options, HelpListsEveryOptionWithItsDefault) {
     EXPECT_NE(text.find(item), std::string::npos) << item;
 }
 
+// The downloads folder lies under the data home, apart from the configuration; its size
+// limit and place can be set in the ini file and on the command line.
+TEST(OptionsFiles, DownloadsFolderAndItsLimit) {
+  ottest::TempDir dir;
+  std::string xdg = dir.file("data");
+  setenv("XDG_DATA_HOME", xdg.c_str(), 1);
+  OPT o;
+  otOptionsDefaults(&o);
+  unsetenv("XDG_DATA_HOME");
+  EXPECT_EQ(std::string(o.download_dir), xdg + "/otclient/downloads");
+  EXPECT_EQ(o.download_max_mb, 256);
+  std::string ini = dir.file("c.ini");
+  ottest::writeFile(ini, "[files]\ndownload_dir=/srv/dl\ndownload_max_mb=12\n");
+  ASSERT_EQ(0, parse(&o, {"-ini=" + ini}));
+  EXPECT_EQ(std::string(o.download_dir), "/srv/dl");
+  EXPECT_EQ(o.download_max_mb, 12);
+  ASSERT_EQ(0, parse(&o, {"-downloads=/x/y", "-downloadmax", "3"}));
+  EXPECT_EQ(std::string(o.download_dir), "/x/y");
+  EXPECT_EQ(o.download_max_mb, 3);
+  EXPECT_EQ(-1, parse(&o, {"-downloadmax=0"}));
+  EXPECT_EQ(-1, parse(&o, {"-downloads="}));
+}
+
 }  // namespace

@@ -14,6 +14,12 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
+#include <QWebElement>
+#include <QWebFrame>
+#include <QTest>
+
 #include "drawstream.h"
 #include "fakeserver.h"
 #include "otoptions.h"
@@ -38,6 +44,7 @@ class DrawTest : public ::testing::Test {
   void SetUp() override {
     otOptionsDefaults(&opt);
     ASSERT_TRUE(dir.isValid());
+    snprintf(opt.download_dir, sizeof(opt.download_dir), "%s", path("downloads").c_str());
   }
   std::string path(const char* name) { return dir.filePath(name).toStdString(); }
   // Replays stream on a fresh widget with a 200x150 buffer; the picture as an image.
@@ -249,6 +256,86 @@ TEST_F(DrawTest, SvgPlaybackSizesTheRootOnly) {
   testing::internal::CaptureStdout();
   render("gplaySVG(\"../plant.svg\")\n");
   EXPECT_NE(testing::internal::GetCapturedStdout().find("refused"), std::string::npos);
+}
+
+// What a server's SVG names outside itself comes from the downloads folder only: a played
+// file that is a link, an image by absolute path, are not shown; the same image downloaded is.
+TEST_F(DrawTest, SvgReachesOnlyTheDownloadsFolder) {
+  ASSERT_EQ(0, mkdir(opt.download_dir, 0700));
+  QImage red(40, 40, QImage::Format_RGB32);
+  red.fill(kRed);
+  std::string outside = path("red.png");
+  ASSERT_TRUE(red.save(QString::fromStdString(outside)));
+  ASSERT_TRUE(red.save(QString::fromStdString(path("downloads/red.png"))));
+  auto svg = [](const std::string& href) {
+    return "<svg xmlns=\"http://www.w3.org/2000/svg\" "
+           "xmlns:xlink=\"http://www.w3.org/1999/xlink\" width=\"200\" height=\"150\">"
+           "<image x=\"0\" y=\"0\" width=\"40\" height=\"40\" xlink:href=\"" +
+           href + "\"/></svg>\n";
+  };
+  for (const std::string& href : {outside, "file://" + outside, std::string("../red.png")})
+    EXPECT_TRUE(near(
+        render("gplaySVGsocket\n" + svg(href) + "<svgend></svgend>\n").pixelColor(5, 5), kWhite))
+        << href;
+  EXPECT_TRUE(
+      near(render("gplaySVGsocket\n" + svg("red.png") + "<svgend></svgend>\n").pixelColor(5, 5),
+           kRed));
+
+  // A played file: a link to a drawing outside is refused, the file itself is shown.
+  QFile f(QString::fromStdString(path("outside.svg")));
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write(
+      "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"200\" height=\"150\">"
+      "<rect width=\"50\" height=\"50\" fill=\"#ff0000\"/></svg>");
+  f.close();
+  ASSERT_EQ(0, symlink(path("outside.svg").c_str(), path("downloads/link.svg").c_str()));
+  testing::internal::CaptureStdout();
+  QImage viaLink = render("gplaySVG(\"link.svg\")\n");
+  std::string said = testing::internal::GetCapturedStdout();
+  EXPECT_TRUE(near(viaLink.pixelColor(5, 5), kWhite));
+  ASSERT_TRUE(f.copy(QString::fromStdString(path("downloads/plain.svg"))));
+  EXPECT_TRUE(near(render("gplaySVG(\"plain.svg\")\n").pixelColor(5, 5), kRed));
+  EXPECT_NE(said.find("file \"link.svg\" refused: a symbolic link"), std::string::npos) << said;
+}
+
+// The web engine shows a server's SVG without running its scripts and without fetching what
+// it names on the network: a listener on loopback sees no request.
+TEST_F(DrawTest, WebEngineRunsNoScriptAndFetchesNothing) {
+  FakeServer web;
+  ASSERT_GT(web.port(), 0);
+  std::string url = "http://127.0.0.1:" + std::to_string(web.port());
+  QByteArray svg = QByteArray::fromStdString(
+      "<?xml-stylesheet type=\"text/css\" href=\"" + url +
+      "/style.css\"?>"
+      "<svg xmlns=\"http://www.w3.org/2000/svg\" xmlns:xlink=\"http://www.w3.org/1999/xlink\" "
+      "xmlns:h=\"http://www.w3.org/1999/xhtml\" width=\"100\" height=\"100\">"
+      "<h:link rel=\"stylesheet\" href=\"" +
+      url +
+      "/link.css\"/>"
+      "<rect id=\"r\" width=\"50\" height=\"50\" fill=\"#ff0000\"/>"
+      "<image x=\"60\" y=\"60\" width=\"10\" height=\"10\" xlink:href=\"" +
+      url +
+      "/a.png\"/>"
+      "<script type=\"text/javascript\">"
+      "document.getElementById('r').setAttribute('fill', '#0000ff');"
+      "var q = new XMLHttpRequest(); q.open('GET', '" +
+      url +
+      "/script'); q.send();"
+      "</script></svg>");
+  opt.use_webkit_for_svg = 1;
+  QDrawWidget w(nullptr, "draw", 0, nullptr, 1);
+  ASSERT_NE(w.webFrame(), nullptr);
+  bool finished = false;
+  QObject::connect(w.webFrame(), &QWebFrame::loadFinished, [&] { finished = true; });
+  w.resizeBuffer(100, 100);
+  w.beginDraw(1);
+  testing::internal::CaptureStdout();
+  w.svgUpdate(svg);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return finished; }, 10000));
+  testing::internal::GetCapturedStdout();
+  w.endDraw();
+  EXPECT_EQ(w.webFrame()->findFirstElement("#r").attribute("fill"), QString("#ff0000"));
+  EXPECT_FALSE(web.accept(200)) << "the page reached the network";
 }
 
 // Printing SVG goes to the PDF file when one is set; the dumps need the web engine, and the

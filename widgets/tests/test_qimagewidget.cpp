@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QTest>
 
+#include "otoptions.h"
 #include "qimagewidget.h"
 #include "tcputil.h"
 #include "testutil.h"
@@ -179,11 +180,12 @@ TEST_F(QImageWidgetTest, RgbaPixelsRowByRowWithinTheirBounds) {
   EXPECT_EQ(QSize(25, 100), w->shownPicture().size());
 }
 
-TEST_F(QImageWidgetTest, ServerNamesStayInTheClientsDirectory) {
+TEST_F(QImageWidgetTest, ServerNamesStayInTheDownloadsFolder) {
   ottest::TempDir dir, elsewhere;
-  ottest::ScopedChdir in(dir.path());
+  ottest::ScopedChdir in(elsewhere.path());
+  snprintf(opt.download_dir, sizeof(opt.download_dir), "%s", dir.path().c_str());
   const std::string outside = elsewhere.file("outside.bmp");
-  ASSERT_TRUE(filled(10, 10, Qt::blue).save("pic.bmp"));
+  ASSERT_TRUE(filled(10, 10, Qt::blue).save(QString::fromStdString(dir.file("pic.bmp"))));
   ASSERT_TRUE(filled(10, 10, Qt::red).save(QString::fromStdString(outside)));
   QImageWidget* w = place(50, 50);
   for (const char* name : {outside.c_str(), "../pic.bmp", "sub/pic.bmp", "a\\pic.bmp", "..", "",
@@ -191,6 +193,16 @@ TEST_F(QImageWidgetTest, ServerNamesStayInTheClientsDirectory) {
     EXPECT_EQ(-1, w->setImageFromServer(name, 0)) << (name ? name : "null");
   EXPECT_TRUE(w->shownPicture().isNull());
   EXPECT_EQ(-1, w->setImageFromServer("missing.bmp", 0));
+  // A link in the folder, a FIFO and a hidden name are refused, without blocking on the FIFO.
+  ASSERT_EQ(0, symlink(outside.c_str(), dir.file("link.bmp").c_str()));
+  ASSERT_EQ(0, mkfifo(dir.file("fifo.bmp").c_str(), 0600));
+  ASSERT_TRUE(filled(10, 10, Qt::red).save(QString::fromStdString(dir.file(".hidden.bmp"))));
+  for (const char* name : {"link.bmp", "fifo.bmp", ".hidden.bmp"})
+    EXPECT_EQ(-1, w->setImageFromServer(name, 0)) << name;
+  EXPECT_TRUE(w->shownPicture().isNull());
+  // Names are looked up in the downloads folder, not in the working directory.
+  ASSERT_TRUE(filled(10, 10, Qt::red).save("only-here.bmp"));
+  EXPECT_EQ(-1, w->setImageFromServer("only-here.bmp", 0));
   ASSERT_EQ(0, w->setImageFromServer("pic.bmp", 0));
   EXPECT_EQ(QColor(Qt::blue), w->shownPicture().pixelColor(0, 0));
   // The studio's own loads take any path.

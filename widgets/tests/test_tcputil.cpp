@@ -10,10 +10,12 @@
 #include <signal.h>
 #include <string.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
 #include <atomic>
 #include <memory>
 #include <string>
@@ -404,6 +406,29 @@ TEST_F(TcpUtil, InterruptedReadsGoOn) {
 
 // ---- The communication plug-in ----
 
+// The plug-ins as a client finds them: copied into a folder of their own, since the test may
+// run in the build folder, and a plug-in folder that is the working directory is refused.
+const char* installed(const char* built, std::string* keep) {
+  static ottest::TempDir folder;
+  if (keep->empty()) {
+    *keep = folder.file(std::string(built).substr(std::string(built).rfind('/') + 1));
+    std::ifstream in(built, std::ios::binary);
+    std::ofstream out(*keep, std::ios::binary);
+    out << in.rdbuf();
+    out.close();
+    chmod(keep->c_str(), 0755);
+  }
+  return keep->c_str();
+}
+const char* tunnelPlugin() {
+  static std::string path;
+  return installed(TUNNEL_PLUGIN, &path);
+}
+const char* noswitchPlugin() {
+  static std::string path;
+  return installed(TUNNEL_NOSWITCH_PLUGIN, &path);
+}
+
 std::string dirOf(const std::string& path) {
   return path.substr(0, path.rfind('/'));
 }
@@ -466,10 +491,10 @@ class TcpPlugin : public TcpUtil {
 
 TEST_F(TcpPlugin, PathRulesAndDebugLines) {
   opt.debug = 1;
-  snprintf(opt.plugin_dir, sizeof(opt.plugin_dir), "%s", dirOf(TUNNEL_PLUGIN).c_str());
-  snprintf(opt.hxc_com_plugin, sizeof(opt.hxc_com_plugin), "%s", nameOf(TUNNEL_PLUGIN).c_str());
+  snprintf(opt.plugin_dir, sizeof(opt.plugin_dir), "%s", dirOf(tunnelPlugin()).c_str());
+  snprintf(opt.hxc_com_plugin, sizeof(opt.hxc_com_plugin), "%s", nameOf(tunnelPlugin()).c_str());
   std::string text = initOutput();
-  EXPECT_EQ(text.find(std::string("Load communication plugin: tcp_init(") + TUNNEL_PLUGIN + ")\n"),
+  EXPECT_EQ(text.find(std::string("Load communication plugin: tcp_init(") + tunnelPlugin() + ")\n"),
             0u);
   EXPECT_EQ(text.find("bifrost = 0\n"), std::string::npos);
   EXPECT_NE(text.find("bifrost = "), std::string::npos);
@@ -479,18 +504,24 @@ TEST_F(TcpPlugin, PathRulesAndDebugLines) {
     EXPECT_NE(text.find(line), std::string::npos) << line;
     EXPECT_EQ(text.find(std::string(line) + "0\n"), std::string::npos) << line;
   }
-  EXPECT_TRUE(Tunnel(TUNNEL_PLUGIN).loaded());
+  EXPECT_TRUE(Tunnel(tunnelPlugin()).loaded());
 
-  // A name with a slash is the path itself; the variant lacks the switch.
+  // A name with a slash is refused, whatever it names; the variant by name lacks the switch.
   snprintf(opt.plugin_dir, sizeof(opt.plugin_dir), "/nonexistent");
-  snprintf(opt.hxc_com_plugin, sizeof(opt.hxc_com_plugin), "%s", TUNNEL_NOSWITCH_PLUGIN);
+  snprintf(opt.hxc_com_plugin, sizeof(opt.hxc_com_plugin), "%s", noswitchPlugin());
+  text = initOutput();
+  EXPECT_NE(text.find("refused: a plug-in is given by a plain file name"), std::string::npos);
+  EXPECT_FALSE(Tunnel(noswitchPlugin()).loaded());
+  snprintf(opt.plugin_dir, sizeof(opt.plugin_dir), "%s", dirOf(noswitchPlugin()).c_str());
+  snprintf(opt.hxc_com_plugin, sizeof(opt.hxc_com_plugin), "%s", nameOf(noswitchPlugin()).c_str());
   text = initOutput();
   EXPECT_NE(text.find("hxc_com_plugin_on  = 0\n"), std::string::npos);
   EXPECT_EQ(text.find("hxc_com_send       = 0\n"), std::string::npos);
-  EXPECT_FALSE(Tunnel(TUNNEL_PLUGIN).loaded());  // the earlier one was unloaded
-  EXPECT_TRUE(Tunnel(TUNNEL_NOSWITCH_PLUGIN).loaded());
+  EXPECT_FALSE(Tunnel(tunnelPlugin()).loaded());  // the earlier one was unloaded
+  EXPECT_TRUE(Tunnel(noswitchPlugin()).loaded());
 
   // Missing, and a path that does not fit: plain TCP, said so.
+  snprintf(opt.plugin_dir, sizeof(opt.plugin_dir), "/nonexistent");
   snprintf(opt.hxc_com_plugin, sizeof(opt.hxc_com_plugin), "missing.so");
   text = initOutput();
   EXPECT_NE(text.find("could not load hxc_com_plugin=/nonexistent/missing.so\n"),
@@ -507,8 +538,112 @@ TEST_F(TcpPlugin, PathRulesAndDebugLines) {
   EXPECT_GE(tcp_fd(&s), 0);
 }
 
+// A plug-in runs code as soon as it is loaded: one that a server could have put in place, or
+// that someone else could change, is refused before dlopen, and says why.
+class PluginRefusal : public TcpUtil {
+ protected:
+  void SetUp() override {
+    TcpUtil::SetUp();
+    marker = base.file("marker");
+    setenv("OTKIT_PLUGIN_MARKER", marker.c_str(), 1);
+    folder = base.file("plugins");
+    downloads = base.file("downloads");
+    ASSERT_EQ(0, mkdir(folder.c_str(), 0700));
+    ASSERT_EQ(0, mkdir(downloads.c_str(), 0700));
+    ASSERT_EQ(0, mkdir(base.file("work").c_str(), 0700));
+    snprintf(opt.download_dir, sizeof(opt.download_dir), "%s", downloads.c_str());
+  }
+  void TearDown() override {
+    TcpUtil::TearDown();
+    unsetenv("OTKIT_PLUGIN_MARKER");
+  }
+  // A copy of the marker plug-in (a file of its own, so that each load runs its constructor).
+  void place(const std::string& path, mode_t mode = 0755) {
+    std::ifstream in(MARKER_PLUGIN, std::ios::binary);
+    std::ofstream out(path, std::ios::binary);
+    out << in.rdbuf();
+    out.close();
+    ASSERT_EQ(0, chmod(path.c_str(), mode));
+  }
+  bool ran() { return std::ifstream(marker).good(); }
+  // tcp_init with the command line (after the defaults), run in the folder work/.
+  std::string initWith(std::vector<std::string> args) {
+    ottest::ScopedChdir here(base.file("work"));
+    std::string downloadsArg = "-downloads=" + downloads;
+    args.insert(args.begin(), downloadsArg);
+    args.insert(args.begin(), "otclient");
+    std::vector<char*> argv;
+    for (std::string& a : args)
+      argv.push_back(&a[0]);
+    EXPECT_EQ(0, otOptionsParseArgs(&opt, (int)argv.size(), argv.data()));
+    return initOutput();
+  }
+
+  ottest::TempDir base;
+  std::string marker, folder, downloads;
+};
+
+TEST_F(PluginRefusal, PathsAFilesServerCouldReachAreRefused) {
+  place(base.file("work/libevil.so"));
+  place(downloads + "/libevil.so");
+  struct Case {
+    std::vector<std::string> args;
+    const char* why;
+  } cases[] = {
+      {{"-plugin=./libevil.so"}, "a plug-in is given by a plain file name"},
+      {{"-plugin=libevil.so", "-plugindir=."}, "the plug-in folder must be an absolute path"},
+      {{"-plugin=libevil.so", "-plugindir=" + base.file("work")},
+       "the plug-in folder is the working directory"},
+      {{"-plugin=../downloads/libevil.so", "-plugindir=" + folder},
+       "a plug-in is given by a plain file name"},
+      {{"-plugin=..libevil.so", "-plugindir=" + folder}, "a plug-in is given by a plain file name"},
+      {{"-plugin=libevil.so", "-plugindir=" + downloads},
+       "the plug-in folder is the downloads folder"},
+  };
+  for (const Case& c : cases) {
+    std::string text = initWith(c.args);
+    EXPECT_NE(text.find(std::string("refused: ") + c.why), std::string::npos) << c.args[0] << text;
+    EXPECT_FALSE(ran()) << c.args[0];
+  }
+  // An ini file a server wrote, naming the downloads folder as the plug-in folder.
+  std::string ini = downloads + "/evil.ini";
+  std::ofstream(ini) << "[plugin]\nfile=libevil.so\ndir=" << downloads << "\n";
+  std::string text = initWith({"-ini=" + ini});
+  EXPECT_NE(text.find("refused: the plug-in folder is the downloads folder"), std::string::npos)
+      << text;
+  EXPECT_FALSE(ran());
+}
+
+TEST_F(PluginRefusal, OwnerPermissionsAndLinksAreChecked) {
+  place(folder + "/libgroup.so", 0775);
+  std::string text = initWith({"-plugin=libgroup.so", "-plugindir=" + folder});
+  EXPECT_NE(text.find("refused: writable by group or others"), std::string::npos) << text;
+  place(base.file("libfar.so"));
+  ASSERT_EQ(0, symlink(base.file("libfar.so").c_str(), (folder + "/liblink.so").c_str()));
+  text = initWith({"-plugin=liblink.so", "-plugindir=" + folder});
+  EXPECT_NE(text.find("refused: a symbolic link"), std::string::npos) << text;
+  place(folder + "/libok.so");
+  ASSERT_EQ(0, chmod(folder.c_str(), 0777));
+  text = initWith({"-plugin=libok.so", "-plugindir=" + folder});
+  EXPECT_NE(text.find("refused: writable by group or others"), std::string::npos) << text;
+  ASSERT_EQ(0, chmod(folder.c_str(), 0700));
+  if (getuid() == 0) {
+    // Root can hand the file to another user; nobody else can, and then the case is moot.
+    place(folder + "/libforeign.so");
+    ASSERT_EQ(0, chown((folder + "/libforeign.so").c_str(), 65534, 65534));
+    text = initWith({"-plugin=libforeign.so", "-plugindir=" + folder});
+    EXPECT_NE(text.find("refused: owned by another user"), std::string::npos) << text;
+  }
+  EXPECT_FALSE(ran());
+
+  // The proper plug-in in its proper folder still loads.
+  text = initWith({"-plugin=libok.so", "-plugindir=" + folder});
+  EXPECT_EQ(text.find("refused"), std::string::npos) << text;
+  EXPECT_TRUE(ran());
+}
+
 TEST_F(TcpPlugin, ConnectionThroughThePlugin) {
-  load(TUNNEL_PLUGIN);
+  load(tunnelPlugin());
   Listener server;
   opt.debug = 1;
   std::string text;
@@ -553,7 +688,7 @@ TEST_F(TcpPlugin, ConnectionThroughThePlugin) {
 }
 
 TEST_F(TcpPlugin, CloseDoneByThePluginIsNotRepeated) {
-  load(TUNNEL_PLUGIN, 0, 1);
+  load(tunnelPlugin(), 0, 1);
   Listener server;
   int s = tcp_con("127.0.0.1", server.port());
   int peer = server.accept();
@@ -571,7 +706,7 @@ TEST_F(TcpPlugin, CloseDoneByThePluginIsNotRepeated) {
 }
 
 TEST_F(TcpPlugin, FullTableHandsTheConnectionBackToThePlugin) {
-  load(TUNNEL_PLUGIN);
+  load(tunnelPlugin());
   Listener server;
   for (int i = 0; i < 32; i++)
     ASSERT_EQ(tcp_con("127.0.0.1", server.port()), i + 1);
@@ -586,7 +721,7 @@ TEST_F(TcpPlugin, FullTableHandsTheConnectionBackToThePlugin) {
 const char kSwitchStream[] = "before\n@plugin(tunnel)\n[5]abcd\n";
 
 TEST_F(TcpPlugin, SwitchLineHandsAPlainConnectionToThePlugin) {
-  load(TUNNEL_PLUGIN, 1);
+  load(tunnelPlugin(), 1);
   Listener server;
   int s = tcp_con("127.0.0.1", server.port());
   EXPECT_GE(tcp_fd(&s), 0);  // declined by the plug-in: plain TCP
@@ -604,7 +739,7 @@ TEST_F(TcpPlugin, SwitchLineHandsAPlainConnectionToThePlugin) {
 }
 
 TEST_F(TcpPlugin, NoSwitchWithoutTheEntryPoint) {
-  load(TUNNEL_NOSWITCH_PLUGIN, 1);
+  load(noswitchPlugin(), 1);
   Listener server;
   int s = tcp_con("127.0.0.1", server.port());
   int peer = server.accept();
