@@ -330,9 +330,48 @@ int sliderId(const char* line, int len) {
   return -1;
 }
 
+// The value of a slider line of widget id, or false when the line has none that can be read.
+bool sliderValue(const char* line, int len, long long* value) {
+  const char* comma = static_cast<const char*>(memchr(line, ',', (size_t)len));
+  if (comma == nullptr) return false;
+  const char* c = comma + 1;
+  const char* end = line + len;
+  bool negative = c < end && *c == '-';
+  if (negative) c++;
+  long long v = 0;
+  const char* digits = c;
+  while (c < end && *c >= '0' && *c <= '9') {
+    if (v < 1000000000000LL) v = v * 10 + (*c - '0');  // beyond every range anyway
+    c++;
+  }
+  if (c == digits || c >= end || *c != ')') return false;
+  *value = negative ? -v : v;
+  return true;
+}
+
+// Whether the slider event in line carries a value outside its widget's range; such a value
+// never reaches the mask, which would post it to the device as it is.
+bool outOfRange(PARAM_* p, const char* line, int len) {
+  int id = sliderId(line, len);
+  if (id < 0) return false;
+  auto range = p->ranges.find(id);
+  long long v = 0;
+  if (range == p->ranges.end() || !sliderValue(line, len, &v)) return false;
+  // Qwt widgets report their value rounded to an integer.
+  if ((double)v >= floor(range->second.first) && (double)v <= ceil(range->second.second))
+    return false;
+  p->refusedValues++;
+  p->outOfRange.say("hxPollEvent: %.*s refused: widget %d takes %g to %g\n", len > 200 ? 200 : len,
+                    line, id, range->second.first, range->second.second);
+  return true;
+}
+
 // Queues a line that came while waiting. A slider value replaces a queued one of the same
-// widget, which it makes pointless: however many values come meanwhile, the mask gets the last.
+// widget, which it makes pointless: however many values come meanwhile, the mask gets the last,
+// in the place of the last among the other events.
 void queueLine(PARAM_* p, const char* line, int len) {
+  // Refused before it could replace a value that is in range.
+  if (outOfRange(p, line, len)) return;
   int id = sliderId(line, len);
   if (id >= 0) {
     for (auto it = p->queued.begin(); it != p->queued.end(); ++it) {
@@ -394,46 +433,6 @@ int hxSync(PARAM_* p) {
   return hxWait(p, pattern);
 }
 
-namespace {
-
-// The value of a slider line of widget id, or false when the line has none that can be read.
-bool sliderValue(const char* line, int len, long long* value) {
-  const char* comma = static_cast<const char*>(memchr(line, ',', (size_t)len));
-  if (comma == nullptr) return false;
-  const char* c = comma + 1;
-  const char* end = line + len;
-  bool negative = c < end && *c == '-';
-  if (negative) c++;
-  long long v = 0;
-  const char* digits = c;
-  while (c < end && *c >= '0' && *c <= '9') {
-    if (v < 1000000000000LL) v = v * 10 + (*c - '0');  // beyond every range anyway
-    c++;
-  }
-  if (c == digits || c >= end || *c != ')') return false;
-  *value = negative ? -v : v;
-  return true;
-}
-
-// Whether the slider event in line carries a value outside its widget's range; such a value
-// never reaches the mask, which would post it to the device as it is.
-bool outOfRange(PARAM_* p, const char* line, int len) {
-  int id = sliderId(line, len);
-  if (id < 0) return false;
-  auto range = p->ranges.find(id);
-  long long v = 0;
-  if (range == p->ranges.end() || !sliderValue(line, len, &v)) return false;
-  // Qwt widgets report their value rounded to an integer.
-  if ((double)v >= floor(range->second.first) && (double)v <= ceil(range->second.second))
-    return false;
-  p->refusedValues++;
-  p->outOfRange.say("hxPollEvent: %.*s refused: widget %d takes %g to %g\n", len > 200 ? 200 : len,
-                    line, id, range->second.first, range->second.second);
-  return true;
-}
-
-}  // namespace
-
 int hxPollEvent(PARAM_* p, char* buf) {
   if (p == nullptr || buf == nullptr) return -1;
   buf[0] = '\0';
@@ -444,7 +443,8 @@ int hxPollEvent(PARAM_* p, char* buf) {
   long long deadline = p->pollMs > 0 ? otMonotonicMs() + p->pollMs : 0;
   for (;;) {
     int len = 0;
-    if (!p->queued.empty()) {
+    bool fromQueue = !p->queued.empty();
+    if (fromQueue) {
       const std::string& line = p->queued.front();
       len = (int)line.size();
       memcpy(buf, line.data(), line.size());
@@ -460,7 +460,9 @@ int hxPollEvent(PARAM_* p, char* buf) {
         return 0;
       }
     }
-    // A refused event is no event: the mask waits on for the next.
-    if (!outOfRange(p, buf, len)) return 0;
+    // A refused event is no event: the mask waits on for the next. (Queued lines were
+    // checked before they were queued.)
+    if (!fromQueue && outOfRange(p, buf, len)) continue;
+    return 0;
   }
 }

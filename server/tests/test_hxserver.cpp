@@ -21,6 +21,7 @@
 
 #include "hxserver.h"
 #include "otlinereader.h"
+#include "ottime.h"
 #include "testutil.h"
 #include "hxtestutil.h"
 
@@ -338,6 +339,107 @@ TEST_F(HxServerTest, WaitQueuesEventsForThePoll) {
   EXPECT_EQ((std::vector<std::string>{"QPushButton(3)", "@clipboard(1,3)", "synced(10)",
                                       "check(8,\"1\")"}),
             after);
+}
+
+// While the server waits for an answer, a slider's values replace each other, so that however
+// many come the mask gets the last; values outside the slider's range never reach it, and a
+// modal dialog's ranges do not outlive it.
+TEST_F(HxServerTest, SliderValuesCoalesceWhileWaitingAndStayInRange) {
+  std::vector<std::string> after;
+  long coalesced = -1, refused = -1;
+  start([&](PARAM_* p) {
+    hxStartDefinition(p, 5);
+    hxQSlider(p, 1, 0, 0, 1000, 1, 0, 1);
+    hxSetRange(p, 2, -1.5, 1.5, 0.5);
+    hxRunModalDialog(
+        p, 10, 10,
+        [](PARAM_* d) {
+          hxStartDefinition(d, 2);
+          hxQSlider(d, 1, 0, 0, 5, 1, 0, 1);
+          return 0;
+        },
+        nullptr);
+    hxSync(p);
+    after = pollAll(p);
+    coalesced = p->coalescedEvents;
+    refused = p->refusedValues;
+    return 0;
+  });
+  Client c(port());
+  std::string flood;
+  for (int i = 0; i < 1000; i++)
+    flood += "slider(1," + std::to_string(i) + ")\nslider(2,1)\n";
+  c.send(flood + "QPushButton(3)\nslider(1,1001)\nslider(2,-3)\nslider(1,999)\n");
+  std::string line;
+  while ((line = c.line()).compare(0, 5, "sync(") != 0)
+    ASSERT_FALSE(line.empty());
+  c.send("synced(1)\nslider(2,-3)\nslider(1,700)\nshutup\n");
+  close(c.fd);
+  c.fd = -1;
+  ASSERT_TRUE(eventually([&] { return finished == 1; }));
+  // The last value of each slider, in its place among the other events; -3 and 1001 refused
+  // before they could replace a value in range.
+  EXPECT_EQ((std::vector<std::string>{"slider(2,1)", "QPushButton(3)", "slider(1,999)",
+                                      "slider(1,700)", "shutup"}),
+            after);
+  EXPECT_EQ(1000 + 999, coalesced);
+  EXPECT_EQ(3, refused);
+}
+
+// A client that says nothing is dropped soon when the server waits for its first answer; one
+// that answered and then stops reading is dropped once a send cannot go on.
+TEST_F(HxServerTest, SilentAndNonReadingClientsAreDropped) {
+  std::atomic<int> step{0};
+  std::atomic<long long> tookMs{-1};
+  start([&](PARAM_* p) {
+    p->firstAnswerMs = 300;
+    p->sendTimeoutMs = 500;
+    long long t0 = otMonotonicMs();
+    int r = hxSync(p);
+    if (r < 0) {
+      tookMs = otMonotonicMs() - t0;
+      return 0;
+    }
+    step = 1;
+    std::string big(65536, 'x');
+    t0 = otMonotonicMs();
+    while (hxSetText(p, 0, big.c_str()) >= 0) {
+    }
+    tookMs = otMonotonicMs() - t0;
+    return 0;
+  });
+  {
+    Client silent(port());
+    ASSERT_TRUE(eventually([&] { return finished == 1; }, 5000));
+    EXPECT_GE(tookMs, 250);
+    EXPECT_LT(tookMs, 3000);
+  }
+  tookMs = -1;
+  Client stuck(port());
+  int small = 4096;
+  setsockopt(stuck.fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  ASSERT_EQ("sync(1)\n", stuck.line());
+  stuck.send("synced(1)\n");
+  ASSERT_TRUE(eventually([&] { return finished == 2; }, 10000));
+  EXPECT_EQ(1, step);
+  EXPECT_LT(tookMs, 5000);
+}
+
+// A server with nothing to say tells the client that it is there.
+TEST_F(HxServerTest, AnIdleServerSaysItIsAlive) {
+  start(
+      [&](PARAM_* p) {
+        p->aliveMs = 100;
+        pollAll(p);
+        return 0;
+      },
+      100, 30);
+  Client c(port());
+  EXPECT_EQ("@alive(100)\n", c.line());
+  EXPECT_EQ("@alive(100)\n", c.line());
+  close(c.fd);
+  c.fd = -1;
+  ASSERT_TRUE(eventually([&] { return finished == 1; }));
 }
 
 TEST_F(HxServerTest, VanishingClientFreesItsThread) {
