@@ -272,7 +272,7 @@ void otClientWindow::readLines() {
     }
     long reads = interpreter_->dataReads();
     // What a command's block or stream may bring.
-    tcp_stream_limit(&s_, (long long)opt.stream_max_mb << 20);
+    tcp_stream_limit(&s_, (long long)(opt.stream_max_mb > 0 ? opt.stream_max_mb : 512) << 20);
     interpreter_->interpret(line_, n);
     tcp_stream_limit(&s_, -1);
     if (interpreter_->dataReads() != reads) ready = 0;  // the lines counted may have been data

@@ -83,6 +83,8 @@ char brokenWhy[160] = "";
 // them; while bytes keep coming the hook still runs this often.
 const int kSliceMs = 20;
 const int kHookEveryMs = 100;
+// The stall limit of an options record that was never given defaults.
+const int kDefaultStallS = 8;
 
 // Free slots even before tcp_init: a zero would name standard input.
 [[maybe_unused]] const bool kTablesCleared = (clearTables(), true);
@@ -196,7 +198,8 @@ bool runHook() {
 bool waitReadable(int slot) {
   const int fd = socket_array[slot];
   const long long start = otMonotonicMs();
-  const long long stall = (long long)(opt.stream_timeout > 0 ? opt.stream_timeout : 1) * 1000;
+  const long long stall =
+      (long long)(opt.stream_timeout > 0 ? opt.stream_timeout : kDefaultStallS) * 1000;
   for (int round = 0;; round++) {
     int r = otPollOne(fd, POLLIN, otDeadlineIn(round == 0 ? 0 : kSliceMs));
     if (r < 0) {
