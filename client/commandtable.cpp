@@ -15,6 +15,7 @@ const CommandInfo table[] = {
     {"modalDialog", "ii", CmdModalDialog},
     {"terminateModalDialog", "", CmdTerminateModalDialog},
     {"sync", "i", CmdSync},
+    {"@alive", "i", CmdAlive},
     {"QWidget", "ii", CmdQWidget},
     {"QPushButton", "ii", CmdQPushButton},
     {"QLabel", "ii", CmdQLabel},

@@ -15,6 +15,7 @@ enum Command {
   CmdModalDialog,
   CmdTerminateModalDialog,
   CmdSync,
+  CmdAlive,
   // Constructors.
   CmdQWidget,
   CmdQPushButton,
@@ -130,7 +131,7 @@ Command lookup(const otCallLine& line);
 enum Limits {
   maxLine = 16384,                 // bytes of a line with its line feed
   maxIds = 100000,                 // ids of a mask
-  maxTableSize = 100000,           // rows or columns of a table
+  maxTableSize = 100000,           // a table cell's coordinates as read (tables are smaller)
   maxPlotPoints = 1000000,         // points of a plot curve
   maxDownload = 64 * 1024 * 1024,  // bytes of a downloaded file
   maxJpeg = 16 * 1024 * 1024,      // bytes of a JPEG picture sent to an image widget

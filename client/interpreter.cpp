@@ -9,6 +9,7 @@
 #include <QAbstractButton>
 #include <QAbstractSlider>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDialog>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -145,10 +146,32 @@ void otClientInterpreter::refuse(const char* format, ...) {
   fflush(stdout);
 }
 
+void otClientInterpreter::limitMessage(const char* format, ...) {
+  char text[256];
+  va_list ap;
+  va_start(ap, format);
+  vsnprintf(text, sizeof(text), format, ap);
+  va_end(ap);
+  printf("otclient: %s\n", text);
+  fflush(stdout);
+  if (statusLabel_ == nullptr) return;
+  QPalette pal = statusLabel_->palette();
+  pal.setColor(QPalette::WindowText, QColor(200, 0, 0));
+  statusLabel_->setPalette(pal);
+  statusLabel_->setText(QString::fromUtf8(text));
+}
+
 QWidget* otClientInterpreter::target(int id, const char* what) {
   QWidget* w = widget(id);
   if (w == nullptr) refuse("%s: no widget with id %d\n", what, id);
   return w;
+}
+
+bool otClientInterpreter::within(const QWidget* w, const QWidget* ancestor) {
+  if (ancestor == nullptr) return false;
+  for (; w != nullptr; w = w->parentWidget())
+    if (w == ancestor) return true;
+  return false;
 }
 
 QWidget* otClientInterpreter::parentFor(int parent) {
@@ -200,6 +223,12 @@ void otClientInterpreter::construct(Command cmd, const otCallLine& c) {
     return;
   }
   QWidget* p = parentFor(arg(c, 1));
+  // The widget that the new one replaces is deleted with its children: a parent among them
+  // would take the new widget with it.
+  if (within(p, widget(id))) {
+    refuse("%s(%d,%d): the parent lies inside the widget it replaces\n", c.name, id, arg(c, 1));
+    return;
+  }
   int* s = s_;
   QWidget* w = nullptr;
   switch (cmd) {
@@ -274,11 +303,14 @@ void otClientInterpreter::construct(Command cmd, const otCallLine& c) {
       break;
     case CmdQTable: {
       int rows = arg(c, 2), cols = arg(c, 3);
-      if (!inRange(rows, 0, maxTableSize) || !inRange(cols, 0, maxTableSize)) {
+      if (rows < 0 || cols < 0) {
         refuse("QTable: %d x %d cells refused\n", rows, cols);
         return;
       }
-      w = new MyTable(s, id, p, rows, cols);
+      int fitRows = rows, fitCols = cols;
+      if (myTableFit(&fitRows, &fitCols))
+        limitMessage("table %d: %d x %d cells cut to %d x %d", id, rows, cols, fitRows, fitCols);
+      w = new MyTable(s, id, p, fitRows, fitCols);
       break;
     }
     case CmdQDateEdit:
@@ -361,10 +393,18 @@ void otClientInterpreter::apply(Command cmd, const otCallLine& c) {
         return;
       }
       startDefinition(n);
+      // The mask is hidden while it is built: a widget shown on a shown parent makes every
+      // later change of a sibling's geometry look at all siblings, which made building a
+      // large mask quadratic. endDefinition shows the mask and every widget not hidden.
       active().root->setUpdatesEnabled(false);
+      active().root->hide();
       return;
     }
     case CmdEndDefinition:
+      // What building posted for the hidden widgets (polish, layout and child events) is
+      // handled while they are hidden: after the show each of these would look at every
+      // sibling.
+      QCoreApplication::sendPostedEvents();
       active().root->setUpdatesEnabled(true);
       active().root->show();
       if (modal_) modal_->open();
@@ -397,6 +437,12 @@ void otClientInterpreter::apply(Command cmd, const otCallLine& c) {
       char reply[64];
       int n = snprintf(reply, sizeof(reply), "synced(%d)\n", arg(c, 0));
       tcp_send(s_, reply, n);
+      return;
+    }
+    case CmdAlive: {
+      // The promise is kept by the connection layer; the window checks it.
+      int ms = arg(c, 0);
+      if (!inRange(ms, 1, 3600000) || tcp_alive(s_, ms) < 0) refuse("@alive(%d) refused\n", ms);
       return;
     }
     case CmdStatusMessage:
@@ -624,7 +670,8 @@ void otClientInterpreter::apply(Command cmd, const otCallLine& c) {
       return;
     case CmdAddTab: {
       QWidget* child = widget(arg(c, 1));
-      if (child == nullptr || child == w || arg(c, 1) == 0) {
+      // A page that holds the tab widget would make the widget tree a loop.
+      if (child == nullptr || within(w, child) || arg(c, 1) == 0) {
         refuse("addTab: no page widget %d\n", arg(c, 1));
         return;
       }
@@ -639,15 +686,14 @@ void otClientInterpreter::apply(Command cmd, const otCallLine& c) {
     }
     case CmdSetNumRows:
     case CmdSetNumCols: {
-      auto* tab = qobject_cast<QTableWidget*>(w);
+      auto* tab = qobject_cast<MyTable*>(w);
       int n = arg(c, 1);
-      if (tab == nullptr || !inRange(n, 0, maxTableSize)) {
+      int r = tab == nullptr ? -1 : cmd == CmdSetNumRows ? tab->setNumRows(n) : tab->setNumCols(n);
+      if (r < 0)
         refuse("%s(%d,%d) refused\n", c.name, id, n);
-      } else if (cmd == CmdSetNumRows) {
-        tab->setRowCount(n);
-      } else {
-        tab->setColumnCount(n);
-      }
+      else if (r > 0)
+        limitMessage("table %d: %s(%d) cut to %d x %d cells", id, c.name, n, tab->rowCount(),
+                     tab->columnCount());
       return;
     }
     case CmdSetTableText: {

@@ -56,6 +56,8 @@ class otClientInterpreter : public QObject {
   const Mask& active() const { return modal_ ? modalMask_ : base_; }
   QWidget* target(int id, const char* what);
   QWidget* parentFor(int parent);
+  // True when w is ancestor or lies inside it.
+  static bool within(const QWidget* w, const QWidget* ancestor);
   void construct(otclient::Command cmd, const otCallLine& c);
   void place(int id, QWidget* w);
   void apply(otclient::Command cmd, const otCallLine& c);
@@ -70,6 +72,8 @@ class otClientInterpreter : public QObject {
   void print(QWidget* w);
   void statusMessage(int r, int g, int b, const char* text);
   void refuse(const char* format, ...);
+  // A request cut to a limit of this client: said on standard output and the status bar.
+  void limitMessage(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
   int* s_;
   QStatusBar* status_;

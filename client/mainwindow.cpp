@@ -5,6 +5,7 @@
 #include <stdio.h>
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QKeyEvent>
@@ -30,6 +31,8 @@ const int batchMs = 40;
 const int maxBatchMs = 200;
 // Lines after which a burst holds back repainting until its end.
 const int burstLines = 64;
+// How often a server's promise to speak ("@alive") is checked.
+const int aliveCheckMs = 250;
 // How soon the rest of a partly received line is looked for.
 const int partialRetryMs = 20;
 // The longest pause between two segments of one burst.
@@ -84,6 +87,10 @@ otClientWindow::otClientWindow(const QString& host, int port, QWidget* parent)
   connect(partialTimer_, &QTimer::timeout, this, &otClientWindow::readAvailable);
   timer_->setSingleShot(true);
   connect(timer_, &QTimer::timeout, this, &otClientWindow::connectNow);
+  aliveTimer_ = new QTimer(this);
+  connect(aliveTimer_, &QTimer::timeout, this, &otClientWindow::checkAlive);
+  aliveTimer_->start(aliveCheckMs);
+  tcp_set_wait_hook(&otClientWindow::waitHook, this);
   resize(800, 600);
   QTimer::singleShot(0, this, &otClientWindow::connectNow);
 }
@@ -102,6 +109,7 @@ bool otClientWindow::eventFilter(QObject* watched, QEvent* e) {
 }
 
 otClientWindow::~otClientWindow() {
+  tcp_set_wait_hook(nullptr, nullptr);
   delete notifier_;
   if (s_ > 0) tcp_close(&s_);
   delete[] line_;
@@ -118,9 +126,38 @@ void otClientWindow::setConnectionText(const QString& text, bool bad) {
   connection_->setText(text);
 }
 
+int otClientWindow::waitHook(void* window) {
+  auto* self = static_cast<otClientWindow*>(window);
+  // Only a stream read from this window's loop is kept live and given up here.
+  if (!self->reading_) return 0;
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
+  return self->giveUp_ ? 1 : 0;
+}
+
+void otClientWindow::checkAlive() {
+  if (reading_ || s_ <= 0 || tcp_peer_silent(&s_) == 0) return;
+  QString why = QString::fromUtf8(tcp_broken_reason());
+  tcp_abort(&s_, why.toUtf8().constData());
+  lost();
+}
+
+void otClientWindow::closeEvent(QCloseEvent* e) {
+  // A stream being read is given up, so that the program can end.
+  if (reading_) giveUp_ = true;
+  QMainWindow::closeEvent(e);
+}
+
 void otClientWindow::connectNow() {
   timer_->stop();
+  if (reading_ && s_ > 0) {
+    // The operator gives up the stream that is being read; the connection is made again as
+    // soon as the read has unwound.
+    giveUp_ = true;
+    retryNow_ = true;
+    return;
+  }
   if (s_ > 0) return;
+  tcp_clear_broken_reason();
   QByteArray host = host_.toUtf8();
   int slot = tcp_con(host.constData(), port_);
   s_ = slot;
@@ -147,10 +184,12 @@ void otClientWindow::lost() {
   s_ = -1;
   // The mask stays on screen, greyed out: its values are no longer live.
   mask_->setEnabled(false);
-  setConnectionText(QString("no connection to %1:%2, next try in %3 s (Ctrl+R: now)")
+  QString why = QString::fromUtf8(tcp_broken_reason());
+  setConnectionText(QString("no connection to %1:%2%4, next try in %3 s (Ctrl+R: now)")
                         .arg(host_)
                         .arg(port_)
-                        .arg(delay_ / 1000.0, 0, 'f', 1),
+                        .arg(delay_ / 1000.0, 0, 'f', 1)
+                        .arg(why.isEmpty() ? QString() : " (" + why + ")"),
                     true);
   timer_->start(delay_);
   delay_ = qMin(delay_ * 2, qMax(firstDelayMs, opt.reconnect_max_ms));
@@ -158,7 +197,20 @@ void otClientWindow::lost() {
 }
 
 void otClientWindow::readAvailable() {
-  if (notifier_ == nullptr) return;
+  if (notifier_ == nullptr || reading_) return;
+  reading_ = true;
+  giveUp_ = false;
+  retryNow_ = false;
+  readLines();
+  reading_ = false;
+  if (retryNow_ && s_ <= 0) {
+    retryNow_ = false;
+    delay_ = firstDelayMs;
+    connectNow();
+  }
+}
+
+void otClientWindow::readLines() {
   notifier_->setEnabled(false);
   QElapsedTimer batch;
   batch.start();
@@ -219,7 +271,10 @@ void otClientWindow::readAvailable() {
       continue;
     }
     long reads = interpreter_->dataReads();
+    // What a command's block or stream may bring.
+    tcp_stream_limit(&s_, (long long)(opt.stream_max_mb > 0 ? opt.stream_max_mb : 512) << 20);
     interpreter_->interpret(line_, n);
+    tcp_stream_limit(&s_, -1);
     if (interpreter_->dataReads() != reads) ready = 0;  // the lines counted may have been data
     if (s_ <= 0) {  // a command's data read found the connection closed
       if (held) area->setUpdatesEnabled(true);

@@ -26,6 +26,8 @@ class otClientWindow : public QMainWindow {
   int reconnectDelay() const { return delay_; }
   QString connectionText() const;
   QAction* reconnectAction() const { return retry_; }
+  // True while a command reads its block or stream (the window stays live meanwhile).
+  bool readingStream() const { return reading_; }
 
  public Q_SLOTS:
   void connectNow();
@@ -35,6 +37,7 @@ class otClientWindow : public QMainWindow {
 
  protected:
   void keyPressEvent(QKeyEvent* e) override;
+  void closeEvent(QCloseEvent* e) override;
   bool eventFilter(QObject* watched, QEvent* e) override;
 
  private Q_SLOTS:
@@ -42,6 +45,10 @@ class otClientWindow : public QMainWindow {
 
  private:
   void lost();
+  void readLines();
+  void checkAlive();
+  // The connection layer's wait hook: lets Qt paint and take input while a stream is read.
+  static int waitHook(void* window);
   void setConnectionText(const QString& text, bool bad);
 
   QString host_;
@@ -56,6 +63,10 @@ class otClientWindow : public QMainWindow {
   otClientInterpreter* interpreter_;
   int delay_;
   bool dropping_ = false;  // inside an over-long line, dropping it up to its line feed
+  bool reading_ = false;   // inside readAvailable: it is not entered again
+  bool giveUp_ = false;    // the stream being read is to be given up
+  bool retryNow_ = false;  // ... and the connection made again at once
+  QTimer* aliveTimer_;
   char* line_;
 };
 

@@ -1050,6 +1050,14 @@ HxGLDecoder::Block HxGLDecoder::getbytes(std::vector<unsigned char>& out, long l
   }
   long long len = strtoll(line.data() + 8, nullptr, 10);
   if (len <= 0) return kEmpty;
+  if (len > glsize::kMaxBlock) {
+    // No block is that large: draining it would hold the stream for gigabytes. The stream
+    // can no longer be followed, so the connection goes.
+    char why[80];
+    snprintf(why, sizeof why, "glbytes(%lld) above the largest block", len);
+    tcp_abort(s, why);
+    return kBlockLost;
+  }
   long long limit = keep < 0 ? glsize::kMaxBlock : keep;
   long long take = len < limit ? len : limit;
   if (take > 0) {

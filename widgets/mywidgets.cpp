@@ -363,10 +363,11 @@ MyIconView::MyIconView(int* sock, int ident, QWidget* parent, const char* name)
 }
 
 MyTable::MyTable(int* sock, int ident, QWidget* parent, int rows, int columns, const char* name)
-    : QTableWidget(clampInt(rows, 0, MY_TABLE_MAX), clampInt(columns, 0, MY_TABLE_MAX), parent),
-      s(sock),
-      id(ident) {
+    : QTableWidget(parent), s(sock), id(ident) {
   myNameWidget(this, name);
+  myTableFit(&rows, &columns);
+  setRowCount(rows);
+  setColumnCount(columns);
   connect(this, &QTableWidget::cellChanged, this, [this](int row, int column) {
     if (programmatic_) return;
     QTableWidgetItem* cell = item(row, column);
@@ -404,16 +405,34 @@ int MyTable::setTableText(int x, int y, const QString& text) {
   return 0;
 }
 
+bool myTableFit(int* rows, int* columns, bool fitColumns) {
+  int r = clampInt(*rows, 0, MY_TABLE_MAX_ROWS), c = clampInt(*columns, 0, MY_TABLE_MAX_COLS);
+  if ((long long)r * c > MY_TABLE_MAX_CELLS) {
+    if (fitColumns)
+      c = MY_TABLE_MAX_CELLS / r;
+    else
+      r = MY_TABLE_MAX_CELLS / c;
+  }
+  bool cut = r != *rows || c != *columns;
+  *rows = r;
+  *columns = c;
+  return cut;
+}
+
 int MyTable::setNumRows(int n) {
-  if (n < 0 || n > MY_TABLE_MAX) return -1;
+  if (n < 0) return -1;
+  int c = columnCount();
+  bool cut = myTableFit(&n, &c);
   setRowCount(n);
-  return 0;
+  return cut ? 1 : 0;
 }
 
 int MyTable::setNumCols(int n) {
-  if (n < 0 || n > MY_TABLE_MAX) return -1;
+  if (n < 0) return -1;
+  int r = rowCount();
+  bool cut = myTableFit(&r, &n, true);
   setColumnCount(n);
-  return 0;
+  return cut ? 1 : 0;
 }
 
 void MyTable::mousePressEvent(QMouseEvent* e) {

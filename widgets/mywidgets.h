@@ -42,8 +42,12 @@
 
 class QMouseEvent;
 
-// Largest table the server may ask for, per direction.
-enum { MY_TABLE_MAX = 100000 };
+// Largest table the server may ask for: rows, columns and cells. No operator reads more, and
+// Qt's table grows without bound (100000 x 100000 cells crash it).
+enum { MY_TABLE_MAX_ROWS = 10000, MY_TABLE_MAX_COLS = 1000, MY_TABLE_MAX_CELLS = 1000000 };
+// Fits a table size into the bounds above (negative counts become 0; a table of too many
+// cells loses columns first when fitColumns, else rows). True when it was cut.
+bool myTableFit(int* rows, int* columns, bool fitColumns = false);
 
 // Background (window, base and button roles) and foreground (the text roles) of any widget.
 // The background fills the whole widget rectangle.
@@ -297,7 +301,7 @@ class MyIconView : public MyListBox {
   MyIconView(int* sock, int ident, QWidget* parent, const char* name = nullptr);
 };
 
-// rows and columns 0 to MY_TABLE_MAX. A mouse press on a cell sends
+// rows and columns within the bounds of myTableFit. A mouse press on a cell sends
 // tableClicked(id,column,row,button), button 1 left, 2 middle, 3 right (the X11 numbering), 0
 // any other. A cell the user edited sends
 // tableText(id,column,row,"text"); setTableText sends nothing.
@@ -308,7 +312,8 @@ class MyTable : public QTableWidget {
   // Text of column x, row y; y = -1 is the header of column x, x = -1 the header of row y.
   // Returns 0, or -1 when the cell lies outside the table (nothing changes).
   int setTableText(int x, int y, const QString& text);
-  // Table size; 0, or -1 for n outside 0 to MY_TABLE_MAX (the size stays).
+  // Table size; 0, 1 when n was cut to the bounds (myTableFit), or -1 for a negative n (the
+  // size stays).
   int setNumRows(int n);
   int setNumCols(int n);
   int* s;

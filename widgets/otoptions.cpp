@@ -37,6 +37,10 @@ const Setting kSettings[] = {
      "connect time-out, 0: as long as the system waits"},
     {"server", "reconnect_max_ms", "reconnect", "MS", &OPT::reconnect_max_ms, nullptr, 100, 3600000,
      "longest wait between reconnect attempts"},
+    {"server", "stream_timeout", "streamtimeout", "SEC", &OPT::stream_timeout, nullptr, 1, 3600,
+     "a block or stream that brings no byte so long breaks the connection"},
+    {"server", "stream_max_mb", "streammax", "MB", &OPT::stream_max_mb, nullptr, 1, 4096,
+     "largest block or stream one command may bring, in MiB"},
     {"plugin", "file", "plugin", "FILE", nullptr, &OPT::hxc_com_plugin, 0, 1023,
      "communication plug-in, empty: plain TCP"},
     {"plugin", "dir", "plugindir", "DIR", nullptr, &OPT::plugin_dir, 0, 1023,
@@ -219,6 +223,8 @@ void otOptionsDefaults(OPT* o) {
   copyText(o->host, sizeof(o->host), "localhost");
   o->port = 5050;
   o->reconnect_max_ms = 8000;
+  o->stream_timeout = 8;
+  o->stream_max_mb = 512;
   o->screenshot_seconds = 5;
   dataPath(o->download_dir, sizeof(o->download_dir), "downloads");
   o->download_max_mb = 256;

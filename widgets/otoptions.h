@@ -10,6 +10,10 @@
 //   port=5050                -port=PORT                                     1 to 65535
 //   connect_timeout=3        -timeout=SEC (below 1: block as the system does) 0 to 3600
 //   reconnect_max_ms=8000    -reconnect=MS                                  100 to 3600000
+//   stream_timeout=8         -streamtimeout=SEC: a block or stream announced by a command
+//                            that brings no byte so long breaks the connection  1 to 3600
+//   stream_max_mb=512        -streammax=MB: the most one command's block or stream may
+//                            bring; more breaks the connection              1 to 4096
 //   [plugin]
 //   file=                    -plugin=FILE (empty: plain TCP)                text
 //   dir=$XDG_CONFIG_HOME/otclient/plugins (or ~/.config/otclient/plugins)
@@ -46,6 +50,8 @@ struct OPT {
   char host[1024];            // display server to connect to
   int port;                   // its port
   int reconnect_max_ms;       // longest wait between reconnect attempts
+  int stream_timeout;         // seconds a command's block or stream may bring no byte
+  int stream_max_mb;          // MiB one command's block or stream may bring at most
   char print_pdf[1024];       // non-empty: print() writes this PDF file instead of a dialog
   char screenshot_dir[1024];  // non-empty: the window is saved there as PNG files
   int screenshot_seconds;     // every so many seconds

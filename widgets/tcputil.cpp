@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 #include <errno.h>
+#include <stdarg.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/tcp.h>
@@ -22,8 +23,9 @@
 #include <vector>
 
 #include "otoptions.h"
+#include "otpeekline_p.h"
+#include "otpoll_p.h"
 #include "otsendall_p.h"
-#include "otsocket.h"
 #include "otwthread.h"
 
 namespace {
@@ -54,13 +56,38 @@ struct ReadAhead {
 ReadAhead readAhead[kSlots];
 const size_t kReadAhead = 65536;
 
+// What a slot's peer has sent and promised: the time its last byte was taken, the longest
+// silence it announced with "@alive(MS)" (0: none), and what the command now reading its
+// block or stream may still take (-1: no bound).
+struct Liveness {
+  long long lastByteMs = 0;
+  int aliveMs = 0;
+  long long budget = -1;
+};
+Liveness live[kSlots];
+
 void clearTables() {
   for (int i = 0; i < kSlots; i++) {
     socket_array[i] = -1;
     use_hxc_com_plugin[i] = 0;
     readAhead[i].clear();
+    live[i] = Liveness();
   }
 }
+
+// The wait hook and the reason of the last connection this layer broke itself.
+TcpWaitHook waitHook = nullptr;
+void* waitHookContext = nullptr;
+bool inHook = false;
+long long lastHookMs = 0;
+char brokenWhy[160] = "";
+
+// A blocking wait looks at the socket in slices this long and gives the hook its turn between
+// them; while bytes keep coming the hook still runs this often.
+const int kSliceMs = 20;
+const int kHookEveryMs = 100;
+// The stall limit of an options record that was never given defaults.
+const int kDefaultStallS = 8;
 
 // Free slots even before tcp_init: a zero would name standard input.
 [[maybe_unused]] const bool kTablesCleared = (clearTables(), true);
@@ -129,28 +156,111 @@ int firstFreeSlot() {
 void markClosed(int slot, int* s) {
   socket_array[slot] = -1;
   readAhead[slot].clear();
+  live[slot] = Liveness();
   *s = -1;
 }
 
-// Takes the whole lines that are waiting on a plain slot's socket (up to kReadAhead bytes, and
-// up to and including a line that begins with "@plugin(") without waiting for more. Returns
-// what the look at the socket found: the bytes waiting there (0: the peer closed; -1 with
-// errno: none, or an error), or 1 when lines were taken ahead already.
+void setBroken(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void setBroken(const char* format, ...) {
+  va_list ap;
+  va_start(ap, format);
+  vsnprintf(brokenWhy, sizeof(brokenWhy), format, ap);
+  va_end(ap);
+  printf("otclient: connection dropped: %s\n", brokenWhy);
+  fflush(stdout);
+}
+
+// Bytes taken from a slot: the peer is alive, and what a bounded stream brings is counted.
+// False when the stream went past its bound.
+bool took(int slot, long long n) {
+  if (n <= 0) return true;
+  Liveness& l = live[slot];
+  l.lastByteMs = otMonotonicMs();
+  if (l.budget < 0) return true;
+  l.budget -= n;
+  if (l.budget >= 0) return true;
+  setBroken("a block or stream above %d MiB", opt.stream_max_mb);
+  return false;
+}
+
+// Runs the hook unless it is running already (the hook's own work may wait on a socket).
+// True when the hook asks the wait to give up.
+bool runHook() {
+  lastHookMs = otMonotonicMs();
+  if (waitHook == nullptr || inHook) return false;
+  inHook = true;
+  bool stop = waitHook(waitHookContext) != 0;
+  inHook = false;
+  return stop;
+}
+
+// Waits until a plain slot's socket is readable (or has hung up: the read then says so). The
+// hook runs between short slices, and also now and then while bytes keep coming, so that the
+// program stays live through a long or stalled stream. False when the hook gave up, the peer
+// sent nothing for the stall limit, or the slot was closed meanwhile (reason set).
+bool waitReadable(int slot) {
+  const int fd = socket_array[slot];
+  const long long start = otMonotonicMs();
+  const long long stall =
+      (long long)(opt.stream_timeout > 0 ? opt.stream_timeout : kDefaultStallS) * 1000;
+  for (int round = 0;; round++) {
+    int r = otPollOne(fd, POLLIN, otDeadlineIn(round == 0 ? 0 : kSliceMs));
+    if (r < 0) {
+      setBroken("cannot wait for the server (%s)", strerror(errno));
+      return false;
+    }
+    long long now = otMonotonicMs();
+    if (waitHook != nullptr && now - lastHookMs >= (r > 0 ? kHookEveryMs : kSliceMs)) {
+      if (runHook()) {
+        setBroken("the stream was abandoned");
+        return false;
+      }
+      // The hook's work may have found the connection broken and closed it.
+      if (socket_array[slot] != fd) return false;
+    }
+    if (r > 0) return true;
+    if (now - start >= stall) {
+      setBroken("the server sent nothing for %lld s in the middle of a block or stream",
+                stall / 1000);
+      return false;
+    }
+  }
+}
+
+// A plain slot found broken while reading: its socket is closed here, unless the hook closed
+// the connection already.
+void dropPlain(int slot, int fd, int* s) {
+  if (socket_array[slot] == fd && fd != -1) close(fd);
+  markClosed(slot, s);
+}
+
+// Takes what is waiting on a plain slot's socket (up to kReadAhead bytes, and never past the
+// end of a line that begins with "@plugin(") without waiting for more. The part of a line
+// at the end is taken too: left in the socket, a few bytes held in a large kernel buffer can
+// shrink the receive window to nothing, and the sender would never send the rest of the
+// line. Returns what the look at the socket found: the bytes waiting there (0: the peer
+// closed; -1 with errno: none, or an error), or 1 when a whole line (or a full buffer) is
+// taken ahead already.
 ssize_t fillReadAhead(int slot) {
   ReadAhead& b = readAhead[slot];
-  if (b.left() > 0) return 1;
-  b.clear();
-  static thread_local std::vector<char> peek;
-  peek.resize(kReadAhead);
+  const char* rest = b.data.data() + b.pos;
+  if (b.left() >= kReadAhead / 2 || (b.left() > 0 && memchr(rest, '\n', b.left()) != nullptr))
+    return 1;
+  b.data.erase(0, b.pos);  // the part of a line kept from an earlier look
+  b.pos = 0;
+  const size_t have = b.data.size();
+  static thread_local std::vector<char> look;
+  look.resize(kReadAhead);
+  memcpy(look.data(), b.data.data(), have);
   ssize_t n;
   do {
-    n = recv(socket_array[slot], peek.data(), peek.size(), MSG_PEEK | MSG_DONTWAIT);
+    n = recv(socket_array[slot], look.data() + have, kReadAhead - have, MSG_PEEK | MSG_DONTWAIT);
   } while (n < 0 && errno == EINTR);
   if (n <= 0) return n;
-  // Whole lines only, and none after a line that begins with the switch: the plug-in reads
-  // what follows it.
-  const char* d = peek.data();
-  const size_t len = (size_t)n, swLen = sizeof(kPluginSwitch) - 1;
+  // The bytes kept and those peeked, as one text: no byte after the line feed of a line that
+  // begins with the switch is taken, as the plug-in reads what follows it.
+  const char* d = look.data();
+  const size_t len = have + (size_t)n, swLen = sizeof(kPluginSwitch) - 1;
   const char* sw = nullptr;
   if (len >= swLen && memcmp(d, kPluginSwitch, swLen) == 0) {
     sw = d;
@@ -159,17 +269,14 @@ ssize_t fillReadAhead(int slot) {
     sw = static_cast<const char*>(memmem(d, len, marker.data(), marker.size()));
     if (sw != nullptr) sw++;
   }
-  size_t end = 0;
+  size_t end = len;
   if (sw != nullptr) {
     const char* nl = static_cast<const char*>(memchr(sw, '\n', (size_t)(d + len - sw)));
-    end = nl != nullptr ? (size_t)(nl - d) + 1 : (size_t)(sw - d);
-  } else {
-    const char* nl = static_cast<const char*>(memrchr(d, '\n', len));
     if (nl != nullptr) end = (size_t)(nl - d) + 1;
   }
-  if (end == 0) return n;
+  if (end <= have) return n;
   b.data.resize(end);
-  size_t got = 0;
+  size_t got = have;
   while (got < end) {
     ssize_t r = recv(socket_array[slot], &b.data[got], end - got, MSG_DONTWAIT);
     if (r < 0 && errno == EINTR) continue;
@@ -177,6 +284,7 @@ ssize_t fillReadAhead(int slot) {
     got += (size_t)r;
   }
   b.data.resize(got);
+  if (got > have) live[slot].lastByteMs = otMonotonicMs();
   return n;
 }
 
@@ -195,23 +303,26 @@ int takeReadAhead(int slot, char* line, int size) {
   return (int)len;
 }
 
-// Lends a slot's descriptor to an otSocket for one call. The otSocket closes it when the call
-// finds the connection broken; otherwise the descriptor goes back to the slot untouched.
-class BorrowedSocket {
- public:
-  explicit BorrowedSocket(int* fd) : fd_(fd), sock_(*fd) {}
-  ~BorrowedSocket() {
-    *fd_ = sock_.s;
-    sock_.s = -1;
+// Reads one line (or its first size - 1 bytes) from a plain slot's socket, waiting for its
+// bytes as waitReadable does. The bytes, or -1 when the connection broke or the wait gave up.
+int readLinePart(int slot, char* line, int size) {
+  const int fd = socket_array[slot];
+  int got = 0;
+  while (got < size - 1) {
+    bool complete = false;
+    ssize_t r = waitReadable(slot)
+                    ? otTakeLinePart(fd, line + got, (size_t)(size - 1 - got), &complete)
+                    : -1;
+    if (r <= 0) {
+      line[got] = '\0';
+      return -1;
+    }
+    got += (int)r;
+    if (complete) break;
   }
-  BorrowedSocket(const BorrowedSocket&) = delete;
-  BorrowedSocket& operator=(const BorrowedSocket&) = delete;
-  otSocket* operator->() { return &sock_; }
-
- private:
-  int* fd_;
-  otSocket sock_;
-};
+  line[got] = '\0';
+  return got;
+}
 
 int waitWritable(int fd, int timeoutMs) {
   struct pollfd p = {fd, POLLOUT, 0};
@@ -445,6 +556,8 @@ int tcp_con(const char* host, int port) {
       }
       socket_array[slot] = handle;
       readAhead[slot].clear();
+      live[slot] = Liveness();
+      live[slot].lastByteMs = otMonotonicMs();
       use_hxc_com_plugin[slot] = use_plugin;
       if (opt.debug) printf("use_hxc_con_plugin[%d]=%d\n", slot, handle);
       return slot;
@@ -486,6 +599,14 @@ int tcp_con(const char* host, int port) {
   if (fd != -1) {
     int on = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
+    // A server host that dies or drops off the network sends no FIN: probes find it within
+    // about half a minute even when its display server never promised to speak.
+    int idle = 10, interval = 5, count = 3, unacked = 20000;
+    setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof(on));
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof(idle));
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof(interval));
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof(count));
+    setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &unacked, sizeof(unacked));
   }
 
   int slot = firstFreeSlot();
@@ -496,6 +617,8 @@ int tcp_con(const char* host, int port) {
   socket_array[slot] = fd;
   use_hxc_com_plugin[slot] = 0;
   readAhead[slot].clear();
+  live[slot] = Liveness();
+  live[slot].lastByteMs = otMonotonicMs();
   return slot;
 }
 
@@ -519,7 +642,7 @@ int tcp_rec(int* s, char* line, int size) {
       n = size - 1;
       line[n] = '\0';
     }
-    if (n < 0) {
+    if (n < 0 || !took(slot, n)) {
       markClosed(slot, s);
       strcpy(line, "\n");
       return -1;
@@ -529,12 +652,13 @@ int tcp_rec(int* s, char* line, int size) {
     // plug-in reads the same socket and must find every byte that follows.
     fillReadAhead(slot);
     n = takeReadAhead(slot, line, size);
-    if (n == 0) {
-      BorrowedSocket sock(&socket_array[slot]);
-      n = sock->readStr(line, size, 0);
+    // The read-ahead may end inside a line: its rest comes from the socket.
+    if (n == 0 || (line[n - 1] != '\n' && n < size - 1)) {
+      int more = readLinePart(slot, line + n, size - n);
+      n = more < 0 ? -1 : n + more;
     }
-    if (n < 0) {
-      markClosed(slot, s);
+    if (n < 0 || !took(slot, n)) {
+      dropPlain(slot, socket_array[slot], s);
       strcpy(line, "\n");
       if (opt.nettrace) printf("close connection\n");
       return -1;
@@ -570,8 +694,17 @@ int tcp_rec_binary(int* s, char* buf, int len) {
   if (len == 0) return 0;
   if (use_hxc_com_plugin[slot] && hxc_com_rec_binary != nullptr) {
     int n = hxc_com_rec_binary(slot, socket_array[slot], buf, len, use_hxc_com_plugin);
-    if (n == -1) markClosed(slot, s);
+    if (n == -1 || !took(slot, n)) {
+      markClosed(slot, s);
+      return -1;
+    }
     return n;
+  }
+  if (live[slot].budget >= 0 && len > live[slot].budget) {
+    // Refused before a byte of it is waited for: the announced size alone breaks the bound.
+    took(slot, len);
+    dropPlain(slot, socket_array[slot], s);
+    return -1;
   }
   // Bytes taken ahead with the last lines come first.
   ReadAhead& b = readAhead[slot];
@@ -582,18 +715,19 @@ int tcp_rec_binary(int* s, char* buf, int len) {
     if (b.left() == 0) b.clear();
     if (ahead == len) return len;
   }
-  int n;
-  {
-    BorrowedSocket sock(&socket_array[slot]);
-    n = sock->read(buf + ahead, len - ahead, 0);
+  took(slot, ahead);
+  const int fd = socket_array[slot];
+  int got = ahead;
+  while (got < len) {
+    ssize_t r = waitReadable(slot) ? otRecvRetry(fd, buf + got, (size_t)(len - got), 0) : -1;
+    if (r <= 0 || !took(slot, r)) {
+      dropPlain(slot, fd, s);
+      if (opt.nettrace) printf("close connection\n");
+      return -1;
+    }
+    got += (int)r;
   }
-  if (n >= 0) n += ahead;
-  if (n != len) {
-    markClosed(slot, s);
-    if (opt.nettrace) printf("close connection\n");
-    return -1;
-  }
-  return n;
+  return len;
 }
 
 int tcp_send(int* s, const char* data, int len) {
@@ -617,6 +751,7 @@ int tcp_close(int* s) {
   sendRaw(slot, "shutup\n", 7);  // the connection goes whether the farewell arrives or not
   socket_array[slot] = -1;
   readAhead[slot].clear();
+  live[slot] = Liveness();
   int done = 0;
   if (hxc_com_close != nullptr) done = hxc_com_close(slot, sock, use_hxc_com_plugin);
   use_hxc_com_plugin[slot] = 0;
@@ -644,18 +779,70 @@ int tcp_line_ready(int* s, int size) {
   ssize_t waiting = fillReadAhead(slot);
   int lookError = errno;
   const ReadAhead& b = readAhead[slot];
-  if (b.left() > 0) {
-    // Only whole lines are taken ahead.
-    int lines = 0;
-    for (size_t i = b.pos; i < b.data.size(); i++)
-      lines += b.data[i] == '\n';
-    return lines > 0 ? lines : 1;
-  }
+  int lines = 0;
+  for (size_t i = b.pos; i < b.data.size(); i++)
+    lines += b.data[i] == '\n';
+  if (lines > 0) return lines;
+  // Part of a line is waiting: a full buffer's worth of it is still one read.
+  if (b.left() >= (size_t)size - 1) return 1;
   // A peer that has hung up sends no line feed any more: its last bytes are read as they are.
   struct pollfd hup = {fd, POLLIN | POLLRDHUP, 0};
   if (poll(&hup, 1, 0) > 0 && (hup.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0) return 1;
   if (waiting == 0) return 1;  // closed: tcp_rec reports it
   if (waiting < 0) return (lookError == EAGAIN || lookError == EWOULDBLOCK) ? 0 : 1;
-  // Part of a line is waiting: a full buffer's worth of it is still one read.
-  return waiting >= size - 1 ? 1 : 0;
+  return 0;
+}
+
+void tcp_set_wait_hook(TcpWaitHook hook, void* context) {
+  waitHook = hook;
+  waitHookContext = context;
+}
+
+int tcp_stream_limit(int* s, long long bytes) {
+  int slot = openSlot(s);
+  if (slot == 0) return -1;
+  live[slot].budget = bytes < 0 ? -1 : bytes;
+  return 0;
+}
+
+int tcp_alive(int* s, int ms) {
+  int slot = openSlot(s);
+  if (slot == 0 || ms < 1) return -1;
+  live[slot].aliveMs = ms;
+  return 0;
+}
+
+int tcp_peer_silent(int* s) {
+  int slot = openSlot(s);
+  if (slot == 0 || live[slot].aliveMs <= 0) return 0;
+  long long limit = std::max(4LL * live[slot].aliveMs, 3000LL);
+  if (otMonotonicMs() - live[slot].lastByteMs <= limit) return 0;
+  // Bytes may be waiting that this program was too busy to take: the peer is not silent.
+  if (readAhead[slot].left() > 0) return 0;
+  int fd = use_hxc_com_plugin[slot] ? -1 : socket_array[slot];
+  if (fd >= 0 && otPollOne(fd, POLLIN, 0) != 0) return 0;
+  snprintf(brokenWhy, sizeof(brokenWhy), "the server said nothing for %lld s", limit / 1000);
+  return 1;
+}
+
+int tcp_abort(int* s, const char* why) {
+  int slot = openSlot(s);
+  if (slot == 0) return -1;
+  setBroken("%s", why != nullptr ? why : "broken");
+  int sock = socket_array[slot];
+  int done = 0;
+  if (use_hxc_com_plugin[slot] && hxc_com_close != nullptr)
+    done = hxc_com_close(slot, sock, use_hxc_com_plugin);
+  use_hxc_com_plugin[slot] = 0;
+  if (done != 1) close(sock);
+  markClosed(slot, s);
+  return 0;
+}
+
+const char* tcp_broken_reason() {
+  return brokenWhy;
+}
+
+void tcp_clear_broken_reason() {
+  brokenWhy[0] = '\0';
 }

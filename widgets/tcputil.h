@@ -60,4 +60,32 @@ int tcp_fd(int* s);
 // arrived. Lets an event loop leave a slow or stalled sender's partial line for later.
 int tcp_line_ready(int* s, int size);
 
+// Blocking reads (a command's block or stream: lines of a drawing, bytes of a download) wait
+// in short slices. Between slices, and every 100 ms while bytes keep coming, hook(context)
+// runs, so that a program can paint and take input meanwhile; it is not run again from
+// within itself. A hook that returns non-zero gives the stream up: the read fails and the
+// connection is dropped as broken. A read also fails, dropping the connection, when the
+// server sends no byte for opt.stream_timeout seconds. Null removes the hook.
+typedef int (*TcpWaitHook)(void* context);
+void tcp_set_wait_hook(TcpWaitHook hook, void* context);
+
+// Bounds what the connection may still bring, in bytes, until the next call (below 0: no
+// bound). A read that would go past it fails and drops the connection; so does a binary read
+// whose length alone is past it, before it waits for a byte. 0, or -1 when closed.
+int tcp_stream_limit(int* s, long long bytes);
+
+// The server promised ("@alive(ms)") to send something at least every ms milliseconds.
+// 0, or -1 when closed or ms is below 1.
+int tcp_alive(int* s, int ms);
+// 1 when the server promised and has sent nothing for 4 promised intervals (at least 3 s),
+// and no byte is waiting on the socket either: it is gone without closing. 0 otherwise.
+int tcp_peer_silent(int* s);
+
+// Closes a connection found broken (no farewell is sent): why is printed and kept as the
+// reason. 0, or -1 when already closed.
+int tcp_abort(int* s, const char* why);
+// Why this layer last dropped a connection itself ("" when it has not, or after the clear).
+const char* tcp_broken_reason();
+void tcp_clear_broken_reason();
+
 #endif

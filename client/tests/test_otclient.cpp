@@ -4,6 +4,9 @@
 #include <stdlib.h>
 
 #include <QAction>
+#include <QTableWidget>
+#include <QTimer>
+#include <unistd.h>
 #include <QDialog>
 #include <QLabel>
 #include <QStatusBar>
@@ -446,6 +449,250 @@ TEST(ClientWithoutServer, RetriesWithAGrowingDelay) {
     EXPECT_FALSE(window.isConnected());
   }
   tcp_free();
+}
+
+}  // namespace
+
+namespace {
+
+// A widget made the child of its own child, or a tab widget given a page that holds it, would
+// make the widget tree a loop: refused, and the widgets stay as they were.
+TEST_F(Client, WidgetTreeLoopsAreRefused) {
+  ASSERT_TRUE(
+      server.send("startDefinition(10)\nQWidget(5,0)\nQWidget(6,5)\nQWidget(5,6)\nQWidget(4,4)\n"
+                  "QTabWidget(1,0)\nQWidget(2,1)\nQTabWidget(3,2)\naddTab(3,1,\"loop\")\n"
+                  "QLabel(7,0)\nQLabel(8,7)\nQWidget(7,8)\nendDefinition()\n"));
+  ASSERT_TRUE(server.sync(1));
+  QWidget* five = widget(5);
+  ASSERT_NE(five, nullptr);
+  ASSERT_NE(widget(6), nullptr);
+  EXPECT_EQ(widget(6)->parentWidget(), five);
+  EXPECT_EQ(five->parentWidget(), window->mask());
+  // QWidget(4,4) names no widget yet as its parent: it goes on the mask.
+  ASSERT_NE(widget(4), nullptr);
+  EXPECT_EQ(widget(4)->parentWidget(), window->mask());
+  EXPECT_EQ(widget(1)->parentWidget(), window->mask());
+  EXPECT_EQ(qobject_cast<QTabWidget*>(widget(3))->count(), 0);
+  EXPECT_EQ(widget(8)->parentWidget(), widget(7));
+  EXPECT_GE(window->interpreter()->ignored(), 3);
+  // QWidget(4,4) now names a widget: its replacement cannot be its own child.
+  QWidget* four = widget(4);
+  ASSERT_TRUE(server.send("QLabel(4,4)\n"));
+  ASSERT_TRUE(server.sync(3));
+  EXPECT_EQ(widget(4), four);
+  // Replacing a widget by one on a sibling branch is no loop.
+  ASSERT_TRUE(server.send("QWidget(6,0)\nQLabel(5,6)\n"));
+  ASSERT_TRUE(server.sync(4));
+  EXPECT_EQ(widget(5)->parentWidget(), widget(6));
+}
+
+QString statusText(QMainWindow* w) {
+  QString all;
+  for (QLabel* l : w->statusBar()->findChildren<QLabel*>())
+    all += l->text() + "\n";
+  return all;
+}
+
+// Tables are bounded in rows, columns and cells; a size above the bounds is cut and the
+// status bar says so.
+TEST_F(Client, TableSizesAreBounded) {
+  ASSERT_TRUE(
+      server.send("startDefinition(9)\nQTable(7,0,100000,100000)\nQTable(8,0,3,4)\n"
+                  "endDefinition()\n"));
+  ASSERT_TRUE(server.sync(1));
+  auto* big = qobject_cast<QTableWidget*>(widget(7));
+  ASSERT_NE(big, nullptr);
+  EXPECT_LE((long long)big->rowCount() * big->columnCount(), 1000000LL);
+  EXPECT_EQ(big->columnCount(), 1000);
+  EXPECT_EQ(big->rowCount(), 1000);
+  EXPECT_TRUE(statusText(window.get()).contains("cut")) << statusText(window.get()).toStdString();
+  auto* small = qobject_cast<QTableWidget*>(widget(8));
+  ASSERT_TRUE(server.send("statusMessage(0,0,0,\"ok\")\nsetNumRows(8,100000)\n"));
+  ASSERT_TRUE(server.sync(2));
+  EXPECT_EQ(small->rowCount(), 10000);
+  EXPECT_TRUE(statusText(window.get()).contains("cut"));
+  ASSERT_TRUE(server.send("setNumCols(8,100000)\nsetNumRows(8,20)\nsetNumCols(8,-1)\n"));
+  ASSERT_TRUE(server.sync(3));
+  EXPECT_EQ(small->rowCount(), 20);
+  EXPECT_EQ(small->columnCount(), 100);  // 10000 rows x 100 columns, then 20 rows
+  ASSERT_TRUE(server.send("setNumCols(8,5)\n"));
+  ASSERT_TRUE(server.sync(4));
+  EXPECT_EQ(small->columnCount(), 5);
+}
+
+// A large mask is built hidden and shown at its end: building stays linear in the widgets
+// (each widget shown on a shown parent made every later geometry change look at all of its
+// siblings). The lines also reach the client in many segments, some ending inside a line.
+TEST_F(Client, TwentyThousandWidgetsAreBuilt) {
+  const int n = 20000;
+  std::string lines = "startDefinition(" + std::to_string(n + 1) + ")\n";
+  for (int i = 1; i <= n; i++)
+    lines += "QLabel(" + std::to_string(i) + ",0)\nsetGeometry(" + std::to_string(i) + "," +
+             std::to_string(i % 50 * 20) + "," + std::to_string(i / 50 * 10) + ",20,10)\n";
+  ASSERT_TRUE(server.send(lines + "sync(1)\n"));
+  std::string l;
+  while ((l = server.readLine(120000)) != "synced(1)")
+    ASSERT_FALSE(l.empty());
+  int shown = 0;
+  for (int i = 1; i <= n; i++) {
+    ASSERT_NE(widget(i), nullptr) << i;
+    shown += widget(i)->isVisible();
+  }
+  EXPECT_EQ(shown, 0);  // nothing is shown while the mask is built
+  ASSERT_TRUE(server.send("hide(3)\nendDefinition()\nsync(2)\n"));
+  while ((l = server.readLine(120000)) != "synced(2)")
+    ASSERT_FALSE(l.empty());
+  for (int i = 1; i <= n; i++)
+    shown += widget(i)->isVisible();
+  EXPECT_EQ(shown, n - 1);
+  EXPECT_FALSE(widget(3)->isVisible());
+}
+
+// Counts paint events of a widget.
+class PaintCounter : public QObject {
+ public:
+  int paints = 0;
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::Paint) paints++;
+    return false;
+  }
+};
+
+struct StalledStream {
+  const char* name;
+  const char* lines;  // the command and the start of its data; then the server says nothing
+};
+
+class ClientStreams : public Client, public ::testing::WithParamInterface<StalledStream> {};
+
+// A server that announces a block or a stream and then stops neither freezes the window nor
+// holds the connection: the window paints and answers while the stream stalls, and after
+// the stall limit the connection is dropped and made again.
+TEST_P(ClientStreams, AStalledStreamKeepsTheWindowLiveAndIsDropped) {
+  ottest::TempDir dir;
+  char cwd[4096];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  ASSERT_EQ(chdir(dir.file("").c_str()), 0);
+  opt.stream_timeout = 1;
+  ASSERT_TRUE(server.send(
+      "startDefinition(5)\nQDraw(1,0)\nQImage(2,0,\"\")\nQwtPlot(3,0,1,0)\nQPushButton(4,0)\n"
+      "setGeometry(4,0,0,80,30)\nplotCurve(3,0,\"c\")\nendDefinition()\n"));
+  ASSERT_TRUE(server.sync(1));
+  auto* button = qobject_cast<QPushButton*>(widget(4));
+  ASSERT_NE(button, nullptr);
+  PaintCounter counter;
+  button->installEventFilter(&counter);
+  bool live = false;
+  std::string clicked;
+  QTimer::singleShot(300, [&] {
+    if (!window->readingStream()) return;
+    int before = counter.paints;
+    button->update();
+    QTest::mouseClick(button, Qt::LeftButton);
+    for (int i = 0; i < 5 && clicked != "QPushButton(4)"; i++)
+      clicked = server.readLine(3000);
+    live =
+        QTest::qWaitFor([&] { return counter.paints > before; }, 3000) && window->readingStream();
+  });
+  ASSERT_TRUE(server.send(GetParam().lines));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !window->isConnected(); }, 10000));
+  EXPECT_TRUE(live);
+  EXPECT_EQ(clicked, "QPushButton(4)");
+  EXPECT_TRUE(window->connectionText().contains("sent nothing"))
+      << window->connectionText().toStdString();
+  ASSERT_TRUE(server.accept());
+  EXPECT_TRUE(QTest::qWaitFor([&] { return window->isConnected(); }, 5000));
+  ASSERT_EQ(chdir(cwd), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryBlock, ClientStreams,
+    ::testing::Values(StalledStream{"download", "@download(\"part.bin\",100)\nabc"},
+                      StalledStream{"jpeg", "setJpegImage(2,1000)\n\xff\xd8"},
+                      StalledStream{"plotData", "plotData(3,0,10)\n1,2\n3,"},
+                      StalledStream{"drawing", "gbeginDraw(1)\ngmoveTo(1,2)\n"},
+                      StalledStream{"points", "gbeginDraw(1)\ngline(-n=5)\n1.0,2.0\n"},
+                      StalledStream{"svg", "gsvgRead(1)\n<svg>\n"},
+                      StalledStream{"gl", "hxGlBegin(9)\nglGenLists(1)\n"},
+                      StalledStream{"glblock", "hxGlBegin(9)\nglCallLists(2,5121)\nglbytes(2)\n"}),
+    [](const ::testing::TestParamInfo<StalledStream>& i) { return std::string(i.param.name); });
+
+// The operator's Reconnect during a stalled stream gives it up and connects again at once;
+// closing the window gives it up too, so that the program can end.
+TEST_F(Client, ReconnectAndCloseGiveAStalledStreamUp) {
+  opt.stream_timeout = 600;
+  ASSERT_TRUE(server.send("startDefinition(2)\nQDraw(1,0)\nendDefinition()\n"));
+  ASSERT_TRUE(server.sync(1));
+  QTimer::singleShot(200, [&] {
+    if (window->readingStream()) window->reconnectAction()->trigger();
+  });
+  ASSERT_TRUE(server.send("gbeginDraw(1)\n"));
+  ASSERT_TRUE(server.accept(8000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return window->isConnected(); }, 5000));
+  ASSERT_TRUE(server.sync(2));
+
+  bool closedWhileReading = false;
+  QTimer::singleShot(200, [&] {
+    closedWhileReading = window->readingStream();
+    window->close();
+  });
+  ASSERT_TRUE(server.send("gbeginDraw(1)\n"));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !window->isConnected(); }, 8000));
+  EXPECT_TRUE(closedWhileReading);
+  EXPECT_FALSE(window->isVisible());
+  EXPECT_FALSE(window->readingStream());
+}
+
+// A block that announces more than any block may hold breaks the connection at once, and a
+// stream that goes on past the bound is cut.
+TEST_F(Client, OversizedBlocksAndEndlessStreamsAreCut) {
+  opt.stream_timeout = 600;
+  ASSERT_TRUE(server.send("startDefinition(2)\nQDraw(1,0)\nendDefinition()\n"));
+  ASSERT_TRUE(server.sync(1));
+  ASSERT_TRUE(server.send("hxGlBegin(9)\nglCallLists(2,5121)\nglbytes(2147483647)\n"));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !window->isConnected(); }, 8000));
+  EXPECT_TRUE(window->connectionText().contains("glbytes"))
+      << window->connectionText().toStdString();
+  ASSERT_TRUE(server.accept());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return window->isConnected(); }, 5000));
+
+  opt.stream_max_mb = 1;
+  std::atomic<bool> stop{false};
+  std::thread points([&] {
+    server.sendFromThread("gbeginDraw(1)\ngline(-n=5)\n");
+    std::string chunk;
+    for (int i = 0; i < 4096; i++)
+      chunk += "1.000000,2.000000\n";
+    while (!stop && server.sendFromThread(chunk)) {
+    }
+  });
+  bool cut = QTest::qWaitFor([&] { return !window->isConnected(); }, 20000);
+  stop = true;
+  server.dropClient();
+  points.join();
+  ASSERT_TRUE(cut);
+  EXPECT_TRUE(window->connectionText().contains("1 MiB")) << window->connectionText().toStdString();
+}
+
+// A server that promised to speak and then stays silent without closing is taken for lost;
+// one that keeps its promise stays connected.
+TEST_F(Client, ASilentServerThatPromisedToSpeakIsLost) {
+  ASSERT_TRUE(server.send("@alive(300)\n"));
+  ASSERT_TRUE(server.sync(1));
+  QElapsedTimer t;
+  t.start();
+  for (int i = 0; i < 11; i++) {
+    QTest::qWait(300);
+    ASSERT_TRUE(server.send("@alive(300)\n"));
+  }
+  EXPECT_TRUE(window->isConnected());
+  EXPECT_GE(t.elapsed(), 3200);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !window->isConnected(); }, 10000));
+  EXPECT_GE(t.elapsed(), 6000);  // 3 s of silence at least
+  EXPECT_TRUE(window->connectionText().contains("said nothing"))
+      << window->connectionText().toStdString();
+  ASSERT_TRUE(server.accept());
+  EXPECT_TRUE(QTest::qWaitFor([&] { return window->isConnected(); }, 5000));
 }
 
 }  // namespace
