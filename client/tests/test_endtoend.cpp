@@ -288,17 +288,11 @@ TEST(EndToEndPictures, DrawingStreamAndImageFile) {
 
 // The otclient program against a hostile server: a download onto a FIFO, a picture that is a
 // FIFO and a print without a PDF file configured leave the client answering the server.
-TEST(EndToEndHostile, FifosAndPrintDialogsDoNotStopTheClient) {
-  ottest::TempDir home, work;
-  std::string downloads = home.file("downloads");
-  ASSERT_EQ(0, mkdir(downloads.c_str(), 0700));
-  for (const std::string& fifo : {downloads + "/pipe.dat", downloads + "/pipe.png",
-                                  work.file("pipe.dat"), work.file("pipe.png")})
-    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600)) << fifo;
-  FakeServer server;
-  ASSERT_GT(server.port(), 0);
-  std::string where = "127.0.0.1:" + std::to_string(server.port());
-  std::string downloadsArg = "-downloads=" + downloads;
+// otclient as a process of its own, with its home, downloads folder and working directory in
+// temporary folders; the pid, or -1.
+pid_t spawnClient(const ottest::TempDir& home, const ottest::TempDir& work, int port,
+                  std::vector<std::string> args) {
+  std::string where = "127.0.0.1:" + std::to_string(port);
   std::string config = "XDG_CONFIG_HOME=" + home.file("config");
   std::string homeVar = "HOME=" + home.path();
   std::vector<char*> env;
@@ -311,21 +305,62 @@ TEST(EndToEndHostile, FifosAndPrintDialogsDoNotStopTheClient) {
   env.push_back(&homeVar[0]);
   env.push_back(&platform[0]);
   env.push_back(nullptr);
-  char* argv[] = {(char*)OTCLIENT_PROGRAM, &downloadsArg[0], &where[0], nullptr};
+  args.push_back(where);
+  std::vector<char*> argv = {(char*)OTCLIENT_PROGRAM};
+  for (std::string& a : args)
+    argv.push_back(&a[0]);
+  argv.push_back(nullptr);
   pid_t pid = -1;
-  {
-    ottest::ScopedChdir here(work.path());
-    ASSERT_EQ(0, posix_spawn(&pid, OTCLIENT_PROGRAM, nullptr, nullptr, argv, env.data()));
-  }
+  ottest::ScopedChdir here(work.path());
+  if (posix_spawn(&pid, OTCLIENT_PROGRAM, nullptr, nullptr, argv.data(), env.data()) != 0)
+    return -1;
+  return pid;
+}
+
+TEST(EndToEndHostile, FifosAndPrintDialogsDoNotStopTheClient) {
+  ottest::TempDir home, work;
+  std::string downloads = home.file("downloads");
+  ASSERT_EQ(0, mkdir(downloads.c_str(), 0700));
+  for (const std::string& fifo : {downloads + "/pipe.dat", downloads + "/pipe.png",
+                                  work.file("pipe.dat"), work.file("pipe.png")})
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600)) << fifo;
+  FakeServer server;
+  ASSERT_GT(server.port(), 0);
+  pid_t pid = spawnClient(home, work, server.port(), {"-downloads=" + downloads});
+  ASSERT_GT(pid, 0);
   bool answered = server.accept(60000) &&
-                server.send(
-                    "startDefinition(3)\nQLabel(1,0)\nQImage(2,0,\"\")\nendDefinition()\n"
-                    "@download(\"pipe.dat\",4)\nDATAsetImage(2,\"pipe.png\")\n"
-                    "setText(1,\"after\")\n") &&
-                server.sync(1);
+                  server.send(
+                      "startDefinition(3)\nQLabel(1,0)\nQImage(2,0,\"\")\nendDefinition()\n"
+                      "@download(\"pipe.dat\",4)\nDATAsetImage(2,\"pipe.png\")\n"
+                      "setText(1,\"after\")\n") &&
+                  server.sync(1);
   EXPECT_TRUE(answered) << "no answer after the FIFOs";
   answered = answered && server.send("print(1)\nsetText(1,\"printing\")\n") && server.sync(2);
   EXPECT_TRUE(answered) << "no answer while the print dialog is open";
+  kill(pid, SIGTERM);
+  waitpid(pid, nullptr, 0);
+}
+
+// A server that announces a block and stops, and one that promised to speak and falls silent
+// without closing: the client process gives each up and comes back on a new connection.
+TEST(EndToEndHostile, StalledBlocksAndSilentServersAreLeftForANewConnection) {
+  ottest::TempDir home, work;
+  FakeServer server;
+  ASSERT_GT(server.port(), 0);
+  pid_t pid =
+      spawnClient(home, work, server.port(),
+                  {"-downloads=" + home.file("downloads"), "-streamtimeout=1", "-reconnect=200"});
+  ASSERT_GT(pid, 0);
+  ASSERT_TRUE(server.accept(60000));
+  ASSERT_TRUE(
+      server.send("startDefinition(2)\nQLabel(1,0)\nendDefinition()\n"
+                  "@download(\"a.dat\",100000)\n0123456789"));
+  // The old connection stays open: only the client's own limit can end the wait.
+  ASSERT_TRUE(server.accept(20000)) << "the client did not give the stalled download up";
+  ASSERT_TRUE(server.send("startDefinition(2)\nQLabel(1,0)\nendDefinition()\n@alive(300)\n"));
+  EXPECT_TRUE(server.sync(1));
+  ASSERT_TRUE(server.accept(20000)) << "the client did not notice the silent server";
+  EXPECT_TRUE(server.sync(2));
   kill(pid, SIGTERM);
   waitpid(pid, nullptr, 0);
 }

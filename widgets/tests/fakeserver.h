@@ -13,6 +13,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <string>
+#include <vector>
 
 class FakeServer {
  public:
@@ -31,6 +32,8 @@ class FakeServer {
   }
   ~FakeServer() {
     dropClient();
+    for (int fd : earlier_)
+      close(fd);
     if (listener_ >= 0) close(listener_);
   }
   FakeServer(const FakeServer&) = delete;
@@ -44,6 +47,8 @@ class FakeServer {
     while (t.elapsed() < ms) {
       pollfd p{listener_, POLLIN, 0};
       if (poll(&p, 1, 0) > 0) {
+        // A connection before it stays open (a test may want it to hang) until the end.
+        if (client_ >= 0) earlier_.push_back(client_);
         client_ = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
         pending_.clear();
         return client_ >= 0;
@@ -127,6 +132,7 @@ class FakeServer {
   int client_ = -1;
   int port_ = -1;
   std::string pending_;
+  std::vector<int> earlier_;
 };
 
 #endif
