@@ -96,7 +96,7 @@ typedef struct _PARAM_ {
   int firstAnswerMs;          // settable: until the client's first line, sends and waits for an
                               // answer give up after this long instead (a silent connection
                               // must not hold a place for long); 0: the limits above
-  int heard;                  // 1 once a line came from the client
+  std::atomic<int> heard;     // 1 once a line came from the client (senders of any thread look)
   int appliedSendLimit;       // the socket's send time-out now (-1: not set yet)
   int aliveMs;                // settable: while reading, "@alive(aliveMs)" goes out when nothing
                               // was sent for so long; 0 (made outside hxRunServer): never
