@@ -23,9 +23,15 @@ using hxtest::Process;
 using hxtest::waitFor;
 
 #ifdef OTKIT_SANITIZED
+// A sanitizer's allocator keeps freed memory aside and maps room as it grows: the leak this
+// looks for (one mapping a session) still shows, memory figures do not mean much.
 const int kSessions = 1000;
+const long kMappingSlack = 100;
+const bool kMemoryFigures = false;
 #else
 const int kSessions = 10000;
+const long kMappingSlack = 4;
+const bool kMemoryFigures = true;
 #endif
 
 // What a process holds, from /proc.
@@ -167,10 +173,12 @@ TEST_F(HostileClients, ThousandsOfSessionsLeaveNothingBehind) {
       "threads %ld -> %ld, resident %ld -> %ld KiB\n",
       kSessions, seconds, kSessions / seconds, before.mappings, after.mappings, before.descriptors,
       after.descriptors, before.threads, after.threads, before.rssKb, after.rssKb);
-  EXPECT_LE(after.mappings, before.mappings + 4);
+  EXPECT_LE(after.mappings, before.mappings + kMappingSlack);
   EXPECT_LE(after.descriptors, before.descriptors);
   EXPECT_LE(after.threads, before.threads);
-  EXPECT_LE(after.rssKb, before.rssKb + 16 * 1024);
+  if (kMemoryFigures) {
+    EXPECT_LE(after.rssKb, before.rssKb + 16 * 1024);
+  }
 }
 
 TEST_F(HostileClients, TheLastSetpointOfAFloodArrivesAndOutOfRangeValuesDoNot) {
@@ -305,7 +313,10 @@ TEST_F(HostileClients, FloodsOfClipboardsAndUnknownLinesStayBounded) {
   }
   Holdings after = holdings(server.pid());
   printf("resident at most %ld KiB (before %ld KiB)\n", after.peakKb, before.rssKb);
-  EXPECT_LT(after.peakKb, before.rssKb + 96 * 1024);  // the clipboards' budget and some room
+  // The clipboards' budget and some room, not a clipboard for each client.
+  if (kMemoryFigures) {
+    EXPECT_LT(after.peakKb, before.rssKb + 96 * 1024);
+  }
   ASSERT_TRUE(waitFor([&] {
     return server.log().find("100000 more") != std::string::npos ||
            server.log().find("more") != std::string::npos;
