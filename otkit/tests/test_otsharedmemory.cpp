@@ -209,7 +209,8 @@ TEST_F(SharedMemoryTest, AnObjectThatIsGoneLeavesNoMappingBehind) {
     ASSERT_EQ(shm.status, otSharedMemory::SHM_OK);
     ASSERT_EQ(shm.writeInt(0, 0, i), 4);
   }
-  EXPECT_LE(countLines(), before + 2);
+  // A leak shows as one mapping an object; a sanitizer's allocator may map a few of its own.
+  EXPECT_LE(countLines(), before + 50);
   EXPECT_EQ(first->readInt(0, 0), 499);
 }
 
