@@ -318,45 +318,22 @@ int hxunlock(PARAM_* p) {
 
 namespace {
 
-// The widget id of a slider line ("slider(id,value)"), or -1 for any other line.
-int sliderId(const char* line, int len) {
-  if (len < 8 || memcmp(line, "slider(", 7) != 0) return -1;
-  int id = 0;
-  for (int i = 7; i < len && line[i] >= '0' && line[i] <= '9'; i++) {
-    id = id * 10 + (line[i] - '0');
-    if (id > HX_MAX_MASK_IDS) return -1;
-    if (i + 1 < len && line[i + 1] == ',') return id;
-  }
-  return -1;
-}
-
-// The value of a slider line of widget id, or false when the line has none that can be read.
-bool sliderValue(const char* line, int len, long long* value) {
-  const char* comma = static_cast<const char*>(memchr(line, ',', (size_t)len));
-  if (comma == nullptr) return false;
-  const char* c = comma + 1;
-  const char* end = line + len;
-  bool negative = c < end && *c == '-';
-  if (negative) c++;
-  long long v = 0;
-  const char* digits = c;
-  while (c < end && *c >= '0' && *c <= '9') {
-    if (v < 1000000000000LL) v = v * 10 + (*c - '0');  // beyond every range anyway
-    c++;
-  }
-  if (c == digits || c >= end || *c != ')') return false;
-  *value = negative ? -v : v;
-  return true;
+// A slider line ("slider(id,value)") read as hxParseEvent reads it, so that the checks below see
+// the numbers the mask will see: true with the id and the value, false for any other line.
+bool sliderEvent(const char* line, int len, int* id, int* value) {
+  if (len < 8 || memcmp(line, "slider(", 7) != 0) return false;
+  otCallLine call;
+  return call.parse(line, len) >= 0 && strcmp(call.name, "slider") == 0 &&
+         call.matches("ii") == 1 && call.intArg(0, id) == 0 && call.intArg(1, value) == 0;
 }
 
 // Whether the slider event in line carries a value outside its widget's range; such a value
 // never reaches the mask, which would post it to the device as it is.
 bool outOfRange(PARAM_* p, const char* line, int len) {
-  int id = sliderId(line, len);
-  if (id < 0) return false;
+  int id = 0, v = 0;
+  if (!sliderEvent(line, len, &id, &v)) return false;
   auto range = p->ranges.find(id);
-  long long v = 0;
-  if (range == p->ranges.end() || !sliderValue(line, len, &v)) return false;
+  if (range == p->ranges.end()) return false;
   // Qwt widgets report their value rounded to an integer.
   if ((double)v >= floor(range->second.first) && (double)v <= ceil(range->second.second))
     return false;
@@ -372,10 +349,10 @@ bool outOfRange(PARAM_* p, const char* line, int len) {
 void queueLine(PARAM_* p, const char* line, int len) {
   // Refused before it could replace a value that is in range.
   if (outOfRange(p, line, len)) return;
-  int id = sliderId(line, len);
-  if (id >= 0) {
+  int id = 0, value = 0, queuedId = 0;
+  if (sliderEvent(line, len, &id, &value)) {
     for (auto it = p->queued.begin(); it != p->queued.end(); ++it) {
-      if (sliderId(it->data(), (int)it->size()) != id) continue;
+      if (!sliderEvent(it->data(), (int)it->size(), &queuedId, &value) || queuedId != id) continue;
       p->queuedBytes -= (long)it->size();
       p->queued.erase(it);
       p->coalescedEvents++;
