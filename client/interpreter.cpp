@@ -154,11 +154,7 @@ void otClientInterpreter::limitMessage(const char* format, ...) {
   va_end(ap);
   printf("otclient: %s\n", text);
   fflush(stdout);
-  if (statusLabel_ == nullptr) return;
-  QPalette pal = statusLabel_->palette();
-  pal.setColor(QPalette::WindowText, QColor(200, 0, 0));
-  statusLabel_->setPalette(pal);
-  statusLabel_->setText(QString::fromUtf8(text));
+  statusMessage(200, 0, 0, text);
 }
 
 QWidget* otClientInterpreter::target(int id, const char* what) {

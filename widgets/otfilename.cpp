@@ -1,6 +1,7 @@
 #include "otfilename.h"
 
 #include <string.h>
+#include <sys/stat.h>
 
 #include "otcutil.h"
 
@@ -29,4 +30,10 @@ const char* otServerFileNameRefusal(const char* name) {
   if (isSharedLibrary(name)) return "shared library";
   if (strcmp(name, "otclient.ini") == 0) return "the client's ini file";
   return nullptr;
+}
+
+bool otIsSameFile(const char* path, const struct stat& st) {
+  struct stat other;
+  return path != nullptr && path[0] != '\0' && stat(path, &other) == 0 &&
+         other.st_dev == st.st_dev && other.st_ino == st.st_ino;
 }

@@ -8,4 +8,9 @@
 // the client's own ini file.
 const char* otServerFileNameRefusal(const char* name);
 
+struct stat;
+// Whether path names the file or folder whose status is st (the same device and inode); false
+// for an empty path or one that cannot be looked at.
+bool otIsSameFile(const char* path, const struct stat& st);
+
 #endif

@@ -22,30 +22,11 @@
 #include <set>
 #include <string>
 
+#include "otfd_p.h"
 #include "otfilename.h"
 #include "otoptions.h"
 
 namespace {
-
-// Closes a descriptor once, whoever leaves first.
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  int release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-
- private:
-  int fd_;
-};
 
 // Makes path and its missing parents; the folders made are the user's alone.
 bool makeFolders(const char* path) {
@@ -189,11 +170,10 @@ int otOpenDownloadsDir(const char** why) {
     fd = open(opt.download_dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0 && errno == ENOENT && makeFolders(opt.download_dir))
       fd = open(opt.download_dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    struct stat dir, here;
+    struct stat dir;
     if (fd < 0) {
       reason = "the downloads folder cannot be opened";
-    } else if (fstat(fd, &dir) != 0 || stat(".", &here) != 0 ||
-               (dir.st_dev == here.st_dev && dir.st_ino == here.st_ino)) {
+    } else if (fstat(fd, &dir) != 0 || otIsSameFile(".", dir)) {
       reason = "the downloads folder is the working directory";
       close(fd);
       fd = -1;
@@ -205,13 +185,13 @@ int otOpenDownloadsDir(const char** why) {
 
 int otOpenServerFile(const char* name) {
   const char* why = otServerFileNameRefusal(name);
-  Fd dir(why == nullptr ? otOpenDownloadsDir(&why) : -1);
+  otFd dir(why == nullptr ? otOpenDownloadsDir(&why) : -1);
   if (why != nullptr) {
     otServerFileRefused(name, why);
     return -1;
   }
   // Non-blocking: opening a FIFO for reading would otherwise wait for a writer.
-  Fd fd(openat(dir.get(), name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  otFd fd(openat(dir.get(), name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (fd.get() < 0) {
     if (errno == ELOOP) otServerFileRefused(name, "a symbolic link");
     return -1;
@@ -228,7 +208,7 @@ int otOpenServerFile(const char* name) {
 
 int otReadServerFile(const char* name, long long max, QByteArray* data) {
   if (data == nullptr) return -1;
-  Fd fd(otOpenServerFile(name));
+  otFd fd(otOpenServerFile(name));
   struct stat st;
   if (fd.get() < 0 || fstat(fd.get(), &st) != 0) return -1;
   if (st.st_size > max || st.st_size > INT_MAX / 2) {

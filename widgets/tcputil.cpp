@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "otfilename.h"
 #include "otoptions.h"
 #include "otpeekline_p.h"
 #include "otpoll_p.h"
@@ -423,12 +424,6 @@ const char* ownerRefusal(const struct stat& st) {
   return nullptr;
 }
 
-bool sameFile(const char* a, const struct stat& st) {
-  struct stat other;
-  return a[0] != '\0' && stat(a, &other) == 0 && other.st_dev == st.st_dev &&
-         other.st_ino == st.st_ino;
-}
-
 // Opens the plug-in named in opt for dlopen: a plain name in the plug-in folder, the folder
 // absolute, neither the working directory nor the downloads folder (where a server may put
 // files), file and folder safe from other users, the file itself no link. The descriptor, or
@@ -450,9 +445,9 @@ int openPlugin(char* path, size_t size, const char** why) {
     found = false;  // no folder: the file is missing
   } else if (!S_ISDIR(st.st_mode)) {
     *why = "the plug-in folder is no folder";
-  } else if (sameFile(".", st)) {
+  } else if (otIsSameFile(".", st)) {
     *why = "the plug-in folder is the working directory";
-  } else if (sameFile(opt.download_dir, st)) {
+  } else if (otIsSameFile(opt.download_dir, st)) {
     *why = "the plug-in folder is the downloads folder";
   } else {
     *why = ownerRefusal(st);

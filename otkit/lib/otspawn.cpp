@@ -10,28 +10,11 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "otfd_p.h"
+
 namespace {
 
-// Closes a descriptor pair member once; -1 marks it closed.
-class Fd {
- public:
-  Fd() = default;
-  ~Fd() { reset(); }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  void reset(int v = -1) {
-    if (fd >= 0) close(fd);
-    fd = v;
-  }
-  int release() {
-    int v = fd;
-    fd = -1;
-    return v;
-  }
-  int fd = -1;
-};
-
-int makePipe(Fd* readEnd, Fd* writeEnd) {
+int makePipe(otFd* readEnd, otFd* writeEnd) {
   int p[2];
   if (pipe2(p, O_CLOEXEC) != 0) return -1;
   readEnd->reset(p[0]);
@@ -167,7 +150,7 @@ int otSpawn::spawn(const char* command) {
   closeStreams();
   reap();
   if (command == nullptr) return -1;
-  Fd inRead, inWrite, outRead, outWrite, errRead, errWrite;
+  otFd inRead, inWrite, outRead, outWrite, errRead, errWrite;
   if (makePipe(&inRead, &inWrite) != 0 || makePipe(&outRead, &outWrite) != 0 ||
       makePipe(&errRead, &errWrite) != 0)
     return -1;
@@ -180,30 +163,30 @@ int otSpawn::spawn(const char* command) {
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    int in = fcntl(inRead.fd, F_DUPFD_CLOEXEC, 3);
-    int out = fcntl(outWrite.fd, F_DUPFD_CLOEXEC, 3);
+    int in = fcntl(inRead.get(), F_DUPFD_CLOEXEC, 3);
+    int out = fcntl(outWrite.get(), F_DUPFD_CLOEXEC, 3);
     if (in >= 0 && out >= 0 && dup2(in, 0) == 0 && dup2(out, 1) == 1 && dup2(out, 2) == 2)
       otexec(command);
     // The exec failed: the parent learns why through the error pipe, which exec would have
     // closed on success.
     int err = errno;
-    ssize_t w = ::write(errWrite.fd, &err, sizeof(err));
+    ssize_t w = ::write(errWrite.get(), &err, sizeof(err));
     (void)w;
     _exit(127);
   }
   errWrite.reset();
   int err = 0;
   ssize_t got;
-  while ((got = ::read(errRead.fd, &err, sizeof(err))) < 0 && errno == EINTR) {
+  while ((got = ::read(errRead.get(), &err, sizeof(err))) < 0 && errno == EINTR) {
   }
   if (got > 0) {
     reaped(child, 0);
     errno = err;
     return -1;
   }
-  toChild = fdopen(inWrite.fd, "w");
+  toChild = fdopen(inWrite.get(), "w");
   if (toChild != nullptr) inWrite.release();
-  fromChild = fdopen(outRead.fd, "r");
+  fromChild = fdopen(outRead.get(), "r");
   if (fromChild != nullptr) outRead.release();
   pid = child;
   if (toChild == nullptr || fromChild == nullptr) {
