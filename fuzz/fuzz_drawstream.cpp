@@ -12,7 +12,6 @@
 #include "otoptions.h"
 #include "qdrawwidget.h"
 #include "qtfuzzapp.h"
-#include "qtlsan.h"
 
 namespace {
 

@@ -16,7 +16,6 @@
 #include "hxglwidget.h"
 #include "otoptions.h"
 #include "qtfuzzapp.h"
-#include "qtlsan.h"
 #include "tcputil.h"
 
 namespace {

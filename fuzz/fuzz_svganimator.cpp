@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "hxsvganimator.h"
-#include "qtlsan.h"
 
 namespace {
 

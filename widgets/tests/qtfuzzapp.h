@@ -1,5 +1,6 @@
 // The QApplication of a fuzz target or replay that drives Qt widgets: made once, offscreen,
-// with a private runtime directory that is removed again at exit.
+// with a private runtime directory that is removed again at exit. Including it also brings
+// LeakSanitizer's suppressions for Qt's own one-time allocations.
 #ifndef OTWIDGETS_QTFUZZAPP_H
 #define OTWIDGETS_QTFUZZAPP_H
 
@@ -9,6 +10,7 @@
 #include <QApplication>
 
 #include "otoptions.h"
+#include "qtlsan.h"
 
 // Returns true when the application was made by this call (the caller's one-time set-up).
 inline bool fuzzApplication(const char* name) {
