@@ -1,0 +1,72 @@
+// The display server of a project, generated from its masks and tag table, and built.
+//
+// Generated files (rewritten on every run, never to be edited): "<mask>_generated.h" and
+// "<mask>_generated.cpp" per mask (the ids enum named after the object names, the definition
+// function with the hx constructor calls, the binding code of bound widgets, the event loop),
+// "main_generated.cpp" (the server's main: options, the tag image, the masks) and
+// "CMakeLists.txt". The user's code lives in "<mask>_events.cpp", which the generator creates
+// once and never touches again.
+#ifndef HXSTUDIO_GENERATOR_H
+#define HXSTUDIO_GENERATOR_H
+
+#include <QObject>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+#include "project.h"
+#include "uiform.h"
+
+class otTagTable;
+
+// The generated source of one mask: header and source text. 0, or -1 and *error (a widget
+// bound to a tag that the table does not have, a kind without a constructor, two widgets of
+// one name). maskNumber is the mask's number in the server (1 for mask1.ui).
+int studioGenerateMask(const UiForm& form, int maskNumber, const otTagTable& tags,
+                       QString* header, QString* source, QString* error);
+// Generates every file of the project into its folder (files whose text did not change are
+// left alone, so a build redoes only what changed). 0, or -1 and *error.
+int studioGenerate(const StudioProject& p, QString* error);
+
+// One compiler or linker complaint.
+struct StudioBuildMessage {
+  QString file;  // as the compiler names it; "" for a message without a place
+  int line = 0;
+  int column = 0;
+  QString severity;  // "error", "warning", "note"
+  QString text;
+};
+// The "file:line:column: severity: text" lines of compiler output.
+QVector<StudioBuildMessage> studioParseBuildOutput(const QString& output);
+
+// Configures and builds a project with CMake in "<folder>/build" through QProcess (argument
+// lists, no shell). Asynchronous: finished() tells the outcome; build() returns at once.
+class StudioBuilder : public QObject {
+  Q_OBJECT
+ public:
+  explicit StudioBuilder(QObject* parent = nullptr);
+  ~StudioBuilder() override;
+  // Generates, configures (once) and builds. false when a build is running or generation
+  // failed (finished is then emitted with the reason).
+  bool build(const StudioProject& p);
+  bool running() const;
+  void cancel();
+  // The server program after a good build.
+  QString program() const { return program_; }
+  // Builds synchronously (for -build): 0, or -1; the output goes to *log.
+  static int buildNow(const StudioProject& p, QString* log, int timeoutMs = 600000);
+
+ signals:
+  void output(const QString& text);
+  void finished(bool ok, const QVector<StudioBuildMessage>& messages, const QString& log);
+
+ private:
+  void step();
+  QProcess* process_ = nullptr;
+  StudioProject project_;
+  QString program_, log_;
+  int stage_ = 0;
+};
+
+#endif

@@ -1,0 +1,62 @@
+// otTagImage: the tags of a table, read from and written to the process images of their
+// daemons through the right device client (otModbusClient, otSiemensTCPClient, otPPIClient).
+// Generated display servers use it for the widgets bound to tags.
+//
+// Images that are not there yet (a daemon not started) are tried again on each open(); a
+// value of a daemon whose image is missing reads as not fresh with age -1. Writes go through
+// one otWriteCoalescer per daemon (the latest value of a tag wins) to a mailbox that does not
+// wait (setWriteWait(0)), so a stalled daemon never blocks the caller.
+//
+// An object belongs to one thread at a time.
+#ifndef OTTAGIMAGE_H
+#define OTTAGIMAGE_H
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ottagtable.h"
+
+class otTagImage {
+ public:
+  // table: the tags; headers: the header of every daemon the tags name, by the tags' header
+  // field (what otReadDaemonHeader read from the file).
+  otTagImage(const otTagTable& table, const std::vector<std::pair<std::string, otDaemonHeader>>& headers);
+  ~otTagImage();
+  otTagImage(const otTagImage&) = delete;
+  otTagImage& operator=(const otTagImage&) = delete;
+
+  // Reads the table file and the headers it names (relative to the table's folder). Null and
+  // *error for a bad table or header.
+  static std::unique_ptr<otTagImage> load(const char* tablePath, std::string* error);
+
+  // Other paths for a daemon's shared memory and mailbox than its header's (for a daemon run
+  // with its files elsewhere). target "" means every daemon of the table. Before open().
+  void setPaths(const std::string& target, const std::string& sharedMemory, const std::string& mailbox);
+
+  // Opens the images and mailboxes not open yet. The number of daemons whose image is open.
+  int open();
+  int daemons() const;
+  // The index of a tag by name, -1 when the table has none.
+  int find(const std::string& name) const;
+  const otTag& tag(int index) const;
+
+  // The value of a tag (scaled), whether its cycle read good the last time, and the seconds
+  // since its last good read (-1 never). 0, or -1 (value 0, fresh 0, age -1) when the index
+  // is out of range or the daemon's image is not open.
+  int read(int index, double* value, int* fresh, long* ageSeconds);
+  // Posts value (unscaled back to the type) as the tag's write: 0 posted, 1 pending (the
+  // mailbox is full; flush() tries again), -1 refused (read-only tag, image not open, value out
+  // of the type's range, mailbox error).
+  int write(int index, double value);
+  // Posts what waits. How many writes still wait.
+  int flush();
+
+ private:
+  struct Daemon;
+  otTagTable table_;
+  std::vector<std::unique_ptr<Daemon>> daemons_;
+  std::vector<int> daemonOf_;  // per tag, the index into daemons_
+};
+
+#endif

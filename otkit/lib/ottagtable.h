@@ -1,0 +1,114 @@
+// otTagTable: the named values of a project's process images. A tag names one value of a
+// generated daemon's image by the daemon's header (<target>.h), the read cycle and the index
+// in that cycle's block, and says how to show it (type, scale, offset, unit) and, for a
+// writable tag, which device-client write posts a new value and where to.
+//
+// One table serves every program that names plant values: the studio binds widgets to tags,
+// generated display servers read and write them (otTagImage), the broker link publishes them
+// and the audit trail records writes by tag name.
+//
+// The file: one tag per line, fields separated by blanks or tabs, '#' starts a comment line,
+// empty lines are ignored, "-" stands for an empty field:
+//
+//   # name    header  cycle  index  type    scale  offset  unit   write     address
+//   sine60    demo.h  1      1      short   0.1    0       "%"    -         -
+//   setpoint  demo.h  3      0      short   1      0       ""     register  1,0
+//   valve     demo.h  4      0      bit     1      0       -      coil      1,0
+//
+//   name     letters, digits and '_', not starting with a digit, at most 63 characters,
+//            unique in the table (it becomes a C++ identifier and a metric name)
+//   header   the daemon's generated header, relative to the table's folder
+//   cycle    1.. (the cycle lines of the daemon's project file, in order)
+//   index    0..: the number of the value within its cycle's block, counted in its type
+//            (bit n is bit n of the block, short n the bytes 2n and 2n+1, int and float n the
+//            bytes 4n..4n+3)
+//   type     bit, byte, short, ushort, int, float
+//   scale, offset   shown value = raw * scale + offset; a written value goes back as
+//            (value - offset) / scale rounded to the type
+//   unit     a double-quoted text (the data provider's escape rule) or "-"
+//   write    "-" (read only) or the device-client write: Modbus "coil" (writeSingleCoil) or
+//            "register" (writePresetSingleRegister); Siemens and PPI "bit", "byte", "short",
+//            "ushort", "int", "float" (writeBit, writeByte, writeShort, ...)
+//   address  where the write goes: Modbus "slave,adr"; Siemens "slave,org,db,start" (bit:
+//            "slave,org,db,start.bit"); PPI "slave,area,db,start" (bit: ".bit" likewise)
+//
+// Reading refuses a bad line with its line number and the reason ("line 3: unknown type
+// \"word\""); the table then holds the lines before it. Nothing throws.
+#ifndef OTTAGTABLE_H
+#define OTTAGTABLE_H
+
+#include <string>
+#include <vector>
+
+// What a daemon's generated header says about its process image.
+struct otDaemonHeader {
+  enum Kind { UNKNOWN = 0, MODBUS = 1, SIEMENS = 2, PPI = 3 };
+  std::string target;  // the prefix of its names ("demo")
+  int kind = UNKNOWN;  // from the header's first line ("// Modbus Signal assignment of demo")
+  std::string sharedMemory, mailbox;
+  long size = 0;  // <target>_SHARED_MEMORY_SIZE
+  struct Cycle {
+    long base = 0;   // <target>_CYCLEn_BASE
+    int bytes = 0;   // <target>_CYCLEn_NUM_BYTES
+    int count = -1;  // <target>_CYCLEn_NUM (Modbus: coils or registers), -1 when not given
+  };
+  std::vector<Cycle> cycles;  // cycles[0] is cycle 1
+};
+
+// Reads a generated header's text. 0, or -1 with *error saying what is missing or malformed.
+int otReadDaemonHeader(const char* text, otDaemonHeader* out, std::string* error);
+
+struct otTag {
+  enum Type { BIT = 0, BYTE, SHORT, USHORT, INT, FLOAT };
+  std::string name;
+  std::string header;  // as written in the table
+  int cycle = 1;
+  int index = 0;
+  int type = SHORT;
+  double scale = 1;
+  double offset = 0;
+  std::string unit;
+  std::string write;    // "" for a read-only tag
+  std::string address;  // "" for a read-only tag
+
+  bool writable() const { return !write.empty(); }
+  // Bytes of one value of the type (a bit counts as 1: the byte that holds it).
+  static int typeSize(int type);
+  static const char* typeName(int type);  // "bit", ... ; null outside the enum
+  static int typeOf(const char* name);    // -1 for an unknown name
+};
+
+class otTagTable {
+ public:
+  // The whole file; 0, or -1 (*error "file: reason" or "line N: reason"; the table then
+  // holds the tags of the lines before the bad one).
+  int read(const char* path, std::string* error);
+  int parse(const char* text, std::string* error);
+  // The file text: a comment line naming the columns, then one line per tag in table order,
+  // so that parse(format()) gives the same table. write: 0, or -1 (*error why).
+  std::string format() const;
+  int write(const char* path, std::string* error) const;
+
+  // Checks one tag as a line of the file would be checked (name syntax, type, write kind and
+  // address against each other); with a header, also the cycle and that the value lies within
+  // the cycle's block and the write kind belongs to the daemon's kind. 0, or -1 and *error.
+  static int check(const otTag& t, const otDaemonHeader* header, std::string* error);
+  // check() for every tag, with the headers read from the table's folder, and unique names.
+  // 0, or -1 and *error "tag NAME: reason".
+  int checkAll(const char* folder, std::string* error) const;
+
+  // The index of the tag named name, -1 when there is none.
+  int find(const std::string& name) const;
+  // Adds a tag after check(); -1 (and *error) for a bad or duplicate one.
+  int add(const otTag& t, std::string* error);
+
+  // A tag for every value of every cycle of a daemon, named "<target>_c<cycle>_<index>",
+  // typed by the cycle (a Modbus block of bits bit, of registers short; Siemens and PPI
+  // short), read only (the header does not say which blocks the device lets one write), for
+  // the user to rename and complete. headerName is what the tags' header field says.
+  static std::vector<otTag> propose(const otDaemonHeader& h, const std::string& headerName);
+
+  std::vector<otTag> tags;
+};
+
+#endif
