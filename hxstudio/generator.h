@@ -23,8 +23,8 @@ class otTagTable;
 // The generated source of one mask: header and source text. 0, or -1 and *error (a widget
 // bound to a tag that the table does not have, a kind without a constructor, two widgets of
 // one name). maskNumber is the mask's number in the server (1 for mask1.ui).
-int studioGenerateMask(const UiForm& form, int maskNumber, const otTagTable& tags,
-                       QString* header, QString* source, QString* error);
+int studioGenerateMask(const UiForm& form, int maskNumber, const otTagTable& tags, QString* header,
+                       QString* source, QString* error);
 // Generates every file of the project into its folder (files whose text did not change are
 // left alone, so a build redoes only what changed). 0, or -1 and *error.
 int studioGenerate(const StudioProject& p, QString* error);

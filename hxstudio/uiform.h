@@ -61,10 +61,10 @@ struct UiCustomWidget {
 };
 
 struct UiForm {
-  QString formClass;  // the <class> of the form, the mask's name ("mask1")
-  UiNode root;        // the mask's top widget (a QWidget)
+  QString formClass;                      // the <class> of the form, the mask's name ("mask1")
+  UiNode root;                            // the mask's top widget (a QWidget)
   QVector<UiCustomWidget> customWidgets;  // as read; writing lists the classes in use
-  QString extraXml;  // other elements of <ui> (resources, connections, ...)
+  QString extraXml;                       // other elements of <ui> (resources, connections, ...)
 };
 
 // Reads a .ui text. 0, or -1 with *error "line N: reason" (not XML, not a form, a widget

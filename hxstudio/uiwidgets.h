@@ -4,9 +4,20 @@
 #ifndef HXSTUDIO_UIWIDGETS_H
 #define HXSTUDIO_UIWIDGETS_H
 
+#include <QPalette>
+
 #include "uiform.h"
 
 class QWidget;
+
+// The palette roles that hold a design widget's foreground and background by its kind
+// (buttons use the button roles, editors the base role).
+QPalette::ColorRole uiForegroundRole(const QWidget* w);
+QPalette::ColorRole uiBackgroundRole(const QWidget* w);
+// The text a design widget shows: a label's or line edit's text, a button's text, a group
+// box's title; "" (and no effect) for other kinds.
+QString uiWidgetText(const QWidget* w);
+void uiSetWidgetText(QWidget* w, const QString& text);
 
 // Builds the design widget of a node (the My... client widget of its kind, with a null
 // connection and id 0) and its children, as a child of parent. A node whose class the studio

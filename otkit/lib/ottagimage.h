@@ -21,7 +21,8 @@ class otTagImage {
  public:
   // table: the tags; headers: the header of every daemon the tags name, by the tags' header
   // field (what otReadDaemonHeader read from the file).
-  otTagImage(const otTagTable& table, const std::vector<std::pair<std::string, otDaemonHeader>>& headers);
+  otTagImage(const otTagTable& table,
+             const std::vector<std::pair<std::string, otDaemonHeader>>& headers);
   ~otTagImage();
   otTagImage(const otTagImage&) = delete;
   otTagImage& operator=(const otTagImage&) = delete;
@@ -32,7 +33,8 @@ class otTagImage {
 
   // Other paths for a daemon's shared memory and mailbox than its header's (for a daemon run
   // with its files elsewhere). target "" means every daemon of the table. Before open().
-  void setPaths(const std::string& target, const std::string& sharedMemory, const std::string& mailbox);
+  void setPaths(const std::string& target, const std::string& sharedMemory,
+                const std::string& mailbox);
 
   // Opens the images and mailboxes not open yet. The number of daemons whose image is open.
   int open();
