@@ -181,7 +181,10 @@ DesignSurface::DesignSurface(dlgInsertWidget* inserter, QWidget* parent)
   layoutCanvas();
 }
 
-DesignSurface::~DesignSurface() = default;
+DesignSurface::~DesignSurface() {
+  // The stack empties itself as a child of this widget, after the members are gone.
+  disconnect(stack_, nullptr, this, nullptr);
+}
 
 QWidget* DesignSurface::overlay() const {
   return overlay_;

@@ -1,5 +1,6 @@
 #include "maskcommands.h"
 
+#include <QVariant>
 #include <QWidget>
 
 #include "studiokinds.h"
@@ -7,8 +8,10 @@
 
 namespace {
 
+// Root, a tagged widget, or the frame that stands for a class the studio cannot show.
 bool isDesignWidget(const QWidget* root, const QWidget* w) {
-  return w == root || !studioTagOf(w->statusTip()).isEmpty();
+  return w == root || !studioTagOf(w->statusTip()).isEmpty() ||
+         w->property("_hxstudioClass").isValid();
 }
 
 QWidget* childNamed(const QWidget* parent, const QString& name) {

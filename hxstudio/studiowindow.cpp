@@ -676,7 +676,7 @@ void StudioWindow::stopProcess(QProcess* p, bool wait) {
     } else {
       // A program that ignores the request gets 3 s, then it is killed.
       QPointer<QProcess> guard(p);
-      QTimer::singleShot(3000, this, [guard] {
+      QTimer::singleShot(3000, Qt::PreciseTimer, this, [guard] {
         if (guard && guard->state() != QProcess::NotRunning) guard->kill();
       });
       connect(p, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), p,
