@@ -10,6 +10,10 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QToolBox>
+#include <QAbstractButton>
 #include <QUndoStack>
 
 #include "dlginsertwidget.h"
@@ -416,7 +420,8 @@ void DesignSurface::press(const QPoint& p, Qt::KeyboardModifiers mods) {
   dragOrigins_.clear();
   dragRecorder_ = MaskPropsRecorder();
   if (tool_ == InsertTool) {
-    gesture_ = Inserting;
+    // A click on a tab turns the page rather than dropping a widget on the tab bar.
+    gesture_ = showPageAt(widgetAt(p), p) ? Idle : Inserting;
     return;
   }
   QWidget* hw = nullptr;
@@ -430,6 +435,7 @@ void DesignSurface::press(const QPoint& p, Qt::KeyboardModifiers mods) {
     return;
   }
   QWidget* w = widgetAt(p);
+  showPageAt(w, p);
   if (w == nullptr) {
     gesture_ = Banding;
     if (!(mods & Qt::ShiftModifier)) clearSelection();
@@ -451,6 +457,31 @@ void DesignSurface::press(const QPoint& p, Qt::KeyboardModifiers mods) {
   if (!selection().contains(w)) setSelection({w});
   gesture_ = Pressed;
   pressWidget_ = w;
+}
+
+bool DesignSurface::showPageAt(QWidget* w, const QPoint& p) {
+  // The pages are not part of what a command changes: which one shows is the view's business,
+  // so a click on a tab or a tool-box item only turns to it.
+  if (auto* t = qobject_cast<QTabWidget*>(w)) {
+    QTabBar* bar = t->tabBar();
+    int i = bar->tabAt(bar->mapFrom(root_, p));
+    if (i >= 0 && i != t->currentIndex()) {
+      t->setCurrentIndex(i);
+      overlay_->update();
+    }
+    return i >= 0;
+  } else if (auto* b = qobject_cast<QToolBox*>(w)) {
+    QList<QAbstractButton*> buttons =
+        b->findChildren<QAbstractButton*>("qt_toolbox_toolboxbutton", Qt::FindDirectChildrenOnly);
+    for (int i = 0; i < buttons.size() && i < b->count(); i++)
+      if (buttons[i]->isVisible() &&
+          QRect(buttons[i]->mapTo(root_, QPoint(0, 0)), buttons[i]->size()).contains(p)) {
+        if (i != b->currentIndex()) b->setCurrentIndex(i);
+        overlay_->update();
+        return true;
+      }
+  }
+  return false;
 }
 
 void DesignSurface::drag(const QPoint& p) {

@@ -172,6 +172,8 @@ class DesignSurface : public QScrollArea {
   void layoutCanvas();
 
   // Mouse gestures of the overlay.
+  // Turns a tab widget or tool box to the page whose tab lies at p; true when one does.
+  bool showPageAt(QWidget* w, const QPoint& p);
   void press(const QPoint& p, Qt::KeyboardModifiers mods);
   void drag(const QPoint& p);
   void release(const QPoint& p, Qt::KeyboardModifiers mods);

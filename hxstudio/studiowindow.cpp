@@ -109,6 +109,7 @@ StudioWindow::StudioWindow(QWidget* parent) : QMainWindow(parent) {
   addDockWidget(Qt::BottomDockWidgetArea, msgDock);
   tabifyDockWidget(tagDock, msgDock);
   tagDock->raise();
+  resizeDocks({tagDock}, {220}, Qt::Vertical);
 
   buildActions();
   QMenu* view = menuBar()->addMenu("&View");

@@ -72,6 +72,7 @@ class StudioWindow : public QMainWindow {
   // The client program: otclient beside this program or in PATH unless set.
   void setClientProgram(const QString& program) { clientProgram_ = program; }
   QString clientProgram() const;
+  StudioBuilder* builder() const { return builder_; }
   // Shows file read-only at line (1 for the first).
   QPlainTextEdit* openSource(const QString& file, int line);
 

@@ -26,7 +26,10 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTabBar>
 #include <QTabWidget>
+#include <QToolBox>
+#include <QAbstractButton>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -464,11 +467,34 @@ class StudioWindowTest : public QObject {
     QWidget* inPage = named(surface, "obj11");
     QVERIFY(inPage);
     QCOMPARE(inPage->parentWidget(), page);
+    // A click on a tab turns to its page, which then takes the next insert; the same for a
+    // tool box's item.
+    auto* tabs = qobject_cast<QTabWidget*>(named(surface, "obj6"));
+    QRect tab2 = tabs->tabBar()->tabRect(1);
+    QTest::mouseClick(ov, Qt::LeftButton, Qt::ControlModifier,
+                      tabs->tabBar()->mapTo(surface->root(), tab2.center()));
+    QCOMPARE(tabs->currentIndex(), 1);
+    QCOMPARE(surface->undoStack()->count(), 2);
+    QWidget* page2 = named(surface, "obj5");
+    QTest::mouseClick(ov, Qt::LeftButton, Qt::ControlModifier,
+                      page2->mapTo(surface->root(), QPoint(30, 30)));
+    QVERIFY(named(surface, "obj12") && named(surface, "obj12")->parentWidget() == page2);
+    auto* box = qobject_cast<QToolBox*>(named(surface, "obj9"));
+    QVERIFY(box->currentIndex() == 0);
+    surface->setTool(DesignSurface::SelectTool);
+    QWidget* item2 = nullptr;
+    for (QAbstractButton* button : box->findChildren<QAbstractButton*>())
+      if (button->text() == "Item 2") item2 = button;
+    QVERIFY(item2);
+    QTest::mouseClick(ov, Qt::LeftButton, Qt::NoModifier,
+                      item2->mapTo(surface->root(), item2->rect().center()));
+    QCOMPARE(box->currentIndex(), 1);
+    QCOMPARE(names(surface->selection()), QStringList({"obj9"}));
     // Undo and redo rebuild both where they were.
     QByteArray edited = surface->text();
     surface->undoStack()->setIndex(0);
-    QVERIFY(!named(surface, "obj10") && !named(surface, "obj11"));
-    surface->undoStack()->setIndex(2);
+    QVERIFY(!named(surface, "obj10") && !named(surface, "obj11") && !named(surface, "obj12"));
+    surface->undoStack()->setIndex(3);
     QCOMPARE(surface->text(), edited);
   }
 
@@ -800,6 +826,29 @@ class StudioWindowTest : public QObject {
     QCOMPARE(v->textCursor().blockNumber(), 119);
     QCOMPARE(v->textCursor().selectedText(), QString("line 120"));
     QVERIFY(w.openSource(dir.filePath("missing.cpp"), 1) == nullptr);
+    // A compiler message names the file relative to the project or its build folder; its
+    // entry opens the file there, at the line.
+    makeProject(dir.path(), {rowForm()}, kTags);
+    QString error;
+    QCOMPARE(w.openProject(dir.path(), &error), 0);
+    StudioBuildMessage m;
+    m.file = "mask1_events.cpp";
+    m.line = 42;
+    m.column = 3;
+    m.severity = "error";
+    m.text = "'foo' was not declared in this scope";
+    StudioBuildMessage note;
+    note.severity = "note";
+    note.text = "no place";
+    emit w.builder()->finished(false, {m, note}, "log");
+    QListWidget* list = w.messageList();
+    QListWidgetItem* item = nullptr;
+    for (int i = 0; i < list->count(); i++)
+      if (list->item(i)->text().startsWith("mask1_events.cpp:42:3: error")) item = list->item(i);
+    QVERIFY(item);
+    emit list->itemActivated(item);
+    QCOMPARE(v->textCursor().blockNumber(), 41);
+    QVERIFY(v->isVisible());
   }
 };
 
