@@ -7,6 +7,7 @@
 #include <QClipboard>
 #include <QInputDialog>
 #include <QKeyEvent>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
@@ -203,7 +204,10 @@ void DesignSurface::layoutCanvas() {
 
 void DesignSurface::load(const UiForm& f, QString* warnings) {
   selection_.clear();
+  // Emptying the stack is no edit: the journal stays as it is.
+  loading_ = true;
   stack_->clear();
+  loading_ = false;
   delete root_;
   root_ = new QWidget(canvas_);
   formClass_ = f.formClass;
@@ -255,6 +259,7 @@ void DesignSurface::writeJournal() {
 }
 
 void DesignSurface::afterStackChange() {
+  if (loading_) return;
   QList<QPointer<QWidget>> kept;
   for (const QPointer<QWidget>& w : selection_)
     if (w && root_->isAncestorOf(w)) kept << w;
@@ -276,7 +281,10 @@ void DesignSurface::push(const QString& text, const QVector<MaskOp>& ops, int me
 }
 
 void DesignSurface::setTool(Tool t) {
-  tool_ = t;
+  if (t != tool_) {
+    tool_ = t;
+    emit toolChanged(t);
+  }
   overlay_->setCursor(t == InsertTool ? Qt::CrossCursor : Qt::ArrowCursor);
 }
 
@@ -928,6 +936,9 @@ int DesignSurface::pasteWithOffset() {
   if (!ok) return -1;
   QStringList report;
   int r = paste(n, &report);
+  if (!report.isEmpty())
+    QMessageBox::warning(this, "hxstudio: Paste with offset",
+                         QString("Bindings dropped:\n%1").arg(report.join("\n")));
   return r;
 }
 

@@ -154,6 +154,7 @@ class DesignSurface : public QScrollArea {
   void edited();
   void modifiedChanged(bool modified);
   void message(const QString& text);
+  void toolChanged(DesignSurface::Tool tool);
 
  private:
   friend class DesignOverlay;
@@ -190,6 +191,7 @@ class DesignSurface : public QScrollArea {
   QString journalPath_;
   const otTagTable* tags_ = nullptr;
   bool recovered_ = false;
+  bool loading_ = false;
   bool wasModified_ = false;
   Tool tool_ = SelectTool;
   QList<QPointer<QWidget>> selection_;

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -80,6 +81,14 @@ int journalWrite(const QString& path, const QByteArray& text, QString* error) {
 int journalRemove(const QString& path) {
   if (::unlink(QFile::encodeName(path).constData()) == 0 || errno == ENOENT) return 0;
   return -1;
+}
+
+void journalCleanup(const QString& path) {
+  QFileInfo info(path);
+  QDir dir = info.absoluteDir();
+  for (const QString& f :
+       dir.entryList({info.fileName() + ".tmp-??????"}, QDir::Files | QDir::Hidden))
+    dir.remove(f);
 }
 
 int journalRead(const QString& path, QByteArray* text, QString* error) {

@@ -15,6 +15,9 @@ QString journalPathFor(const QString& maskPath);
 int journalWrite(const QString& path, const QByteArray& text, QString* error);
 // Removes the journal; 0 also when there is none, -1 when it stays.
 int journalRemove(const QString& path);
+// Removes the temporary files of writes that a crash cut short ("<path>.tmp-XXXXXX"). The
+// journal itself stays.
+void journalCleanup(const QString& path);
 // Reads a journal (at most 64 MiB). 0, or -1 and *error.
 int journalRead(const QString& path, QByteArray* text, QString* error);
 // 1 when the mask has a journal worth recovering: it exists, is not older than the mask file

@@ -61,6 +61,7 @@ const int kItemWidget = Qt::UserRole + 1;
 const int kItemFile = Qt::UserRole + 2;
 const int kItemLine = Qt::UserRole + 3;
 const qint64 kMaxSource = 16 << 20;
+const int kMaxMessages = 5000;
 
 void addTreeItems(QTreeWidgetItem* parent, QTreeWidget* tree, QWidget* w,
                   QMap<QWidget*, QTreeWidgetItem*>* items) {
@@ -282,6 +283,7 @@ int StudioWindow::loadMask(const QString& file, QString* error) {
   QString why;
   int loaded = uiLoad(path, &form, &why);
   bool recovered = false;
+  journalCleanup(journalPathFor(path));
   if (journalPending(path)) {
     int answer = recoveryAnswer_;
     if (answer == 0)
@@ -324,6 +326,12 @@ int StudioWindow::loadMask(const QString& file, QString* error) {
   undoGroup_->addStack(s->undoStack());
   connect(s, &DesignSurface::modifiedChanged, this, [this] { updateTitles(); });
   connect(s, &DesignSurface::message, this, [this](const QString& t) { say(t); });
+  // Escape on a surface goes back to selecting: on every surface and in the tool bar.
+  connect(s, &DesignSurface::toolChanged, this, [this](DesignSurface::Tool t) {
+    (t == DesignSurface::InsertTool ? insertTool_ : selectTool_)->setChecked(true);
+    for (const Mask& m : masks_)
+      m.surface->setTool(t);
+  });
   connect(s, &DesignSurface::edited, this, [this, s] {
     if (s != currentSurface() || treeDirty_) return;
     treeDirty_ = true;
@@ -627,8 +635,12 @@ int StudioWindow::startRun(const QString& serverProgram, QString* error) {
   if (hasProject_) server_->setWorkingDirectory(project_.folder);
   connect(server_, &QProcess::readyRead, this, [this] {
     QProcess* p = server_;
-    while (p && p->canReadLine())
+    while (p && p->canReadLine()) {
       messages_->addItem(QString::fromLocal8Bit(p->readLine()).trimmed());
+      // A chatty server must not grow the list without end.
+      while (messages_->count() > kMaxMessages)
+        delete messages_->takeItem(0);
+    }
   });
   QProcess* started = server_;
   connect(server_, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this,
@@ -693,6 +705,10 @@ void StudioWindow::stopProcess(QProcess* p, bool wait) {
 }
 
 void StudioWindow::slotStop() {
+  if (builder_->running()) {
+    builder_->cancel();
+    runAction_->setEnabled(true);
+  }
   stopProcess(client_, false);
   stopProcess(server_, false);
   stopAction_->setEnabled(false);
