@@ -9,6 +9,13 @@ cmake --install "$build" --prefix "$tmp/prefix" >/dev/null
 for f in include/otkit/otstring.h lib/libotkit.so lib/pkgconfig/otkit.pc lib/cmake/otkit/otkitConfig.cmake; do
   [ -e "$tmp/prefix/$f" ] || { echo "missing after install: $f"; exit 1; }
 done
+# With the GUI, the studio library and its forms' headers too.
+if [ -e "$build/hxstudio/libotstudio.so" ]; then
+  for f in include/otstudio/uiform.h include/otstudio/ui_dlgproperty.h lib/libotstudio.so \
+           lib/pkgconfig/otstudio.pc bin/hxstudio; do
+    [ -e "$tmp/prefix/$f" ] || { echo "missing after install: $f"; exit 1; }
+  done
+fi
 flags=$(PKG_CONFIG_PATH="$tmp/prefix/lib/pkgconfig" pkg-config --cflags --libs otkit)
 "$cxx" "$prog" $flags -o "$tmp/prog"
 out=$(LD_LIBRARY_PATH="$tmp/prefix/lib" "$tmp/prog")
