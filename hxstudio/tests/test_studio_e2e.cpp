@@ -194,6 +194,10 @@ TEST_F(StudioEndToEnd, DesignedMaskShowsAndWritesThePlant) {
   setpoint.write = "register";
   setpoint.address = "1,0";
   ASSERT_EQ(table.add(setpoint, &e), 0) << e;
+  otTag& valve = table.tags[(size_t)table.find("demo_c4_0")];
+  valve.name = "valve";
+  valve.write = "coil";
+  valve.address = "1,0";
   ASSERT_EQ(table.checkAll(QFile::encodeName(p.folder).constData(), &e), 0) << e;
   ASSERT_EQ(table.write(QFile::encodeName(p.tagsPath()).constData(), &e), 0) << e;
   QStringList tagNames;
@@ -219,7 +223,11 @@ TEST_F(StudioEndToEnd, DesignedMaskShowsAndWritesThePlant) {
                            QColor(), "setpoint");
   QWidget* readback =
       insert(ins, &root, f->wLabel, QRect(20, 150, 200, 30), tagNames, "", QColor(), "setpoint");
-  ASSERT_TRUE(caption && value && marker && slider && readback);
+  QWidget* typed = insert(ins, &root, f->wLineEdit, QRect(240, 150, 100, 30), tagNames, "",
+                          QColor(), "setpoint");
+  QWidget* toggle = insert(ins, &root, f->wPushButton, QRect(20, 200, 120, 30), tagNames, "Valve",
+                           QColor(), "valve");
+  ASSERT_TRUE(caption && value && marker && slider && readback && typed && toggle);
   ASSERT_EQ(uiSave(p.path("mask1.ui"), uiCaptureForm(&root, "mask1"), &error), 0);
 
   // Generated and built with CMake.
@@ -230,6 +238,8 @@ TEST_F(StudioEndToEnd, DesignedMaskShowsAndWritesThePlant) {
   const int sliderId = idOf(ids, slider->objectName().toStdString());
   ASSERT_GT(valueId, 0) << ids;
   ASSERT_GT(sliderId, 0) << ids;
+  const int typedId = idOf(ids, typed->objectName().toStdString());
+  const int toggleId = idOf(ids, toggle->objectName().toStdString());
 
   // The Qt Designer file as a project of its own, built by hxstudio -build.
   StudioProject q;
@@ -305,6 +315,15 @@ TEST_F(StudioEndToEnd, DesignedMaskShowsAndWritesThePlant) {
   EXPECT_TRUE(waitFor([&] { return image.readShort(holding, 0) == 700; }))
       << "holding register 0 = " << image.readShort(holding, 0) << "\n"
       << server.log();
+  // A line edit writes the number typed, and refuses other text; a button toggles a bit.
+  op.send("text(" + std::to_string(typedId) + ",\"123\")\n");
+  EXPECT_TRUE(waitFor([&] { return image.readShort(holding, 0) == 123; }));
+  op.send("text(" + std::to_string(typedId) + ",\"12abc\")\n");
+  EXPECT_TRUE(waitFor([&] { return op.sawSince(0, "12abc\\\" is not a number"); })) << op.seen();
+  const long coils = header.cycles[3].base;
+  const int coilBefore = image.readBit(coils, 0);
+  op.send("QPushButton(" + std::to_string(toggleId) + ")\n");
+  EXPECT_TRUE(waitFor([&] { return image.readBit(coils, 0) == !coilBefore; }));
 
   // Screenshots: the value label and the marker at their designed places (relative to each
   // other: the window's frame may move the mask).
@@ -329,6 +348,7 @@ TEST_F(StudioEndToEnd, DesignedMaskShowsAndWritesThePlant) {
   })) << op.seen();
   client.stop();
   server.stop();
+  EXPECT_NE(server.log().find("stopping"), std::string::npos) << server.log();
   EXPECT_EQ(server.log().find("Sanitizer"), std::string::npos) << server.log();
 }
 
