@@ -3,7 +3,10 @@
 // a reason, the user's file is made once and kept; projects and the compiler messages.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QDateTime>
+#include <QEventLoop>
+#include <QTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -282,6 +285,64 @@ TEST(Generator, TheUserFileIsMadeOnceAndKeptGeneratedFilesOnlyRewrittenWhenChang
   ASSERT_EQ(uiSave(p.path("mask1.ui"), f, &error), 0);
   EXPECT_EQ(studioGenerate(p, &error), -1);
   EXPECT_TRUE(error.startsWith("mask1.ui: widget \"b\"")) << error.toStdString();
+}
+
+// The asynchronous build: a mistake in the user's file comes back as a message at its place,
+// the mended file builds, and a second build while one runs is refused.
+TEST(Builder, BuildsInTheBackgroundAndReportsTheCompilersMessages) {
+  int argc = 1;
+  char name[] = "test_generator";
+  char* argv[] = {name, nullptr};
+  QCoreApplication app(argc, argv);
+  setenv("PKG_CONFIG_PATH", HX_PKGCONFIG_DIR, 1);
+  setenv("CXXFLAGS", HX_CXXFLAGS, 1);
+  setenv("LDFLAGS", HX_CXXFLAGS, 1);
+  ottest::TempDir dir;
+  StudioProject p;
+  QString error;
+  ASSERT_EQ(StudioProject::create(QString::fromStdString(dir.file("demo")), &p, &error), 0);
+  ASSERT_EQ(studioGenerate(p, &error), 0);
+  ottest::writeFile(p.path("mask1_events.cpp").toStdString(),
+                    "#include \"mask1_generated.h\"\n"
+                    "namespace mask1 {\n"
+                    "void onDefined(StudioMask&) {}\n"
+                    "int onEvent(StudioMask&, int, int, const char*) { return undeclared; }\n"
+                    "void onRefresh(StudioMask&) {}\n"
+                    "}\n");
+  StudioBuilder b;
+  bool ok = true;
+  QVector<StudioBuildMessage> messages;
+  QString log;
+  auto wait = [&] {
+    QEventLoop loop;
+    QObject::connect(&b, &StudioBuilder::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(300000, &loop, &QEventLoop::quit);
+    loop.exec();
+  };
+  QObject::connect(&b, &StudioBuilder::finished,
+                   [&](bool good, const QVector<StudioBuildMessage>& m, const QString& text) {
+                     ok = good;
+                     messages = m;
+                     log = text;
+                   });
+  ASSERT_TRUE(b.build(p));
+  EXPECT_TRUE(b.running());
+  EXPECT_FALSE(b.build(p));
+  wait();
+  EXPECT_FALSE(ok) << log.toStdString();
+  EXPECT_FALSE(b.running());
+  bool found = false;
+  for (const StudioBuildMessage& m : messages)
+    found = found || (m.file.endsWith("mask1_events.cpp") && m.line == 4 && m.severity == "error" &&
+                      m.text.contains("undeclared"));
+  EXPECT_TRUE(found) << log.toStdString();
+
+  QFile::remove(p.path("mask1_events.cpp"));
+  ASSERT_TRUE(b.build(p));
+  wait();
+  EXPECT_TRUE(ok) << log.toStdString();
+  EXPECT_EQ(b.program(), p.path("build/demo"));
+  EXPECT_TRUE(QFileInfo(b.program()).isExecutable());
 }
 
 TEST(Project, CreateOpenAndNextMask) {
