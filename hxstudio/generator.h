@@ -3,9 +3,19 @@
 // Generated files (rewritten on every run, never to be edited): "<mask>_generated.h" and
 // "<mask>_generated.cpp" per mask (the ids enum named after the object names, the definition
 // function with the hx constructor calls, the binding code of bound widgets, the event loop),
-// "main_generated.cpp" (the server's main: options, the tag image, the masks) and
-// "CMakeLists.txt". The user's code lives in "<mask>_events.cpp", which the generator creates
-// once and never touches again.
+// "main_generated.cpp" (the server's main: the masks by number), "studio_generated.h" and
+// "studio_generated.cpp" (the runtime every server carries: options, the tag image of each
+// connection, the event loop, the binding code) and "CMakeLists.txt". The user's code lives in
+// "<mask>_events.cpp", which the generator creates once and never touches again: its hooks
+// onDefined, onEvent and onRefresh see the ids enum and the tag image (StudioMask).
+//
+// What bound widgets do: labels, line edits and text widgets show the value with its unit
+// (greyed, with "(stale, N s)", when its cycle is stale), LCD numbers, progress bars, sliders,
+// spin boxes, dials and the Qwt meters show it as their value, check boxes as their state.
+// Slider, spin box, dial and Qwt knob, wheel, slider and counter value events write the value;
+// a check box writes 1 or 0; a push button toggles a bit tag and writes 1 to any other; a line
+// edit writes the number typed on Return (other text is refused with a status message). A
+// widget that shows and writes, bound to a read-only tag, only shows it.
 #ifndef HXSTUDIO_GENERATOR_H
 #define HXSTUDIO_GENERATOR_H
 

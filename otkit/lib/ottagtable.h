@@ -17,23 +17,35 @@
 //
 //   name     letters, digits and '_', not starting with a digit, at most 63 characters,
 //            unique in the table (it becomes a C++ identifier and a metric name)
-//   header   the daemon's generated header, relative to the table's folder
-//   cycle    1.. (the cycle lines of the daemon's project file, in order)
-//   index    0..: the number of the value within its cycle's block, counted in its type
+//   header   the daemon's generated header, relative to the table's folder (or absolute); a
+//            file name without blanks or double quotes
+//   cycle    1..100000 (the cycle lines of the daemon's project file, in order)
+//   index    0..268435455: the number of the value within its cycle's block, counted in its type
 //            (bit n is bit n of the block, short n the bytes 2n and 2n+1, int and float n the
 //            bytes 4n..4n+3)
-//   type     bit, byte, short, ushort, int, float
+//   type     bit, byte, short, ushort, int, float (byte is unsigned, 0..255)
 //   scale, offset   shown value = raw * scale + offset; a written value goes back as
-//            (value - offset) / scale rounded to the type
-//   unit     a double-quoted text (the data provider's escape rule) or "-"
-//   write    "-" (read only) or the device-client write: Modbus "coil" (writeSingleCoil) or
-//            "register" (writePresetSingleRegister); Siemens and PPI "bit", "byte", "short",
-//            "ushort", "int", "float" (writeBit, writeByte, writeShort, ...)
-//   address  where the write goes: Modbus "slave,adr"; Siemens "slave,org,db,start" (bit:
-//            "slave,org,db,start.bit"); PPI "slave,area,db,start" (bit: ".bit" likewise)
+//            (value - offset) / scale rounded to the type. Decimal numbers with '.', whatever
+//            the locale; finite; a scale of 0 is refused
+//   unit     a double-quoted text (the data provider's escape rule: \" \\ \n) or "-"; no
+//            control characters but tab and line feed
+//   write    "-" (read only) or the device-client write: Modbus "coil" (writeSingleCoil, type
+//            bit) or "register" (writePresetSingleRegister, type short or ushort); Siemens and
+//            PPI the tag's own type, "bit", "byte", "short", "ushort", "int", "float"
+//            (writeBit, writeByte, writeShort, writeUShort, writeDword, writeFloat). PPI has no
+//            "bit": its requests carry whole bytes
+//   address  where the write goes: Modbus "slave,adr" (slave 0..255, adr 0..65535); Siemens
+//            "slave,org,db,start" (bit: "slave,org,db,start.bit"), org a number 0..255 or
+//            ORG_DB, ORG_M, ORG_E, ORG_A, ORG_PEPA, ORG_Z, ORG_T; PPI "slave,area,db,start",
+//            slave 0..31, area a number 0..255 or daveSD, daveInputs, daveOutputs, daveFlags,
+//            daveDB, daveDI, daveLocal, daveV, daveCounter, daveTimer. db 0..65535; start
+//            such that the value's last byte is at most 65535 (a bit write: start 0..8191,
+//            bit 0..7, since the request carries start * 8 + bit in 16 bits)
 //
 // Reading refuses a bad line with its line number and the reason ("line 3: unknown type
-// \"word\""); the table then holds the lines before it. Nothing throws.
+// \"word\""); the table then holds the lines before it. A line of more than 4096 bytes
+// (without its line feed), a table of more than 100000 tags, a file of more than 64 MiB and a
+// NUL byte are refused likewise. A line may end in "\r\n". Nothing throws.
 #ifndef OTTAGTABLE_H
 #define OTTAGTABLE_H
 
@@ -55,7 +67,10 @@ struct otDaemonHeader {
   std::vector<Cycle> cycles;  // cycles[0] is cycle 1
 };
 
-// Reads a generated header's text. 0, or -1 with *error saying what is missing or malformed.
+// Reads a generated header's text (at most 1 MiB). 0, or -1 with *error saying what is missing
+// or malformed ("line N: reason" for a bad line). Macros of other prefixes and the status
+// macros are passed over. Refused besides: a cycle whose block lies outside the image, and a
+// Modbus block whose size fits neither its count of coils nor its count of registers.
 int otReadDaemonHeader(const char* text, otDaemonHeader* out, std::string* error);
 
 struct otTag {
@@ -85,7 +100,10 @@ class otTagTable {
   int read(const char* path, std::string* error);
   int parse(const char* text, std::string* error);
   // The file text: a comment line naming the columns, then one line per tag in table order,
-  // so that parse(format()) gives the same table. write: 0, or -1 (*error why).
+  // columns aligned, numbers in their shortest text that reads back exactly, so that
+  // parse(format()) gives the same table. write: 0, or -1 (*error why); it refuses a table
+  // that would not read back (a tag check() refuses, a duplicate name) and replaces the file
+  // at once, so that a failed write leaves the old file whole.
   std::string format() const;
   int write(const char* path, std::string* error) const;
 
@@ -102,10 +120,11 @@ class otTagTable {
   // Adds a tag after check(); -1 (and *error) for a bad or duplicate one.
   int add(const otTag& t, std::string* error);
 
-  // A tag for every value of every cycle of a daemon, named "<target>_c<cycle>_<index>",
-  // typed by the cycle (a Modbus block of bits bit, of registers short; Siemens and PPI
-  // short), read only (the header does not say which blocks the device lets one write), for
-  // the user to rename and complete. headerName is what the tags' header field says.
+  // A tag for every value of every cycle of a daemon, named "<target>_c<cycle>_<index>"
+  // (the target cut so that the name keeps to 63 characters), typed by the cycle (a Modbus
+  // block of bits bit, of registers short; Siemens and PPI short, and byte for the last byte
+  // of a block of odd length), read only (the header does not say which blocks the device lets one
+  // write), for the user to rename and complete. headerName is what the tags' header field says.
   static std::vector<otTag> propose(const otDaemonHeader& h, const std::string& headerName);
 
   std::vector<otTag> tags;

@@ -1,0 +1,399 @@
+#include "ottagimage.h"
+
+#include <float.h>
+#include <math.h>
+#include <stdint.h>
+#include <string.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+#include <sys/stat.h>
+
+#include <map>
+
+#include "otmodbusclient.h"
+#include "otppiclient.h"
+#include "otsiemenstcpclient.h"
+#include "ottag_p.h"
+#include "otwritecoalescer.h"
+
+namespace {
+
+// Siemens and PPI controllers keep multi-byte values most significant byte first.
+const int kPlcOrder = 1;
+
+uint32_t big32(const unsigned char* b) {
+  return ((uint32_t)b[0] << 24) | ((uint32_t)b[1] << 16) | ((uint32_t)b[2] << 8) | b[3];
+}
+
+// Whether a daemon has made its image: both files and the segment. The clients would create
+// what is missing, and a segment made here with this header's size could keep a daemon of a
+// newer, larger image from starting; a missing file would end the process.
+bool imagePresent(const std::string& shm, const std::string& mbx) {
+  struct stat st;
+  if (shm.empty() || mbx.empty() || stat(shm.c_str(), &st) != 0 || stat(mbx.c_str(), &st) != 0)
+    return false;
+  // The key every otSharedMemory derives from its path.
+  key_t key = ftok(shm.c_str(), 'b');
+  return key != (key_t)-1 && shmget(key, 0, 0) >= 0;
+}
+
+}  // namespace
+
+struct otTagImage::Write {
+  ottag::Address address;
+  bool valid = false;
+};
+
+struct otTagImage::Daemon {
+  std::string headerName;
+  otDaemonHeader header;
+  std::string shm, mbx;  // the paths open() uses
+  std::unique_ptr<otModbusClient> modbus;
+  std::unique_ptr<otSiemensTCPClient> siemens;
+  std::unique_ptr<otPPIClient> ppi;
+  std::unique_ptr<otWriteCoalescer> writes;
+
+  bool isOpen() const { return modbus || siemens || ppi; }
+
+  int open() {
+    if (isOpen()) return 1;
+    if (!imagePresent(shm, mbx) || header.size <= 0 || header.size > INT32_MAX) return 0;
+    const int size = (int)header.size;
+    otMailbox* mailbox = nullptr;
+    otSharedMemory* image = nullptr;
+    if (header.kind == otDaemonHeader::MODBUS) {
+      modbus.reset(new otModbusClient(mbx.c_str(), shm.c_str(), size));
+      mailbox = modbus.get();
+      image = modbus.get();
+    } else if (header.kind == otDaemonHeader::SIEMENS) {
+      siemens.reset(new otSiemensTCPClient(mbx.c_str(), shm.c_str(), size, kPlcOrder));
+      mailbox = siemens.get();
+      image = siemens.get();
+    } else if (header.kind == otDaemonHeader::PPI) {
+      ppi.reset(new otPPIClient(mbx.c_str(), shm.c_str(), size, kPlcOrder));
+      mailbox = ppi.get();
+      image = ppi.get();
+    }
+    // A segment smaller than the header says (another daemon's, an older one) is not this
+    // daemon's image.
+    if (mailbox == nullptr || mailbox->status != otMailbox::MAILBOX_OK ||
+        image->status != otSharedMemory::SHM_OK) {
+      close();
+      return 0;
+    }
+    // A stalled daemon must never hold the caller in a write.
+    mailbox->setWriteWait(0);
+    return 1;
+  }
+
+  void close() {
+    modbus.reset();
+    siemens.reset();
+    ppi.reset();
+  }
+
+  int cycleStatus(int cycle, int* ok, long* age) {
+    if (modbus) return modbus->cycleStatus(cycle, ok, age);
+    if (siemens) return siemens->cycleStatus(cycle, ok, age);
+    if (ppi) return ppi->cycleStatus(cycle, ok, age);
+    return -1;
+  }
+
+  // The raw value of t at byte offset of the image, as a double. 0, or -1.
+  int readRaw(const otTag& t, unsigned long offset, double* raw) {
+    const int n = otTag::typeSize(t.type);
+    if (modbus) {
+      // Registers are in the image as the device sent them, high byte first; a 32-bit value
+      // spans two registers, high word first.
+      unsigned char b[4];
+      if (modbus->otSharedMemory::read(offset, b, n) != n) return -1;
+      switch (t.type) {
+        case otTag::BIT:
+          *raw = (b[0] >> (t.index % 8)) & 1;
+          return 0;
+        case otTag::BYTE:
+          *raw = b[0];
+          return 0;
+        case otTag::SHORT:
+          *raw = (int16_t)(uint16_t)((b[0] << 8) | b[1]);
+          return 0;
+        case otTag::USHORT:
+          *raw = (uint16_t)((b[0] << 8) | b[1]);
+          return 0;
+        case otTag::INT:
+          *raw = (int32_t)big32(b);
+          return 0;
+        case otTag::FLOAT: {
+          uint32_t bits = big32(b);
+          float f;
+          memcpy(&f, &bits, 4);
+          *raw = f;
+          return 0;
+        }
+      }
+      return -1;
+    }
+    return siemens ? typed(*siemens, t, offset, n, raw) : ppi ? typed(*ppi, t, offset, n, raw) : -1;
+  }
+
+  template <class Client>
+  static int typed(Client& c, const otTag& t, unsigned long offset, int n, double* raw) {
+    if (offset > (unsigned long)INT32_MAX || c.read((int)offset, n) != n) return -1;
+    switch (t.type) {
+      case otTag::BIT:
+        *raw = (c.readBuffer[0] >> (t.index % 8)) & 1;
+        return 0;
+      case otTag::BYTE:
+        *raw = c.readBuffer[0];
+        return 0;
+      case otTag::SHORT:
+        *raw = c.Short(0);
+        return 0;
+      case otTag::USHORT:
+        *raw = c.UShort(0);
+        return 0;
+      case otTag::INT:
+        *raw = c.Dword(0);
+        return 0;
+      case otTag::FLOAT:
+        *raw = c.Float(0);
+        return 0;
+    }
+    return -1;
+  }
+
+  // The device client's write of raw for t: 0 posted, -2 mailbox full, -1 refused.
+  int post(const otTag& t, const ottag::Address& a, long raw) {
+    int r = -1;
+    const unsigned char byte = (unsigned char)raw;
+    if (modbus) {
+      if (a.write == ottag::W_COIL) r = modbus->writeSingleCoil(a.slave, a.adr, (int)raw);
+      if (a.write == ottag::W_REGISTER)
+        r = modbus->writePresetSingleRegister(a.slave, a.adr, (int)raw);
+    } else if (siemens) {
+      otSiemensTCPClient& c = *siemens;
+      switch (t.type) {
+        case otTag::BIT:
+          r = c.writeBit(a.slave, a.org, a.db, a.start, a.bit, 1, &byte);
+          break;
+        case otTag::BYTE:
+          r = c.writeByte(a.slave, a.org, a.db, a.start, 1, &byte);
+          break;
+        case otTag::SHORT: {
+          short v = (short)raw;
+          r = c.writeShort(a.slave, a.org, a.db, a.start, 1, &v);
+          break;
+        }
+        case otTag::USHORT: {
+          unsigned short v = (unsigned short)raw;
+          r = c.writeUShort(a.slave, a.org, a.db, a.start, 1, &v);
+          break;
+        }
+        case otTag::INT: {
+          int v = (int)raw;
+          r = c.writeDword(a.slave, a.org, a.db, a.start, 1, &v);
+          break;
+        }
+        case otTag::FLOAT: {
+          uint32_t bits = (uint32_t)raw;
+          float v;
+          memcpy(&v, &bits, 4);
+          r = c.writeFloat(a.slave, a.org, a.db, a.start, 1, &v);
+          break;
+        }
+      }
+    } else if (ppi) {
+      // Here the length counts bytes.
+      otPPIClient& c = *ppi;
+      switch (t.type) {
+        case otTag::BYTE:
+          r = c.write(a.slave, a.org, a.db, a.start, 1, &byte);
+          break;
+        case otTag::SHORT: {
+          short v = (short)raw;
+          r = c.writeShort(a.slave, a.org, a.db, a.start, 2, &v);
+          break;
+        }
+        case otTag::USHORT: {
+          unsigned short v = (unsigned short)raw;
+          r = c.writeUShort(a.slave, a.org, a.db, a.start, 2, &v);
+          break;
+        }
+        case otTag::INT: {
+          int v = (int)raw;
+          r = c.writeDword(a.slave, a.org, a.db, a.start, 4, &v);
+          break;
+        }
+        case otTag::FLOAT: {
+          uint32_t bits = (uint32_t)raw;
+          float v;
+          memcpy(&v, &bits, 4);
+          r = c.writeFloat(a.slave, a.org, a.db, a.start, 4, &v);
+          break;
+        }
+        default:
+          break;  // bits: refused by the table's check
+      }
+    }
+    return r == 0 || r == -2 ? r : -1;
+  }
+};
+
+otTagImage::otTagImage(const otTagTable& table,
+                       const std::vector<std::pair<std::string, otDaemonHeader>>& headers)
+    : table_(table) {
+  std::map<std::string, int> byHeader;
+  daemonOf_.assign(table_.tags.size(), -1);
+  writes_.resize(table_.tags.size());
+  for (size_t i = 0; i < table_.tags.size(); i++) {
+    const otTag& t = table_.tags[i];
+    auto it = byHeader.find(t.header);
+    if (it == byHeader.end()) {
+      int found = -1;
+      for (const auto& h : headers)
+        if (h.first == t.header) {
+          std::unique_ptr<Daemon> d(new Daemon);
+          d->headerName = h.first;
+          d->header = h.second;
+          d->shm = h.second.sharedMemory;
+          d->mbx = h.second.mailbox;
+          Daemon* dp = d.get();
+          // The coalescer's key is the tag's index.
+          d->writes.reset(new otWriteCoalescer([this, dp](int key, long raw) {
+            return dp->post(table_.tags[(size_t)key], writes_[(size_t)key].address, raw);
+          }));
+          found = (int)daemons_.size();
+          daemons_.push_back(std::move(d));
+          break;
+        }
+      it = byHeader.emplace(t.header, found).first;
+    }
+    if (it->second < 0) continue;
+    // A tag that does not fit its daemon's image or kind is never read or written: its
+    // offset could lie in another block, its write go to the wrong place.
+    const otDaemonHeader& h = daemons_[(size_t)it->second]->header;
+    if (otTagTable::check(t, &h, nullptr) != 0) continue;
+    if (ottag::parseAddress(t, h.kind, &writes_[i].address, nullptr) != 0) continue;
+    writes_[i].valid = true;
+    daemonOf_[i] = it->second;
+  }
+}
+
+otTagImage::~otTagImage() {}
+
+std::unique_ptr<otTagImage> otTagImage::load(const char* tablePath, std::string* error) {
+  otTagTable table;
+  if (table.read(tablePath, error) != 0) return nullptr;
+  const std::string folder = ottag::folderOf(tablePath);
+  std::vector<std::pair<std::string, otDaemonHeader>> headers;
+  std::map<std::string, size_t> index;
+  for (const otTag& t : table.tags) {
+    auto it = index.find(t.header);
+    if (it == index.end()) {
+      otDaemonHeader h;
+      std::string why;
+      if (ottag::readHeaderFile(ottag::headerPath(folder, t.header), &h, &why) != 0) {
+        if (error != nullptr) *error = "tag " + t.name + ": " + why;
+        return nullptr;
+      }
+      it = index.emplace(t.header, headers.size()).first;
+      headers.emplace_back(t.header, h);
+    }
+    std::string why;
+    if (otTagTable::check(t, &headers[it->second].second, &why) != 0) {
+      if (error != nullptr) *error = "tag " + t.name + ": " + why;
+      return nullptr;
+    }
+  }
+  return std::unique_ptr<otTagImage>(new otTagImage(table, headers));
+}
+
+void otTagImage::setPaths(const std::string& target, const std::string& sharedMemory,
+                          const std::string& mailbox) {
+  for (auto& d : daemons_) {
+    if (!target.empty() && d->header.target != target) continue;
+    if (!sharedMemory.empty()) d->shm = sharedMemory;
+    if (!mailbox.empty()) d->mbx = mailbox;
+  }
+}
+
+int otTagImage::open() {
+  int n = 0;
+  for (auto& d : daemons_)
+    n += d->open();
+  return n;
+}
+
+int otTagImage::daemons() const {
+  return (int)daemons_.size();
+}
+
+int otTagImage::find(const std::string& name) const {
+  return table_.find(name);
+}
+
+const otTag& otTagImage::tag(int index) const {
+  static const otTag none;
+  if (index < 0 || (size_t)index >= table_.tags.size()) return none;
+  return table_.tags[(size_t)index];
+}
+
+int otTagImage::read(int index, double* value, int* fresh, long* ageSeconds) {
+  if (value != nullptr) *value = 0;
+  if (fresh != nullptr) *fresh = 0;
+  if (ageSeconds != nullptr) *ageSeconds = -1;
+  if (index < 0 || (size_t)index >= table_.tags.size() || daemonOf_[(size_t)index] < 0) return -1;
+  Daemon& d = *daemons_[(size_t)daemonOf_[(size_t)index]];
+  if (!d.isOpen()) return -1;
+  const otTag& t = table_.tags[(size_t)index];
+  const otDaemonHeader::Cycle& c = d.header.cycles[(size_t)t.cycle - 1];
+  const unsigned long offset =
+      (unsigned long)c.base +
+      (t.type == otTag::BIT ? (unsigned long)t.index / 8
+                            : (unsigned long)t.index * (unsigned long)otTag::typeSize(t.type));
+  double raw;
+  if (d.readRaw(t, offset, &raw) != 0) return -1;
+  if (value != nullptr) *value = raw * t.scale + t.offset;
+  // An image without a status area (a daemon of an older generator) tells nothing of
+  // freshness: its values count as not fresh.
+  int ok = 0;
+  long age = -1;
+  if (d.cycleStatus(t.cycle, &ok, &age) != 0) {
+    ok = 0;
+    age = -1;
+  }
+  if (fresh != nullptr) *fresh = ok;
+  if (ageSeconds != nullptr) *ageSeconds = age;
+  return 0;
+}
+
+int otTagImage::write(int index, double value) {
+  if (index < 0 || (size_t)index >= table_.tags.size() || daemonOf_[(size_t)index] < 0) return -1;
+  const otTag& t = table_.tags[(size_t)index];
+  Daemon& d = *daemons_[(size_t)daemonOf_[(size_t)index]];
+  if (!t.writable() || !writes_[(size_t)index].valid || !d.isOpen()) return -1;
+  const double r = (value - t.offset) / t.scale;
+  if (!std::isfinite(r)) return -1;
+  long raw;
+  if (t.type == otTag::FLOAT) {
+    if (fabs(r) > FLT_MAX) return -1;
+    float f = (float)r;
+    uint32_t bits;
+    memcpy(&bits, &f, 4);
+    raw = (long)bits;
+  } else {
+    static const double kMin[] = {0, 0, -32768, 0, -2147483648.0};
+    static const double kMax[] = {1, 255, 32767, 65535, 2147483647.0};
+    const double n = round(r);
+    if (n < kMin[t.type] || n > kMax[t.type]) return -1;
+    raw = (long)n;
+  }
+  return d.writes->put(index, raw);
+}
+
+int otTagImage::flush() {
+  int waiting = 0;
+  for (auto& d : daemons_)
+    if (d->isOpen()) waiting += d->writes->flush();
+  return waiting;
+}
