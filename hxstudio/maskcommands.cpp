@@ -1,5 +1,6 @@
 #include "maskcommands.h"
 
+#include <QHash>
 #include <QVariant>
 #include <QWidget>
 
@@ -86,10 +87,70 @@ QWidget* maskCreate(const UiNode& n, QWidget* parent, int index) {
   return w;
 }
 
+namespace {
+
+// The moves that turn the stacking order `now` into `order`, one widget each: from the
+// bottom (a widget is put under the one at its place) or from the top (a widget is put above
+// the one at its place, raised at the top). Each pass moves only what stands in the wrong
+// place; raising one widget of many is one move from the top, putting it back one from the
+// bottom.
+struct Move {
+  int widget;  // index in `order`
+  int under;   // index in `order` of the widget it goes under, -1 to raise it
+};
+
+QVector<Move> planRestack(QStringList now, const QStringList& order, bool fromBottom) {
+  QVector<Move> moves;
+  const int n = order.size();
+  if (fromBottom) {
+    for (int i = 0; i < n; i++) {
+      if (now[i] == order[i]) continue;
+      int at = now.indexOf(order[i], i);
+      if (at < 0) return QVector<Move>();
+      moves.append({i, order.indexOf(now[i])});
+      now.move(at, i);
+    }
+  } else {
+    for (int i = n - 1; i >= 0; i--) {
+      if (now[i] == order[i]) continue;
+      int at = now.lastIndexOf(order[i], i);
+      if (at < 0) return QVector<Move>();
+      moves.append({i, i + 1 < n ? order.indexOf(now[i + 1]) : -1});
+      now.move(at, i);
+    }
+  }
+  return moves;
+}
+
+}  // namespace
+
 void maskRestack(QWidget* parent, const QStringList& order) {
   if (parent == nullptr) return;
-  for (const QString& name : order)
-    if (QWidget* c = childNamed(parent, name)) c->raise();
+  QVector<QWidget*> children = uiDesignChildren(parent);
+  QHash<QString, QWidget*> byName;
+  QStringList now;
+  for (QWidget* c : children) {
+    byName.insert(c->objectName(), c);
+    now << c->objectName();
+  }
+  // Only a reordering of the same widgets is planned; anything else raises in order.
+  QStringList a = now, b = order;
+  a.sort();
+  b.sort();
+  if (a != b || byName.size() != now.size()) {
+    for (const QString& name : order)
+      if (QWidget* c = byName.value(name)) c->raise();
+    return;
+  }
+  QVector<Move> up = planRestack(now, order, true), down = planRestack(now, order, false);
+  const QVector<Move>& moves = up.size() <= down.size() ? up : down;
+  for (const Move& m : moves) {
+    QWidget* w = byName.value(order[m.widget]);
+    if (m.under < 0)
+      w->raise();
+    else
+      w->stackUnder(byName.value(order[m.under]));
+  }
 }
 
 MaskCommand::MaskCommand(QWidget* root, const QString& text, const QVector<MaskOp>& ops,

@@ -62,6 +62,9 @@ class MaskChaos {
  public:
   MaskChaos(DesignSurface* s, dlgInsertWidget* d, unsigned seed) : s_(s), d_(d), rng_(seed) {}
 
+  // Above this many widgets the mask is made to shrink again.
+  void setLimit(int widgets) { limit_ = widgets; }
+
   int pick(int n) { return n <= 1 ? 0 : std::uniform_int_distribution<int>(0, n - 1)(rng_); }
 
   // The design widgets of the mask that a user can select (no pages).
@@ -111,7 +114,7 @@ class MaskChaos {
     int n = all.size();
     int op = pick(16);
     // A mask that grew large shrinks again; an empty one grows.
-    if (n > 60 && (op < 3 || op == 11)) op = 3;
+    if (n > limit_ && (op < 3 || op == 11)) op = 3;
     if (n < 3) op = 0;
     QWidget* root = s_->root();
     switch (op) {
@@ -184,6 +187,7 @@ class MaskChaos {
   DesignSurface* s_;
   dlgInsertWidget* d_;
   std::mt19937 rng_;
+  int limit_ = 60;
 };
 
 #endif
