@@ -5,7 +5,10 @@
 // Mouse events go through the window system layer, so they reach whatever widget lies on top
 // at that point: the overlay, if the design widgets are to stay deaf to the mouse.
 #define QTEST_QPA_MOUSE_HANDLING
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <stdio.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -814,6 +817,60 @@ class StudioWindowTest : public QObject {
     QVERIFY(sp && sp->state() == QProcess::Running);
     QTRY_VERIFY_WITH_TIMEOUT(!sp || sp->state() == QProcess::NotRunning, 8000);
     QVERIFY2(t.elapsed() >= 2900, qPrintable(QString::number(t.elapsed())));
+  }
+
+  void runSavesBuildsAndStartsTheServerAndClient() {
+#ifdef OTKIT_SANITIZED
+    QSKIP("the generated servers are built without the sanitizer runtime");
+#endif
+    setenv("PKG_CONFIG_PATH", HX_PKGCONFIG_DIR, 1);
+    QTemporaryDir dir;
+    UiForm f = rowForm();
+    f.root.children[1].removeProperty(STUDIO_TAG_PROPERTY);
+    makeProject(dir.path(), {f}, "");
+    StudioWindow w;
+    w.setClientProgram(OTCLIENT_PROGRAM);
+    QString error;
+    QCOMPARE(w.openProject(dir.path(), &error), 0);
+    DesignSurface* s = w.surface(0);
+    s->setSelection({named(s, "obj1")});
+    QTest::keyClick(s->overlay(), Qt::Key_Right);
+    QVERIFY(QFile::exists(dir.filePath("mask1.ui.journal")));
+    w.slotRun();
+    // Saved first.
+    QVERIFY(!QFile::exists(dir.filePath("mask1.ui.journal")));
+    QVERIFY(!w.modified());
+    // Built, or failed (the last message says so).
+    auto over = [&] {
+      QListWidget* m = w.messageList();
+      return w.clientProcess() != nullptr ||
+             (m->count() > 0 && m->item(m->count() - 1)->text().startsWith("Build failed"));
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(over(), 480000);
+    QStringList log;
+    for (int i = 0; i < w.messageList()->count(); i++)
+      log << w.messageList()->item(i)->text();
+    QVERIFY2(w.clientProcess() != nullptr, qPrintable(log.join("\n")));
+    QPointer<QProcess> server = w.serverProcess(), client = w.clientProcess();
+    QTRY_VERIFY_WITH_TIMEOUT(client->state() == QProcess::Running, 10000);
+    // The server listens on loopback at the port it was given.
+    int fd = -1;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+          if (fd >= 0) ::close(fd);
+          fd = socket(AF_INET, SOCK_STREAM, 0);
+          sockaddr_in sin{};
+          sin.sin_family = AF_INET;
+          sin.sin_port = htons((uint16_t)w.serverPort());
+          sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+          return ::connect(fd, reinterpret_cast<sockaddr*>(&sin), sizeof(sin)) == 0;
+        }(),
+        10000);
+    ::close(fd);
+    QVERIFY(server->state() == QProcess::Running);
+    w.slotStop();
+    QTRY_VERIFY_WITH_TIMEOUT(!server || server->state() == QProcess::NotRunning, 8000);
+    QTRY_VERIFY_WITH_TIMEOUT(!client || client->state() == QProcess::NotRunning, 8000);
   }
 
   void sourceViewOpensAtTheLine() {
