@@ -11,6 +11,7 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QSet>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QToolBox>
@@ -217,6 +218,25 @@ void DesignSurface::load(const UiForm& f, QString* warnings) {
   stack_->setClean();
   recovered_ = false;
   wasModified_ = false;
+  // Commands find their widgets by name: a name held twice (or none) would send an undo to
+  // the wrong widget, so such widgets get fresh names, and the mask counts as changed.
+  QVector<QWidget*> all;
+  collect(root_, &all);
+  QSet<QString> seen;
+  for (QWidget* w : all) {
+    QString name = w->objectName();
+    if (!name.isEmpty() && !seen.contains(name)) {
+      seen.insert(name);
+      continue;
+    }
+    setDefaultObjectName(root_, w);
+    seen.insert(w->objectName());
+    recovered_ = true;
+    if (warnings)
+      *warnings += QString("widget %1: the name is %2; renamed %3\n")
+                       .arg(name, name.isEmpty() ? "empty" : "taken already", w->objectName());
+  }
+  wasModified_ = recovered_;
   overlay_->update();
   emit selectionChanged();
   emit edited();

@@ -85,7 +85,8 @@ class DesignSurface : public QScrollArea {
   ~DesignSurface() override;
 
   // Builds the mask of f in place of the current one and empties the undo stack; warnings
-  // of widgets the studio cannot show, one a line.
+  // of widgets the studio cannot show, one a line. Widgets whose name is empty or taken
+  // already get fresh names (warned, and the mask counts as changed).
   void load(const UiForm& f, QString* warnings = nullptr);
   QString formClass() const { return formClass_; }
   UiForm form() const;

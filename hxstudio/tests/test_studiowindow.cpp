@@ -398,6 +398,22 @@ class StudioWindowTest : public QObject {
     QCOMPARE(seen.size(), 12);
   }
 
+  void namesTakenTwiceInAFileAreMadeUnique() {
+    UiForm f = rowForm();
+    f.root.children[2].name = "obj1";
+    f.root.children << chaosNode("QFrame", "TQFrame:", "", QRect(300, 300, 100, 100));
+    f.root.children.last().children << chaosNode("QLabel", "TQLabel:", "obj2", QRect(5, 5, 50, 20));
+    delete surface;
+    surface = new DesignSurface(inserter);
+    QString warnings;
+    surface->load(f, &warnings);
+    QStringList all;
+    uiForEach(surface->form().root, [&](const UiNode& n) { all << n.name; });
+    QCOMPARE(all, QStringList({"mask1", "obj1", "obj2", "obj3", "obj4", "obj5"}));
+    QCOMPARE(warnings.count('\n'), 3);
+    QVERIFY(surface->modified());
+  }
+
   void pasteWithOffsetMovesBindings() {
     otTagTable tags;
     std::string error;
