@@ -602,6 +602,15 @@ void DesignSurface::release(const QPoint& p, Qt::KeyboardModifiers mods) {
   }
 }
 
+void DesignSurface::finishGesture() {
+  if (gesture_ == Moving || gesture_ == Resizing) {
+    release(QPoint(), Qt::NoModifier);
+  } else if (gesture_ == Banding && band_) {
+    band_->hide();
+  }
+  gesture_ = Idle;
+}
+
 void DesignSurface::doubleClick(const QPoint& p) {
   gesture_ = Idle;
   if (tool_ != SelectTool) return;

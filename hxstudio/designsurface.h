@@ -144,6 +144,9 @@ class DesignSurface : public QScrollArea {
   int paste(int tagOffset = 0, QStringList* report = nullptr);
   // Asks N and pastes with offset N.
   int pasteWithOffset();
+  // Ends a mouse gesture under way (a move or resize becomes its command), so that an undo or
+  // redo that comes in the middle of a drag finds the history whole.
+  void finishGesture();
   // The property dialog on w: one undo step however often it applies.
   int editProperties(QWidget* w);
   // The same recording for a change made by code: edit changes w's own properties.

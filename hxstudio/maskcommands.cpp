@@ -238,6 +238,7 @@ void MaskPropsRecorder::add(QWidget* root, QWidget* w) {
 QVector<MaskOp> MaskPropsRecorder::finish() const {
   QVector<MaskOp> done;
   for (int i = 0; i < widgets.size(); i++) {
+    if (widgets[i].isNull()) continue;
     MaskOp op = ops[i];
     op.after = uiCapture(widgets[i], false);
     if (op.after != op.before) done.append(op);

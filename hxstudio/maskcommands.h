@@ -6,6 +6,7 @@
 #ifndef HXSTUDIO_MASKCOMMANDS_H
 #define HXSTUDIO_MASKCOMMANDS_H
 
+#include <QPointer>
 #include <QStringList>
 #include <QUndoCommand>
 #include <QVector>
@@ -74,9 +75,10 @@ class MaskCommand : public QUndoCommand {
 // A Props step for one widget, captured before an edit and finished after it.
 struct MaskPropsRecorder {
   void add(QWidget* root, QWidget* w);
-  // The steps of the widgets whose own properties changed.
+  // The steps of the widgets whose own properties changed (a widget gone meanwhile, say by an
+  // undo during a drag, is left out).
   QVector<MaskOp> finish() const;
-  QVector<QWidget*> widgets;
+  QVector<QPointer<QWidget>> widgets;
   QVector<MaskOp> ops;
 };
 

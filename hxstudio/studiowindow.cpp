@@ -167,10 +167,33 @@ void StudioWindow::buildActions() {
     return a;
   };
   QMenu* edit = menuBar()->addMenu("&Edit");
-  QAction* undo = undoGroup_->createUndoAction(this, "Undo");
+  // Undo and redo end a drag under way first, so that the drag is a command of its own.
+  QAction* undo = new QAction("Undo", this);
   undo->setShortcut(QKeySequence::Undo);
-  QAction* redo = undoGroup_->createRedoAction(this, "Redo");
+  undo->setEnabled(false);
+  connect(undo, &QAction::triggered, this, [this] {
+    if (DesignSurface* s = currentSurface()) {
+      s->finishGesture();
+      s->undoStack()->undo();
+    }
+  });
+  connect(undoGroup_, &QUndoGroup::canUndoChanged, undo, &QAction::setEnabled);
+  connect(undoGroup_, &QUndoGroup::undoTextChanged, undo, [undo](const QString& t) {
+    undo->setText(t.isEmpty() ? QString("Undo") : QString("Undo %1").arg(t));
+  });
+  QAction* redo = new QAction("Redo", this);
   redo->setShortcut(QKeySequence::Redo);
+  redo->setEnabled(false);
+  connect(redo, &QAction::triggered, this, [this] {
+    if (DesignSurface* s = currentSurface()) {
+      s->finishGesture();
+      s->undoStack()->redo();
+    }
+  });
+  connect(undoGroup_, &QUndoGroup::canRedoChanged, redo, &QAction::setEnabled);
+  connect(undoGroup_, &QUndoGroup::redoTextChanged, redo, [redo](const QString& t) {
+    redo->setText(t.isEmpty() ? QString("Redo") : QString("Redo %1").arg(t));
+  });
   edit->addAction(undo);
   edit->addAction(redo);
   edit->addSeparator();

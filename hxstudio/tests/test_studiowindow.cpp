@@ -688,6 +688,16 @@ class StudioWindowTest : public QObject {
       if (a->text().startsWith("Undo")) undo = a;
     QVERIFY(undo);
     QCOMPARE(undo->text(), QString("Undo Move 3 widgets"));
+    // An undo in the middle of a drag: the drag becomes its own command first.
+    QPoint p = s->root()->findChild<QWidget*>("obj1")->mapTo(s->root(), QPoint(5, 5));
+    QTest::mousePress(s->overlay(), Qt::LeftButton, Qt::NoModifier, p);
+    QTest::mouseMove(s->overlay(), p + QPoint(40, 0));
+    undo->trigger();
+    QTest::mouseMove(s->overlay(), p + QPoint(80, 0));
+    QTest::mouseRelease(s->overlay(), Qt::LeftButton, Qt::NoModifier, p + QPoint(80, 0));
+    QCOMPARE(s->root()->findChild<QWidget*>("obj1")->pos(), QPoint(30, 20));
+    QCOMPARE(s->undoStack()->count(), 2);
+    QCOMPARE(s->undoStack()->index(), 1);
     QVERIFY(w.modified());
     QString journal = dir.filePath("mask1.ui.journal");
     QVERIFY(QFile::exists(journal));
