@@ -184,6 +184,12 @@ DesignSurface::DesignSurface(dlgInsertWidget* inserter, QWidget* parent)
   setWidgetResizable(false);
   setBackgroundRole(QPalette::Mid);
   connect(stack_, &QUndoStack::indexChanged, this, [this] { afterStackChange(); });
+  // Keys must not reach the design widgets either (a line edit would change its text behind
+  // the commands' back): focus that lands inside the mask goes to the overlay.
+  connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+    if (now != nullptr && root_ != nullptr && root_->isAncestorOf(now))
+      overlay_->setFocus(Qt::OtherFocusReason);
+  });
   layoutCanvas();
 }
 

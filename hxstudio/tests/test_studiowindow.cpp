@@ -215,6 +215,15 @@ class StudioWindowTest : public QObject {
     QTest::mouseClick(ov, Qt::LeftButton, Qt::NoModifier, at("obj9"));
     QCOMPARE(clicks, 0);
     QCOMPARE(names(surface->selection()), QStringList({"obj9"}));
+    // Nor the keys: focus that reaches a design widget goes to the overlay.
+    UiNode edit = chaosNode("QLineEdit", "TQLineEdit:", "obj10", QRect(200, 300, 100, 30));
+    QWidget* line = maskCreate(edit, surface->root(), -1);
+    surface->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(surface));
+    line->setFocus();
+    QCOMPARE(QApplication::focusWidget(), ov);
+    QTest::keyClicks(QApplication::focusWidget(), "abc");
+    QCOMPARE(qobject_cast<QLineEdit*>(line)->text(), QString());
   }
 
   void arrowsMoveByGridShiftByPixel() {
