@@ -10,17 +10,22 @@
 #   scripts/demo.sh --shots DIR     the screenshots go to DIR (default build/demo/screenshots)
 #   scripts/demo.sh --port P        the display server's port (default: a free one)
 #   scripts/demo.sh --terminal      the process image in the terminal instead of a window
+#   scripts/demo.sh --studio        the studio hxstudio on a project bound to the plant
+#                                   (examples/plant-studio): press Run (F5) to build its
+#                                   server and see it in the client; without a display the
+#                                   project is built with hxstudio -build and shown under Xvfb
 # Everything it starts is stopped at the end; the shared memory and the mailbox are removed.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
-seconds=0 terminal=0 display_port="" shots=""
+seconds=0 terminal=0 studio=0 display_port="" shots=""
 while [ $# -gt 0 ]; do
   case $1 in
     --seconds) seconds=${2:?--seconds needs a number}; shift ;;
     --terminal) terminal=1 ;;
+    --studio) studio=1 ;;
     --port) display_port=${2:?--port needs a number}; shift ;;
     --shots) shots=${2:?--shots needs a folder}; shift ;;
-    -h|--help) sed -n '2,13p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,17p' "$0"; exit 0 ;;
     *) echo "unknown option: $1" >&2; exit 2 ;;
   esac
   shift
@@ -88,6 +93,43 @@ if [ "$terminal" = 1 ]; then
 fi
 
 display_port=${display_port:-$(free_port)}
+if [ "$studio" = 1 ]; then
+  # The project, with the header of the daemon just generated (it names this run's files).
+  project=$work/plant-studio
+  cp -r "$here/examples/plant-studio" "$project"
+  cp "$work/demo.h" "$project/"
+  if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -z "$shots" ]; then
+    echo "== hxstudio on $project: press Run (F5) to build the mask's server and open the client"
+    setsid hxstudio "$project" > "$work/hxstudio.log" 2>&1 &
+    pids+=($!)
+    groups+=($!)
+    client_pid=$!
+  else
+    echo "== no display: hxstudio -build $project, then its server and otclient under Xvfb"
+    hxstudio -build "$project" > "$work/hxstudio.log" 2>&1 || { cat "$work/hxstudio.log"; exit 1; }
+    "$project/build/plant-studio" -port="$display_port" -bind=127.0.0.1 > "$work/server.log" 2>&1 &
+    pids+=($!)
+    await "$work/server.log" serving
+    shots=${shots:-$build/screenshots}
+    mkdir -p "$shots"
+    rm -f "$shots"/otclient-*.png
+    echo "== the client's screenshots, every 3 s, in $shots"
+    setsid xvfb-run -a -s "-screen 0 1024x768x24" env QT_QPA_PLATFORM=xcb \
+      otclient -reconnect=1000 "127.0.0.1:$display_port" -shots="$shots" -shotevery=3 \
+      > "$work/otclient.log" 2>&1 &
+    pids+=($!)
+    groups+=($!)
+    client_pid=$!
+  fi
+  if [ "$seconds" -gt 0 ]; then
+    end=$((SECONDS + seconds))
+    while [ $SECONDS -lt $end ] && kill -0 "$client_pid" 2>/dev/null; do sleep 1; done
+  else
+    wait "$client_pid" || true
+  fi
+  grep -h "screenshot" "$work/otclient.log" 2>/dev/null | tail -n 3 || true
+  exit 0
+fi
 otsample -port="$display_port" -bind=127.0.0.1 -mask=1 -data="$prefix/share/otkit/sample" \
   -shm="$work/demo.shm" -mbx="$work/demo.mbx" > "$work/otsample.log" 2>&1 &
 pids+=($!)
