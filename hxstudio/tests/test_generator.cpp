@@ -2,6 +2,7 @@
 // fonts and colours, the ids enum is made of unique identifiers, bad bindings are refused with
 // a reason, the user's file is made once and kept; projects and the compiler messages.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -12,6 +13,7 @@
 #include <QRegularExpression>
 #include <QThread>
 
+#include "gdaemon.h"
 #include "generator.h"
 #include "generator_p.h"
 #include "project.h"
@@ -363,6 +365,30 @@ TEST(Project, CreateOpenAndNextMask) {
   EXPECT_EQ(p.masks, QStringList({"mask1.ui", "mask2.ui", "mask10.ui"}));
   EXPECT_EQ(p.nextMaskName(), "mask11.ui");
   EXPECT_EQ(StudioProject::open(folder + "/mask1.ui", &p, &error), -1);
+}
+
+// The example project that the README and scripts/demo.sh --studio open stays valid: its tags
+// fit the demo daemon's header and every binding names one of them.
+TEST(Project, TheDemoPlantExampleGenerates) {
+  ottest::TempDir dir;
+  const std::string folder = dir.file("plant-studio");
+  const std::string example = HX_EXAMPLES_DIR "/plant-studio";
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+  for (const char* f : {"mask1.ui", "tags.txt"})
+    ottest::writeFile(folder + "/" + f, ottest::readFile(example + "/" + f));
+  hxDaemonFiles daemon;
+  ASSERT_EQ(
+      hxGenerate(3, "demo.mkmodbus", ottest::readFile(HX_EXAMPLES_DIR "/demo.mkmodbus"), &daemon),
+      0)
+      << daemon.log;
+  ottest::writeFile(folder + "/demo.h", daemon.header);
+  StudioProject p;
+  QString error;
+  ASSERT_EQ(StudioProject::open(QString::fromStdString(folder), &p, &error), 0);
+  ASSERT_EQ(studioGenerate(p, &error), 0) << error.toStdString();
+  const QString mask = read(p.path("mask1_generated.cpp"));
+  for (const char* tag : {"sine60", "setpoint", "valve", "sine10_percent"})
+    EXPECT_TRUE(mask.contains(tag)) << tag;
 }
 
 TEST(BuildOutput, CompilerLinkerAndCMakeMessages) {
