@@ -21,6 +21,7 @@
 
 #include "dlginsertwidget.h"
 #include "dlgproperty.h"
+#include "qtlsan.h"
 #include "studiokinds.h"
 #include "studioopt.h"
 #include "ui_dlginsertwidget.h"
