@@ -112,7 +112,10 @@ enum Command {
   CmdSvgShow,
   CmdSvgBoundsOnElement,
   CmdSvgMatrixForElement,
-  CmdCount
+  CmdCount,
+  // Not in the table: what interpret() returns for a command of the widget families
+  // (widgetcommands.h).
+  CmdWidgetCommand
 };
 
 struct CommandInfo {

@@ -191,6 +191,10 @@ otclient::Command otClientInterpreter::interpret(const char* data, int len) {
   }
   Command cmd = lookup(line_);
   if (cmd == CmdNone) {
+    bool fits = false;
+    if (const WidgetCommand* wc = lookupWidgetCommand(line_, &fits)) {
+      if (fits) return widgetCommand(*wc, line_) == 0 ? CmdWidgetCommand : CmdNone;
+    }
     refuse("unknown command or arguments: %s\n", line_.name);
     return CmdNone;
   }
@@ -200,6 +204,21 @@ otclient::Command otClientInterpreter::interpret(const char* data, int len) {
   else
     apply(cmd, line_);
   return ignored_ == before ? cmd : CmdNone;
+}
+
+int otClientInterpreter::widgetCommand(const WidgetCommand& wc, const otCallLine& c) {
+  WidgetContext ctx{s_, 0};
+  QWidget* w = active().root;
+  if (!(wc.flags & WIDGET_NONE)) {
+    ctx.id = arg(c, 0);
+    w = target(ctx.id, c.name);
+    if (w == nullptr) return -1;
+  }
+  if (wc.apply(w, c, ctx) < 0) {
+    refuse("%s: refused for widget %d\n", c.name, ctx.id);
+    return -1;
+  }
+  return 0;
 }
 
 void otClientInterpreter::startDefinition(int n) {

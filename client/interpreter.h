@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "commandtable.h"
+#include "widgetcommands.h"
 #include "otinterpreter.h"
 
 class QStatusBar;
@@ -59,6 +60,8 @@ class otClientInterpreter : public QObject {
   // True when w is ancestor or lies inside it.
   static bool within(const QWidget* w, const QWidget* ancestor);
   void construct(otclient::Command cmd, const otCallLine& c);
+  // A command of the widget families (widgetcommands.h): 0, or -1 when it was refused.
+  int widgetCommand(const otclient::WidgetCommand& wc, const otCallLine& c);
   void place(int id, QWidget* w);
   void apply(otclient::Command cmd, const otCallLine& c);
   void startDefinition(int n);

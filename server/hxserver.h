@@ -437,4 +437,10 @@ int hxSetImage(PARAM_* p, int id, const char* file);
 // setJpegImage(id,n) and n bytes of JPEG, sent together; 1 <= n <= HX_MAX_JPEG_IMAGE.
 int hxSetJpegImage(PARAM_* p, int id, const void* data, int n);
 
+// ---- The calls of the widget kinds, the Qwt widgets, dialogs and global calls ---------------
+// (each family in a header of its own, part of this one).
+#include "hxwidgetcalls.h"
+#include "hxqwt.h"
+#include "hxdialogcalls.h"
+
 #endif

@@ -23,6 +23,7 @@
 #include <sstream>
 
 #include "commandtable.h"
+#include "widgetcommands.h"
 #include "fakeserver.h"
 #include "interpreter.h"
 #include "mainwindow.h"
@@ -94,6 +95,19 @@ TEST(CommandTable, MatchesTheProtocolDocument) {
     seen.insert(table[i].name);
     ASSERT_TRUE(documented.count(table[i].name)) << table[i].name << " is not documented";
     EXPECT_EQ(documented[table[i].name], (int)strlen(table[i].signature)) << table[i].name;
+  }
+  const otclient::WidgetCommand* (*const families[])(int*) = {
+      otclient::widgetCallCommands, otclient::qwtCommands, otclient::dialogCommands};
+  for (auto family : families) {
+    const otclient::WidgetCommand* familyRows = family(&count);
+    for (int i = 0; i < count; i++) {
+      EXPECT_TRUE(seen.insert(familyRows[i].name).second)
+          << familyRows[i].name << " is in two tables";
+      ASSERT_TRUE(documented.count(familyRows[i].name))
+          << familyRows[i].name << " is not documented";
+      EXPECT_EQ(documented[familyRows[i].name], (int)strlen(familyRows[i].signature))
+          << familyRows[i].name;
+    }
   }
   for (auto& d : documented)
     EXPECT_TRUE(seen.count(d.first)) << d.first << " is not in the table";

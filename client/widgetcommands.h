@@ -1,0 +1,47 @@
+// Commands that act on one widget of the mask, beyond the core table of commandtable.h: the
+// setters of the widget kinds (texts, items, tables, list views, dates), the Qwt widgets,
+// and the dialogs and calls that ask the client something. Each family keeps its table of
+// {name, signature, handler} in a file of its own; the interpreter looks a line up in the core
+// table first and then here.
+//
+// A signature starts with the widget id ("i..."), except for the commands of the dialog family
+// that name no widget (flag WIDGET_NONE). The handler gets the widget (never null; commands
+// of the dialog family without a widget get the mask's root) and the parsed line; it returns 0,
+// or -1 when the widget is of a kind the command does not apply to or an argument is out of
+// range (the interpreter then logs the line as ignored).
+#ifndef OTCLIENT_WIDGETCOMMANDS_H
+#define OTCLIENT_WIDGETCOMMANDS_H
+
+class QWidget;
+class otCallLine;
+
+namespace otclient {
+
+// What a handler may need besides the widget: the connection (to answer with an event line
+// through tcp_send, as the widgets do) and the widget's id.
+struct WidgetContext {
+  int* s;
+  int id;
+};
+
+struct WidgetCommand {
+  const char* name;
+  const char* signature;
+  int (*apply)(QWidget* w, const otCallLine& c, WidgetContext& ctx);
+  int flags;  // WIDGET_NONE: the first argument is no widget id
+};
+
+enum { WIDGET_NONE = 1 };
+
+// The families' tables (each in its own file).
+const WidgetCommand* widgetCallCommands(int* count);  // widgetcalls.cpp: kinds' setters
+const WidgetCommand* qwtCommands(int* count);         // qwtcommands.cpp: Qwt widgets
+const WidgetCommand* dialogCommands(int* count);      // dialogcommands.cpp: dialogs, global
+
+// The command of a line's name across the families, null when none has it; *signatureMatches
+// tells whether the line's arguments fit its signature.
+const WidgetCommand* lookupWidgetCommand(const otCallLine& line, bool* signatureMatches);
+
+}  // namespace otclient
+
+#endif
