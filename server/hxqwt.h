@@ -47,7 +47,7 @@ int qpwSetTitle(PARAM_* p, int id, const char* title);
 // The canvas' background colour.
 int qpwSetCanvasBackground(PARAM_* p, int id, int r, int g, int b);
 // While on, pressing and dragging the mouse on the canvas draws a rectangle outline (rubber
-// band) from the press to the pointer; the mouse events themselves are sent as before.
+// band) from the press to the pointer.
 int qpwEnableOutline(PARAM_* p, int id, int on);
 // The outline's pen.
 int qpwSetOutlinePen(PARAM_* p, int id, int r, int g, int b, int width, int style);
@@ -209,7 +209,8 @@ int qwtWheelSetTotalAngle(PARAM_* p, int id, double angle);
 int qwtWheelSetTickCnt(PARAM_* p, int id, int count);
 // The visible arc of the wheel in degrees (10..175).
 int qwtWheelSetViewAngle(PARAM_* p, int id, double angle);
-// The border around the wheel in pixels (0..100).
+// The border of the wheel's body inside the widget's frame, in pixels (1..100; the wheel
+// keeps it below a third of its size).
 int qwtWheelSetInternalBorder(PARAM_* p, int id, int width);
 // The wheel's width across its turning direction in pixels (1..1000).
 int qwtWheelSetWheelWidth(PARAM_* p, int id, int width);
@@ -238,8 +239,8 @@ int qwtSliderSetValue(PARAM_* p, int id, double value);
 // ---- Compasses, dials and analog clocks (hxQwtCompass, hxQwtDial, hxQwtAnalogClock) --------
 // The calls of the same name do the same on all three (one line of the protocol each).
 
-// A compass rose of numThorns thorns (0..360, a multiple of 4 for a symmetric rose) in
-// numThornLevels levels (-1 one level per 4 thorns, else 1..32), the thorns' width relative
+// A compass rose of numThorns thorns (4..360; the rose rounds it up to a multiple of 4) in
+// numThornLevels levels (-1: one level per 4 thorns, else 1..32), the thorns' width relative
 // to the rose (0.03..0.4).
 int qwtCompassSetSimpleCompassRose(PARAM_* p, int id, int numThorns, int numThornLevels,
                                    double width);
