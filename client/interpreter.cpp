@@ -212,9 +212,10 @@ int otClientInterpreter::widgetCommand(const WidgetCommand& wc, const otCallLine
   if (!(wc.flags & WIDGET_NONE)) {
     ctx.id = arg(c, 0);
     w = target(ctx.id, c.name);
-    if (w == nullptr) return -1;
+    if (w == nullptr && !(wc.flags & WIDGET_READS_DATA)) return -1;
   }
-  if (wc.apply(w, c, ctx) < 0) {
+  if (wc.flags & WIDGET_READS_DATA) dataReads_++;
+  if (wc.apply(w, c, ctx) < 0 || w == nullptr) {
     refuse("%s: refused for widget %d\n", c.name, ctx.id);
     return -1;
   }
