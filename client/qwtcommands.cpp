@@ -665,6 +665,19 @@ int scalePositionOf(QWidget* w, const otCallLine& c, WidgetContext&) {
   return 0;
 }
 
+// Qwt keeps the handle's size in screen terms (width, height), and an empty size stands for
+// its default: the length along and the width across the slider are kept apart, and the size
+// is set anew when the orientation or the trough changes.
+void applyHandle(QwtSlider* slider) {
+  QVariant along = slider->property("otThumbLength"), across = slider->property("otThumbWidth");
+  if (!along.isValid() && !across.isValid()) return;
+  // Qwt's default handle: 32 x 16 along a trough, 16 x 32 without one.
+  const int thickness = 16;
+  int a = along.isValid() ? along.toInt() : (slider->hasTrough() ? 2 * thickness : thickness);
+  int c = across.isValid() ? across.toInt() : (slider->hasTrough() ? thickness : 2 * thickness);
+  slider->setHandleSize(slider->orientation() == Qt::Horizontal ? QSize(a, c) : QSize(c, a));
+}
+
 // ---- Lines shared by several kinds ----------------------------------------------------------
 
 // Scale and range of a knob, slider, thermometer or dial (any QwtAbstractScale); without the
@@ -702,6 +715,7 @@ int anyOrientation(QWidget* w, const otCallLine& c, WidgetContext& ctx) {
     wheel->setOrientation(o);
   } else if (auto* slider = qobject_cast<QwtSlider*>(w)) {
     slider->setOrientation(o);
+    applyHandle(slider);
   } else if (auto* thermo = qobject_cast<QwtThermo*>(w)) {
     thermo->setOrientation(o);
   } else if (qobject_cast<QwtKnob*>(w)) {
@@ -968,6 +982,7 @@ int sliderBgStyle(QWidget* w, const otCallLine& c, WidgetContext&) {
   if (slider == nullptr || !in(style, 0, 3)) return -1;
   slider->setTrough((style & 1) != 0);
   slider->setGroove((style & 2) != 0);
+  applyHandle(slider);
   return 0;
 }
 
@@ -979,26 +994,21 @@ int sliderScalePos(QWidget* w, const otCallLine& c, WidgetContext&) {
   return 0;
 }
 
-// The handle's size is (length along the slider, width across it) whatever the orientation.
-int sliderThumb(QWidget* w, const otCallLine& c, bool length) {
+int sliderThumb(QWidget* w, const otCallLine& c, const char* property) {
   auto* slider = qobject_cast<QwtSlider*>(w);
   int n = iarg(c, 1);
   if (slider == nullptr || !in(n, 4, 1000)) return -1;
-  QSize size = slider->handleSize();
-  if (length)
-    size.setWidth(n);
-  else
-    size.setHeight(n);
-  slider->setHandleSize(size);
+  slider->setProperty(property, n);
+  applyHandle(slider);
   return 0;
 }
 
 int sliderThumbLength(QWidget* w, const otCallLine& c, WidgetContext&) {
-  return sliderThumb(w, c, true);
+  return sliderThumb(w, c, "otThumbLength");
 }
 
 int sliderThumbWidth(QWidget* w, const otCallLine& c, WidgetContext&) {
-  return sliderThumb(w, c, false);
+  return sliderThumb(w, c, "otThumbWidth");
 }
 
 // As the thermometer's margin: Qwt 6 lays the slider out in its contents rectangle.
@@ -1127,9 +1137,11 @@ int clockTime(QWidget* w, const otCallLine& c, WidgetContext&) {
 
 // ---- The table ------------------------------------------------------------------------------
 
+// A plot reports nothing to the server, and its signals carry Qwt's own wiring (the legend
+// follows its items through them): those stay on.
 template <int (*F)(QWidget*, const otCallLine&, WidgetContext&)>
 int quiet(QWidget* w, const otCallLine& c, WidgetContext& ctx) {
-  QSignalBlocker blocker(w);
+  QSignalBlocker blocker(qobject_cast<QwtPlot*>(w) ? nullptr : w);
   return F(w, c, ctx);
 }
 
