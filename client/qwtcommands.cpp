@@ -198,6 +198,11 @@ class FormatScaleDraw : public QwtScaleDraw {
 
 // ---- Plots ----------------------------------------------------------------------------------
 
+QwtScaleEngine* makeEngine(bool logarithmic) {
+  if (logarithmic) return new QwtLogScaleEngine();
+  return new QwtLinearScaleEngine();
+}
+
 QwtPlotWidget* plotOf(QWidget* w) {
   return qobject_cast<QwtPlotWidget*>(w);
 }
@@ -382,8 +387,7 @@ int plotAxisOptions(QWidget* w, const otCallLine& c, WidgetContext&) {
   auto* plot = plotOf(w);
   int axis, options = iarg(c, 2);
   if (plot == nullptr || !axisAt(c, 1, &axis) || !in(options, 0, 31)) return -1;
-  QwtScaleEngine* engine = (options & 8) ? (QwtScaleEngine*)new QwtLogScaleEngine()
-                                         : (QwtScaleEngine*)new QwtLinearScaleEngine();
+  QwtScaleEngine* engine = makeEngine((options & 8) != 0);
   QwtScaleEngine::Attributes attributes;
   if (options & 1) attributes |= QwtScaleEngine::IncludeReference;
   if (options & 2) attributes |= QwtScaleEngine::Symmetric;
@@ -690,9 +694,7 @@ int anyScale(QWidget* w, const otCallLine& c, WidgetContext&) {
     return -1;
   auto* scale = qobject_cast<QwtAbstractScale*>(w);
   if (logarithmic && scale == nullptr) return -1;
-  if (scale != nullptr)
-    scale->setScaleEngine(logarithmic ? (QwtScaleEngine*)new QwtLogScaleEngine()
-                                      : (QwtScaleEngine*)new QwtLinearScaleEngine());
+  if (scale != nullptr) scale->setScaleEngine(makeEngine(logarithmic));
   return mySetRange(w, min, max, logarithmic ? 0 : step);
 }
 
