@@ -98,7 +98,8 @@ int hxSetAlignment(PARAM_* p, int id, int alignment);
 // browser): the client answers with text(id,"text"), which hxPollEvent reports as TEXT_EVENT of
 // id. A text that does not fit one line is not sent (the client says so on its output).
 int hxText(PARAM_* p, int id);
-// The frame of a label, LCD number, frame, tool box or multi-line edit: shape 0 none, 1 box,
+// The frame of a label, LCD number, frame, tool box, multi-line edit, text browser, list or
+// table (the widgets that are frames; a progress bar is none and refuses it): shape 0 none, 1 box,
 // 2 panel, 3 win panel, 4 horizontal line, 5 vertical line, 6 styled panel; shadow 16 plain,
 // 32 raised, 48 sunken; lineWidth 0..100; margin 0..1000 pixels inside the frame. A line edit
 // and a group box take only whether there is a frame (shape 0: none). -1 outside these.
@@ -242,8 +243,8 @@ int hxListViewPrintf(PARAM_* p, int id, const char* path, int column, const char
 int hxSetListViewPixmap(PARAM_* p, int id, const char* path, const char* filename, int column);
 // Removes the item at path with every item below it.
 int hxRemoveListViewItem(PARAM_* p, int id, const char* path);
-// The operator's sorting by clicking the header: sorted by column (ascending when ascending is
-// not 0), or -1 for the order in which the items were made.
+// Sorts the list view by column (ascending when ascending is not 0) and lets the operator sort
+// by clicking the header; column -1 stops sorting (the items stay where they are).
 int hxSetSorting(PARAM_* p, int id, int column, int ascending);
 // Opens the items above path and scrolls the list view so that the item is seen.
 int hxListViewEnsureVisible(PARAM_* p, int id, const char* path);
