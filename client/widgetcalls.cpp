@@ -715,7 +715,11 @@ int saveTable(QWidget* w, const otCallLine& c, WidgetContext&) {
 int tableDump(QWidget* w, const otCallLine& c, WidgetContext& ctx) {
   MyTable* t = table(w);
   int d = arg(c, 1);
-  if (t == nullptr || !csvDelimiter(d)) return -1;
+  if (t == nullptr || !csvDelimiter(d)) {
+    // The server waits for an answer: an empty block tells it at once that none comes.
+    myEvent(ctx.s, nullptr, "@clipboard(%d,0)", ctx.id);
+    return -1;
+  }
   int rows = t->columnCount() == 0 ? 0 : t->rowCount();
   QByteArray block = "tableDump(" + QByteArray::number(rows) + ',' +
                      QByteArray::number(t->columnCount()) + ")\n" + csvOf(t, (char)d);
