@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "hxserver.h"
+#include "hxserver_p.h"
 #include "hxwidgetcalls_p.h"
 #include "otcutil.h"
 
@@ -543,15 +544,16 @@ int hxCSV(PARAM_* p, int id, const char* filename, int delimiter) {
   size_t columns = 0;
   for (const auto& row : rows)
     columns = row.size() > columns ? row.size() : columns;
-  // Every cell of the new size is set, so that no text of the table before stays in it; the
-  // lock keeps the lines of other threads out of the table's.
-  hxlock(p);
+  // Every cell of the new size is set, so that no text of the table before stays in it. The
+  // lines are held and go out in large blocks (a table may have a million cells), and the hold
+  // keeps the lines of other threads out of the table's.
+  hxHoldOutput(p);
   int r = hxSetNumRows(p, id, (int)rows.size());
   if (r == 0) r = hxSetNumCols(p, id, (int)columns);
   for (size_t y = 0; y < rows.size() && r == 0; y++)
     for (size_t x = 0; x < columns && r == 0; x++)
       r = hxSetTableText(p, id, (int)x, (int)y, x < rows[y].size() ? rows[y][x].c_str() : "");
-  hxunlock(p);
+  if (hxReleaseOutput(p) < 0) r = -1;
   return r == 0 ? (int)rows.size() : -1;
 }
 
