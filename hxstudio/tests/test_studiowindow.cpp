@@ -47,6 +47,7 @@
 #include "journal.h"
 #include "maskcommands.h"
 #include "ottagtable.h"
+#include "qtlsan.h"
 #include "studiokinds.h"
 #include "studioopt.h"
 #include "studiowindow.h"
