@@ -20,11 +20,6 @@ dlgInsertFunction::dlgInsertFunction(QWidget* parent)
   form->setupUi(this);
   for (const CatalogueNode& n : functionCatalogue())
     addChildren(this, top(n.text.toUtf8().constData()), n);
-  // A double click on a call inserts it; on a category it only opens or closes the branch.
-  connect(form->treeWidget, &QTreeWidget::itemDoubleClicked, this,
-          [this](QTreeWidgetItem* item, int) {
-            if (item->childCount() == 0) accept();
-          });
 }
 
 dlgInsertFunction::~dlgInsertFunction() {
