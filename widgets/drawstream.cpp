@@ -26,6 +26,7 @@ struct Keyword {
 const Keyword kKeywords[] = {
     {"gbeginDraw", 10, DS_BEGIN, nullptr},
     {"gbox", 4, DS_BOX, "gbox(%d,%d,%d,%d)"},
+    {"gcloseFile", 10, DS_CLOSEFILE, nullptr},
     {"gdrawArc", 8, DS_ARC, "gdrawArc(%d,%d,%d,%d,%d,%d)"},
     {"gdrawPie", 8, DS_PIE, "gdrawPie(%d,%d,%d,%d,%d,%d)"},
     {"gdrawPolygon", 12, DS_POLYGON, "gdrawPolygon(%d)"},
@@ -50,6 +51,7 @@ const Keyword kKeywords[] = {
     {"gtextInAxis(", 12, DS_TEXTINAXIS, "gtextInAxis(%f,%f,%d,"},
     {"gtranslate", 10, DS_TRANSLATE, "gtranslate(%f,%f)"},
     {"gupdateSVG(", 11, DS_UPDATESVG, nullptr},
+    {"gwriteFile", 10, DS_WRITEFILE, nullptr},
     {"gxAxis", 6, DS_XAXIS, "gxAxis(%f,%f,%f,%d)"},
     {"gxGrid", 6, DS_XGRID, nullptr},
     {"gyAxis", 6, DS_YAXIS, "gyAxis(%f,%f,%f,%d)"},
@@ -140,6 +142,7 @@ int dsParseLine(const char* line, DsArgs* a) {
     case DS_TEXTINAXIS:
     case DS_SETFLOATFORMAT:
     case DS_PLAYSVG:
+    case DS_WRITEFILE:
       dsGetText(line, a->text, (int)sizeof(a->text));
       break;
     case DS_SETFONT: {

@@ -38,7 +38,9 @@ enum DsCommand {
   DS_TRANSLATE,
   DS_PLAYSVG,
   DS_PLAYSVGSOCKET,
-  DS_UPDATESVG
+  DS_UPDATESVG,
+  DS_WRITEFILE,  // records the following lines into a metafile of the downloads folder
+  DS_CLOSEFILE   // ends that recording
 };
 
 enum {
@@ -47,7 +49,8 @@ enum {
   DS_FORMAT_SIZE = 80,            // a tick label format, terminator included
   DS_MAX_POINTS = 1000000,        // the most points or corners one command may announce
   DS_DEFAULT_LINE_POINTS = 4096,  // "gline(" without a usable -n=
-  DS_MAX_TICKS = 10000            // an axis or grid with more steps is not drawn
+  DS_MAX_TICKS = 10000,           // an axis or grid with more steps is not drawn
+  DS_MAX_RECORD_BYTES = 64 * 1024 * 1024  // a metafile that a stream records ("gwriteFile")
 };
 
 // The parse fields of one line. A field that a line does not carry keeps what the previous

@@ -175,7 +175,26 @@ int QDrawWidget::gets(char* line, int size) {
   if (s == nullptr) return -1;
   // The rest of an over-long line is dropped: executed on its own it would be taken for a
   // command or a point of its own.
-  if (tcp_rec_line(s, line, size, nullptr) < 0) return -1;
+  if (tcp_rec_line(s, line, size, nullptr) < 0) {
+    // A recording that did not end as asked is not stored half.
+    recordName.clear();
+    record.clear();
+    return -1;
+  }
+  if (!recordName.isEmpty() && strncmp(line, "gcloseFile", 10) != 0) {
+    size_t len = strlen(line);
+    if ((size_t)record.size() + len + 1 > (size_t)DS_MAX_RECORD_BYTES) {
+      printf("QDrawWidget: metafile \"%s\" above %d bytes dropped\n", recordName.constData(),
+             (int)DS_MAX_RECORD_BYTES);
+      fflush(stdout);
+      recordName.clear();
+      record.clear();
+    } else {
+      record.append(line, (int)len);
+      if (len == 0 || line[len - 1] != '\n') record.append('\n');
+      if (strncmp(line, "gendDraw", 8) == 0) finishServerRecording();
+    }
+  }
   if (logFile != nullptr) {
     fputs(line, logFile);
     size_t len = strlen(line);
@@ -316,6 +335,16 @@ int QDrawWidget::interpret(const char* line) {
       break;
     case DS_UPDATESVG:
       if (svgAnimator != nullptr) svgAnimator->update(0);
+      break;
+    case DS_WRITEFILE:
+      // A replayed file names no files to write.
+      if (fp == nullptr && recordName.isEmpty()) recordToServerFile(args.text);
+      break;
+    case DS_CLOSEFILE:
+      if (fp == nullptr && !recordName.isEmpty()) {
+        record.append("gendDraw\n");
+        finishServerRecording();
+      }
       break;
     default:
       break;
@@ -870,6 +899,32 @@ int QDrawWidget::logToFile(const char* filename) {
   if (logFile == nullptr) return -1;
   fprintf(logFile, "hxMetafile(%d,%d)\n", width(), height());
   return 0;
+}
+
+int QDrawWidget::recordToServerFile(const char* name) {
+  if (!recordName.isEmpty() || name == nullptr) return -1;
+  if (const char* why = otServerFileNameRefusal(name)) {
+    otServerFileRefused(name, why);
+    return -1;
+  }
+  recordName = name;
+  record = QByteArray("hxMetafile(") + QByteArray::number(width()) + ',' +
+           QByteArray::number(height()) + ")\n";
+  return 0;
+}
+
+int QDrawWidget::finishServerRecording() {
+  if (recordName.isEmpty()) return -1;
+  QByteArray name = recordName, bytes = record;
+  recordName.clear();
+  record.clear();
+  otServerFileWriter file;
+  if (file.begin(name.constData(), bytes.size()) != 0) return -1;
+  if (file.write(bytes.constData(), bytes.size()) != 0) {
+    file.abort();
+    return -1;
+  }
+  return file.commit();
 }
 
 int QDrawWidget::getDimensions(const char* filename, int* width, int* height) {

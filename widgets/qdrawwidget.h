@@ -116,6 +116,16 @@ class QDrawWidget : public QWidget {
   // metafile that begins with "hxMetafile(w,h)". 0, or -1 when a recording runs already or the
   // file cannot be created.
   int logToFile(const char* filename);
+  // The same for a drawing stream that asks for it ("gwriteFile(\"name\")"): the metafile is
+  // collected in memory (at most DS_MAX_RECORD_BYTES; a larger one is dropped with a message)
+  // and stored as name in the downloads folder (otServerFileWriter) at the next "gendDraw" or
+  // "gcloseFile" (which is not recorded; "gendDraw" ends the file then). 0, or -1 when a
+  // recording runs already or name is refused (otServerFileNameRefusal). A stream that ends
+  // without either line stores nothing.
+  int recordToServerFile(const char* name);
+  // Ends that recording and stores the file: 0, or -1 when none runs or it cannot be stored.
+  int finishServerRecording();
+  bool recordingToServerFile() const { return !recordName.isEmpty(); }
   // The size in a metafile's header; 0x0 for a missing or foreign file. 0, or -1 then.
   static int getDimensions(const char* filename, int* width, int* height);
   // Saves the picture as an image (format by extension). 0, or -1.
@@ -226,6 +236,8 @@ class QDrawWidget : public QWidget {
   QPainter painter;
   FILE* fp = nullptr;
   FILE* logFile = nullptr;
+  QByteArray recordName;  // the metafile that recordToServerFile collects, "" when none
+  QByteArray record;
   int inputEnded = 0;  // the end of the input was met inside a command's extra lines
   int xold = 0, yold = 0;
   float zoomX, zoomY;
