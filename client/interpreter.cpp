@@ -212,8 +212,16 @@ int otClientInterpreter::widgetCommand(const WidgetCommand& wc, const otCallLine
   if (!(wc.flags & WIDGET_NONE)) {
     ctx.id = arg(c, 0);
     w = target(ctx.id, c.name);
-    if (w == nullptr) return -1;
+    if (w == nullptr) {
+      // The block of a command that reads one is read all the same (and dropped).
+      if (wc.flags & WIDGET_READS_DATA) {
+        dataReads_++;
+        wc.apply(nullptr, c, ctx);
+      }
+      return -1;
+    }
   }
+  if (wc.flags & WIDGET_READS_DATA) dataReads_++;
   if (wc.apply(w, c, ctx) < 0) {
     refuse("%s: refused for widget %d\n", c.name, ctx.id);
     return -1;
@@ -516,8 +524,9 @@ void otClientInterpreter::apply(Command cmd, const otCallLine& c) {
   }
   QWidget* w = target(id, c.name);
   if (w == nullptr) return;
-  // What the server sets is no user action: no event goes back for it.
-  QSignalBlocker quiet(w);
+  // What the server sets is no user action: no event goes back for it. A plot sends no events,
+  // and its signals keep its legend up to date.
+  QSignalBlocker quiet(qobject_cast<QwtPlot*>(w) ? nullptr : w);
   switch (cmd) {
     case CmdSetGeometry: {
       int x = arg(c, 1), y = arg(c, 2), wd = arg(c, 3), ht = arg(c, 4);

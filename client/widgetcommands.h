@@ -5,10 +5,10 @@
 // table first and then here.
 //
 // A signature starts with the widget id ("i..."), except for the commands of the dialog family
-// that name no widget (flag WIDGET_NONE). The handler gets the widget (never null; commands
-// of the dialog family without a widget get the mask's root) and the parsed line; it returns 0,
-// or -1 when the widget is of a kind the command does not apply to or an argument is out of
-// range (the interpreter then logs the line as ignored).
+// that name no widget (flag WIDGET_NONE). The handler gets the widget (never null, but for
+// WIDGET_READS_DATA below; commands of the dialog family without a widget get the mask's root)
+// and the parsed line; it returns 0, or -1 when the widget is of a kind the command does not apply
+// to or an argument is out of range (the interpreter then logs the line as ignored).
 #ifndef OTCLIENT_WIDGETCOMMANDS_H
 #define OTCLIENT_WIDGETCOMMANDS_H
 
@@ -28,10 +28,13 @@ struct WidgetCommand {
   const char* name;
   const char* signature;
   int (*apply)(QWidget* w, const otCallLine& c, WidgetContext& ctx);
-  int flags;  // WIDGET_NONE: the first argument is no widget id
+  int flags;  // WIDGET_NONE: the first argument is no widget id; WIDGET_READS_DATA: see below
 };
 
-enum { WIDGET_NONE = 1 };
+// WIDGET_READS_DATA: the command reads a block of its own from the connection (ctx.s) after
+// its line. Its handler is called even when the id holds no widget (w is then null), so that
+// it reads the block and nothing of it is taken for commands.
+enum { WIDGET_NONE = 1, WIDGET_READS_DATA = 2 };
 
 // The families' tables (each in its own file).
 const WidgetCommand* widgetCallCommands(int* count);  // widgetcalls.cpp: kinds' setters

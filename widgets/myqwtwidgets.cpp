@@ -87,6 +87,7 @@ QwtPlotCurve* QwtPlotWidget::curve(int i) {
   if (i < 0 || i >= curveCount()) return nullptr;
   if (curves_[i] == nullptr) {
     curves_[i] = new QwtPlotCurve();
+    curves_[i]->setItemAttribute(QwtPlotItem::Legend, autoLegend_);
     curves_[i]->attach(this);
   }
   return curves_[i];
@@ -99,6 +100,19 @@ QwtPlotMarker* QwtPlotWidget::marker(int i) {
     markers_[i]->attach(this);
   }
   return markers_[i];
+}
+
+int QwtPlotWidget::removeCurve(int i) {
+  if (i < 0 || i >= curveCount()) return -1;
+  delete curves_[i];  // detaches itself
+  curves_[i] = nullptr;
+  return 0;
+}
+
+void QwtPlotWidget::setAutoLegend(bool on) {
+  autoLegend_ = on;
+  for (QwtPlotCurve* c : curves_)
+    if (c != nullptr) c->setItemAttribute(QwtPlotItem::Legend, on);
 }
 
 int QwtPlotWidget::setCurve(int i, const QString& title) {

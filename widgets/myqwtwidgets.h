@@ -41,6 +41,11 @@ class QwtPlotWidget : public QwtPlot {
   // Curve or marker i, made when needed; null for an index out of range.
   QwtPlotCurve* curve(int i);
   QwtPlotMarker* marker(int i);
+  // Deletes curve i with its points (curve(i) makes a new one). 0, or -1 for a bad i.
+  int removeCurve(int i);
+  // Whether curves made from now on, and the ones there, appear in the legend (default on).
+  void setAutoLegend(bool on);
+  bool autoLegend() const { return autoLegend_; }
   int curveCount() const { return (int)curves_.size(); }
   int markerCount() const { return (int)markers_.size(); }
   int* s;
@@ -49,6 +54,7 @@ class QwtPlotWidget : public QwtPlot {
  private:
   std::vector<QwtPlotCurve*> curves_;    // owned by the plot once attached
   std::vector<QwtPlotMarker*> markers_;  // likewise
+  bool autoLegend_ = true;
 };
 
 // position 0 left, 1 right, 2 top, 3 bottom (anything else: left).
