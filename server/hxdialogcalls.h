@@ -34,6 +34,8 @@ enum { HX_MB_INFORMATION = 0, HX_MB_WARNING = 1, HX_MB_CRITICAL = 2, HX_MB_QUEST
 #define HX_MAX_POPUP_ITEMS 64
 #define HX_MAX_THREADS 16
 #define HX_MAX_UPLOAD HX_MAX_DOWNLOAD
+// Characters the operator may type into an input dialog (its answer must fit one line).
+#define HX_MAX_INPUT 2000
 
 // ---- Dialogs ------------------------------------------------------------------------------
 
@@ -45,7 +47,8 @@ int hxMessageBox(PARAM_* p, int type, const char* title, const char* text, int b
 
 // A line of text from the operator: a dialog with title, the label above the field and the
 // field's initial text. The text goes into text, NUL-terminated, which holds size bytes
-// (2 or more; the client lets the operator type at most size-1 characters). Its length in
+// (2 or more; the client lets the operator type at most size-1 characters, and at most
+// HX_MAX_INPUT). Its length in
 // bytes, HX_DIALOG_CANCELLED (text ""), or -1 (text "", also when the answer does not fit).
 int hxInputDialog(PARAM_* p, const char* title, const char* label, const char* initial, char* text,
                   int size);
