@@ -208,6 +208,7 @@ int hxTerminateModalDialog(PARAM_* p) {
     if (p->modalTerminated) return 0;
     p->modalTerminated = 1;
     p->idCount = p->baseIdCount;
+    p->baseUpdate = 0;
   }
   return hxSendCommand(p, "terminateModalDialog", "");
 }
@@ -432,39 +433,6 @@ int hxStatusMessage(PARAM_* p, int r, int g, int b, const char* text) {
 }
 int hxPrint(PARAM_* p, int id) {
   return onWidget(p, "print", "", id);
-}
-
-int hxDownloadFile(PARAM_* p, const char* filename) {
-  if (p == nullptr || filename == nullptr) return -1;
-  const char* slash = strrchr(filename, '/');
-  const char* name = slash ? slash + 1 : filename;
-  if (*name == '\0') return -1;
-  int fd = open(filename, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return -1;
-  // The whole file is read before its count is announced: a file that changes meanwhile can
-  // then not make the announced count and the bytes sent differ.
-  std::vector<char> data;
-  struct stat st;
-  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= HX_MAX_DOWNLOAD;
-  if (ok) data.reserve((size_t)st.st_size);
-  char part[65536];
-  while (ok) {
-    ssize_t got = read(fd, part, sizeof part);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) ok = false;
-    if (got <= 0) break;
-    if (data.size() + (size_t)got > (size_t)HX_MAX_DOWNLOAD)
-      ok = false;
-    else
-      data.insert(data.end(), part, part + got);
-  }
-  close(fd);
-  if (!ok) return -1;
-  hxlock(p);
-  int r = hxSendCommand(p, "@download", "si", name, (int)data.size());
-  if (r == 0 && !data.empty() && hxtcpsend_binary(p, data.data(), (int)data.size()) < 0) r = -1;
-  hxunlock(p);
-  return r;
 }
 
 int hxPlaySound(PARAM_* p, const char* file) {

@@ -82,6 +82,8 @@ _PARAM_::_PARAM_(int fd, int poll)
       modalTerminated(0),
       baseIdCount(0),
       modalResult(0),
+      baseUpdate(0),
+      dialogIdCount(0),
       queuedBytes(0),
       coalescedEvents(0),
       droppedEvents(0),
@@ -91,7 +93,8 @@ _PARAM_::_PARAM_(int fd, int poll)
       outOfRange("hxPollEvent: values outside their widget's range refused"),
       clipboardDropped("hxPollEvent: clipboards dropped"),
       server(nullptr),
-      holdDepth(0) {
+      holdDepth(0),
+      calls(hxNewCallState()) {
   // A display client waits for the answer to each click, and a pass of updates ends in a
   // sync: no small line may wait for the acknowledgement of the one before (Nagle).
   int on = 1;
@@ -100,6 +103,7 @@ _PARAM_::_PARAM_(int fd, int poll)
 }
 
 _PARAM_::~_PARAM_() {
+  hxEndCallState(this);
   clipboardBytes -= clipboardLength;
   free(clipboard);
 }
@@ -372,7 +376,7 @@ void queueLine(PARAM_* p, const char* line, int len) {
 
 }  // namespace
 
-int hxWait(PARAM_* p, const char* pattern) {
+int hxWaitLine(PARAM_* p, const char* pattern, char* found, int size, int* length) {
   if (p == nullptr || pattern == nullptr) return -1;
   if (p->stop.load()) return -1;
   size_t plen = strlen(pattern);
@@ -390,7 +394,15 @@ int hxWait(PARAM_* p, const char* pattern) {
       if (deadline != 0) break;
       continue;
     }
-    if (strncmp(line.data(), pattern, plen) == 0) return 0;
+    if (strncmp(line.data(), pattern, plen) == 0) {
+      if (found != nullptr && size > 0) {
+        int n = len < size ? len : size - 1;
+        memcpy(found, line.data(), (size_t)n);
+        found[n] = '\0';
+      }
+      if (length != nullptr) *length = len;
+      return 0;
+    }
     queueLine(p, line.data(), len);
   }
   if (!p->heard) {
@@ -399,6 +411,10 @@ int hxWait(PARAM_* p, const char* pattern) {
     hxMarkClosed(p);
   }
   return -1;
+}
+
+int hxWait(PARAM_* p, const char* pattern) {
+  return hxWaitLine(p, pattern, nullptr, 0, nullptr);
 }
 
 int hxSync(PARAM_* p) {

@@ -210,26 +210,18 @@ int hxRunModalDialog(PARAM_* p, int w, int h, int (*modal)(PARAM_*), int (*updat
   p->baseIdCount = p->idCount;
   p->updateBase = updateBase;
   p->modalTerminated = 0;
+  // The client opens the dialog with its commands going to it, and closes it so.
+  p->baseUpdate = 0;
   p->modalDepth++;
   p->modalResult = modal(p);
   int r = 0;
   if (!p->modalTerminated) r = hxSendCommand(p, "terminateModalDialog", "");
   p->idCount = p->baseIdCount;
+  p->baseUpdate = 0;
   p->ranges.swap(baseRanges);
   p->modalDepth--;
   p->updateBase = outerUpdate;
   p->modalTerminated = outerTerminated;
   p->baseIdCount = outerBaseIds;
   return p->stop.load() ? -1 : r;
-}
-
-int hxUpdateBaseWindow(PARAM_* p) {
-  if (p == nullptr) return -1;
-  if (p->modalDepth == 0 || p->updateBase == nullptr) return 0;
-  // The base mask's calls name the base mask's ids.
-  int dialogIds = p->idCount;
-  p->idCount = p->baseIdCount;
-  int r = p->updateBase(p);
-  p->idCount = dialogIds;
-  return r;
 }

@@ -73,6 +73,7 @@ enum {
 };
 
 struct hxServer;
+struct hxCallState;
 
 // One connected client. The library fills it in before the server's run function is called
 // and frees what it holds after that function returns; the fields marked "settable" may be
@@ -114,6 +115,10 @@ typedef struct _PARAM_ {
   int modalTerminated;
   int baseIdCount;
   int modalResult;  // what the last modal function returned
+  // While a modal dialog is open: 1 while its commands go to the base mask
+  // (hxUpdateBaseWindowOnOff), and the dialog's id count meanwhile.
+  int baseUpdate;
+  int dialogIdCount;
   // Lines that came while hxWait waited for its reply; hxPollEvent hands them out first.
   // Slider values of one widget replace each other there (the latest wins); what does not fit
   // is dropped. Both are counted (coalescedEvents, droppedEvents) and logged.
@@ -136,6 +141,9 @@ typedef struct _PARAM_ {
   // the drawing, and before any read, instead of one small segment per line.
   int holdDepth;
   std::string held;
+  // What the dialog and global calls keep for the connection (its threads, its cleanup, the
+  // point buffer, dialog numbers); ended and freed with the record.
+  hxCallState* calls;
 } PARAM_;
 
 // ---- Server main ----------------------------------------------------------------------------

@@ -18,4 +18,14 @@ int hxReleaseOutput(PARAM_* p);
 // Sends what is held unless another thread has the lock (it sends it when its hold ends).
 void hxFlushHeld(PARAM_* p);
 
+// hxWait that also hands out the line it waited for: without its line feed, NUL-terminated,
+// into line of size bytes (cut when it does not fit; line may be null), its length in
+// *length (may be null). 0, or -1 as hxWait.
+int hxWaitLine(PARAM_* p, const char* pattern, char* line, int size, int* length);
+
+// The dialog and global calls' state of a new record, and its end: marks the connection
+// closed, waits for the connection's threads, runs its cleanup function and frees the state.
+hxCallState* hxNewCallState();
+void hxEndCallState(PARAM_* p);
+
 #endif

@@ -579,11 +579,15 @@ TEST_F(HxServerTest, ModalDialogRunsInTheConnectionThread) {
       100, 20);
   Client c(port());
   for (const char* l : {"startDefinition(5)\n", "modalDialog(300,200)\n", "startDefinition(3)\n",
-                        "QPushButton(1,0)\n", "endDefinition()\n", "setText(4,\"base\")\n"})
+                        "QPushButton(1,0)\n", "endDefinition()\n", "updateBaseWindow(1)\n",
+                        "setText(4,\"base\")\n", "updateBaseWindow(0)\n"})
     EXPECT_EQ(l, c.line());
   c.send("QPushButton(1)\n");
+  // Each base update goes to the base mask on the client, between its two switches.
   std::string l;
-  while ((l = c.line()) == "setText(4,\"base\")\n") {
+  while ((l = c.line()) == "updateBaseWindow(1)\n") {
+    EXPECT_EQ("setText(4,\"base\")\n", c.line());
+    EXPECT_EQ("updateBaseWindow(0)\n", c.line());
   }
   EXPECT_EQ("terminateModalDialog()\n", l);
   c.send("QPushButton(2)\n");
