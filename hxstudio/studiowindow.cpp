@@ -34,6 +34,7 @@
 #include <QUndoStack>
 
 #include "designsurface.h"
+#include "dlginsertfunction.h"
 #include "dlginsertwidget.h"
 #include "editor.h"
 #include "generator_p.h"
@@ -269,6 +270,13 @@ void StudioWindow::buildActions() {
   });
   edit->addAction("Replace...\tCtrl+H", this, [this] {
     if (Editor* e = currentEditor()) e->replace();
+  });
+  edit->addAction("Insert function...", this, [this] {
+    Editor* e = currentEditor();
+    if (e == nullptr) return;
+    dlgInsertFunction d(this);
+    QString t = d.run();
+    if (!t.isEmpty()) e->insertText(t);
   });
 
   QToolBar* bar = addToolBar("Tools");
