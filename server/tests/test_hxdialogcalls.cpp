@@ -99,6 +99,9 @@ TEST_F(HxServerTest, DialogsAskAndReturnTheAnswer) {
   std::vector<std::string> outs(rows.size());
   std::vector<std::string> events;
   start([&](PARAM_* p) {
+    // An operator takes longer than a client's first answer may: the dialog makes the client
+    // speak first, and then waits as long as any answer may take.
+    p->firstAnswerMs = 100;
     for (size_t i = 0; i < rows.size(); i++)
       results[i] = rows[i].call(p, &outs[i]);
     // Events that came while a dialog waited are the loop's, in their order.
@@ -108,8 +111,11 @@ TEST_F(HxServerTest, DialogsAskAndReturnTheAnswer) {
     return 0;
   });
   Client c(port());
+  EXPECT_EQ("sync(1)\n", c.line());
+  c.send("synced(1)\n");
   for (size_t i = 0; i < rows.size(); i++) {
     EXPECT_EQ(rows[i].request, c.line()) << rows[i].what;
+    if (i == 0) std::this_thread::sleep_for(std::chrono::milliseconds(300));
     // An event and an answer to another dialog come before the answer.
     if (i == 0) c.send("QPushButton(3)\ndialogAnswer(99,1,\"\")\n");
     if (i == 4) c.send("slider(2,7)\n");
@@ -219,6 +225,8 @@ TEST_F(HxServerTest, FileDialogsUploadOnlyWhatWasAskedFor) {
     return 0;
   });
   Client c(port());
+  EXPECT_EQ("sync(1)\n", c.line());
+  c.send("synced(1)\n");
   // 1: chosen and uploaded.
   EXPECT_EQ("fileDialog(1,\"Open table\",\"Tables (*.csv)\",100)\n", c.line());
   c.send("dialogAnswer(1,26,\"plan.csv\")\n");
@@ -275,6 +283,8 @@ TEST_F(HxServerTest, AnUploadThatStopsEndsTheConnection) {
     return 0;
   });
   Client c(port());
+  EXPECT_EQ("sync(1)\n", c.line());
+  c.send("synced(1)\n");
   EXPECT_EQ("fileDialog(1,\"t\",\"\",100)\n", c.line());
   c.send("dialogAnswer(1,50,\"a.bin\")\n");
   EXPECT_EQ("uploadFile(1)\n", c.line());
