@@ -229,9 +229,11 @@ int hxFileDialog(PARAM_* p, const char* title, const char* filter, char* name, i
   Answer a;
   if (awaitAnswer(p, n, &a) < 0) return -1;
   if (a.result == HX_DIALOG_CANCELLED) return HX_DIALOG_CANCELLED;
-  const char* chosen = a.text.c_str();
-  if (a.result < 0 || a.result > maxBytes || strpbrk(chosen, "/\\") != nullptr ||
-      copyOut(a.text, name, nameSize) < 0) {
+  // A bare name, which the server may use on its side without it naming another place.
+  const std::string& chosen = a.text;
+  bool bare = !chosen.empty() && chosen != "." && chosen != ".." &&
+              chosen.find_first_of("/\\") == std::string::npos;
+  if (a.result < 0 || a.result > maxBytes || !bare || copyOut(chosen, name, nameSize) < 0) {
     giveUp(p, n);
     name[0] = '\0';
     return -1;

@@ -335,6 +335,23 @@ TEST_F(Dialogs, InitialMaskScreenHintAndBeep) {
   EXPECT_EQ(window->interpreter()->ignored(), 1);  // the screen hint of width 0
 }
 
+// Both settings of the operator come from the ini file or the command line; neither is set
+// unless the operator sets it.
+TEST(DialogOptions, TheAllowListAndTheMaskAreTheOperators) {
+  OPT o;
+  otOptionsDefaults(&o);
+  EXPECT_STREQ(o.client_commands, "");
+  EXPECT_STREQ(o.initial_mask, "");
+  ottest::TempDir dir;
+  std::string ini = dir.file("otclient.ini");
+  std::ofstream(ini) << "[server]\nmask=plant\n[commands]\nallow=xterm;firefox https://plant/\n";
+  std::string iniArg = "-ini=" + ini;
+  const char* args[] = {"otclient", iniArg.c_str(), "-mask=boiler"};
+  ASSERT_EQ(0, otOptionsParseArgs(&o, 3, const_cast<char**>(args)));
+  EXPECT_STREQ(o.client_commands, "xterm;firefox https://plant/");
+  EXPECT_STREQ(o.initial_mask, "boiler");
+}
+
 // The server library and the client together: the server's call returns what the operator
 // chose, and the operator's file arrives whole.
 TEST(DialogRoundTrip, TheServerGetsTheOperatorsAnswer) {

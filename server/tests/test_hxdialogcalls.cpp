@@ -212,7 +212,7 @@ TEST_F(HxServerTest, FileDialogsUploadOnlyWhatWasAskedFor) {
   std::vector<Got> got;
   std::vector<std::string> events;
   start([&](PARAM_* p) {
-    for (int i = 0; i < 6; i++) {
+    for (int i = 0; i < 7; i++) {
       char name[16] = "x";
       char* data = nullptr;
       int r = hxFileDialog(p, "Open table", "Tables (*.csv)", name, sizeof name, &data, 100);
@@ -253,14 +253,18 @@ TEST_F(HxServerTest, FileDialogsUploadOnlyWhatWasAskedFor) {
   c.send("dialogAnswer(6,3,\"gone.csv\")\n");
   EXPECT_EQ("uploadFile(6)\n", c.line());
   c.send("@upload(6,-1)\ncheck(4,\"1\")\n");
-  ASSERT_TRUE(eventually([&] { return got.size() == 6; }));
+  // 7: a name that is no file's.
+  EXPECT_EQ("fileDialog(7,\"Open table\",\"Tables (*.csv)\",100)\n", c.line());
+  c.send("dialogAnswer(7,3,\"..\")\n");
+  EXPECT_EQ("closeDialog(7)\n", c.line());
+  ASSERT_TRUE(eventually([&] { return got.size() == 7; }));
   c.send("shutup\n");
   ASSERT_TRUE(eventually([&] { return finished == 1; }));
   EXPECT_EQ(26, got[0].result);
   EXPECT_EQ("plan.csv", got[0].name);
   EXPECT_EQ(file, got[0].data);
   EXPECT_EQ(HX_DIALOG_CANCELLED, got[1].result);
-  for (size_t i = 1; i < 6; i++) {
+  for (size_t i = 1; i < 7; i++) {
     if (i > 1) {
       EXPECT_EQ(-1, got[i].result) << i;
     }
