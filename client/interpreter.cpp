@@ -207,7 +207,7 @@ otclient::Command otClientInterpreter::interpret(const char* data, int len) {
 }
 
 int otClientInterpreter::widgetCommand(const WidgetCommand& wc, const otCallLine& c) {
-  WidgetContext ctx{s_, 0};
+  WidgetContext ctx{s_, 0, this};
   QWidget* w = active().root;
   if (!(wc.flags & WIDGET_NONE)) {
     ctx.id = arg(c, 0);
@@ -440,6 +440,7 @@ void otClientInterpreter::apply(Command cmd, const otCallLine& c) {
         return;
       }
       delete modal_;
+      baseUpdate_ = false;
       modal_ = new QDialog(base_.root->window());
       modal_->setModal(true);
       modal_->resize(w, h);
@@ -452,6 +453,7 @@ void otClientInterpreter::apply(Command cmd, const otCallLine& c) {
         modal_->close();
         modal_->deleteLater();
         modal_ = nullptr;
+        baseUpdate_ = false;
         modalMask_ = Mask();
       }
       return;

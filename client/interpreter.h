@@ -35,6 +35,12 @@ class otClientInterpreter : public QObject {
   int idCount() const;
   bool modalOpen() const { return modal_ != nullptr; }
   QDialog* modalDialog() const { return modal_; }
+  // The widget that holds the base mask (the mask of the main window).
+  QWidget* baseRoot() const { return base_.root; }
+  // While a modal dialog is open: on makes the following commands go to the base mask
+  // (updateBaseWindow), off gives them back to the dialog. A new dialog starts off.
+  void setBaseUpdate(bool on) { baseUpdate_ = on; }
+  bool baseUpdate() const { return baseUpdate_; }
   // The print dialog that print(id) opened without a PDF file configured, while it is open.
   QDialog* printDialog() const { return printDialog_; }
   // Lines ignored since start (unknown, malformed or naming a bad id).
@@ -53,8 +59,8 @@ class otClientInterpreter : public QObject {
     QWidget* root = nullptr;
     std::vector<QPointer<QWidget>> ids;
   };
-  Mask& active() { return modal_ ? modalMask_ : base_; }
-  const Mask& active() const { return modal_ ? modalMask_ : base_; }
+  Mask& active() { return modal_ && !baseUpdate_ ? modalMask_ : base_; }
+  const Mask& active() const { return modal_ && !baseUpdate_ ? modalMask_ : base_; }
   QWidget* target(int id, const char* what);
   QWidget* parentFor(int parent);
   // True when w is ancestor or lies inside it.
@@ -84,6 +90,7 @@ class otClientInterpreter : public QObject {
   Mask base_;
   Mask modalMask_;
   QDialog* modal_ = nullptr;
+  bool baseUpdate_ = false;
   QPointer<QDialog> printDialog_;  // the open print dialog, which the connection goes on past
   otCallLine line_;
   long ignored_ = 0;

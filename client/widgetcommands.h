@@ -14,14 +14,16 @@
 
 class QWidget;
 class otCallLine;
+class otClientInterpreter;
 
 namespace otclient {
 
 // What a handler may need besides the widget: the connection (to answer with an event line
-// through tcp_send, as the widgets do) and the widget's id.
+// through tcp_send, as the widgets do), the widget's id and the interpreter that runs it.
 struct WidgetContext {
   int* s;
   int id;
+  otClientInterpreter* interpreter;
 };
 
 struct WidgetCommand {

@@ -74,7 +74,11 @@ namespace {
 
 // ---- Dialogs --------------------------------------------------------------------------------
 
+// The number of a new request. A client that has said nothing yet is asked for a sync first:
+// until it speaks, waits are bounded by the short first-answer limit, which is no time for an
+// operator to read a dialog.
 int nextDialog(PARAM_* p) {
+  if (!p->heard.load() && hxSync(p) < 0) return -1;
   int n = ++p->calls->dialogs;
   if (n <= 0) {  // after 2^31 requests: start again at 1
     p->calls->dialogs = 1;
@@ -183,6 +187,7 @@ int hxMessageBox(PARAM_* p, int type, const char* title, const char* text, int b
     return -1;
   if (buttons == 0) buttons = HX_MB_OK;
   int n = nextDialog(p);
+  if (n < 0) return -1;
   if (hxSendCommand(p, "messageBox", "iissi", n, type, title, text, buttons) < 0) return -1;
   Answer a;
   if (awaitAnswer(p, n, &a) < 0) return -1;
@@ -199,6 +204,7 @@ int hxInputDialog(PARAM_* p, const char* title, const char* label, const char* i
   if (p == nullptr || title == nullptr || label == nullptr || initial == nullptr || size < 2)
     return -1;
   int n = nextDialog(p);
+  if (n < 0) return -1;
   int chars = size - 1 < HX_MAX_INPUT ? size - 1 : HX_MAX_INPUT;
   if (hxSendCommand(p, "inputDialog", "isssi", n, title, label, initial, chars) < 0) return -1;
   Answer a;
@@ -216,15 +222,18 @@ int hxFileDialog(PARAM_* p, const char* title, const char* filter, char* name, i
       data == nullptr || maxBytes < 1 || maxBytes > HX_MAX_UPLOAD)
     return -1;
   int n = nextDialog(p);
+  if (n < 0) return -1;
   if (hxSendCommand(p, "fileDialog", "issi", n, title, filter, maxBytes) < 0) return -1;
   // The answer names the file and its size; its bytes come only when asked for, so that they
   // never reach the event loop of a server that gave up waiting.
   Answer a;
   if (awaitAnswer(p, n, &a) < 0) return -1;
   if (a.result == HX_DIALOG_CANCELLED) return HX_DIALOG_CANCELLED;
-  const char* chosen = a.text.c_str();
-  if (a.result < 0 || a.result > maxBytes || strpbrk(chosen, "/\\") != nullptr ||
-      copyOut(a.text, name, nameSize) < 0) {
+  // A bare name, which the server may use on its side without it naming another place.
+  const std::string& chosen = a.text;
+  bool bare = !chosen.empty() && chosen != "." && chosen != ".." &&
+              chosen.find_first_of("/\\") == std::string::npos;
+  if (a.result < 0 || a.result > maxBytes || !bare || copyOut(chosen, name, nameSize) < 0) {
     giveUp(p, n);
     name[0] = '\0';
     return -1;
@@ -290,6 +299,7 @@ int hxPopupMenu(PARAM_* p, const char* items) {
   }
   if (choices == 0 || entries > HX_MAX_POPUP_ITEMS) return -1;
   int n = nextDialog(p);
+  if (n < 0) return -1;
   if (hxSendCommand(p, "popupMenu", "is", n, items) < 0) return -1;
   Answer a;
   if (awaitAnswer(p, n, &a) < 0) return -1;
@@ -481,6 +491,7 @@ int hxGetInitialMask(PARAM_* p, char* name, int size) {
   name[0] = '\0';
   if (p == nullptr) return -1;
   int n = nextDialog(p);
+  if (n < 0) return -1;
   if (hxSendCommand(p, "getInitialMask", "i", n) < 0) return -1;
   Answer a;
   if (awaitAnswer(p, n, &a) < 0 || a.result != 0) return -1;

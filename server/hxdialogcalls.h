@@ -57,7 +57,8 @@ int hxInputDialog(PARAM_* p, const char* title, const char* label, const char* i
 // Qt's form, for example "Tables (*.csv *.txt)"; "" for every file) and uploads the file the
 // operator picked. The server never learns or names a path on the client: it gets the bytes
 // and the file's bare name. The bytes land in *data (malloc'ed, with a NUL behind the last
-// byte; the caller frees it with free()), the bare name in name of nameSize bytes (1 or more).
+// byte; the caller frees it with free()), the bare name (no '/' or '\\', not "." or "..") in
+// name of nameSize bytes (1 or more).
 // maxBytes (1 to HX_MAX_UPLOAD) bounds the file. The byte count, HX_DIALOG_CANCELLED, or -1
 // (*data null, name "": also a file above maxBytes, one the client cannot read, or a name that
 // does not fit).
@@ -86,8 +87,9 @@ int hxUpdateBaseWindowOnOff(PARAM_* p, int on);
 // ---- Global ---------------------------------------------------------------------------------
 
 // hxDownloadFile under another name: the local file filename arrives in the client's downloads
-// folder as clientName, a bare name (no '/', '\\' or "..", not hidden). 0, or -1 (a refused
-// name, a file that cannot be read or is above HX_MAX_DOWNLOAD bytes).
+// folder as clientName, a bare name (no '/', '\\' or "..", not hidden). 0 once it went out (the
+// client may still refuse a name of its own rules: a shared library, its ini file), or -1 (a
+// refused name, a file that cannot be read or is above HX_MAX_DOWNLOAD bytes).
 int hxDownloadFileAs(PARAM_* p, const char* filename, const char* clientName);
 
 // A table as a CSV file for the client's downloads folder, under clientName (as in

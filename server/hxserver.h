@@ -216,8 +216,9 @@ int hxEndDefinition(PARAM_* p);
 // (may be null) is what hxUpdateBaseWindow calls meanwhile. modal's result is left in
 // p->modalResult. 0, or -1 (closed connection, null modal).
 int hxRunModalDialog(PARAM_* p, int w, int h, int (*modal)(PARAM_*), int (*updateBase)(PARAM_*));
-// Inside a modal dialog: calls its updateBase (with the base mask's ids) and returns its result;
-// 0 when there is none.
+// Inside a modal dialog: calls its updateBase with the base mask as the target on both sides
+// (its ids, and the client's widgets: hxUpdateBaseWindowOnOff around it) and returns its
+// result; 0 when there is none.
 int hxUpdateBaseWindow(PARAM_* p);
 // Closes the modal dialog; hxPollEvent then returns -1 to the modal function, which should
 // return, and leaves the following events to the base mask.

@@ -14,6 +14,8 @@
 //                            that brings no byte so long breaks the connection  1 to 3600
 //   stream_max_mb=512        -streammax=MB: the most one command's block or stream may
 //                            bring; more breaks the connection              1 to 4096
+//   mask=                    -mask=NAME: the mask the operator asks the server
+//                            for (hxGetInitialMask); empty: none           text
 //   [plugin]
 //   file=                    -plugin=FILE (empty: plain TCP)                text
 //   dir=$XDG_CONFIG_HOME/otclient/plugins (or ~/.config/otclient/plugins)
@@ -28,6 +30,10 @@
 //   download_dir=$XDG_DATA_HOME/otclient/downloads (or ~/.local/share/otclient/downloads)
 //                            -downloads=DIR: where the server's files go    text
 //   download_max_mb=256      -downloadmax=MB, the folder's whole size       1 to 65536
+//   [commands]
+//   allow=                   -allowcommands=LIST: the command lines a server may start
+//                            on this machine (hxClientCommand), separated by ';', each
+//                            matched word for word; empty: none may        text
 //   [trace]
 //   debug=0                  -debug[=LEVEL]                                 0 to 9
 //   nettrace=0               -nettrace[=0|1]                                0 or 1
@@ -60,7 +66,11 @@ struct OPT {
   // must not be the working directory, so that nothing the server sends lands beside the
   // client's own files.
   char download_dir[1024];
-  int download_max_mb;  // the downloads folder's total size, in MiB
+  int download_max_mb;      // the downloads folder's total size, in MiB
+  char initial_mask[1024];  // the mask asked for at the start; "" for none
+  // The only command lines a server may have the client start, separated by ';'. Empty (the
+  // default): a server can start nothing on the operator's machine.
+  char client_commands[1024];
 };
 
 extern OPT opt;
