@@ -95,15 +95,6 @@ TEST_F(DaemonDialog, FormAndTemplateOfEachKind) {
     Ui_DialogDaemon* f = d.form;
     EXPECT_EQ(d.windowTitle(), k.title);
     EXPECT_EQ(d.size(), QSize(669, 513));
-    EXPECT_EQ(d.font().family(), "Courier");
-    EXPECT_EQ(d.font().pointSize(), 10);
-    EXPECT_FALSE(d.font().bold());
-    EXPECT_EQ(f->pushButtonCompile->text(), "Compile");
-    EXPECT_EQ(f->pushButtonOpen->text(), "Open");
-    EXPECT_EQ(f->pushButtonNew->text(), "New");
-    EXPECT_EQ(f->pushButtonCancel->text(), "Cancel");
-    EXPECT_EQ(f->pushButtonClose->text(), "Close");
-    EXPECT_EQ(f->textEdit->lineWrapMode(), QPlainTextEdit::NoWrap);
     EXPECT_EQ(f->labelFile->isVisibleTo(&d), k.modbusOnly) << k.title;
     EXPECT_EQ(f->pushButtonOpen->isVisibleTo(&d), k.modbusOnly) << k.title;
     EXPECT_TRUE(f->pushButtonNew->isVisibleTo(&d));
