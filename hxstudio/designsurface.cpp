@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDrag>
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QMessageBox>
@@ -98,6 +99,13 @@ int maskRetargetTags(UiNode* n, const otTagTable& tags, int offset, QStringList*
   int moved = 0;
   if (n != nullptr) retarget(n, tags, offset, report, &moved);
   return moved;
+}
+
+QMimeData* studioWidgetNameMime(const QString& name) {
+  auto* mime = new QMimeData;
+  mime->setData(STUDIO_WIDGET_NAME_MIME, name.toUtf8());
+  mime->setText(name);
+  return mime;
 }
 
 void DesignCanvas::paintEvent(QPaintEvent* e) {
@@ -489,7 +497,9 @@ void DesignSurface::press(const QPoint& p, Qt::KeyboardModifiers mods) {
     return;
   }
   if (!selection().contains(w)) setSelection({w});
-  gesture_ = Pressed;
+  // Ctrl and drag takes the widget's name out of the surface (into the code editor) instead
+  // of moving it.
+  gesture_ = (mods & Qt::ControlModifier) ? NameDragging : Pressed;
   pressWidget_ = w;
 }
 
@@ -572,6 +582,14 @@ void DesignSurface::drag(const QPoint& p) {
     case Banding:
       if (band_) band_->setGeometry(QRect(pressPos_, p).normalized());
       return;
+    case NameDragging: {
+      if (d.manhattanLength() < QApplication::startDragDistance() || pressWidget_.isNull()) return;
+      gesture_ = Idle;
+      auto* drag = new QDrag(overlay_);
+      drag->setMimeData(studioWidgetNameMime(pressWidget_->objectName()));
+      drag->exec(Qt::CopyAction);
+      return;
+    }
     default:
       return;
   }

@@ -17,6 +17,7 @@
 #include "maskcommands.h"
 #include "uiform.h"
 
+class QMimeData;
 class QUndoStack;
 class dlgInsertWidget;
 class otTagTable;
@@ -25,6 +26,12 @@ class DesignSurface;
 // The mime type of widgets on the clipboard: the .ui text of a form whose root holds them,
 // at their positions in the mask's coordinates.
 #define STUDIO_WIDGETS_MIME "application/x-otkit-ui-widgets"
+// The mime type of a widget's name dragged out of the surface (Ctrl and drag) or the widget
+// tree: the object name in UTF-8. The source editor asks what to insert for it.
+#define STUDIO_WIDGET_NAME_MIME "application/x-otkit-widget-name"
+
+// A drag's data for a widget's name: the name mime type, and the name as plain text.
+QMimeData* studioWidgetNameMime(const QString& name);
 
 // Moves the bindings of n and its children offset addresses on: a tag bound by name becomes
 // the tag of the same header, cycle and type at index + offset. A binding whose tag or target
@@ -201,7 +208,7 @@ class DesignSurface : public QScrollArea {
   QList<QPointer<QWidget>> selection_;
   int propertySession_ = 0;
 
-  enum Gesture { Idle, Pressed, Moving, Resizing, Banding, Inserting };
+  enum Gesture { Idle, Pressed, Moving, Resizing, Banding, Inserting, NameDragging };
   Gesture gesture_ = Idle;
   QPoint pressPos_;
   QPointer<QWidget> pressWidget_;

@@ -743,6 +743,10 @@ int writeIfChanged(const QString& path, const QString& text, QString* error) {
 
 }  // namespace
 
+QString studioEventsFile(int number) {
+  return eventsFile(number);
+}
+
 QString studioProgramName(const StudioProject& p) {
   QString s;
   for (QChar c : p.name())

@@ -22,6 +22,9 @@ QString studioRuntimeSource();
 // collide get "_2", "_3", ... . Unique names give unique identifiers.
 QStringList studioIdentifiers(const QStringList& objectNames);
 
+// The user's file "mask<number>_events.cpp" as the generator first writes it.
+QString studioEventsFile(int number);
+
 // A C++ string literal of text (UTF-8; quotes, backslashes, control characters and '?' escaped).
 QString studioCString(const QString& text);
 

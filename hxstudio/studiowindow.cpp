@@ -21,6 +21,8 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QRegularExpression>
+#include <QSplitter>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -34,6 +36,8 @@
 #include "designsurface.h"
 #include "dlgdaemon.h"
 #include "dlginsertwidget.h"
+#include "editor.h"
+#include "generator_p.h"
 #include "journal.h"
 #include "studiokinds.h"
 #include "tagtableview.h"
@@ -64,6 +68,32 @@ const int kItemLine = Qt::UserRole + 3;
 const qint64 kMaxSource = 16 << 20;
 const int kMaxMessages = 5000;
 
+// The widget tree: a drag takes the widget's name along (into a mask's code).
+class WidgetTree : public QTreeWidget {
+ protected:
+  QStringList mimeTypes() const override { return {STUDIO_WIDGET_NAME_MIME}; }
+  QMimeData* mimeData(const QList<QTreeWidgetItem*> items) const override {
+    return items.isEmpty() ? nullptr : studioWidgetNameMime(items.first()->text(0));
+  }
+};
+
+// The identifiers of a mask's ids by object name, as the generator names them: the form's
+// widgets in tree order, the mask itself first.
+QMap<QString, QString> maskIdentifiers(const UiForm& f) {
+  QStringList names;
+  std::function<void(const UiNode&)> walk = [&](const UiNode& n) {
+    names << (n.name.isEmpty() ? QString("unnamed_%1").arg(names.size()) : n.name);
+    for (const UiNode& c : n.children)
+      walk(c);
+  };
+  walk(f.root);
+  QStringList idents = studioIdentifiers(names);
+  QMap<QString, QString> out;
+  for (int i = 0; i < names.size() && i < idents.size(); i++)
+    out.insert(names[i], idents[i]);
+  return out;
+}
+
 void addTreeItems(QTreeWidgetItem* parent, QTreeWidget* tree, QWidget* w,
                   QMap<QWidget*, QTreeWidgetItem*>* items) {
   for (QWidget* c : uiDesignChildren(w)) {
@@ -89,7 +119,9 @@ StudioWindow::StudioWindow(QWidget* parent) : QMainWindow(parent) {
   inserter_ = new dlgInsertWidget(this);
   builder_ = new StudioBuilder(this);
 
-  tree_ = new QTreeWidget;
+  tree_ = new WidgetTree;
+  tree_->setDragEnabled(true);
+  tree_->setDragDropMode(QAbstractItemView::DragOnly);
   tree_->setColumnCount(3);
   tree_->setHeaderLabels({"Object name", "Class", "Tag"});
   tree_->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -152,15 +184,22 @@ void StudioWindow::buildActions() {
 
   // Edit commands work on the current mask; their shortcuts only while the surface has the
   // focus, so that the tag table keeps its own copy, paste and delete.
-  auto onSurface = [this](void (*f)(DesignSurface*)) {
-    return [this, f] {
-      if (DesignSurface* s = currentSurface()) f(s);
+  // Chosen from the menu while a mask's code has the focus, they act on the code (its keys
+  // reach the text edit itself).
+  auto onSurface = [this](void (*f)(DesignSurface*), void (*fe)(QPlainTextEdit*)) {
+    return [this, f, fe] {
+      if (Editor* e = focusedEditor()) {
+        if (fe) fe(e->textEdit());
+      } else if (DesignSurface* s = currentSurface()) {
+        f(s);
+      }
     };
   };
   auto surfaceAction = [&](QMenu* m, const QString& text, void (*f)(DesignSurface*),
-                           const QKeySequence& key = QKeySequence()) {
+                           const QKeySequence& key = QKeySequence(),
+                           void (*fe)(QPlainTextEdit*) = nullptr) {
     QAction* a = m->addAction(text);
-    connect(a, &QAction::triggered, this, onSurface(f));
+    connect(a, &QAction::triggered, this, onSurface(f, fe));
     if (!key.isEmpty()) {
       a->setShortcut(key);
       a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
@@ -174,7 +213,9 @@ void StudioWindow::buildActions() {
   undo->setShortcut(QKeySequence::Undo);
   undo->setEnabled(false);
   connect(undo, &QAction::triggered, this, [this] {
-    if (DesignSurface* s = currentSurface()) {
+    if (Editor* e = focusedEditor()) {
+      e->textEdit()->undo();
+    } else if (DesignSurface* s = currentSurface()) {
       s->finishGesture();
       s->undoStack()->undo();
     }
@@ -187,7 +228,9 @@ void StudioWindow::buildActions() {
   redo->setShortcut(QKeySequence::Redo);
   redo->setEnabled(false);
   connect(redo, &QAction::triggered, this, [this] {
-    if (DesignSurface* s = currentSurface()) {
+    if (Editor* e = focusedEditor()) {
+      e->textEdit()->redo();
+    } else if (DesignSurface* s = currentSurface()) {
       s->finishGesture();
       s->undoStack()->redo();
     }
@@ -200,21 +243,34 @@ void StudioWindow::buildActions() {
   edit->addAction(redo);
   edit->addSeparator();
   surfaceAction(
-      edit, "Cut", [](DesignSurface* s) { s->cutSelection(); }, QKeySequence::Cut);
+      edit, "Cut", [](DesignSurface* s) { s->cutSelection(); }, QKeySequence::Cut,
+      [](QPlainTextEdit* t) { t->cut(); });
   surfaceAction(
-      edit, "Copy", [](DesignSurface* s) { s->copySelection(); }, QKeySequence::Copy);
+      edit, "Copy", [](DesignSurface* s) { s->copySelection(); }, QKeySequence::Copy,
+      [](QPlainTextEdit* t) { t->copy(); });
   surfaceAction(
-      edit, "Paste", [](DesignSurface* s) { s->paste(); }, QKeySequence::Paste);
+      edit, "Paste", [](DesignSurface* s) { s->paste(); }, QKeySequence::Paste,
+      [](QPlainTextEdit* t) { t->paste(); });
   surfaceAction(
       edit, "Paste with offset...", [](DesignSurface* s) { s->pasteWithOffset(); },
       QKeySequence("Ctrl+Shift+V"));
   surfaceAction(
-      edit, "Delete", [](DesignSurface* s) { s->deleteSelection(); }, QKeySequence::Delete);
+      edit, "Delete", [](DesignSurface* s) { s->deleteSelection(); }, QKeySequence::Delete,
+      [](QPlainTextEdit* t) { t->textCursor().removeSelectedText(); });
   surfaceAction(
-      edit, "Select all", [](DesignSurface* s) { s->selectAll(); }, QKeySequence::SelectAll);
+      edit, "Select all", [](DesignSurface* s) { s->selectAll(); }, QKeySequence::SelectAll,
+      [](QPlainTextEdit* t) { t->selectAll(); });
   edit->addSeparator();
   surfaceAction(edit, "Properties...", [](DesignSurface* s) {
     if (!s->selection().isEmpty()) s->editProperties(s->selection().first());
+  });
+  // The code's own keys (Ctrl+F, Ctrl+H) belong to the editor; the menu shows them only.
+  edit->addSeparator();
+  edit->addAction("Find...\tCtrl+F", this, [this] {
+    if (Editor* e = currentEditor()) e->find();
+  });
+  edit->addAction("Replace...\tCtrl+H", this, [this] {
+    if (Editor* e = currentEditor()) e->replace();
   });
 
   QToolBar* bar = addToolBar("Tools");
@@ -280,7 +336,28 @@ DesignSurface* StudioWindow::surface(int i) const {
 }
 
 DesignSurface* StudioWindow::currentSurface() const {
-  return qobject_cast<DesignSurface*>(tabs_->currentWidget());
+  return surface(maskOfPage(tabs_->currentWidget()));
+}
+
+Editor* StudioWindow::editor(int i) const {
+  return i >= 0 && i < masks_.size() ? masks_[i].editor : nullptr;
+}
+
+Editor* StudioWindow::currentEditor() const {
+  return editor(maskOfPage(tabs_->currentWidget()));
+}
+
+int StudioWindow::maskOfPage(const QWidget* page) const {
+  for (int i = 0; i < masks_.size(); i++)
+    if (masks_[i].page == page) return i;
+  return -1;
+}
+
+Editor* StudioWindow::focusedEditor() const {
+  QWidget* f = QApplication::focusWidget();
+  for (const Mask& m : masks_)
+    if (f && (f == m.editor || m.editor->isAncestorOf(f))) return m.editor;
+  return nullptr;
 }
 
 QString StudioWindow::maskFile(int i) const {
@@ -288,7 +365,7 @@ QString StudioWindow::maskFile(int i) const {
 }
 
 void StudioWindow::setCurrentMask(int i) {
-  if (DesignSurface* s = surface(i)) tabs_->setCurrentWidget(s);
+  if (i >= 0 && i < masks_.size()) tabs_->setCurrentWidget(masks_[i].page);
 }
 
 void StudioWindow::say(const QString& text) {
@@ -298,7 +375,7 @@ void StudioWindow::say(const QString& text) {
 
 bool StudioWindow::modified() const {
   for (const Mask& m : masks_)
-    if (m.surface->modified()) return true;
+    if (m.surface->modified() || m.editor->modified()) return true;
   return tagView_->modified();
 }
 
@@ -367,8 +444,24 @@ int StudioWindow::loadMask(const QString& file, QString* error) {
   connect(s, &DesignSurface::selectionChanged, this, [this, s] {
     if (s == currentSurface()) syncTreeSelection();
   });
-  masks_.append({file, s});
-  tabs_->addTab(s, QFileInfo(file).completeBaseName());
+  // The mask's code: the file the generator makes once (shown as it will be until then).
+  const QString base = QFileInfo(file).completeBaseName();
+  auto* e = new Editor;
+  static const QRegularExpression numbered("^mask([1-9][0-9]{0,5})$");
+  QRegularExpressionMatch nm = numbered.match(base);
+  if (e->load(project_.path(base + "_events.cpp"), &why,
+              nm.hasMatch() ? studioEventsFile(nm.captured(1).toInt()) : QString()) != 0)
+    say(why);
+  e->setIdentifierMapper(
+      [s](const QString& name) { return maskIdentifiers(s->form()).value(name, name); });
+  connect(e, &Editor::modificationChanged, this, [this] { updateTitles(); });
+  auto* page = new QSplitter(Qt::Vertical);
+  page->addWidget(s);
+  page->addWidget(e);
+  page->setStretchFactor(0, 3);
+  page->setStretchFactor(1, 2);
+  masks_.append({file, s, e, page});
+  tabs_->addTab(page, base);
   updateTitles();
   return masks_.size() - 1;
 }
@@ -376,7 +469,7 @@ int StudioWindow::loadMask(const QString& file, QString* error) {
 void StudioWindow::closeMasks() {
   for (const Mask& m : masks_) {
     undoGroup_->removeStack(m.surface->undoStack());
-    delete m.surface;
+    delete m.page;
   }
   masks_.clear();
   tree_->clear();
@@ -437,8 +530,12 @@ int StudioWindow::newMask(QString* error) {
 int StudioWindow::saveMask(int i, QString* error) {
   DesignSurface* s = surface(i);
   if (s == nullptr) return -1;
-  if (!s->modified() && QFileInfo::exists(project_.path(masks_[i].file))) return 0;
   QString why;
+  if (masks_[i].editor->modified() && masks_[i].editor->save(&why) != 0) {
+    if (error) *error = why;
+    return -1;
+  }
+  if (!s->modified() && QFileInfo::exists(project_.path(masks_[i].file))) return 0;
   if (uiSave(project_.path(masks_[i].file), s->form(), &why) != 0) {
     if (error) *error = why;
     return -1;
@@ -463,8 +560,10 @@ int StudioWindow::saveAll(QString* error) {
 
 bool StudioWindow::maybeSave() {
   QStringList changed;
-  for (const Mask& m : masks_)
+  for (const Mask& m : masks_) {
     if (m.surface->modified()) changed << m.file;
+    if (m.editor->modified()) changed << QFileInfo(m.editor->fileName()).fileName();
+  }
   if (tagView_->modified()) changed << "tags.txt";
   if (changed.isEmpty()) return true;
   int answer = closeAnswer_;
@@ -502,9 +601,10 @@ void StudioWindow::closeEvent(QCloseEvent* e) {
 
 void StudioWindow::updateTitles() {
   for (int i = 0; i < masks_.size(); i++) {
-    int t = tabs_->indexOf(masks_[i].surface);
+    int t = tabs_->indexOf(masks_[i].page);
     QString name = QFileInfo(masks_[i].file).completeBaseName();
-    if (t >= 0) tabs_->setTabText(t, masks_[i].surface->modified() ? name + "*" : name);
+    bool changed = masks_[i].surface->modified() || masks_[i].editor->modified();
+    if (t >= 0) tabs_->setTabText(t, changed ? name + "*" : name);
   }
   QString title = hasProject_ ? QString("hxstudio - %1").arg(project_.name()) : QString("hxstudio");
   setWindowTitle(modified() ? title + " *" : title);
@@ -607,6 +707,8 @@ void StudioWindow::slotRun() {
     return;
   }
   messages_->clear();
+  for (const Mask& m : masks_)
+    m.editor->clearMarks();
   say(QString("Building %1 ...").arg(project_.name()));
   runAction_->setEnabled(false);
   builder_->build(project_);
@@ -627,6 +729,9 @@ void StudioWindow::buildFinished(bool ok, const QVector<StudioBuildMessage>& msg
     item->setData(kItemLine, m.line);
     if (m.severity == "error") item->setForeground(QColor(176, 0, 0));
   }
+  // The compiler names the sources relative to where it ran, or absolutely.
+  for (const Mask& m : masks_)
+    m.editor->setBuildMessages(msgs, {project_.path("build"), project_.folder});
   if (!ok) {
     say(msgs.isEmpty() && !log.isEmpty() ? QString("Build failed: %1").arg(log.right(2000))
                                          : QString("Build failed"));
@@ -752,7 +857,21 @@ QString StudioWindow::resolveSource(const QString& file) const {
 
 void StudioWindow::messageActivated(QListWidgetItem* item) {
   QString file = item->data(kItemFile).toString();
-  if (!file.isEmpty()) openSource(resolveSource(file), item->data(kItemLine).toInt());
+  if (file.isEmpty()) return;
+  QString path = resolveSource(file);
+  // A mask's own code opens in its editor; other files (generated ones) read-only.
+  for (int i = 0; i < masks_.size(); i++) {
+    Editor* e = masks_[i].editor;
+    if (QFileInfo(path) == QFileInfo(e->fileName()) ||
+        QDir::cleanPath(QFileInfo(path).absoluteFilePath()) ==
+            QDir::cleanPath(QFileInfo(e->fileName()).absoluteFilePath())) {
+      setCurrentMask(i);
+      e->gotoLine(item->data(kItemLine).toInt());
+      e->textEdit()->setFocus();
+      return;
+    }
+  }
+  openSource(path, item->data(kItemLine).toInt());
 }
 
 QPlainTextEdit* StudioWindow::openSource(const QString& file, int line) {

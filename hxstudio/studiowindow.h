@@ -1,5 +1,6 @@
-// The studio's main window: one design surface per mask of the open project (a tab each),
-// the tree of the current mask's widgets, the tag table, the build messages, and Run/Stop of
+// The studio's main window: one tab per mask of the open project, its design surface above
+// the editor of its code ("<mask>_events.cpp") in a splitter; the tree of the current mask's
+// widgets, the tag table, the build messages, and Run/Stop of
 // the generated display server with a display client on it.
 #ifndef HXSTUDIO_STUDIOWINDOW_H
 #define HXSTUDIO_STUDIOWINDOW_H
@@ -22,6 +23,7 @@ class QTabWidget;
 class QTreeWidget;
 class QUndoGroup;
 class DesignSurface;
+class Editor;
 class TagTableView;
 class dlgDaemon;
 class dlgInsertWidget;
@@ -47,11 +49,15 @@ class StudioWindow : public QMainWindow {
   int maskCount() const { return masks_.size(); }
   DesignSurface* surface(int i) const;
   DesignSurface* currentSurface() const;
+  // The editor of a mask's code, and of the current mask's.
+  Editor* editor(int i) const;
+  Editor* currentEditor() const;
   QString maskFile(int i) const;
   void setCurrentMask(int i);
   // Makes a new empty mask (the project's next name), saved at once. Its index, or -1.
   int newMask(QString* error);
-  // Saves one mask (its journal goes), or every mask and the tag table. 0, or -1 and *error.
+  // Saves one mask (its journal goes) and its code, or every mask with its code and the tag
+  // table. 0, or -1 and *error.
   int saveMask(int i, QString* error);
   int saveAll(QString* error);
   bool modified() const;
@@ -97,6 +103,8 @@ class StudioWindow : public QMainWindow {
   struct Mask {
     QString file;
     DesignSurface* surface;
+    Editor* editor;
+    QWidget* page;  // the tab: the surface above the editor
   };
   void buildActions();
   void buildDaemonMenu();
@@ -113,6 +121,9 @@ class StudioWindow : public QMainWindow {
   void startClient();
   void stopProcess(QProcess* p, bool wait);
   QString resolveSource(const QString& file) const;
+  int maskOfPage(const QWidget* page) const;
+  // The editor that has the keyboard focus, or null.
+  Editor* focusedEditor() const;
 
   StudioProject project_;
   bool hasProject_ = false;
