@@ -34,6 +34,7 @@
 #include <QUndoStack>
 
 #include "designsurface.h"
+#include "dlgdaemon.h"
 #include "dlginsertfunction.h"
 #include "dlginsertwidget.h"
 #include "editor.h"
@@ -146,6 +147,7 @@ StudioWindow::StudioWindow(QWidget* parent) : QMainWindow(parent) {
   resizeDocks({tagDock}, {220}, Qt::Vertical);
 
   buildActions();
+  buildDaemonMenu();
   QMenu* view = menuBar()->addMenu("&View");
   view->addAction(treeDock->toggleViewAction());
   view->addAction(tagDock->toggleViewAction());
@@ -907,4 +909,34 @@ QPlainTextEdit* StudioWindow::openSource(const QString& file, int line) {
   view->raise();
   view->centerCursor();
   return view;
+}
+
+// ---- daemons
+
+void StudioWindow::buildDaemonMenu() {
+  QMenu* menu = menuBar()->addMenu("&Daemons");
+  menu->addAction("Modbus...", this, [this] { slotDaemon(dlgDaemon::MODBUS); });
+  menu->addAction("Siemens TCP...", this, [this] { slotDaemon(dlgDaemon::SIEMENS_TCP); });
+  menu->addAction("PPI...", this, [this] { slotDaemon(dlgDaemon::PPI); });
+}
+
+dlgDaemon* StudioWindow::daemonDialog(int kind) {
+  if (!hasProject_) return nullptr;
+  auto* d = new dlgDaemon(kind, project_.folder, this);
+  connect(d, &dlgDaemon::headerWritten, this, [this](const QString& header) {
+    QString why;
+    if (tagView_->daemonHeaderWritten(header, &why) < 0) say(why);
+    updateTitles();
+  });
+  return d;
+}
+
+void StudioWindow::slotDaemon(int kind) {
+  dlgDaemon* d = daemonDialog(kind);
+  if (d == nullptr) {
+    say("Open or make a project first: the daemon's files go into its folder");
+    return;
+  }
+  d->run();
+  delete d;
 }

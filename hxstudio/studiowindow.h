@@ -25,6 +25,7 @@ class QUndoGroup;
 class DesignSurface;
 class Editor;
 class TagTableView;
+class dlgDaemon;
 class dlgInsertWidget;
 
 class StudioWindow : public QMainWindow {
@@ -81,6 +82,9 @@ class StudioWindow : public QMainWindow {
   StudioBuilder* builder() const { return builder_; }
   // Shows file read-only at line (1 for the first).
   QPlainTextEdit* openSource(const QString& file, int line);
+  // A "Make a Daemon" dialog of kind (dlgDaemon::MODBUS, ...) on the project folder whose
+  // generated headers go to the tag table at once; the caller owns it. Null without a project.
+  dlgDaemon* daemonDialog(int kind);
 
  public slots:
   void slotNewProject();
@@ -90,6 +94,7 @@ class StudioWindow : public QMainWindow {
   void slotSaveAll();
   void slotRun();
   void slotStop();
+  void slotDaemon(int kind);
 
  protected:
   void closeEvent(QCloseEvent* e) override;
@@ -102,6 +107,7 @@ class StudioWindow : public QMainWindow {
     QWidget* page;  // the tab: the surface above the editor
   };
   void buildActions();
+  void buildDaemonMenu();
   int loadMask(const QString& file, QString* error);
   void closeMasks();
   bool maybeSave();

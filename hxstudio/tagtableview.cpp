@@ -335,6 +335,31 @@ int TagTableView::addDaemonHeader(const QString& headerPath, QString* error) {
   return added;
 }
 
+int TagTableView::daemonHeaderWritten(const QString& headerPath, QString* error) {
+  model_->forgetHeaders();
+  QDir folder(model_->folder());
+  QString abs = QFileInfo(headerPath).absoluteFilePath();
+  QStringList misfits;
+  bool named = false;
+  for (const otTag& t : model_->table().tags) {
+    QString h = QString::fromStdString(t.header);
+    if (h.isEmpty() || QFileInfo(folder, h).absoluteFilePath() != abs) continue;
+    named = true;
+    std::string why;
+    if (otTagTable::check(t, model_->header(t.header), &why) != 0)
+      misfits << QString("%1 (%2)").arg(QString::fromStdString(t.name),
+                                        QString::fromStdString(why));
+  }
+  if (!named) return addDaemonHeader(headerPath, error);
+  QString name = folder.relativeFilePath(abs);
+  if (misfits.isEmpty())
+    report(QString("%1 read anew; its tags fit").arg(name), false);
+  else
+    report(QString("%1 read anew; tags that no longer fit: %2").arg(name, misfits.join(", ")),
+           true);
+  return 0;
+}
+
 void TagTableView::slotAdd() {
   // A copy of the current (or last) row one index further on, under a fresh name: the usual
   // next tag is the neighbour of the last one.

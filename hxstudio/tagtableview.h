@@ -38,6 +38,9 @@ class TagTableModel : public QAbstractTableModel {
   int checkRow(const otTag& t, int row, QString* error);
   // The header a tag names, read from the folder once; null when it cannot be read.
   const otDaemonHeader* header(const std::string& name);
+  // Forgets the headers read, so that the next check reads them anew (a daemon was generated
+  // again).
+  void forgetHeaders() { headers_.clear(); }
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -78,6 +81,12 @@ class TagTableView : public QWidget {
   // Adds the tags that otTagTable::propose makes for a daemon's header (those whose name is
   // taken are skipped). The number added, or -1 and *error.
   int addDaemonHeader(const QString& headerPath, QString* error);
+  // A daemon's header was written anew: the table checks against the new one from now on; a
+  // header that no tag names yet gets its proposed tags as addDaemonHeader gives them, one
+  // that tags name already keeps the table as it is (the user's names stay, nothing doubles)
+  // and the tags that no longer fit it are reported. The number of tags added, or -1 and
+  // *error.
+  int daemonHeaderWritten(const QString& headerPath, QString* error);
 
  public slots:
   void slotAdd();

@@ -10,6 +10,7 @@
 #include <sys/ipc.h>
 #include <sys/msg.h>
 #include <sys/shm.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -145,6 +146,27 @@ inline std::map<std::string, int> readHeader(const std::string& path) {
   }
   return defs;
 }
+
+#ifdef HX_PPISIM
+// The simulator on the other end of a pty pair, with its log in the test's directory.
+class PpiSimulator {
+ public:
+  // values: -set options.
+  bool start(const ottest::TempDir& dir, const std::string& line, const std::string& values) {
+    // Process runs a program without arguments: a script gives them.
+    std::string script = dir.file("otppisim.sh");
+    ottest::writeFile(script, "#!/bin/sh\nexec " + quote(HX_PPISIM) + " -serial=" + quote(line) +
+                                  " -v " + values + "\n");
+    if (chmod(script.c_str(), 0700) != 0 || !sim_.start(dir.path(), script)) return false;
+    return waitFor([this] { return log().find("serving") != std::string::npos; });
+  }
+  void stop() { sim_.stop(); }
+  std::string log() const { return sim_.log(); }
+
+ private:
+  Process sim_;
+};
+#endif
 
 // Fixture: one temporary directory per test; the daemon it runs is stopped and the shared
 // memory and mailbox it created are removed at the end.

@@ -309,25 +309,6 @@ TEST_F(GeneratedDaemon, SiemensTcpAgainstSnap7) {
   EXPECT_EQ(db1[6], 0xCD);
 }
 
-// The simulator on the other end of a pty pair, with its log in the test's directory.
-class PpiSimulator {
- public:
-  // values: -set options.
-  bool start(const ottest::TempDir& dir, const std::string& line, const std::string& values) {
-    // Process runs a program without arguments: a script gives them.
-    std::string script = dir.file("otppisim.sh");
-    ottest::writeFile(script, "#!/bin/sh\nexec " + quote(HX_PPISIM) + " -serial=" + quote(line) +
-                                  " -v " + values + "\n");
-    if (chmod(script.c_str(), 0700) != 0 || !sim_.start(dir.path(), script)) return false;
-    return waitFor([this] { return log().find("serving") != std::string::npos; });
-  }
-  void stop() { sim_.stop(); }
-  std::string log() const { return sim_.log(); }
-
- private:
-  Process sim_;
-};
-
 // The daemon of examples/ppi.mkppi (V memory 0..63 and 64..127 of station 2), pointed at a
 // pty: its cycles fill the image, write requests reach the station, and when the station goes
 // away and comes back the errors are counted and the values flow again.

@@ -4,14 +4,25 @@
 // plant, the generated daemon polls it, the generated server shows the mask to otclient under
 // Xvfb (screenshots) and to a protocol client of the test's own, which moves the slider and
 // sees the value greyed when the simulator stops. A mask written in Qt Designer's format, with
-// Qwt classes and a placeholder, is built with hxstudio -build and runs too.
+// Qwt classes and a placeholder, is built with hxstudio -build and runs too. And the whole road
+// inside one studio window: from a new project, a daemon made in the daemon dialog, a mask
+// bound to its header, an event branch pasted into the mask's code, Run, and the value and the
+// branch's effect in otclient under Xvfb, clicked with xdotool.
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <QApplication>
 #include <QComboBox>
 #include <QFile>
+#include <QFileInfo>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QSignalSpy>
+#include <signal.h>
+#include <QTextDocument>
+#include <QTimer>
 #include <QImage>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -25,15 +36,23 @@
 #include <thread>
 
 #include "daemontest.h"
+#include "designsurface.h"
+#include "dlgdaemon.h"
 #include "dlginsertwidget.h"
+#include "dlgpastewidget.h"
 #include "dlgproperty.h"
+#include "editor.h"
 #include "generator.h"
 #include "hxtestutil.h"
 #include "otmodbusclient.h"
 #include "ottagtable.h"
 #include "project.h"
 #include "qttestmain.h"
+#include "studiowindow.h"
+#include "tagtableview.h"
+#include "ui_dlgdaemon.h"
 #include "ui_dlginsertwidget.h"
+#include "ui_dlgpastewidget.h"
 #include "ui_dlgproperty.h"
 #include "uiwidgets.h"
 
@@ -350,6 +369,249 @@ TEST_F(StudioEndToEnd, DesignedMaskShowsAndWritesThePlant) {
   server.stop();
   EXPECT_NE(server.log().find("stopping"), std::string::npos) << server.log();
   EXPECT_EQ(server.log().find("Sanitizer"), std::string::npos) << server.log();
+}
+
+// Answers the next modal dialog of type T that shows up with answer(dialog).
+template <class T>
+void answerNext(std::function<void(T*)> answer) {
+  auto* timer = new QTimer;
+  QObject::connect(timer, &QTimer::timeout, [timer, answer] {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      auto* d = qobject_cast<T*>(w);
+      if (d == nullptr || !d->isVisible()) continue;
+      timer->stop();
+      timer->deleteLater();
+      answer(d);
+      return;
+    }
+  });
+  timer->start(20);
+}
+
+// Sets a design widget's geometry, text, background and tag in the property dialog, as the
+// user does; *offered receives the tags the dialog offered.
+void setProperties(DesignSurface* s, QWidget* w, QRect g, const QString& text, QColor background,
+                   const QString& tag, QStringList* offered) {
+  answerNext<dlgProperty>([=](dlgProperty* d) {
+    d->form->spinBoxX->setValue(g.x());
+    d->form->spinBoxY->setValue(g.y());
+    d->form->spinBoxW->setValue(g.width());
+    d->form->spinBoxH->setValue(g.height());
+    d->form->lineEditText->setText(text);
+    d->form->spinBoxBgRed->setValue(background.red());
+    d->form->spinBoxBgGreen->setValue(background.green());
+    d->form->spinBoxBgBlue->setValue(background.blue());
+    if (offered) {
+      offered->clear();
+      for (int i = 0; i < d->form->comboBoxTag->count(); i++)
+        *offered << d->form->comboBoxTag->itemText(i);
+    }
+    if (!tag.isEmpty()) d->form->comboBoxTag->setCurrentText(tag);
+    d->slotOk();
+  });
+  s->editProperties(w);
+}
+
+// Runs a program in the otclient's X display (as xvfb-run left it in the file display).
+int inDisplay(const std::string& dir, const std::string& display, const std::string& command) {
+  std::string cmd = "cd " + hxtest::quote(dir) + " && . " + hxtest::quote(display) + " && " +
+                    command + " >> xdotool.log 2>&1";
+  int status = system(cmd.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(StudioEndToEnd, FromADaemonDescriptionToARunningScreenInOneStudio) {
+#ifdef OTKIT_SANITIZED
+  GTEST_SKIP() << "the generated servers are built without the sanitizer runtime";
+#endif
+  setenv("PKG_CONFIG_PATH", HX_PKGCONFIG_DIR, 1);
+  setenv("CXX", HX_CXX, 1);
+  setenv("CXXFLAGS", HX_CXXFLAGS, 1);
+
+  // The plant: holding register 0 of slave 1 holds 4321.
+  ottest::writeFile(dir.file("init.txt"), "holding 0 4321 17\n");
+  const int simPort = ottest::freePort();
+  Process sim;
+  ASSERT_TRUE(
+      sim.start(dir.path(), std::string(OTKIT_TOOLS_DIR) + "/otmodbussim",
+                {"-tcp=127.0.0.1:" + std::to_string(simPort), "-init=" + dir.file("init.txt")},
+                dir.file("otmodbussim.log")));
+  ASSERT_TRUE(waitFor([&] { return sim.log().find("listening") != std::string::npos; }))
+      << sim.log();
+
+  // A new project in the studio.
+  const QString folder = QString::fromStdString(dir.file("road"));
+  StudioProject project;
+  QString error;
+  ASSERT_EQ(StudioProject::create(folder, &project, &error), 0) << error.toStdString();
+  StudioWindow w;
+  ASSERT_EQ(w.openProject(folder, &error), 0) << error.toStdString();
+
+  // The Modbus daemon, made in the dialog; its header's tags go to the table at once.
+  {
+    std::unique_ptr<dlgDaemon> d(w.daemonDialog(dlgDaemon::MODBUS));
+    ASSERT_TRUE(d);
+    d->show();
+    d->form->textEdit->setPlainText(QString::fromStdString(
+        paths() + "communication=socket\ntcpadr=127.0.0.1\ntcpport=" + std::to_string(simPort) +
+        "\nbaudrate=400000\ncycle1 slave=1 function=3 start_adr=0 num_register=2\n"));
+    QSignalSpy compiled(d.get(), &dlgDaemon::compiled);
+    d->form->pushButtonClose->click();
+    ASSERT_TRUE(!compiled.isEmpty() || compiled.wait(300000));
+    ASSERT_EQ(d->result(), QDialog::Accepted) << d->output().toStdString();
+  }
+  ASSERT_GE(w.tagView()->model()->table().find("modbusdaemon_c1_0"), 0);
+  ASSERT_TRUE(daemon.start(folder.toStdString(), (folder + "/modbusdaemon").toStdString(), {},
+                           dir.file("daemon.log")));
+
+  // Mask 1: a value bound to the daemon's register, a button; mask 2: a marker.
+  Ui_DialogInsertWidget* kinds = w.inserter()->form;
+  DesignSurface* s1 = w.surface(0);
+  ASSERT_TRUE(s1);
+  kinds->wLabel->setChecked(true);
+  QWidget* value = s1->insertAt(QPoint(40, 40), false);
+  ASSERT_TRUE(value);
+  QStringList offered;
+  setProperties(s1, value, QRect(40, 40, 200, 40), "", QColor(255, 255, 0), "modbusdaemon_c1_0",
+                &offered);
+  EXPECT_TRUE(offered.contains("modbusdaemon_c1_0")) << offered.join(' ').toStdString();
+  kinds->wPushButton->setChecked(true);
+  QWidget* button = s1->insertAt(QPoint(40, 200), false);
+  ASSERT_TRUE(button);
+  setProperties(s1, button, QRect(40, 200, 160, 50), "Next", QColor(0, 255, 255), "", nullptr);
+  ASSERT_EQ(w.newMask(&error), 1) << error.toStdString();
+  kinds->wLabel->setChecked(true);
+  QWidget* marker = w.surface(1)->insertAt(QPoint(300, 300), false);
+  ASSERT_TRUE(marker);
+  setProperties(w.surface(1), marker, QRect(300, 300, 150, 60), "two", QColor(255, 0, 255), "",
+                nullptr);
+
+  // The button's event branch, pasted into mask 1's code, then pointed at mask 2.
+  Editor* code = w.editor(0);
+  ASSERT_TRUE(code);
+  QTextCursor at = code->textEdit()->document()->find("  return 0;");
+  ASSERT_FALSE(at.isNull()) << code->textEdit()->toPlainText().toStdString();
+  at.movePosition(QTextCursor::StartOfBlock);
+  code->textEdit()->setTextCursor(at);
+  answerNext<dlgPasteWidget>([](dlgPasteWidget* d) {
+    d->form->radioButtonEvent->setChecked(true);
+    d->accept();
+  });
+  ASSERT_EQ(code->pasteWidgetName(button->objectName()), 0);
+  code->insertText("\n");
+  QTextCursor branch = code->textEdit()->document()->find("return 1; // call mask 1");
+  ASSERT_FALSE(branch.isNull()) << code->textEdit()->toPlainText().toStdString();
+  branch.insertText("return 2;  // the second mask");
+  const QString text = code->textEdit()->toPlainText();
+  ASSERT_NE(text.indexOf("if(id == " + button->objectName() + ")"), -1) << text.toStdString();
+
+  // Run: saved, built, the server started with otclient under Xvfb.
+  const std::string shots = dir.file("shots"), display = dir.file("display.sh");
+  ASSERT_EQ(0, mkdir(shots.c_str(), 0700));
+  // The studio starts the client program with -host= and -port=: here otclient under an Xvfb
+  // of its own, in a session of its own that the studio's terminate ends whole.
+  const std::string inner = dir.file("otclient-inner.sh"), client = dir.file("otclient.sh");
+  ottest::writeFile(inner, "#!/bin/sh\necho \"export DISPLAY=$DISPLAY XAUTHORITY=$XAUTHORITY\" > " +
+                               hxtest::quote(display) + "\nexec env QT_QPA_PLATFORM=xcb " +
+                               hxtest::quote(OTCLIENT_PROGRAM) + " -shots=" + hxtest::quote(shots) +
+                               " -shotevery=1 \"$@\"\n");
+  ottest::writeFile(
+      client,
+      "#!/bin/sh\n[ \"$OTKIT_OWN_SESSION\" = 1 ] || OTKIT_OWN_SESSION=1 exec setsid \"$0\" "
+      "\"$@\"\ntrap 'trap - TERM; kill 0' TERM\nxvfb-run -a -s '-screen 0 1024x768x24' " +
+          hxtest::quote(inner) + " \"$@\" &\nwait $!\n");
+  ASSERT_EQ(chmod(inner.c_str(), 0700), 0);
+  ASSERT_EQ(chmod(client.c_str(), 0700), 0);
+  w.setClientProgram(QString::fromStdString(client));
+  bool built = false, builtOk = false;
+  QString buildLog;
+  QObject::connect(w.builder(), &StudioBuilder::finished,
+                   [&](bool ok, const QVector<StudioBuildMessage>&, const QString& log) {
+                     built = true;
+                     builtOk = ok;
+                     buildLog = log;
+                   });
+  w.slotRun();
+  ASSERT_TRUE(waitFor(
+      [&] {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        return built;
+      },
+      600000));
+  ASSERT_TRUE(builtOk) << buildLog.toStdString();
+  auto said = [&](const QString& part) {
+    for (int i = 0; i < w.messageList()->count(); i++)
+      if (w.messageList()->item(i)->text().contains(part)) return true;
+    return false;
+  };
+  ASSERT_TRUE(waitFor([&] {
+    QCoreApplication::processEvents();
+    return said("serving on port");
+  })) << "the server did not start";
+  ASSERT_TRUE(waitFor([&] {
+    QCoreApplication::processEvents();
+    return w.clientProcess() != nullptr && w.clientProcess()->processId() > 0;
+  }));
+  // The client's wrapper leads a session of its own: whatever happens, it all ends with the
+  // test (the window's terminate ends it first when the test gets there).
+  struct SessionGuard {
+    pid_t leader;
+    ~SessionGuard() { kill(-leader, SIGKILL); }
+  } clientSession{(pid_t)w.clientProcess()->processId()};
+
+  // The value, as every client gets it.
+  const std::string ids = ottest::readFile((folder + "/mask1_generated.h").toStdString());
+  const int valueId = idOf(ids, value->objectName().toStdString());
+  ASSERT_GT(valueId, 0) << ids;
+  Watcher op(w.serverPort());
+  ASSERT_TRUE(op.connected());
+  EXPECT_TRUE(waitFor([&] {
+    return op.sawSince(0, "setText(" + std::to_string(valueId) + ",\"4321");
+  })) << op.seen();
+
+  // otclient shows mask 1 with the value's label and the button where they were laid out.
+  auto shot = [&] {
+    QCoreApplication::processEvents();
+    std::vector<std::string> all = screenshots(shots);
+    return all.size() < 2 ? QImage() : QImage(QString::fromStdString(all[all.size() - 2]));
+  };
+  QRect yellow, cyan;
+  ASSERT_TRUE(waitFor(
+      [&] {
+        QImage img = shot();
+        if (img.isNull()) return false;
+        yellow = boxOf(img, QColor(255, 255, 0));
+        cyan = boxOf(img, QColor(0, 255, 255));
+        return !yellow.isEmpty() && !cyan.isEmpty();
+      },
+      60000))
+      << screenshots(shots).size() << " screenshots";
+  EXPECT_NEAR(yellow.width(), 200, 2);
+  EXPECT_NEAR(cyan.top() - yellow.top(), 160, 2);
+  const char* keep = getenv("OTKIT_STUDIO_ROAD_PICTURES");
+  if (keep) shot().save(QString::fromLocal8Bit(keep) + "-mask1.png");
+
+  // A click on the button in otclient runs the branch: the client shows mask 2.
+  ASSERT_TRUE(waitFor([&] { return QFileInfo::exists(QString::fromStdString(display)); }));
+  ASSERT_EQ(inDisplay(dir.path(), display,
+                      "xdotool search --sync --onlyvisible --classname otclient mousemove "
+                      "--window %1 " +
+                          std::to_string(cyan.center().x()) + " " +
+                          std::to_string(cyan.center().y()) + " click 1"),
+            0)
+      << ottest::readFile(dir.file("xdotool.log"));
+  QRect magenta;
+  EXPECT_TRUE(waitFor(
+      [&] {
+        QImage img = shot();
+        if (img.isNull()) return false;
+        magenta = boxOf(img, QColor(255, 0, 255));
+        return !magenta.isEmpty() && boxOf(img, QColor(0, 255, 255)).isEmpty();
+      },
+      30000))
+      << ottest::readFile(dir.file("xdotool.log"));
+  EXPECT_NEAR(magenta.width(), 150, 2);
+  if (keep) shot().save(QString::fromLocal8Bit(keep) + "-mask2.png");
 }
 
 }  // namespace
