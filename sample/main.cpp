@@ -62,8 +62,10 @@ int main(int argc, char** argv) {
       sampleSettings.dbPassword = v;
     }
   }
-  printf("otsample: serving on port %d, start mask %d, data in %s\n", o.port, startMask,
-         sampleSettings.dataDir);
-  fflush(stdout);
+  o.listening = [](int port) {
+    printf("otsample: serving on port %d, start mask %d, data in %s\n", port, startMask,
+           sampleSettings.dataDir);
+    fflush(stdout);
+  };
   return hxRunServer(&o, run, nullptr) < 0 ? 1 : 0;
 }

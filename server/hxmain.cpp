@@ -168,6 +168,7 @@ int hxRunServer(const hxServerOptions* o, int (*run)(PARAM_* p), void* user) {
   }
   hxServer* s = hxServerStart(o, run, user);
   int r = s ? 0 : -1;
+  if (s != nullptr && o != nullptr && o->listening != nullptr) o->listening(hxServerPort(s));
   while (s != nullptr && !stopRequested.load()) {
     // The time limit is a safety net only (a pipe that could not be made, a second runner
     // that took the wake-up byte); the flag is what counts.

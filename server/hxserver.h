@@ -155,6 +155,9 @@ struct hxServerOptions {
   int pollMs = 100;           // the poll interval of every new connection
   int catchSignals = 0;       // hxRunServer: SIGINT and SIGTERM call hxStopServer()
   int aliveMs = HX_ALIVE_MS;  // "@alive(aliveMs)" after so long without a send; 0: never
+  // hxRunServer: called once the port is bound and clients can connect (a program that says
+  // it is serving before then would send its first clients to a closed port); null: none.
+  void (*listening)(int port) = nullptr;
 };
 
 // Reads -port=N, -bind=ADDR, -maxclients=N, -poll=MS and -h into o (which keeps its values for

@@ -646,6 +646,26 @@ TEST(HxRunServer, StopsFromAnotherThreadAndFromASignal) {
   }
 }
 
+// A program says it is serving from the listening callback: by then a client gets in at once.
+std::atomic<int> listeningPort{-1};
+std::atomic<int> connectedWhenListening{0};
+
+TEST(HxRunServer, SaysListeningOnlyOnceClientsCanConnect) {
+  hxServerOptions o;
+  o.bindAddress = "127.0.0.1";
+  o.port = 0;
+  o.listening = [](int port) {
+    Client c(port);
+    connectedWhenListening = c.fd >= 0;
+    listeningPort = port;
+  };
+  std::thread runner([&] { hxRunServer(&o, idleRun, nullptr); });
+  ASSERT_TRUE(eventually([] { return listeningPort.load() > 0; }));
+  EXPECT_EQ(1, connectedWhenListening.load());
+  hxStopServer();
+  runner.join();
+}
+
 TEST(HxParseServerArgs, ReadsTheOptionsAndRefusesBadValues) {
   hxServerOptions o;
   const char* good[] = {"srv", "-port=6000", "-bind=::1", "-maxclients=3", "-poll=250", "other"};
