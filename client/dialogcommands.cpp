@@ -42,17 +42,6 @@ using namespace otclient;
 
 namespace {
 
-int arg(const otCallLine& c, int i) {
-  int v = 0;
-  c.intArg(i, &v);
-  return v;
-}
-
-QString text(const otCallLine& c, int i) {
-  const char* t = c.textArg(i);
-  return t ? QString::fromUtf8(t) : QString();
-}
-
 // The window a dialog belongs to: the server's modal dialog when one is open, else the main
 // window.
 QWidget* owner(QWidget* root) {
@@ -89,7 +78,7 @@ const struct {
 // messageBox(n,type,"title","text",buttons)
 int messageBox(QWidget* root, const otCallLine& c, WidgetContext& ctx) {
   otDialogHost* host = otDialogHost::of(ctx.interpreter, ctx.s);
-  int n = arg(c, 0), type = arg(c, 1), buttons = arg(c, 4);
+  int n = argInt(c, 0), type = argInt(c, 1), buttons = argInt(c, 4);
   if (n <= 0) return -1;
   if (type < 0 || type > 3 || buttons < 0 || buttons > otdialog::mbAll) {
     host->answerNow(n, -1, QString());
@@ -97,8 +86,8 @@ int messageBox(QWidget* root, const otCallLine& c, WidgetContext& ctx) {
   }
   const QMessageBox::Icon icons[] = {QMessageBox::Information, QMessageBox::Warning,
                                      QMessageBox::Critical, QMessageBox::Question};
-  auto* box =
-      new QMessageBox(icons[type], text(c, 2), text(c, 3), QMessageBox::NoButton, owner(root));
+  auto* box = new QMessageBox(icons[type], argText(c, 2), argText(c, 3), QMessageBox::NoButton,
+                              owner(root));
   box->setTextFormat(Qt::PlainText);
   for (const auto& b : kButtons)
     if (buttons & b.flag) box->addButton(b.button);
@@ -116,21 +105,21 @@ int messageBox(QWidget* root, const otCallLine& c, WidgetContext& ctx) {
 // inputDialog(n,"title","label","initial",maxChars)
 int inputDialog(QWidget* root, const otCallLine& c, WidgetContext& ctx) {
   otDialogHost* host = otDialogHost::of(ctx.interpreter, ctx.s);
-  int n = arg(c, 0), chars = arg(c, 4);
+  int n = argInt(c, 0), chars = argInt(c, 4);
   if (n <= 0) return -1;
   if (chars < 1 || chars > otdialog::maxInput) {
     host->answerNow(n, -1, QString());
     return -1;
   }
   auto* dialog = new QDialog(owner(root));
-  dialog->setWindowTitle(text(c, 1));
+  dialog->setWindowTitle(argText(c, 1));
   auto* layout = new QVBoxLayout(dialog);
   auto* label = new QLabel(dialog);
   label->setTextFormat(Qt::PlainText);
-  label->setText(text(c, 2));
+  label->setText(argText(c, 2));
   auto* edit = new QLineEdit(dialog);
   edit->setMaxLength(chars);
-  edit->setText(text(c, 3));
+  edit->setText(argText(c, 3));
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog);
   layout->addWidget(label);
   layout->addWidget(edit);
@@ -148,13 +137,13 @@ int inputDialog(QWidget* root, const otCallLine& c, WidgetContext& ctx) {
 // size; its bytes go out only when the server asks for them (uploadFile).
 int fileDialog(QWidget* root, const otCallLine& c, WidgetContext& ctx) {
   otDialogHost* host = otDialogHost::of(ctx.interpreter, ctx.s);
-  int n = arg(c, 0), maxBytes = arg(c, 3);
+  int n = argInt(c, 0), maxBytes = argInt(c, 3);
   if (n <= 0) return -1;
   if (maxBytes < 1 || maxBytes > maxDownload) {
     host->answerNow(n, -1, QString());
     return -1;
   }
-  auto* dialog = new QFileDialog(owner(root), text(c, 1), QString(), text(c, 2));
+  auto* dialog = new QFileDialog(owner(root), argText(c, 1), QString(), argText(c, 2));
   dialog->setFileMode(QFileDialog::ExistingFile);
   dialog->setAcceptMode(QFileDialog::AcceptOpen);
   // Qt's own chooser: the same on every desktop, and it stays in this process.
@@ -176,7 +165,7 @@ int fileDialog(QWidget* root, const otCallLine& c, WidgetContext& ctx) {
 }
 
 int uploadFile(QWidget*, const otCallLine& c, WidgetContext& ctx) {
-  otDialogHost::of(ctx.interpreter, ctx.s)->upload(arg(c, 0));
+  otDialogHost::of(ctx.interpreter, ctx.s)->upload(argInt(c, 0));
   return 0;
 }
 
@@ -184,9 +173,9 @@ int uploadFile(QWidget*, const otCallLine& c, WidgetContext& ctx) {
 // entries that are no separator.
 int popupMenu(QWidget* root, const otCallLine& c, WidgetContext& ctx) {
   otDialogHost* host = otDialogHost::of(ctx.interpreter, ctx.s);
-  int n = arg(c, 0);
+  int n = argInt(c, 0);
   if (n <= 0) return -1;
-  QStringList entries = text(c, 1).split(',');
+  QStringList entries = argText(c, 1).split(',');
   if (entries.size() > otdialog::maxPopupItems) {
     host->answerNow(n, -1, QString());
     return -1;
@@ -219,12 +208,12 @@ int popupMenu(QWidget* root, const otCallLine& c, WidgetContext& ctx) {
 }
 
 int closeDialog(QWidget*, const otCallLine& c, WidgetContext& ctx) {
-  otDialogHost::of(ctx.interpreter, ctx.s)->giveUp(arg(c, 0));
+  otDialogHost::of(ctx.interpreter, ctx.s)->giveUp(argInt(c, 0));
   return 0;
 }
 
 int getInitialMask(QWidget*, const otCallLine& c, WidgetContext& ctx) {
-  int n = arg(c, 0);
+  int n = argInt(c, 0);
   if (n <= 0) return -1;
   otDialogHost::of(ctx.interpreter, ctx.s)->answerNow(n, 0, QString::fromUtf8(opt.initial_mask));
   return 0;
@@ -232,13 +221,13 @@ int getInitialMask(QWidget*, const otCallLine& c, WidgetContext& ctx) {
 
 int updateBaseWindow(QWidget*, const otCallLine& c, WidgetContext& ctx) {
   // Outside a modal dialog the base mask is where commands go anyway.
-  ctx.interpreter->setBaseUpdate(ctx.interpreter->modalOpen() && arg(c, 0) != 0);
+  ctx.interpreter->setBaseUpdate(ctx.interpreter->modalOpen() && argInt(c, 0) != 0);
   return 0;
 }
 
 // screenHint(w,h): the main window grows so that its mask area shows w x h, within the screen.
 int screenHint(QWidget*, const otCallLine& c, WidgetContext& ctx) {
-  int w = arg(c, 0), h = arg(c, 1);
+  int w = argInt(c, 0), h = argInt(c, 1);
   if (w < 1 || w > maxGeometry || h < 1 || h > maxGeometry) return -1;
   QWidget* mask = ctx.interpreter->baseRoot();
   QWidget* top = mask->window();
@@ -257,7 +246,7 @@ int beep(QWidget*, const otCallLine&, WidgetContext&) {
 // clientCommand("program args"): only a command line of the allow-list, word for word, and
 // without a shell.
 int clientCommand(QWidget* root, const otCallLine& c, WidgetContext&) {
-  QString command = text(c, 0);
+  QString command = argText(c, 0);
   QStringList words = QProcess::splitCommand(command);
   bool allowed = false;
   if (!words.isEmpty()) {
@@ -283,7 +272,7 @@ int clientCommand(QWidget* root, const otCallLine& c, WidgetContext&) {
 // hyperlink("url"): an http or https address, opened in the desktop's browser once the
 // operator agrees.
 int hyperlink(QWidget* root, const otCallLine& c, WidgetContext& ctx) {
-  QString given = text(c, 0);
+  QString given = argText(c, 0);
   QUrl url(given, QUrl::StrictMode);
   QString scheme = url.scheme().toLower();
   if (!url.isValid() || (scheme != "http" && scheme != "https") || url.host().isEmpty()) {

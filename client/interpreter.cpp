@@ -74,18 +74,6 @@ QColor colour(const otCallLine& c, int first) {
   return QColor(qBound(0, r, 255), qBound(0, g, 255), qBound(0, b, 255));
 }
 
-int arg(const otCallLine& c, int i) {
-  int v = 0;
-  c.intArg(i, &v);
-  return v;
-}
-
-double farg(const otCallLine& c, int i) {
-  double v = 0;
-  c.floatArg(i, &v);
-  return v;
-}
-
 // The value of a widget that shows a number: the Qwt widgets and the LCD number.
 bool setNumber(QWidget* w, double v) {
   if (auto* qs = qobject_cast<QwtAbstractSlider*>(w)) {
@@ -102,11 +90,6 @@ bool setNumber(QWidget* w, double v) {
     return false;
   }
   return true;
-}
-
-QString text(const otCallLine& c, int i) {
-  const char* t = c.textArg(i);
-  return t ? QString::fromUtf8(t) : QString();
 }
 
 }  // namespace
@@ -210,7 +193,7 @@ int otClientInterpreter::widgetCommand(const WidgetCommand& wc, const otCallLine
   WidgetContext ctx{s_, 0, this};
   QWidget* w = active().root;
   if (!(wc.flags & WIDGET_NONE)) {
-    ctx.id = arg(c, 0);
+    ctx.id = argInt(c, 0);
     w = target(ctx.id, c.name);
     if (w == nullptr) {
       // The block of a command that reads one is read all the same (and dropped).
@@ -240,16 +223,16 @@ void otClientInterpreter::startDefinition(int n) {
 }
 
 void otClientInterpreter::construct(Command cmd, const otCallLine& c) {
-  int id = arg(c, 0);
+  int id = argInt(c, 0);
   if (!inRange(id, 1, idCount() - 1)) {
     refuse("%s: id %d outside the mask\n", c.name, id);
     return;
   }
-  QWidget* p = parentFor(arg(c, 1));
+  QWidget* p = parentFor(argInt(c, 1));
   // The widget that the new one replaces is deleted with its children: a parent among them
   // would take the new widget with it.
   if (within(p, widget(id))) {
-    refuse("%s(%d,%d): the parent lies inside the widget it replaces\n", c.name, id, arg(c, 1));
+    refuse("%s(%d,%d): the parent lies inside the widget it replaces\n", c.name, id, argInt(c, 1));
     return;
   }
   int* s = s_;
@@ -268,18 +251,19 @@ void otClientInterpreter::construct(Command cmd, const otCallLine& c) {
       w = new MyLineEdit(s, id, p);
       break;
     case CmdQComboBox: {
-      w = new MyComboBox(s, id, p, arg(c, 2), arg(c, 3));
+      w = new MyComboBox(s, id, p, argInt(c, 2), argInt(c, 3));
       break;
     }
     case CmdQLCDNumber: {
-      w = new MyQLCDNumber(s, id, p, arg(c, 2), arg(c, 3), arg(c, 4));
+      w = new MyQLCDNumber(s, id, p, argInt(c, 2), argInt(c, 3), argInt(c, 4));
       break;
     }
     case CmdQSlider:
-      w = new MySlider(s, id, p, arg(c, 2), arg(c, 3), arg(c, 4), arg(c, 5), arg(c, 6));
+      w = new MySlider(s, id, p, argInt(c, 2), argInt(c, 3), argInt(c, 4), argInt(c, 5),
+                       argInt(c, 6));
       break;
     case CmdQButtonGroup:
-      w = new MyButtonGroup(s, id, p, arg(c, 2), arg(c, 3), text(c, 4));
+      w = new MyButtonGroup(s, id, p, argInt(c, 2), argInt(c, 3), argText(c, 4));
       break;
     case CmdQRadioButton:
       w = new MyRadioButton(s, id, p);
@@ -288,11 +272,11 @@ void otClientInterpreter::construct(Command cmd, const otCallLine& c) {
       w = new MyCheckBox(s, id, p);
       break;
     case CmdQFrame:
-      w = new MyFrame(s, id, p, arg(c, 2), arg(c, 3), qBound(0, arg(c, 4), 100),
-                      qBound(0, arg(c, 5), 100));
+      w = new MyFrame(s, id, p, argInt(c, 2), argInt(c, 3), qBound(0, argInt(c, 4), 100),
+                      qBound(0, argInt(c, 5), 100));
       break;
     case CmdQGroupBox:
-      w = new MyGroupBox(s, id, p, arg(c, 2), arg(c, 3), text(c, 4));
+      w = new MyGroupBox(s, id, p, argInt(c, 2), argInt(c, 3), argText(c, 4));
       break;
     case CmdQTabWidget:
       w = new MyQTabWidget(s, id, p);
@@ -301,16 +285,16 @@ void otClientInterpreter::construct(Command cmd, const otCallLine& c) {
       w = new MyQToolBox(s, id, p);
       break;
     case CmdQSpinBox:
-      w = new MySpinBox(s, id, p, arg(c, 2), arg(c, 3), arg(c, 4));
+      w = new MySpinBox(s, id, p, argInt(c, 2), argInt(c, 3), argInt(c, 4));
       break;
     case CmdQDial:
-      w = new MyDial(s, id, p, arg(c, 2), arg(c, 3), arg(c, 4), arg(c, 5));
+      w = new MyDial(s, id, p, argInt(c, 2), argInt(c, 3), argInt(c, 4), argInt(c, 5));
       break;
     case CmdQProgressBar:
-      w = new MyProgressBar(s, id, p, arg(c, 2), arg(c, 3));
+      w = new MyProgressBar(s, id, p, argInt(c, 2), argInt(c, 3));
       break;
     case CmdQMultiLineEdit:
-      w = new MyMultiLineEdit(s, id, p, arg(c, 2), arg(c, 3));
+      w = new MyMultiLineEdit(s, id, p, argInt(c, 2), argInt(c, 3));
       break;
     case CmdQTextBrowser:
       w = new MyTextBrowser(s, id, p);
@@ -325,7 +309,7 @@ void otClientInterpreter::construct(Command cmd, const otCallLine& c) {
       w = new MyIconView(s, id, p);
       break;
     case CmdQTable: {
-      int rows = arg(c, 2), cols = arg(c, 3);
+      int rows = argInt(c, 2), cols = argInt(c, 3);
       if (rows < 0 || cols < 0) {
         refuse("QTable: %d x %d cells refused\n", rows, cols);
         return;
@@ -346,10 +330,10 @@ void otClientInterpreter::construct(Command cmd, const otCallLine& c) {
       w = new MyQDateTimeEdit(s, id, p);
       break;
     case CmdQwtPlot:
-      w = new QwtPlotWidget(s, id, p, qBound(0, arg(c, 2), 1000), qBound(0, arg(c, 3), 1000));
+      w = new QwtPlotWidget(s, id, p, qBound(0, argInt(c, 2), 1000), qBound(0, argInt(c, 3), 1000));
       break;
     case CmdQwtScale:
-      w = new MyQwtScale(s, id, p, qBound(0, arg(c, 2), 3));
+      w = new MyQwtScale(s, id, p, qBound(0, argInt(c, 2), 3));
       break;
     case CmdQwtThermo:
       w = new MyQwtThermo(s, id, p);
@@ -364,7 +348,7 @@ void otClientInterpreter::construct(Command cmd, const otCallLine& c) {
       w = new MyQwtWheel(s, id, p);
       break;
     case CmdQwtSlider:
-      w = new MyQwtSlider(s, id, p, arg(c, 2));
+      w = new MyQwtSlider(s, id, p, argInt(c, 2));
       break;
     case CmdQwtDial:
       w = new MyQwtDial(s, id, p);
@@ -410,7 +394,7 @@ void otClientInterpreter::construct(Command cmd, const otCallLine& c) {
 void otClientInterpreter::apply(Command cmd, const otCallLine& c) {
   switch (cmd) {
     case CmdStartDefinition: {
-      int n = arg(c, 0);
+      int n = argInt(c, 0);
       if (!inRange(n, 1, maxIds)) {
         refuse("startDefinition(%d) refused\n", n);
         return;
@@ -434,7 +418,7 @@ void otClientInterpreter::apply(Command cmd, const otCallLine& c) {
       Q_EMIT maskShown();
       return;
     case CmdModalDialog: {
-      int w = arg(c, 0), h = arg(c, 1);
+      int w = argInt(c, 0), h = argInt(c, 1);
       if (!inRange(w, 1, maxGeometry) || !inRange(h, 1, maxGeometry)) {
         refuse("modalDialog(%d,%d) refused\n", w, h);
         return;
@@ -460,21 +444,21 @@ void otClientInterpreter::apply(Command cmd, const otCallLine& c) {
     case CmdSync: {
       Q_EMIT syncRequested();
       char reply[64];
-      int n = snprintf(reply, sizeof(reply), "synced(%d)\n", arg(c, 0));
+      int n = snprintf(reply, sizeof(reply), "synced(%d)\n", argInt(c, 0));
       tcp_send(s_, reply, n);
       return;
     }
     case CmdAlive: {
       // The promise is kept by the connection layer; the window checks it.
-      int ms = arg(c, 0);
+      int ms = argInt(c, 0);
       if (!inRange(ms, 1, 3600000) || tcp_alive(s_, ms) < 0) refuse("@alive(%d) refused\n", ms);
       return;
     }
     case CmdStatusMessage:
-      statusMessage(arg(c, 0), arg(c, 1), arg(c, 2), c.textArg(3));
+      statusMessage(argInt(c, 0), argInt(c, 1), argInt(c, 2), c.textArg(3));
       return;
     case CmdDownload:
-      download(c.textArg(0), arg(c, 1));
+      download(c.textArg(0), argInt(c, 1));
       return;
     case CmdPlaySound:
       printf("otclient: cannot play \"%s\": this client has no sound output\n", c.textArg(0));
@@ -484,7 +468,7 @@ void otClientInterpreter::apply(Command cmd, const otCallLine& c) {
       break;
   }
 
-  int id = arg(c, 0);
+  int id = argInt(c, 0);
   if (cmd == CmdBeginDraw) {
     auto* draw = qobject_cast<QDrawWidget*>(widget(id));
     dataReads_++;
@@ -531,7 +515,7 @@ void otClientInterpreter::apply(Command cmd, const otCallLine& c) {
   QSignalBlocker quiet(qobject_cast<QwtPlot*>(w) ? nullptr : w);
   switch (cmd) {
     case CmdSetGeometry: {
-      int x = arg(c, 1), y = arg(c, 2), wd = arg(c, 3), ht = arg(c, 4);
+      int x = argInt(c, 1), y = argInt(c, 2), wd = argInt(c, 3), ht = argInt(c, 4);
       if (!inRange(x, -maxGeometry, maxGeometry) || !inRange(y, -maxGeometry, maxGeometry) ||
           !inRange(wd, 0, maxGeometry) || !inRange(ht, 0, maxGeometry)) {
         refuse("setGeometry: out of range\n");
@@ -542,14 +526,14 @@ void otClientInterpreter::apply(Command cmd, const otCallLine& c) {
       return;
     }
     case CmdMove:
-      if (inRange(arg(c, 1), -maxGeometry, maxGeometry) &&
-          inRange(arg(c, 2), -maxGeometry, maxGeometry))
-        w->move(arg(c, 1), arg(c, 2));
+      if (inRange(argInt(c, 1), -maxGeometry, maxGeometry) &&
+          inRange(argInt(c, 2), -maxGeometry, maxGeometry))
+        w->move(argInt(c, 1), argInt(c, 2));
       return;
     case CmdResize:
-      if (inRange(arg(c, 1), 0, maxGeometry) && inRange(arg(c, 2), 0, maxGeometry)) {
-        w->resize(arg(c, 1), arg(c, 2));
-        if (id == 0) w->setMinimumSize(arg(c, 1), arg(c, 2));
+      if (inRange(argInt(c, 1), 0, maxGeometry) && inRange(argInt(c, 2), 0, maxGeometry)) {
+        w->resize(argInt(c, 1), argInt(c, 2));
+        if (id == 0) w->setMinimumSize(argInt(c, 1), argInt(c, 2));
       }
       return;
     case CmdShow:
@@ -559,10 +543,10 @@ void otClientInterpreter::apply(Command cmd, const otCallLine& c) {
       w->hide();
       return;
     case CmdSetEnabled:
-      w->setEnabled(arg(c, 1) != 0);
+      w->setEnabled(argInt(c, 1) != 0);
       return;
     case CmdSetText: {
-      QString t = text(c, 1);
+      QString t = argText(c, 1);
       if (id == 0) {
         w->window()->setWindowTitle(t);
       } else if (auto* b = qobject_cast<QAbstractButton*>(w)) {
@@ -588,12 +572,12 @@ void otClientInterpreter::apply(Command cmd, const otCallLine& c) {
       return;
     }
     case CmdSetFont: {
-      int points = arg(c, 2);
+      int points = argInt(c, 2);
       if (!inRange(points, 1, 1000)) {
         refuse("setFont: %d points refused\n", points);
         return;
       }
-      QFont f(text(c, 1), points, arg(c, 3) ? QFont::Bold : QFont::Normal, arg(c, 4) != 0);
+      QFont f(argText(c, 1), points, argInt(c, 3) ? QFont::Bold : QFont::Normal, argInt(c, 4) != 0);
       w->setFont(f);
       return;
     }
@@ -607,21 +591,21 @@ void otClientInterpreter::apply(Command cmd, const otCallLine& c) {
       return;
     }
     case CmdSetToolTip:
-      w->setToolTip(otServerRichText(text(c, 1)));
+      w->setToolTip(otServerRichText(argText(c, 1)));
       return;
     case CmdSetChecked:
       if (auto* b = qobject_cast<QAbstractButton*>(w)) {
         if (!b->isCheckable()) b->setCheckable(true);
-        b->setChecked(arg(c, 1) != 0);
+        b->setChecked(argInt(c, 1) != 0);
       } else if (auto* g = qobject_cast<QGroupBox*>(w)) {
         g->setCheckable(true);
-        g->setChecked(arg(c, 1) != 0);
+        g->setChecked(argInt(c, 1) != 0);
       } else {
         refuse("setChecked: widget %d cannot be checked\n", id);
       }
       return;
     case CmdSetValue: {
-      int v = arg(c, 1);
+      int v = argInt(c, 1);
       if (auto* sl = qobject_cast<QAbstractSlider*>(w)) {
         sl->setValue(v);
       } else if (auto* sb = qobject_cast<QSpinBox*>(w)) {
@@ -640,11 +624,11 @@ void otClientInterpreter::apply(Command cmd, const otCallLine& c) {
       return;
     }
     case CmdSetFloat: {
-      if (!setNumber(w, farg(c, 1))) refuse("setFloat: widget %d has no number\n", id);
+      if (!setNumber(w, argFloat(c, 1))) refuse("setFloat: widget %d has no number\n", id);
       return;
     }
     case CmdSetRange:
-      if (mySetRange(w, farg(c, 1), farg(c, 2), farg(c, 3)) < 0)
+      if (mySetRange(w, argFloat(c, 1), argFloat(c, 2), argFloat(c, 3)) < 0)
         refuse("setRange: widget %d has no range\n", id);
       return;
     case CmdDisplayNum:
@@ -654,21 +638,21 @@ void otClientInterpreter::apply(Command cmd, const otCallLine& c) {
       if (lcd == nullptr) {
         refuse("%s: widget %d is no LCD number\n", c.name, id);
       } else if (cmd == CmdDisplayNum) {
-        lcd->display(arg(c, 1));
+        lcd->display(argInt(c, 1));
       } else if (cmd == CmdDisplayFloat) {
-        lcd->display(farg(c, 1));
+        lcd->display(argFloat(c, 1));
       } else {
-        lcd->display(text(c, 1));
+        lcd->display(argText(c, 1));
       }
       return;
     }
     case CmdAddItem:
       if (auto* cb = qobject_cast<QComboBox*>(w)) {
-        cb->addItem(text(c, 1));
+        cb->addItem(argText(c, 1));
       } else if (auto* lw = qobject_cast<QListWidget*>(w)) {
-        lw->addItem(text(c, 1));
+        lw->addItem(argText(c, 1));
       } else if (auto* tw = qobject_cast<QTreeWidget*>(w)) {
-        tw->addTopLevelItem(new QTreeWidgetItem(QStringList(text(c, 1))));
+        tw->addTopLevelItem(new QTreeWidgetItem(QStringList(argText(c, 1))));
       } else {
         refuse("addItem: widget %d holds no items\n", id);
       }
@@ -695,16 +679,16 @@ void otClientInterpreter::apply(Command cmd, const otCallLine& c) {
       }
       return;
     case CmdAddTab: {
-      QWidget* child = widget(arg(c, 1));
+      QWidget* child = widget(argInt(c, 1));
       // A page that holds the tab widget would make the widget tree a loop.
-      if (child == nullptr || within(w, child) || arg(c, 1) == 0) {
-        refuse("addTab: no page widget %d\n", arg(c, 1));
+      if (child == nullptr || within(w, child) || argInt(c, 1) == 0) {
+        refuse("addTab: no page widget %d\n", argInt(c, 1));
         return;
       }
       if (auto* tw = qobject_cast<QTabWidget*>(w)) {
-        tw->addTab(child, text(c, 2));
+        tw->addTab(child, argText(c, 2));
       } else if (auto* tb = qobject_cast<QToolBox*>(w)) {
-        tb->addItem(child, text(c, 2));
+        tb->addItem(child, argText(c, 2));
       } else {
         refuse("addTab: widget %d has no pages\n", id);
       }
@@ -713,7 +697,7 @@ void otClientInterpreter::apply(Command cmd, const otCallLine& c) {
     case CmdSetNumRows:
     case CmdSetNumCols: {
       auto* tab = qobject_cast<MyTable*>(w);
-      int n = arg(c, 1);
+      int n = argInt(c, 1);
       int r = tab == nullptr ? -1 : cmd == CmdSetNumRows ? tab->setNumRows(n) : tab->setNumCols(n);
       if (r < 0)
         refuse("%s(%d,%d) refused\n", c.name, id, n);
@@ -724,23 +708,23 @@ void otClientInterpreter::apply(Command cmd, const otCallLine& c) {
     }
     case CmdSetTableText: {
       auto* tab = qobject_cast<MyTable*>(w);
-      int x = arg(c, 1), y = arg(c, 2);
+      int x = argInt(c, 1), y = argInt(c, 2);
       if (tab == nullptr || !inRange(x, -1, maxTableSize - 1) ||
           !inRange(y, -1, maxTableSize - 1)) {
         refuse("setTableText(%d,%d,%d) refused\n", id, x, y);
         return;
       }
-      tab->setTableText(x, y, text(c, 3));
+      tab->setTableText(x, y, argText(c, 3));
       return;
     }
     case CmdPlotCurve: {
       auto* plot = qobject_cast<QwtPlotWidget*>(w);
-      if (plot == nullptr || plot->setCurve(arg(c, 1), text(c, 2)) < 0)
-        refuse("plotCurve(%d,%d) refused\n", id, arg(c, 1));
+      if (plot == nullptr || plot->setCurve(argInt(c, 1), argText(c, 2)) < 0)
+        refuse("plotCurve(%d,%d) refused\n", id, argInt(c, 1));
       return;
     }
     case CmdPlotData:
-      plotData(w, arg(c, 1), arg(c, 2));
+      plotData(w, argInt(c, 1), argInt(c, 2));
       return;
     case CmdReplot:
       if (auto* plot = qobject_cast<QwtPlotWidget*>(w)) plot->replot();
@@ -755,7 +739,7 @@ void otClientInterpreter::apply(Command cmd, const otCallLine& c) {
       return;
     }
     case CmdSetJpegImage:
-      jpegImage(qobject_cast<QImageWidget*>(w), arg(c, 1));
+      jpegImage(qobject_cast<QImageWidget*>(w), argInt(c, 1));
       return;
     case CmdVtkTclScript:
     case CmdVtkTclPrintf:
@@ -836,7 +820,7 @@ void otClientInterpreter::skipDrawing() {
 }
 
 void otClientInterpreter::svgCommand(Command cmd, const otCallLine& c) {
-  const int id = arg(c, 0);
+  const int id = argInt(c, 0);
   const char* name = c.name;
   auto* draw = qobject_cast<QDrawWidget*>(widget(id));
   if (cmd == CmdSvgRead) {
@@ -920,7 +904,7 @@ void otClientInterpreter::svgCommand(Command cmd, const otCallLine& c) {
       break;
     }
     case CmdSvgShow:
-      a->show(text(0), arg(c, 1));
+      a->show(text(0), argInt(c, 1));
       break;
     case CmdSvgPrintf:
       a->svgPrintf(text(0), text(1), text(2));

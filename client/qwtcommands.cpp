@@ -43,23 +43,6 @@ namespace {
 
 // ---- Arguments ------------------------------------------------------------------------------
 
-int iarg(const otCallLine& c, int i) {
-  int v = 0;
-  c.intArg(i, &v);
-  return v;
-}
-
-double farg(const otCallLine& c, int i) {
-  double v = 0;
-  c.floatArg(i, &v);
-  return v;
-}
-
-QString sarg(const otCallLine& c, int i) {
-  const char* t = c.textArg(i);
-  return t ? QString::fromUtf8(t) : QString();
-}
-
 bool in(int v, int lo, int hi) {
   return v >= lo && v <= hi;
 }
@@ -70,13 +53,13 @@ bool within(double v, double lo, double hi) {
 
 // On/off switches are 0 or 1 (the server library sends nothing else).
 bool flag(const otCallLine& c, int i, bool* on) {
-  int v = iarg(c, i);
+  int v = argInt(c, i);
   *on = v != 0;
   return v == 0 || v == 1;
 }
 
 bool colourAt(const otCallLine& c, int first, QColor* out) {
-  int r = iarg(c, first), g = iarg(c, first + 1), b = iarg(c, first + 2);
+  int r = argInt(c, first), g = argInt(c, first + 1), b = argInt(c, first + 2);
   if (!in(r, 0, 255) || !in(g, 0, 255) || !in(b, 0, 255)) return false;
   *out = QColor(r, g, b);
   return true;
@@ -85,7 +68,7 @@ bool colourAt(const otCallLine& c, int first, QColor* out) {
 // r, g, b, width (0..100), style (0 none .. 5 dash-dot-dot, Qt's own numbering).
 bool penAt(const otCallLine& c, int first, QPen* out) {
   QColor colour;
-  int width = iarg(c, first + 3), style = iarg(c, first + 4);
+  int width = argInt(c, first + 3), style = argInt(c, first + 4);
   if (!colourAt(c, first, &colour) || !in(width, 0, 100) || !in(style, 0, 5)) return false;
   *out = QPen(colour, width, (Qt::PenStyle)style);
   return true;
@@ -93,17 +76,17 @@ bool penAt(const otCallLine& c, int first, QPen* out) {
 
 // "family", points (1..1000), bold, italic.
 bool fontAt(const otCallLine& c, int first, QFont* out) {
-  int points = iarg(c, first + 1);
+  int points = argInt(c, first + 1);
   if (c.textArg(first) == nullptr || !in(points, 1, 1000)) return false;
-  *out = QFont(sarg(c, first), points, iarg(c, first + 2) ? QFont::Bold : QFont::Normal,
-               iarg(c, first + 3) != 0);
+  *out = QFont(argText(c, first), points, argInt(c, first + 2) ? QFont::Bold : QFont::Normal,
+               argInt(c, first + 3) != 0);
   return true;
 }
 
 bool alignmentAt(const otCallLine& c, int i, Qt::Alignment* out) {
   const int known = Qt::AlignLeft | Qt::AlignRight | Qt::AlignHCenter | Qt::AlignTop |
                     Qt::AlignBottom | Qt::AlignVCenter;
-  int a = iarg(c, i);
+  int a = argInt(c, i);
   if (a < 0 || (a & ~known) != 0) return false;
   *out = Qt::Alignment(a);
   return true;
@@ -111,14 +94,14 @@ bool alignmentAt(const otCallLine& c, int i, Qt::Alignment* out) {
 
 // A plot axis 0..3 (QwtPlot's own numbering: left, right, bottom, top).
 bool axisAt(const otCallLine& c, int i, int* axis) {
-  *axis = iarg(c, i);
+  *axis = argInt(c, i);
   return in(*axis, 0, QwtPlot::axisCnt - 1);
 }
 
 // style (-1 none .. 14 hexagon, QwtSymbol's numbering), pen colour, brush colour, w, h. A null
 // *out for style -1.
 bool symbolAt(const otCallLine& c, int first, QwtSymbol** out) {
-  int style = iarg(c, first), w = iarg(c, first + 7), h = iarg(c, first + 8);
+  int style = argInt(c, first), w = argInt(c, first + 7), h = argInt(c, first + 8);
   QColor penColour, brushColour;
   if (!in(style, -1, QwtSymbol::Hexagon) || !colourAt(c, first + 1, &penColour) ||
       !colourAt(c, first + 4, &brushColour) || !in(w, 1, 200) || !in(h, 1, 200))
@@ -141,7 +124,7 @@ bool scalePosition(int position, typename W::ScalePosition* out) {
 }
 
 bool orientationAt(const otCallLine& c, int i, Qt::Orientation* out) {
-  int o = iarg(c, i);
+  int o = argInt(c, i);
   *out = o == 1 ? Qt::Horizontal : Qt::Vertical;
   return o == 1 || o == 2;
 }
@@ -243,7 +226,7 @@ void showLegend(QwtPlot* plot, bool on) {
 }
 
 int bufferedCurveData(QWidget* w, const otCallLine& c, WidgetContext& ctx) {
-  int curve = iarg(c, 1), n = iarg(c, 2);
+  int curve = argInt(c, 1), n = argInt(c, 2);
   if (n < 0) return -1;
   if (n > maxPlotPoints) {
     // Read and dropped (the stream limit of the connection bounds it), never stored.
@@ -276,7 +259,7 @@ int bufferedCurveData(QWidget* w, const otCallLine& c, WidgetContext& ctx) {
 int plotTitle(QWidget* w, const otCallLine& c, WidgetContext&) {
   auto* plot = plotOf(w);
   if (plot == nullptr) return -1;
-  plot->setTitle(sarg(c, 1));
+  plot->setTitle(argText(c, 1));
   return 0;
 }
 
@@ -322,7 +305,7 @@ int plotEnableLegend(QWidget* w, const otCallLine& c, WidgetContext&) {
 
 int plotLegendPos(QWidget* w, const otCallLine& c, WidgetContext&) {
   auto* plot = plotOf(w);
-  int pos = iarg(c, 1);
+  int pos = argInt(c, 1);
   if (plot == nullptr || !in(pos, QwtPlot::LeftLegend, QwtPlot::TopLegend)) return -1;
   plot->setProperty("otLegendPos", pos);
   if (plot->legend() != nullptr) showLegend(plot, true);
@@ -331,7 +314,8 @@ int plotLegendPos(QWidget* w, const otCallLine& c, WidgetContext&) {
 
 int plotLegendFrameStyle(QWidget* w, const otCallLine& c, WidgetContext&) {
   auto* plot = plotOf(w);
-  int style = iarg(c, 1), shape = style & QFrame::Shape_Mask, shadow = style & ~QFrame::Shape_Mask;
+  int style = argInt(c, 1), shape = style & QFrame::Shape_Mask,
+      shadow = style & ~QFrame::Shape_Mask;
   if (plot == nullptr || style < 0 || shape > QFrame::StyledPanel ||
       (shadow != 0 && shadow != QFrame::Plain && shadow != QFrame::Raised &&
        shadow != QFrame::Sunken))
@@ -378,14 +362,14 @@ int plotAxisTitle(QWidget* w, const otCallLine& c, WidgetContext&) {
   auto* plot = plotOf(w);
   int axis;
   if (plot == nullptr || !axisAt(c, 1, &axis)) return -1;
-  plot->setAxisTitle(axis, sarg(c, 2));
+  plot->setAxisTitle(axis, argText(c, 2));
   return 0;
 }
 
 // 1 include the reference value, 2 symmetric, 4 floating, 8 logarithmic, 16 inverted.
 int plotAxisOptions(QWidget* w, const otCallLine& c, WidgetContext&) {
   auto* plot = plotOf(w);
-  int axis, options = iarg(c, 2);
+  int axis, options = argInt(c, 2);
   if (plot == nullptr || !axisAt(c, 1, &axis) || !in(options, 0, 31)) return -1;
   QwtScaleEngine* engine = makeEngine((options & 8) != 0);
   QwtScaleEngine::Attributes attributes;
@@ -400,7 +384,7 @@ int plotAxisOptions(QWidget* w, const otCallLine& c, WidgetContext&) {
 
 int plotAxisMaxMajor(QWidget* w, const otCallLine& c, WidgetContext&) {
   auto* plot = plotOf(w);
-  int axis, n = iarg(c, 2);
+  int axis, n = argInt(c, 2);
   if (plot == nullptr || !axisAt(c, 1, &axis) || !in(n, 1, 1000)) return -1;
   plot->setAxisMaxMajor(axis, n);
   return 0;
@@ -408,7 +392,7 @@ int plotAxisMaxMajor(QWidget* w, const otCallLine& c, WidgetContext&) {
 
 int plotAxisMaxMinor(QWidget* w, const otCallLine& c, WidgetContext&) {
   auto* plot = plotOf(w);
-  int axis, n = iarg(c, 2);
+  int axis, n = argInt(c, 2);
   if (plot == nullptr || !axisAt(c, 1, &axis) || !in(n, 0, 100)) return -1;
   plot->setAxisMaxMinor(axis, n);
   return 0;
@@ -427,7 +411,7 @@ int plotAxisScaleDraw(QWidget* w, const otCallLine& c, WidgetContext&) {
 int plotAxisScale(QWidget* w, const otCallLine& c, WidgetContext&) {
   auto* plot = plotOf(w);
   int axis;
-  double min = farg(c, 2), max = farg(c, 3), step = farg(c, 4);
+  double min = argFloat(c, 2), max = argFloat(c, 3), step = argFloat(c, 4);
   if (plot == nullptr || !axisAt(c, 1, &axis) || !isfinite(min) || !isfinite(max) ||
       !within(step, 0, HUGE_VAL))
     return -1;
@@ -439,13 +423,13 @@ int plotAxisScale(QWidget* w, const otCallLine& c, WidgetContext&) {
 
 int curveRemove(QWidget* w, const otCallLine& c, WidgetContext&) {
   auto* plot = plotOf(w);
-  return plot == nullptr ? -1 : plot->removeCurve(iarg(c, 1));
+  return plot == nullptr ? -1 : plot->removeCurve(argInt(c, 1));
 }
 
 int curvePen(QWidget* w, const otCallLine& c, WidgetContext&) {
   auto* plot = plotOf(w);
   QPen pen;
-  QwtPlotCurve* curve = plot ? plot->curve(iarg(c, 1)) : nullptr;
+  QwtPlotCurve* curve = plot ? plot->curve(argInt(c, 1)) : nullptr;
   if (curve == nullptr || !penAt(c, 2, &pen)) return -1;
   curve->setPen(pen);
   return 0;
@@ -454,7 +438,7 @@ int curvePen(QWidget* w, const otCallLine& c, WidgetContext&) {
 int curveSymbol(QWidget* w, const otCallLine& c, WidgetContext&) {
   auto* plot = plotOf(w);
   QwtSymbol* symbol = nullptr;
-  QwtPlotCurve* curve = plot ? plot->curve(iarg(c, 1)) : nullptr;
+  QwtPlotCurve* curve = plot ? plot->curve(argInt(c, 1)) : nullptr;
   if (curve == nullptr || !symbolAt(c, 2, &symbol)) return -1;
   curve->setSymbol(symbol);
   return 0;
@@ -462,8 +446,8 @@ int curveSymbol(QWidget* w, const otCallLine& c, WidgetContext&) {
 
 int curveYAxis(QWidget* w, const otCallLine& c, WidgetContext&) {
   auto* plot = plotOf(w);
-  int axis = iarg(c, 2);
-  QwtPlotCurve* curve = plot ? plot->curve(iarg(c, 1)) : nullptr;
+  int axis = argInt(c, 2);
+  QwtPlotCurve* curve = plot ? plot->curve(argInt(c, 1)) : nullptr;
   if (curve == nullptr || !in(axis, QwtPlot::yLeft, QwtPlot::yRight)) return -1;
   curve->setYAxis(axis);
   return 0;
@@ -471,7 +455,7 @@ int curveYAxis(QWidget* w, const otCallLine& c, WidgetContext&) {
 
 QwtPlotMarker* markerOf(QWidget* w, const otCallLine& c) {
   auto* plot = plotOf(w);
-  return plot ? plot->marker(iarg(c, 1)) : nullptr;
+  return plot ? plot->marker(argInt(c, 1)) : nullptr;
 }
 
 int markerInsert(QWidget* w, const otCallLine& c, WidgetContext&) {
@@ -480,7 +464,7 @@ int markerInsert(QWidget* w, const otCallLine& c, WidgetContext&) {
 
 int markerLineStyle(QWidget* w, const otCallLine& c, WidgetContext&) {
   QwtPlotMarker* m = markerOf(w, c);
-  int style = iarg(c, 2);
+  int style = argInt(c, 2);
   if (m == nullptr || !in(style, QwtPlotMarker::NoLine, QwtPlotMarker::Cross)) return -1;
   m->setLineStyle((QwtPlotMarker::LineStyle)style);
   return 0;
@@ -488,7 +472,7 @@ int markerLineStyle(QWidget* w, const otCallLine& c, WidgetContext&) {
 
 int markerPos(QWidget* w, const otCallLine& c, WidgetContext&) {
   QwtPlotMarker* m = markerOf(w, c);
-  double x = farg(c, 2), y = farg(c, 3);
+  double x = argFloat(c, 2), y = argFloat(c, 3);
   if (m == nullptr || !isfinite(x) || !isfinite(y)) return -1;
   m->setValue(x, y);
   return 0;
@@ -514,7 +498,7 @@ int markerLabel(QWidget* w, const otCallLine& c, WidgetContext&) {
   QwtPlotMarker* m = markerOf(w, c);
   if (m == nullptr) return -1;
   QwtText label = m->label();  // keeps its font
-  label.setText(sarg(c, 2));
+  label.setText(argText(c, 2));
   m->setLabel(label);
   return 0;
 }
@@ -542,7 +526,7 @@ int lineMarker(QWidget* w, const otCallLine& c, WidgetContext&) {
   int axis;
   if (m == nullptr || !axisAt(c, 3, &axis)) return -1;
   QwtText label = m->label();
-  label.setText(sarg(c, 2));
+  label.setText(argText(c, 2));
   m->setLabel(label);
   if (axis == QwtPlot::yLeft || axis == QwtPlot::yRight) {
     m->setLineStyle(QwtPlotMarker::HLine);
@@ -564,7 +548,7 @@ int scaleTitle(QWidget* w, const otCallLine& c, WidgetContext&) {
   QwtScaleWidget* s = scaleOf(w);
   if (s == nullptr) return -1;
   QwtText t = s->title();  // keeps colour, font and alignment
-  t.setText(sarg(c, 1));
+  t.setText(argText(c, 1));
   s->setTitle(t);
   return 0;
 }
@@ -601,7 +585,7 @@ int scaleTitleAlignment(QWidget* w, const otCallLine& c, WidgetContext&) {
 
 int scaleBorderDist(QWidget* w, const otCallLine& c, WidgetContext&) {
   QwtScaleWidget* s = scaleOf(w);
-  int start = iarg(c, 1), end = iarg(c, 2);
+  int start = argInt(c, 1), end = argInt(c, 2);
   if (s == nullptr || !in(start, 0, 1000) || !in(end, 0, 1000)) return -1;
   s->setBorderDist(start, end);
   return 0;
@@ -609,7 +593,7 @@ int scaleBorderDist(QWidget* w, const otCallLine& c, WidgetContext&) {
 
 int scaleBaselineDist(QWidget* w, const otCallLine& c, WidgetContext&) {
   QwtScaleWidget* s = scaleOf(w);
-  int d = iarg(c, 1);
+  int d = argInt(c, 1);
   if (s == nullptr || !in(d, 0, 1000)) return -1;
   s->setMargin(d);
   return 0;
@@ -617,8 +601,8 @@ int scaleBaselineDist(QWidget* w, const otCallLine& c, WidgetContext&) {
 
 int scaleDiv(QWidget* w, const otCallLine& c, WidgetContext&) {
   QwtScaleWidget* s = scaleOf(w);
-  double min = farg(c, 1), max = farg(c, 2), step = farg(c, 5);
-  int major = iarg(c, 3), minor = iarg(c, 4);
+  double min = argFloat(c, 1), max = argFloat(c, 2), step = argFloat(c, 5);
+  int major = argInt(c, 3), minor = argInt(c, 4);
   if (s == nullptr || !isfinite(min) || !isfinite(max) || !in(major, 1, 1000) ||
       !in(minor, 0, 100) || !within(step, 0, HUGE_VAL))
     return -1;
@@ -652,7 +636,7 @@ int scaleLabelAlignment(QWidget* w, const otCallLine& c, WidgetContext&) {
 
 int scaleLabelRotation(QWidget* w, const otCallLine& c, WidgetContext&) {
   QwtScaleWidget* s = scaleOf(w);
-  double degrees = farg(c, 1);
+  double degrees = argFloat(c, 1);
   if (s == nullptr || !within(degrees, -360, 360)) return -1;
   s->setLabelRotation(degrees);
   return 0;
@@ -663,7 +647,7 @@ int scalePositionOf(QWidget* w, const otCallLine& c, WidgetContext&) {
                                                   QwtScaleDraw::TopScale,
                                                   QwtScaleDraw::BottomScale};
   QwtScaleWidget* s = scaleOf(w);
-  int pos = iarg(c, 1);
+  int pos = argInt(c, 1);
   if (s == nullptr || !in(pos, 0, 3)) return -1;
   s->setAlignment(kSide[pos]);
   return 0;
@@ -687,7 +671,7 @@ void applyHandle(QwtSlider* slider) {
 // Scale and range of a knob, slider, thermometer or dial (any QwtAbstractScale); without the
 // logarithm also of counters, wheels and scales, as setRange.
 int anyScale(QWidget* w, const otCallLine& c, WidgetContext&) {
-  double min = farg(c, 1), max = farg(c, 2), step = farg(c, 3);
+  double min = argFloat(c, 1), max = argFloat(c, 2), step = argFloat(c, 3);
   bool logarithmic;
   if (!flag(c, 4, &logarithmic) || !within(step, 0, HUGE_VAL) ||
       (logarithmic && !(min > 0 && max > 0)))
@@ -699,7 +683,7 @@ int anyScale(QWidget* w, const otCallLine& c, WidgetContext&) {
 }
 
 int anyMass(QWidget* w, const otCallLine& c, WidgetContext& ctx) {
-  double mass = farg(c, 1);
+  double mass = argFloat(c, 1);
   if (!within(mass, 0, 100)) return -1;
   if (auto* wheel = qobject_cast<QwtWheel*>(w)) {
     wheel->setMass(mass);
@@ -772,7 +756,7 @@ int anyReadOnly(QWidget* w, const otCallLine& c, WidgetContext&) {
 }
 
 int anyBorderWidth(QWidget* w, const otCallLine& c, WidgetContext&) {
-  int width = iarg(c, 1);
+  int width = argInt(c, 1);
   if (!in(width, 0, 100)) return -1;
   if (auto* thermo = qobject_cast<QwtThermo*>(w)) {
     thermo->setBorderWidth(width);
@@ -789,7 +773,7 @@ int anyBorderWidth(QWidget* w, const otCallLine& c, WidgetContext&) {
 }
 
 int anyTotalAngle(QWidget* w, const otCallLine& c, WidgetContext&) {
-  double angle = farg(c, 1);
+  double angle = argFloat(c, 1);
   if (!within(angle, 10, 3600)) return -1;
   if (auto* knob = qobject_cast<QwtKnob*>(w)) {
     knob->setTotalAngle(angle);
@@ -822,7 +806,8 @@ int thermoOrientation(QWidget* w, const otCallLine& c, WidgetContext&) {
   auto* thermo = qobject_cast<QwtThermo*>(w);
   Qt::Orientation o;
   QwtThermo::ScalePosition pos;
-  if (thermo == nullptr || !orientationAt(c, 1, &o) || !scalePosition<QwtThermo>(iarg(c, 2), &pos))
+  if (thermo == nullptr || !orientationAt(c, 1, &o) ||
+      !scalePosition<QwtThermo>(argInt(c, 2), &pos))
     return -1;
   thermo->setOrientation(o);
   thermo->setScalePosition(pos);
@@ -847,7 +832,7 @@ int thermoAlarmColour(QWidget* w, const otCallLine& c, WidgetContext&) {
 
 int thermoAlarmLevel(QWidget* w, const otCallLine& c, WidgetContext&) {
   auto* thermo = qobject_cast<QwtThermo*>(w);
-  double level = farg(c, 1);
+  double level = argFloat(c, 1);
   if (thermo == nullptr || !isfinite(level)) return -1;
   thermo->setAlarmLevel(level);
   return 0;
@@ -863,7 +848,7 @@ int thermoAlarmEnabled(QWidget* w, const otCallLine& c, WidgetContext&) {
 
 int thermoPipeWidth(QWidget* w, const otCallLine& c, WidgetContext&) {
   auto* thermo = qobject_cast<QwtThermo*>(w);
-  int width = iarg(c, 1);
+  int width = argInt(c, 1);
   if (thermo == nullptr || !in(width, 1, 1000)) return -1;
   thermo->setPipeWidth(width);
   return 0;
@@ -873,7 +858,7 @@ int thermoPipeWidth(QWidget* w, const otCallLine& c, WidgetContext&) {
 // widget's contents.
 int thermoMargin(QWidget* w, const otCallLine& c, WidgetContext&) {
   auto* thermo = qobject_cast<QwtThermo*>(w);
-  int m = iarg(c, 1);
+  int m = argInt(c, 1);
   if (thermo == nullptr || !in(m, 0, 1000)) return -1;
   thermo->setContentsMargins(m, m, m, m);
   return 0;
@@ -883,7 +868,7 @@ int thermoMargin(QWidget* w, const otCallLine& c, WidgetContext&) {
 
 int knobWidth(QWidget* w, const otCallLine& c, WidgetContext&) {
   auto* knob = qobject_cast<QwtKnob*>(w);
-  int width = iarg(c, 1);
+  int width = argInt(c, 1);
   if (knob == nullptr || !in(width, 0, 1000)) return -1;
   knob->setKnobWidth(width);
   return 0;
@@ -893,7 +878,7 @@ int knobSymbol(QWidget* w, const otCallLine& c, WidgetContext&) {
   static const QwtKnob::MarkerStyle kMarker[] = {QwtKnob::Tick, QwtKnob::Dot,   QwtKnob::Triangle,
                                                  QwtKnob::Nub,  QwtKnob::Notch, QwtKnob::NoMarker};
   auto* knob = qobject_cast<QwtKnob*>(w);
-  int symbol = iarg(c, 1);
+  int symbol = argInt(c, 1);
   if (knob == nullptr || !in(symbol, 0, 5)) return -1;
   knob->setMarkerStyle(kMarker[symbol]);
   return 0;
@@ -903,7 +888,7 @@ int knobSymbol(QWidget* w, const otCallLine& c, WidgetContext&) {
 
 int counterStep(QWidget* w, const otCallLine& c, WidgetContext&) {
   auto* counter = qobject_cast<QwtCounter*>(w);
-  double step = farg(c, 1);
+  double step = argFloat(c, 1);
   if (counter == nullptr || !within(step, 0, HUGE_VAL) || step == 0) return -1;
   counter->setSingleStep(step);
   return 0;
@@ -911,7 +896,7 @@ int counterStep(QWidget* w, const otCallLine& c, WidgetContext&) {
 
 int counterMin(QWidget* w, const otCallLine& c, WidgetContext&) {
   auto* counter = qobject_cast<QwtCounter*>(w);
-  double v = farg(c, 1);
+  double v = argFloat(c, 1);
   if (counter == nullptr || !isfinite(v)) return -1;
   counter->setMinimum(v);
   return 0;
@@ -919,7 +904,7 @@ int counterMin(QWidget* w, const otCallLine& c, WidgetContext&) {
 
 int counterMax(QWidget* w, const otCallLine& c, WidgetContext&) {
   auto* counter = qobject_cast<QwtCounter*>(w);
-  double v = farg(c, 1);
+  double v = argFloat(c, 1);
   if (counter == nullptr || !isfinite(v)) return -1;
   counter->setMaximum(v);
   return 0;
@@ -927,7 +912,7 @@ int counterMax(QWidget* w, const otCallLine& c, WidgetContext&) {
 
 int counterIncSteps(QWidget* w, const otCallLine& c, WidgetContext&) {
   auto* counter = qobject_cast<QwtCounter*>(w);
-  int button = iarg(c, 1), steps = iarg(c, 2);
+  int button = argInt(c, 1), steps = argInt(c, 2);
   if (counter == nullptr || !in(button, 1, QwtCounter::ButtonCnt) || !in(steps, 0, 10000))
     return -1;
   counter->setIncSteps((QwtCounter::Button)(button - 1), steps);
@@ -936,7 +921,7 @@ int counterIncSteps(QWidget* w, const otCallLine& c, WidgetContext&) {
 
 int counterNumButtons(QWidget* w, const otCallLine& c, WidgetContext&) {
   auto* counter = qobject_cast<QwtCounter*>(w);
-  int n = iarg(c, 1);
+  int n = argInt(c, 1);
   if (counter == nullptr || !in(n, 0, QwtCounter::ButtonCnt)) return -1;
   counter->setNumButtons(n);
   return 0;
@@ -946,7 +931,7 @@ int counterNumButtons(QWidget* w, const otCallLine& c, WidgetContext&) {
 
 int wheelTickCount(QWidget* w, const otCallLine& c, WidgetContext&) {
   auto* wheel = qobject_cast<QwtWheel*>(w);
-  int n = iarg(c, 1);
+  int n = argInt(c, 1);
   if (wheel == nullptr || !in(n, 1, 1000)) return -1;
   wheel->setTickCount(n);
   return 0;
@@ -954,7 +939,7 @@ int wheelTickCount(QWidget* w, const otCallLine& c, WidgetContext&) {
 
 int wheelViewAngle(QWidget* w, const otCallLine& c, WidgetContext&) {
   auto* wheel = qobject_cast<QwtWheel*>(w);
-  double angle = farg(c, 1);
+  double angle = argFloat(c, 1);
   if (wheel == nullptr || !within(angle, 10, 175)) return -1;
   wheel->setViewAngle(angle);
   return 0;
@@ -962,7 +947,7 @@ int wheelViewAngle(QWidget* w, const otCallLine& c, WidgetContext&) {
 
 int wheelInternalBorder(QWidget* w, const otCallLine& c, WidgetContext&) {
   auto* wheel = qobject_cast<QwtWheel*>(w);
-  int width = iarg(c, 1);
+  int width = argInt(c, 1);
   if (wheel == nullptr || !in(width, 1, 100)) return -1;
   wheel->setWheelBorderWidth(width);
   return 0;
@@ -970,7 +955,7 @@ int wheelInternalBorder(QWidget* w, const otCallLine& c, WidgetContext&) {
 
 int wheelWidth(QWidget* w, const otCallLine& c, WidgetContext&) {
   auto* wheel = qobject_cast<QwtWheel*>(w);
-  int width = iarg(c, 1);
+  int width = argInt(c, 1);
   if (wheel == nullptr || !in(width, 1, 1000)) return -1;
   wheel->setWheelWidth(width);
   return 0;
@@ -980,7 +965,7 @@ int wheelWidth(QWidget* w, const otCallLine& c, WidgetContext&) {
 
 int sliderBgStyle(QWidget* w, const otCallLine& c, WidgetContext&) {
   auto* slider = qobject_cast<QwtSlider*>(w);
-  int style = iarg(c, 1);
+  int style = argInt(c, 1);
   if (slider == nullptr || !in(style, 0, 3)) return -1;
   slider->setTrough((style & 1) != 0);
   slider->setGroove((style & 2) != 0);
@@ -991,14 +976,14 @@ int sliderBgStyle(QWidget* w, const otCallLine& c, WidgetContext&) {
 int sliderScalePos(QWidget* w, const otCallLine& c, WidgetContext&) {
   auto* slider = qobject_cast<QwtSlider*>(w);
   QwtSlider::ScalePosition pos;
-  if (slider == nullptr || !scalePosition<QwtSlider>(iarg(c, 1), &pos)) return -1;
+  if (slider == nullptr || !scalePosition<QwtSlider>(argInt(c, 1), &pos)) return -1;
   slider->setScalePosition(pos);
   return 0;
 }
 
 int sliderThumb(QWidget* w, const otCallLine& c, const char* property) {
   auto* slider = qobject_cast<QwtSlider*>(w);
-  int n = iarg(c, 1);
+  int n = argInt(c, 1);
   if (slider == nullptr || !in(n, 4, 1000)) return -1;
   slider->setProperty(property, n);
   applyHandle(slider);
@@ -1016,7 +1001,7 @@ int sliderThumbWidth(QWidget* w, const otCallLine& c, WidgetContext&) {
 // As the thermometer's margin: Qwt 6 lays the slider out in its contents rectangle.
 int sliderMargins(QWidget* w, const otCallLine& c, WidgetContext&) {
   auto* slider = qobject_cast<QwtSlider*>(w);
-  int x = iarg(c, 1), y = iarg(c, 2);
+  int x = argInt(c, 1), y = argInt(c, 2);
   if (slider == nullptr || !in(x, 0, 1000) || !in(y, 0, 1000)) return -1;
   slider->setContentsMargins(x, y, x, y);
   return 0;
@@ -1026,8 +1011,8 @@ int sliderMargins(QWidget* w, const otCallLine& c, WidgetContext&) {
 
 int compassRose(QWidget* w, const otCallLine& c, WidgetContext&) {
   auto* compass = qobject_cast<QwtCompass*>(w);
-  int thorns = iarg(c, 1), levels = iarg(c, 2);
-  double width = farg(c, 3);
+  int thorns = argInt(c, 1), levels = argInt(c, 2);
+  double width = argFloat(c, 3);
   if (compass == nullptr || !in(thorns, 4, 360) || !(levels == -1 || in(levels, 1, 32)) ||
       !within(width, 0.03, 0.4))
     return -1;
@@ -1038,13 +1023,13 @@ int compassRose(QWidget* w, const otCallLine& c, WidgetContext&) {
 }
 
 int dialShowBackground(QWidget* w, const otCallLine& c, WidgetContext& ctx) {
-  if (qobject_cast<QwtDial*>(w) == nullptr || !in(iarg(c, 1), 0, 1)) return -1;
+  if (qobject_cast<QwtDial*>(w) == nullptr || !in(argInt(c, 1), 0, 1)) return -1;
   return gone(c, ctx, "a dial has no background switch with Qwt 6");
 }
 
 int dialFrameShadow(QWidget* w, const otCallLine& c, WidgetContext&) {
   auto* dial = qobject_cast<QwtDial*>(w);
-  int shadow = iarg(c, 1);
+  int shadow = argInt(c, 1);
   if (dial == nullptr ||
       (shadow != QwtDial::Plain && shadow != QwtDial::Raised && shadow != QwtDial::Sunken))
     return -1;
@@ -1054,7 +1039,7 @@ int dialFrameShadow(QWidget* w, const otCallLine& c, WidgetContext&) {
 
 int dialLineWidth(QWidget* w, const otCallLine& c, WidgetContext&) {
   auto* dial = qobject_cast<QwtDial*>(w);
-  int width = iarg(c, 1);
+  int width = argInt(c, 1);
   if (dial == nullptr || !in(width, 0, 100)) return -1;
   dial->setLineWidth(width);
   return 0;
@@ -1062,7 +1047,7 @@ int dialLineWidth(QWidget* w, const otCallLine& c, WidgetContext&) {
 
 int dialMode(QWidget* w, const otCallLine& c, WidgetContext&) {
   auto* dial = qobject_cast<QwtDial*>(w);
-  int mode = iarg(c, 1);
+  int mode = argInt(c, 1);
   if (dial == nullptr || !in(mode, QwtDial::RotateNeedle, QwtDial::RotateScale)) return -1;
   dial->setMode((QwtDial::Mode)mode);
   return 0;
@@ -1070,8 +1055,8 @@ int dialMode(QWidget* w, const otCallLine& c, WidgetContext&) {
 
 int dialScale(QWidget* w, const otCallLine& c, WidgetContext&) {
   auto* dial = qobject_cast<QwtDial*>(w);
-  int major = iarg(c, 1), minor = iarg(c, 2);
-  double step = farg(c, 3);
+  int major = argInt(c, 1), minor = argInt(c, 2);
+  double step = argFloat(c, 3);
   if (dial == nullptr || !in(major, 1, 1000) || !in(minor, 0, 100) || !within(step, 0, HUGE_VAL))
     return -1;
   // Past so many ticks the scale's labels run into each other: the dial picks the step.
@@ -1084,7 +1069,7 @@ int dialScale(QWidget* w, const otCallLine& c, WidgetContext&) {
 
 int dialScaleArc(QWidget* w, const otCallLine& c, WidgetContext&) {
   auto* dial = qobject_cast<QwtDial*>(w);
-  double min = farg(c, 1), max = farg(c, 2);
+  double min = argFloat(c, 1), max = argFloat(c, 2);
   if (dial == nullptr || !within(min, -360, 360) || !within(max, -360, 360)) return -1;
   dial->setScaleArc(min, max);
   return 0;
@@ -1092,7 +1077,7 @@ int dialScaleArc(QWidget* w, const otCallLine& c, WidgetContext&) {
 
 int dialOrigin(QWidget* w, const otCallLine& c, WidgetContext&) {
   auto* dial = qobject_cast<QwtDial*>(w);
-  double angle = farg(c, 1);
+  double angle = argFloat(c, 1);
   if (dial == nullptr || !within(angle, -360, 360)) return -1;
   dial->setOrigin(angle);
   return 0;
@@ -1117,7 +1102,7 @@ QwtDialNeedle* makeNeedle(int kind, const QColor& a, const QColor& b) {
 
 int dialNeedle(QWidget* w, const otCallLine& c, WidgetContext&) {
   auto* dial = qobject_cast<QwtDial*>(w);
-  int kind = iarg(c, 1);
+  int kind = argInt(c, 1);
   QColor a, b;
   if (dial == nullptr || !in(kind, 1, 6) || !colourAt(c, 2, &a) || !colourAt(c, 5, &b)) return -1;
   if (auto* clock = qobject_cast<QwtAnalogClock*>(w)) {
@@ -1131,7 +1116,7 @@ int dialNeedle(QWidget* w, const otCallLine& c, WidgetContext&) {
 
 int clockTime(QWidget* w, const otCallLine& c, WidgetContext&) {
   auto* clock = qobject_cast<QwtAnalogClock*>(w);
-  int h = iarg(c, 1), m = iarg(c, 2), s = iarg(c, 3);
+  int h = argInt(c, 1), m = argInt(c, 2), s = argInt(c, 3);
   if (clock == nullptr || !in(h, 0, 23) || !in(m, 0, 59) || !in(s, 0, 59)) return -1;
   clock->setTime(QTime(h, m, s));
   return 0;

@@ -58,17 +58,6 @@ const long long kMaxPicturePixels = 16 << 20;  // its width x height
 const long long kMaxMovieBytes = 64 << 20;     // an animated picture
 const int kMaxGeometry = 32767;
 
-int arg(const otCallLine& c, int i) {
-  int v = 0;
-  c.intArg(i, &v);
-  return v;
-}
-
-QString text(const otCallLine& c, int i) {
-  const char* t = c.textArg(i);
-  return t ? QString::fromUtf8(t) : QString();
-}
-
 bool inRange(int v, int lo, int hi) {
   return v >= lo && v <= hi;
 }
@@ -140,11 +129,11 @@ QImage pictureOf(QWidget* w) {
 // ---- Every widget ---------------------------------------------------------------------------
 
 int setFontDecorated(QWidget* w, const otCallLine& c, WidgetContext&) {
-  int points = arg(c, 2);
+  int points = argInt(c, 2);
   if (!inRange(points, 1, 1000)) return -1;
-  QFont f(text(c, 1), points, arg(c, 3) ? QFont::Bold : QFont::Normal, arg(c, 4) != 0);
-  f.setUnderline(arg(c, 5) != 0);
-  f.setStrikeOut(arg(c, 6) != 0);
+  QFont f(argText(c, 1), points, argInt(c, 3) ? QFont::Bold : QFont::Normal, argInt(c, 4) != 0);
+  f.setUnderline(argInt(c, 5) != 0);
+  f.setStrikeOut(argInt(c, 6) != 0);
   w->setFont(f);
   return 0;
 }
@@ -167,7 +156,7 @@ int saveAsBmp(QWidget* w, const otCallLine& c, WidgetContext&) {
 // ---- Labels, line edits, buttons, frames ----------------------------------------------------
 
 int setAlignment(QWidget* w, const otCallLine& c, WidgetContext&) {
-  int a = arg(c, 1);
+  int a = argInt(c, 1);
   if (!validAlignment(a)) return -1;
   if (auto* l = qobject_cast<QLabel*>(w)) {
     l->setAlignment(Qt::Alignment(a));
@@ -204,7 +193,7 @@ int getText(QWidget* w, const otCallLine&, WidgetContext& ctx) {
 }
 
 int setStyle(QWidget* w, const otCallLine& c, WidgetContext& ctx) {
-  int shape = arg(c, 1), shadow = arg(c, 2), lineWidth = arg(c, 3), margin = arg(c, 4);
+  int shape = argInt(c, 1), shadow = argInt(c, 2), lineWidth = argInt(c, 3), margin = argInt(c, 4);
   if (!inRange(shape, 0, 6) || (shadow != 16 && shadow != 32 && shadow != 48) ||
       !inRange(lineWidth, 0, 100) || !inRange(margin, 0, 1000))
     return -1;
@@ -259,7 +248,7 @@ QMovie* movieOf(QWidget* w) {
 int movieControl(QWidget* w, const otCallLine& c, WidgetContext&) {
   QMovie* m = movieOf(w);
   if (m == nullptr) return -1;
-  switch (arg(c, 1)) {
+  switch (argInt(c, 1)) {
     case 0:
       m->setPaused(true);
       return 0;
@@ -284,8 +273,8 @@ int movieControl(QWidget* w, const otCallLine& c, WidgetContext&) {
 
 int movieSpeed(QWidget* w, const otCallLine& c, WidgetContext&) {
   QMovie* m = movieOf(w);
-  if (m == nullptr || !inRange(arg(c, 1), 1, 10000)) return -1;
-  m->setSpeed(arg(c, 1));
+  if (m == nullptr || !inRange(argInt(c, 1), 1, 10000)) return -1;
+  m->setSpeed(argInt(c, 1));
   return 0;
 }
 
@@ -308,7 +297,7 @@ int setPixmap(QWidget* w, const otCallLine& c, WidgetContext&) {
 }
 
 int setEditable(QWidget* w, const otCallLine& c, WidgetContext&) {
-  bool on = arg(c, 1) != 0;
+  bool on = argInt(c, 1) != 0;
   if (auto* e = qobject_cast<QLineEdit*>(w)) {
     e->setReadOnly(!on);
   } else if (auto* pe = qobject_cast<QPlainTextEdit*>(w)) {
@@ -330,14 +319,14 @@ int setEditable(QWidget* w, const otCallLine& c, WidgetContext&) {
 // ---- Items ----------------------------------------------------------------------------------
 
 int insertItem(QWidget* w, const otCallLine& c, WidgetContext&) {
-  int index = arg(c, 1);
+  int index = argInt(c, 1);
   if (index < -1) return -1;
   if (auto* cb = qobject_cast<QComboBox*>(w)) {
     if (cb->count() >= kMaxItems) return -1;
-    cb->insertItem(index < 0 || index > cb->count() ? cb->count() : index, text(c, 2));
+    cb->insertItem(index < 0 || index > cb->count() ? cb->count() : index, argText(c, 2));
   } else if (auto* lw = qobject_cast<QListWidget*>(w)) {
     if (lw->count() >= kMaxItems) return -1;
-    lw->insertItem(index < 0 || index > lw->count() ? lw->count() : index, text(c, 2));
+    lw->insertItem(index < 0 || index > lw->count() ? lw->count() : index, argText(c, 2));
   } else {
     return -1;
   }
@@ -345,7 +334,7 @@ int insertItem(QWidget* w, const otCallLine& c, WidgetContext&) {
 }
 
 int removeItem(QWidget* w, const otCallLine& c, WidgetContext&) {
-  int index = arg(c, 1);
+  int index = argInt(c, 1);
   if (auto* cb = qobject_cast<QComboBox*>(w)) {
     if (!inRange(index, 0, cb->count() - 1)) return -1;
     cb->removeItem(index);
@@ -359,7 +348,7 @@ int removeItem(QWidget* w, const otCallLine& c, WidgetContext&) {
 }
 
 int removeItemByName(QWidget* w, const otCallLine& c, WidgetContext&) {
-  QString t = text(c, 1);
+  QString t = argText(c, 1);
   if (auto* cb = qobject_cast<QComboBox*>(w)) {
     int i = cb->findText(t, Qt::MatchExactly | Qt::MatchCaseSensitive);
     if (i < 0) return -1;
@@ -375,7 +364,7 @@ int removeItemByName(QWidget* w, const otCallLine& c, WidgetContext&) {
 }
 
 int setCurrentItem(QWidget* w, const otCallLine& c, WidgetContext&) {
-  int index = arg(c, 1);
+  int index = argInt(c, 1);
   if (auto* cb = qobject_cast<QComboBox*>(w)) {
     if (!inRange(index, 0, cb->count() - 1)) return -1;
     cb->setCurrentIndex(index);
@@ -389,13 +378,13 @@ int setCurrentItem(QWidget* w, const otCallLine& c, WidgetContext&) {
 }
 
 int changeItem(QWidget* w, const otCallLine& c, WidgetContext&) {
-  int index = arg(c, 1);
+  int index = argInt(c, 1);
   if (auto* cb = qobject_cast<QComboBox*>(w)) {
     if (!inRange(index, 0, cb->count() - 1)) return -1;
-    cb->setItemText(index, text(c, 2));
+    cb->setItemText(index, argText(c, 2));
   } else if (auto* lw = qobject_cast<QListWidget*>(w)) {
     if (!inRange(index, 0, lw->count() - 1)) return -1;
-    lw->item(index)->setText(text(c, 2));
+    lw->item(index)->setText(argText(c, 2));
   } else {
     return -1;
   }
@@ -448,9 +437,9 @@ int setZoomY(QWidget* w, const otCallLine& c, WidgetContext&) {
 
 int setTabPosition(QWidget* w, const otCallLine& c, WidgetContext&) {
   auto* tw = qobject_cast<QTabWidget*>(w);
-  if (tw == nullptr || !inRange(arg(c, 1), 0, 3)) return -1;
+  if (tw == nullptr || !inRange(argInt(c, 1), 0, 3)) return -1;
   // The protocol's numbers are Qt's own: north, south, west, east.
-  tw->setTabPosition(static_cast<QTabWidget::TabPosition>(arg(c, 1)));
+  tw->setTabPosition(static_cast<QTabWidget::TabPosition>(argInt(c, 1)));
   return 0;
 }
 
@@ -463,8 +452,8 @@ MyTable* table(QWidget* w) {
 // Column x, row y of a table: the table, or null when it is none or the cell lies outside it.
 MyTable* cellOf(QWidget* w, const otCallLine& c, int* x, int* y) {
   MyTable* t = table(w);
-  *x = arg(c, 1);
-  *y = arg(c, 2);
+  *x = argInt(c, 1);
+  *y = argInt(c, 2);
   if (t == nullptr || !inRange(*x, 0, t->columnCount() - 1) || !inRange(*y, 0, t->rowCount() - 1))
     return nullptr;
   return t;
@@ -503,7 +492,7 @@ int setTableButton(QWidget* w, const otCallLine& c, WidgetContext&) {
   int x, y;
   MyTable* t = cellOf(w, c, &x, &y);
   if (t == nullptr) return -1;
-  auto* b = new QPushButton(text(c, 3));
+  auto* b = new QPushButton(argText(c, 3));
   QPointer<MyTable> owner(t);
   QObject::connect(b, &QPushButton::clicked, b, [owner, b] { cellEvent(owner, b, nullptr); });
   t->setCellWidget(y, x, b);
@@ -514,8 +503,8 @@ int setTableCheckBox(QWidget* w, const otCallLine& c, WidgetContext&) {
   int x, y;
   MyTable* t = cellOf(w, c, &x, &y);
   if (t == nullptr) return -1;
-  auto* b = new QCheckBox(text(c, 4));
-  b->setChecked(arg(c, 3) != 0);
+  auto* b = new QCheckBox(argText(c, 4));
+  b->setChecked(argInt(c, 3) != 0);
   QPointer<MyTable> owner(t);
   QObject::connect(b, &QCheckBox::toggled, b, [owner, b](bool on) {
     QString state = on ? "1" : "0";
@@ -529,10 +518,10 @@ int setTableComboBox(QWidget* w, const otCallLine& c, WidgetContext&) {
   int x, y;
   MyTable* t = cellOf(w, c, &x, &y);
   if (t == nullptr) return -1;
-  QStringList choices = text(c, 4).split(',');
+  QStringList choices = argText(c, 4).split(',');
   if (choices.size() > kMaxChoices) return -1;
   auto* cb = new QComboBox;
-  cb->setEditable(arg(c, 3) != 0);
+  cb->setEditable(argInt(c, 3) != 0);
   cb->addItems(choices);
   QPointer<MyTable> owner(t);
   QObject::connect(cb, QOverload<int>::of(&QComboBox::activated), cb, [owner, cb](int index) {
@@ -553,7 +542,7 @@ int setTableLabel(QWidget* w, const otCallLine& c, WidgetContext&) {
   MyTable* t = cellOf(w, c, &x, &y);
   if (t == nullptr) return -1;
   t->removeCellWidget(y, x);
-  t->setTableText(x, y, text(c, 3));
+  t->setTableText(x, y, argText(c, 3));
   QTableWidgetItem* item = itemAt(t, x, y);
   item->setFlags(item->flags() & ~Qt::ItemIsEditable);
   return 0;
@@ -561,7 +550,7 @@ int setTableLabel(QWidget* w, const otCallLine& c, WidgetContext&) {
 
 int setColumnWidth(QWidget* w, const otCallLine& c, WidgetContext&) {
   MyTable* t = table(w);
-  int column = arg(c, 1), width = arg(c, 2);
+  int column = argInt(c, 1), width = argInt(c, 2);
   if (t == nullptr || !inRange(column, 0, t->columnCount() - 1) || !inRange(width, 0, kMaxGeometry))
     return -1;
   t->setColumnWidth(column, width);
@@ -571,7 +560,7 @@ int setColumnWidth(QWidget* w, const otCallLine& c, WidgetContext&) {
 int setWordWrap(QWidget* w, const otCallLine& c, WidgetContext&) {
   MyTable* t = table(w);
   if (t == nullptr) return -1;
-  t->setWordWrap(arg(c, 1) != 0);
+  t->setWordWrap(argInt(c, 1) != 0);
   return 0;
 }
 
@@ -596,7 +585,7 @@ int setCellEnabled(QWidget* w, const otCallLine& c, WidgetContext&) {
   int x, y;
   MyTable* t = cellOf(w, c, &x, &y);
   if (t == nullptr) return -1;
-  bool on = arg(c, 3) != 0;
+  bool on = argInt(c, 3) != 0;
   QTableWidgetItem* item = itemAt(t, x, y);
   item->setFlags(on ? item->flags() | Qt::ItemIsEnabled : item->flags() & ~Qt::ItemIsEnabled);
   if (QWidget* cellWidget = t->cellWidget(y, x)) cellWidget->setEnabled(on);
@@ -606,9 +595,9 @@ int setCellEnabled(QWidget* w, const otCallLine& c, WidgetContext&) {
 int setHeaderResizeEnabled(QWidget* w, const otCallLine& c, WidgetContext&) {
   MyTable* t = table(w);
   if (t == nullptr) return -1;
-  QHeaderView* h = arg(c, 1) ? t->verticalHeader() : t->horizontalHeader();
-  auto mode = arg(c, 2) ? QHeaderView::Interactive : QHeaderView::Fixed;
-  int section = arg(c, 3);
+  QHeaderView* h = argInt(c, 1) ? t->verticalHeader() : t->horizontalHeader();
+  auto mode = argInt(c, 2) ? QHeaderView::Interactive : QHeaderView::Fixed;
+  int section = argInt(c, 3);
   if (section == -1)
     h->setSectionResizeMode(mode);
   else if (inRange(section, 0, h->count() - 1))
@@ -621,7 +610,7 @@ int setHeaderResizeEnabled(QWidget* w, const otCallLine& c, WidgetContext&) {
 // Inserts count rows (or columns) at position, as many as the table's bounds leave room for.
 int insertLines(QWidget* w, const otCallLine& c, bool rows) {
   MyTable* t = table(w);
-  int at = arg(c, 1), count = arg(c, 2);
+  int at = argInt(c, 1), count = argInt(c, 2);
   if (t == nullptr || count < 1) return -1;
   int have = rows ? t->rowCount() : t->columnCount();
   if (!inRange(at, 0, have)) return -1;
@@ -651,23 +640,23 @@ int insertColumns(QWidget* w, const otCallLine& c, WidgetContext&) {
 
 int removeRow(QWidget* w, const otCallLine& c, WidgetContext&) {
   MyTable* t = table(w);
-  if (t == nullptr || !inRange(arg(c, 1), 0, t->rowCount() - 1)) return -1;
-  t->removeRow(arg(c, 1));
+  if (t == nullptr || !inRange(argInt(c, 1), 0, t->rowCount() - 1)) return -1;
+  t->removeRow(argInt(c, 1));
   return 0;
 }
 
 int removeColumn(QWidget* w, const otCallLine& c, WidgetContext&) {
   MyTable* t = table(w);
-  if (t == nullptr || !inRange(arg(c, 1), 0, t->columnCount() - 1)) return -1;
-  t->removeColumn(arg(c, 1));
+  if (t == nullptr || !inRange(argInt(c, 1), 0, t->columnCount() - 1)) return -1;
+  t->removeColumn(argInt(c, 1));
   return 0;
 }
 
 int setCellAlignment(QWidget* w, const otCallLine& c, WidgetContext&) {
   int x, y;
   MyTable* t = cellOf(w, c, &x, &y);
-  if (t == nullptr || !validAlignment(arg(c, 3))) return -1;
-  itemAt(t, x, y)->setTextAlignment(arg(c, 3));
+  if (t == nullptr || !validAlignment(argInt(c, 3))) return -1;
+  itemAt(t, x, y)->setTextAlignment(argInt(c, 3));
   return 0;
 }
 
@@ -714,7 +703,7 @@ int saveTable(QWidget* w, const otCallLine& c, WidgetContext&) {
 
 int tableDump(QWidget* w, const otCallLine& c, WidgetContext& ctx) {
   MyTable* t = table(w);
-  int d = arg(c, 1);
+  int d = argInt(c, 1);
   if (t == nullptr || !csvDelimiter(d)) {
     // The server waits for an answer: an empty block tells it at once that none comes.
     myEvent(ctx.s, nullptr, "@clipboard(%d,0)", ctx.id);
@@ -753,7 +742,7 @@ void moveCursorOf(Edit* e, int action) {
 }
 
 int moveCursor(QWidget* w, const otCallLine& c, WidgetContext&) {
-  int action = arg(c, 1);
+  int action = argInt(c, 1);
   if (!inRange(action, 0, 11)) return -1;
   if (auto* pe = qobject_cast<QPlainTextEdit*>(w))
     moveCursorOf(pe, action);
@@ -778,9 +767,9 @@ int setSource(QWidget* w, const otCallLine& c, WidgetContext&) {
 
 int moveContent(QWidget* w, const otCallLine& c, WidgetContext&) {
   auto* area = qobject_cast<QAbstractScrollArea*>(w);
-  if (area == nullptr || arg(c, 1) < 0 || arg(c, 2) < 0) return -1;
-  area->horizontalScrollBar()->setValue(arg(c, 1));
-  area->verticalScrollBar()->setValue(arg(c, 2));
+  if (area == nullptr || argInt(c, 1) < 0 || argInt(c, 2) < 0) return -1;
+  area->horizontalScrollBar()->setValue(argInt(c, 1));
+  area->verticalScrollBar()->setValue(argInt(c, 2));
   return 0;
 }
 
@@ -813,13 +802,13 @@ QTreeWidgetItem* itemOf(QTreeWidget* view, const QString& path, bool create) {
 
 int addColumn(QWidget* w, const otCallLine& c, WidgetContext&) {
   QTreeWidget* view = listView(w);
-  int width = arg(c, 2);
+  int width = argInt(c, 2);
   if (view == nullptr || !inRange(width, -1, kMaxGeometry)) return -1;
   // The first column is there from the start; it gets the first title.
   int named = view->property("hxNamedColumns").toInt();
   if (named >= kMaxColumns) return -1;
   if (named > 0) view->setColumnCount(named + 1);
-  view->headerItem()->setText(named, text(c, 1));
+  view->headerItem()->setText(named, argText(c, 1));
   view->setProperty("hxNamedColumns", named + 1);
   view->setHeaderHidden(false);
   if (width < 0)
@@ -831,11 +820,11 @@ int addColumn(QWidget* w, const otCallLine& c, WidgetContext&) {
 
 int setListViewText(QWidget* w, const otCallLine& c, WidgetContext&) {
   QTreeWidget* view = listView(w);
-  int column = arg(c, 2);
-  QString t = text(c, 3);
+  int column = argInt(c, 2);
+  QString t = argText(c, 3);
   if (view == nullptr || !inRange(column, 0, view->columnCount() - 1)) return -1;
   if (column == 0 && (t.isEmpty() || t.contains('/'))) return -1;
-  QTreeWidgetItem* item = itemOf(view, text(c, 1), true);
+  QTreeWidgetItem* item = itemOf(view, argText(c, 1), true);
   if (item == nullptr) return -1;
   item->setText(column, t);
   return 0;
@@ -843,12 +832,12 @@ int setListViewText(QWidget* w, const otCallLine& c, WidgetContext&) {
 
 int setListViewPixmap(QWidget* w, const otCallLine& c, WidgetContext&) {
   QTreeWidget* view = listView(w);
-  int column = arg(c, 3);
+  int column = argInt(c, 3);
   QIcon icon;
   if (view == nullptr || !inRange(column, 0, view->columnCount() - 1) ||
       !serverIcon(c.textArg(2), &icon))
     return -1;
-  QTreeWidgetItem* item = itemOf(view, text(c, 1), true);
+  QTreeWidgetItem* item = itemOf(view, argText(c, 1), true);
   if (item == nullptr) return -1;
   item->setIcon(column, icon);
   return 0;
@@ -856,7 +845,7 @@ int setListViewPixmap(QWidget* w, const otCallLine& c, WidgetContext&) {
 
 int removeListViewItem(QWidget* w, const otCallLine& c, WidgetContext&) {
   QTreeWidget* view = listView(w);
-  QTreeWidgetItem* item = view ? itemOf(view, text(c, 1), false) : nullptr;
+  QTreeWidgetItem* item = view ? itemOf(view, argText(c, 1), false) : nullptr;
   if (item == nullptr) return -1;
   delete item;
   return 0;
@@ -864,20 +853,20 @@ int removeListViewItem(QWidget* w, const otCallLine& c, WidgetContext&) {
 
 int setSorting(QWidget* w, const otCallLine& c, WidgetContext&) {
   QTreeWidget* view = listView(w);
-  int column = arg(c, 1);
+  int column = argInt(c, 1);
   if (view == nullptr || !inRange(column, -1, view->columnCount() - 1)) return -1;
   if (column < 0) {
     view->setSortingEnabled(false);
   } else {
     view->setSortingEnabled(true);
-    view->sortByColumn(column, arg(c, 2) ? Qt::AscendingOrder : Qt::DescendingOrder);
+    view->sortByColumn(column, argInt(c, 2) ? Qt::AscendingOrder : Qt::DescendingOrder);
   }
   return 0;
 }
 
 int listViewEnsureVisible(QWidget* w, const otCallLine& c, WidgetContext&) {
   QTreeWidget* view = listView(w);
-  QTreeWidgetItem* item = view ? itemOf(view, text(c, 1), false) : nullptr;
+  QTreeWidgetItem* item = view ? itemOf(view, argText(c, 1), false) : nullptr;
   if (item == nullptr) return -1;
   for (QTreeWidgetItem* up = item->parent(); up != nullptr; up = up->parent())
     up->setExpanded(true);
@@ -894,7 +883,7 @@ QListWidgetItem* iconItem(QListWidget* view, const QString& t) {
 
 int removeIconViewItem(QWidget* w, const otCallLine& c, WidgetContext&) {
   auto* view = qobject_cast<QListWidget*>(w);
-  QListWidgetItem* item = view ? iconItem(view, text(c, 1)) : nullptr;
+  QListWidgetItem* item = view ? iconItem(view, argText(c, 1)) : nullptr;
   if (item == nullptr) return -1;
   delete item;
   return 0;
@@ -904,10 +893,10 @@ int setIconViewItem(QWidget* w, const otCallLine& c, WidgetContext&) {
   auto* view = qobject_cast<QListWidget*>(w);
   QIcon icon;
   if (view == nullptr || !serverIcon(c.textArg(2), &icon)) return -1;
-  QListWidgetItem* item = iconItem(view, text(c, 1));
+  QListWidgetItem* item = iconItem(view, argText(c, 1));
   if (item == nullptr) {
     if (view->count() >= kMaxItems) return -1;
-    item = new QListWidgetItem(text(c, 1), view);
+    item = new QListWidgetItem(argText(c, 1), view);
   }
   item->setIcon(icon);
   return 0;
@@ -928,7 +917,7 @@ QDateTimeEdit* timeEdit(QWidget* w) {
 
 int setDateOf(QWidget* w, const otCallLine& c, int which) {
   QDateTimeEdit* e = dateEdit(w);
-  QDate d(arg(c, 1), arg(c, 2), arg(c, 3));
+  QDate d(argInt(c, 1), argInt(c, 2), argInt(c, 3));
   if (e == nullptr || !d.isValid() || !inRange(d.year(), 100, 9999)) return -1;
   if (which == 0)
     e->setDate(d);
@@ -951,7 +940,7 @@ int setMaxDate(QWidget* w, const otCallLine& c, WidgetContext&) {
 
 int setTimeOf(QWidget* w, const otCallLine& c, int which) {
   QDateTimeEdit* e = timeEdit(w);
-  QTime t(arg(c, 1), arg(c, 2), arg(c, 3), arg(c, 4));
+  QTime t(argInt(c, 1), argInt(c, 2), argInt(c, 3), argInt(c, 4));
   if (e == nullptr || !t.isValid()) return -1;
   if (which == 0)
     e->setTime(t);
@@ -990,19 +979,19 @@ void applyFormat(QDateTimeEdit* e) {
 int setDateOrder(QWidget* w, const otCallLine& c, WidgetContext&) {
   static const char* const formats[] = {"dd-MM-yyyy", "MM-dd-yyyy", "yyyy-MM-dd", "yyyy-dd-MM"};
   QDateTimeEdit* e = dateEdit(w);
-  if (e == nullptr || !inRange(arg(c, 1), 0, 3)) return -1;
-  e->setProperty("hxDateFormat", formats[arg(c, 1)]);
+  if (e == nullptr || !inRange(argInt(c, 1), 0, 3)) return -1;
+  e->setProperty("hxDateFormat", formats[argInt(c, 1)]);
   applyFormat(e);
   return 0;
 }
 
 int setTimeEditDisplay(QWidget* w, const otCallLine& c, WidgetContext&) {
   QDateTimeEdit* e = timeEdit(w);
-  bool ampm = arg(c, 4) != 0;
+  bool ampm = argInt(c, 4) != 0;
   QStringList parts;
-  if (arg(c, 1)) parts << (ampm ? "hh" : "HH");
-  if (arg(c, 2)) parts << "mm";
-  if (arg(c, 3)) parts << "ss";
+  if (argInt(c, 1)) parts << (ampm ? "hh" : "HH");
+  if (argInt(c, 2)) parts << "mm";
+  if (argInt(c, 3)) parts << "ss";
   if (e == nullptr || parts.isEmpty()) return -1;
   e->setProperty("hxTimeFormat", parts.join(':') + (ampm ? " AP" : ""));
   applyFormat(e);

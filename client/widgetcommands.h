@@ -12,11 +12,30 @@
 #ifndef OTCLIENT_WIDGETCOMMANDS_H
 #define OTCLIENT_WIDGETCOMMANDS_H
 
+#include <QString>
+
+#include "otinterpreter.h"
+
 class QWidget;
-class otCallLine;
 class otClientInterpreter;
 
 namespace otclient {
+
+// The i-th argument of a line whose signature was checked: 0 or "" when it is missing.
+inline int argInt(const otCallLine& c, int i) {
+  int v = 0;
+  c.intArg(i, &v);
+  return v;
+}
+inline double argFloat(const otCallLine& c, int i) {
+  double v = 0;
+  c.floatArg(i, &v);
+  return v;
+}
+inline QString argText(const otCallLine& c, int i) {
+  const char* t = c.textArg(i);
+  return t ? QString::fromUtf8(t) : QString();
+}
 
 // What a handler may need besides the widget: the connection (to answer with an event line
 // through tcp_send, as the widgets do), the widget's id and the interpreter that runs it.

@@ -491,14 +491,14 @@ int MaskWriter::emitNode(const Item& it, QString* error) {
     line(QString("hxQwtSlider(p, %1, %2, %3);").arg(i, par).arg(orientation(n, 2)));
   } else if (tag == "TQCustomWidget:") {
     // No display-server call builds a widget of a client-side library: an honest placeholder.
-    QString spec = what.isEmpty() ? QString("(no specification)") : what;
+    QString widgetType = what.isEmpty() ? QString("(no library or type given)") : what;
     line(
         QString("if (studioPlaceholder(m, %1, %2, %3, %4) < 0) return -1;")
-            .arg(i, par, studioCString("custom widget " + spec + ": not available"),
+            .arg(i, par, studioCString("custom widget " + widgetType + ": not available"),
                  studioCString(
                      QString(
                          "custom widget %1 (%2) has no display-server call: shown as a placeholder")
-                         .arg(n.name, spec))));
+                         .arg(n.name, widgetType))));
   } else {
     *error = QString("widget \"%1\" (%2): no display-server widget for this kind").arg(n.name, tag);
     return -1;

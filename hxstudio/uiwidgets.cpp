@@ -185,7 +185,6 @@ QString uiWidgetText(const QWidget* w) {
 
 void uiSetWidgetText(QWidget* w, const QString& t) {
   if (auto* l = qobject_cast<QLabel*>(w)) {
-    // The custom widget's placeholder shows its specification in a child label instead.
     l->setText(t);
   } else if (auto* e = qobject_cast<QLineEdit*>(w)) {
     e->setText(t);
@@ -302,7 +301,7 @@ QWidget* make(const QString& tag, const UiNode& n, QWidget* parent) {
   return nullptr;
 }
 
-// The custom widget's placeholder shows its specification in its label.
+// The custom widget's placeholder shows its "/library/type:arguments" in its label.
 void showSpecification(QWidget* w) {
   if (!is(w, "TQCustomWidget:")) return;
   if (auto* l = w->findChild<QLabel*>(QString(), Qt::FindDirectChildrenOnly))
