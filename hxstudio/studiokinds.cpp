@@ -86,6 +86,15 @@ const StudioKind* studioKindByClass(const QString& uiClass) {
   return nullptr;
 }
 
+QString studioAttributeLabel(const StudioKind* k) {
+  if (!k) return QString();
+  const QString tag = k->tag;
+  if (tag == "TQDraw:") return "SVG file played on the drawing";
+  if (tag == "TQImage:") return "Image file";
+  if (tag == "TQCustomWidget:") return "/library/type:arguments";
+  return QString();
+}
+
 bool studioHasMarker(const QString& statusTip, const QString& marker) {
   // Markers follow the tag; the tag itself never matches (no tag is a marker's name).
   const QString tag = studioTagOf(statusTip);

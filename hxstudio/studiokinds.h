@@ -20,6 +20,10 @@ int studioKindCount();
 // for an unknown one.
 const StudioKind* studioKindByTag(const QString& tagOrStatusTip);
 const StudioKind* studioKindByClass(const QString& uiClass);
+// What a kind reads from its whatsThis property, as a field's label ("Image file" for an
+// image widget); "" for a kind that reads nothing from it. The path of a file is taken
+// relative to the display server's data folder.
+QString studioAttributeLabel(const StudioKind* k);
 // The tag at the start of a status tip: "TQLabel:" of "TQLabel:font:"; "" when there is none.
 QString studioTagOf(const QString& statusTip);
 // The markers "font:", "foreground:", "background:" of a status tip.
