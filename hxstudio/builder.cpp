@@ -33,6 +33,13 @@ QString programOf(const StudioProject& p) {
 
 }  // namespace
 
+QString studioWarningLines(const QVector<StudioBuildMessage>& warnings) {
+  QString out;
+  for (const StudioBuildMessage& m : warnings)
+    out += m.file + ": warning: " + m.text + "\n";
+  return out;
+}
+
 QVector<StudioBuildMessage> studioParseBuildOutput(const QString& output) {
   static const QRegularExpression colour("\x1b\\[[0-9;]*[mK]");
   // file:line:column: severity: text, or file:line: severity: text
@@ -107,11 +114,14 @@ bool StudioBuilder::build(const StudioProject& p) {
   program_.clear();
   log_.clear();
   QString error;
-  if (studioGenerate(p, &error) != 0) {
+  QVector<StudioBuildMessage> warnings;
+  if (studioGenerate(p, &error, &warnings) != 0) {
     log_ = "generation failed: " + error + "\n";
     emit finished(false, {}, log_);
     return false;
   }
+  // In the log as a compiler words them, so that they join the build's messages.
+  log_ = studioWarningLines(warnings);
   stage_ = configured(p) ? 2 : 1;
   step();
   return true;
@@ -171,10 +181,12 @@ int StudioBuilder::buildNow(const StudioProject& p, QString* log, int timeoutMs)
   if (log == nullptr) log = &dummy;
   log->clear();
   QString error;
-  if (studioGenerate(p, &error) != 0) {
+  QVector<StudioBuildMessage> warnings;
+  if (studioGenerate(p, &error, &warnings) != 0) {
     *log = "generation failed: " + error + "\n";
     return -1;
   }
+  *log = studioWarningLines(warnings);
   QDeadlineTimer deadline(timeoutMs);
   QVector<QStringList> steps;
   if (!configured(p)) steps << configureArgs(p);

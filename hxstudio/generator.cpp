@@ -15,6 +15,7 @@
 #include "generator_p.h"
 #include "ottagtable.h"
 #include "studiokinds.h"
+#include "uiforeign.h"
 
 namespace {
 
@@ -228,7 +229,10 @@ class MaskWriter {
   MaskWriter(const UiForm& form, int number, const otTagTable& tags)
       : form_(form), number_(number), tags_(tags) {}
 
+  // Collects the widgets and names their ids; 0, or -1 and *error.
+  int name(QString* error);
   int run(QString* header, QString* source, QString* error);
+  const std::vector<Item>& items() const { return items_; }
 
  private:
   int collect(const UiNode& n, int parent, QString* error);
@@ -257,11 +261,8 @@ int MaskWriter::collect(const UiNode& n, int parent, QString* error) {
   it.designerFile = it.kind == nullptr;
   if (it.kind == nullptr) it.kind = studioKindByClass(n.className);
   if (it.kind == nullptr && it.id == 0) it.kind = studioKindByTag("TQWidget:");
-  if (it.kind == nullptr) {
-    *error = QString("widget \"%1\" (%2): no display-server widget for this class")
-                 .arg(n.name, n.className);
-    return -1;
-  }
+  // A class the client does not have is left out with what it holds (the warnings say so).
+  if (it.kind == nullptr) return 0;
   it.tag = QString::fromLatin1(it.kind->tag);
   items_.push_back(it);
   for (const UiNode& c : n.children)
@@ -583,7 +584,7 @@ int MaskWriter::emitBinding(const Item& it, QString* error) {
   return 0;
 }
 
-int MaskWriter::run(QString* header, QString* source, QString* error) {
+int MaskWriter::name(QString* error) {
   if (collect(form_.root, 0, error) < 0) return -1;
   // Two widgets of one name are a fault of the file (the ids enum would be ambiguous, and
   // Qt Designer refuses them too); names that are merely not identifiers are mended.
@@ -602,6 +603,11 @@ int MaskWriter::run(QString* header, QString* source, QString* error) {
   QStringList idents = studioIdentifiers(names);
   for (size_t k = 0; k < items_.size(); k++)
     items_[k].ident = idents[(int)k];
+  return 0;
+}
+
+int MaskWriter::run(QString* header, QString* source, QString* error) {
+  if (name(error) < 0) return -1;
   for (const Item& it : items_)
     if (emitNode(it, error) < 0) return -1;
 
@@ -797,18 +803,36 @@ QStringList studioIdentifiers(const QStringList& objectNames) {
 }
 
 int studioGenerateMask(const UiForm& form, int maskNumber, const otTagTable& tags, QString* header,
-                       QString* source, QString* error) {
+                       QString* source, QString* error, QStringList* warnings) {
   QString dummy;
   if (error == nullptr) error = &dummy;
   if (header == nullptr || source == nullptr || maskNumber < 1) {
     *error = "bad arguments";
     return -1;
   }
-  MaskWriter w(form, maskNumber, tags);
+  UiForm adopted = form;
+  uiAdoptDesignerClasses(&adopted.root);
+  if (warnings)
+    for (const UiForeign& f : uiForeignWidgets(adopted.root))
+      *warnings << f.text();
+  MaskWriter w(adopted, maskNumber, tags);
   return w.run(header, source, error);
 }
 
-int studioGenerate(const StudioProject& p, QString* error) {
+QMap<QString, QString> studioMaskIdentifiers(const UiForm& form) {
+  UiForm adopted = form;
+  uiAdoptDesignerClasses(&adopted.root);
+  const otTagTable none;
+  MaskWriter w(adopted, 1, none);
+  QString error;
+  QMap<QString, QString> out;
+  if (w.name(&error) < 0) return out;
+  for (const Item& it : w.items())
+    out.insert(it.node->name, it.ident);
+  return out;
+}
+
+int studioGenerate(const StudioProject& p, QString* error, QVector<StudioBuildMessage>* warnings) {
   QString dummy;
   if (error == nullptr) error = &dummy;
   otTagTable table;
@@ -832,10 +856,13 @@ int studioGenerate(const StudioProject& p, QString* error) {
       return -1;
     }
     QString h, s;
-    if (studioGenerateMask(form, n, table, &h, &s, &e) != 0) {
+    QStringList said;
+    if (studioGenerateMask(form, n, table, &h, &s, &e, &said) != 0) {
       *error = file + ": " + e;
       return -1;
     }
+    for (const QString& text : said)
+      if (warnings) warnings->append({p.path(file), 0, 0, "warning", text});
     QString base = QString("mask%1").arg(n);
     if (writeIfChanged(p.path(base + "_generated.h"), h, error) < 0 ||
         writeIfChanged(p.path(base + "_generated.cpp"), s, error) < 0)

@@ -19,6 +19,7 @@
 #ifndef HXSTUDIO_GENERATOR_H
 #define HXSTUDIO_GENERATOR_H
 
+#include <QMap>
 #include <QObject>
 #include <QProcess>
 #include <QString>
@@ -30,16 +31,7 @@
 
 class otTagTable;
 
-// The generated source of one mask: header and source text. 0, or -1 and *error (a widget
-// bound to a tag that the table does not have, a kind without a constructor, two widgets of
-// one name). maskNumber is the mask's number in the server (1 for mask1.ui).
-int studioGenerateMask(const UiForm& form, int maskNumber, const otTagTable& tags, QString* header,
-                       QString* source, QString* error);
-// Generates every file of the project into its folder (files whose text did not change are
-// left alone, so a build redoes only what changed). 0, or -1 and *error.
-int studioGenerate(const StudioProject& p, QString* error);
-
-// One compiler or linker complaint.
+// One compiler or linker complaint, or a generator's warning.
 struct StudioBuildMessage {
   QString file;  // as the compiler names it; "" for a message without a place
   int line = 0;
@@ -47,6 +39,24 @@ struct StudioBuildMessage {
   QString severity;  // "error", "warning", "note"
   QString text;
 };
+
+// The generated source of one mask: header and source text. 0, or -1 and *error (a widget
+// bound to a tag that the table does not have, a kind without a constructor, two widgets of
+// one name). maskNumber is the mask's number in the server (1 for mask1.ui). A widget the
+// display client cannot show (a class it does not have, a widget in a layout of a Qt Designer
+// form) is left out with a line in *warnings (when given); the rest is generated.
+int studioGenerateMask(const UiForm& form, int maskNumber, const otTagTable& tags, QString* header,
+                       QString* source, QString* error, QStringList* warnings = nullptr);
+// The identifier of each generated widget id by object name, as studioGenerateMask names
+// them (the mask itself first); empty for a form it refuses (two widgets of one name).
+QMap<QString, QString> studioMaskIdentifiers(const UiForm& form);
+// Generates every file of the project into its folder (files whose text did not change are
+// left alone, so a build redoes only what changed). 0, or -1 and *error; the masks' warnings go
+// to *warnings (file: the mask's path).
+int studioGenerate(const StudioProject& p, QString* error,
+                   QVector<StudioBuildMessage>* warnings = nullptr);
+// Warnings as lines "file: warning: text", the form studioParseBuildOutput reads back.
+QString studioWarningLines(const QVector<StudioBuildMessage>& warnings);
 // The "file:line:column: severity: text" lines of compiler output.
 QVector<StudioBuildMessage> studioParseBuildOutput(const QString& output);
 

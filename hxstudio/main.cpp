@@ -40,10 +40,12 @@ int batch(int argc, char** argv, bool build) {
     return 1;
   }
   if (!build) {
-    if (studioGenerate(p, &error) != 0) {
+    QVector<StudioBuildMessage> warnings;
+    if (studioGenerate(p, &error, &warnings) != 0) {
       printf("hxstudio: %s\n", qPrintable(error));
       return 1;
     }
+    fputs(qPrintable(studioWarningLines(warnings)), stdout);
     printf("hxstudio: generated %s\n", qPrintable(p.folder));
     return 0;
   }

@@ -78,23 +78,6 @@ class WidgetTree : public QTreeWidget {
   }
 };
 
-// The identifiers of a mask's ids by object name, as the generator names them: the form's
-// widgets in tree order, the mask itself first.
-QMap<QString, QString> maskIdentifiers(const UiForm& f) {
-  QStringList names;
-  std::function<void(const UiNode&)> walk = [&](const UiNode& n) {
-    names << (n.name.isEmpty() ? QString("unnamed_%1").arg(names.size()) : n.name);
-    for (const UiNode& c : n.children)
-      walk(c);
-  };
-  walk(f.root);
-  QStringList idents = studioIdentifiers(names);
-  QMap<QString, QString> out;
-  for (int i = 0; i < names.size() && i < idents.size(); i++)
-    out.insert(names[i], idents[i]);
-  return out;
-}
-
 void addTreeItems(QTreeWidgetItem* parent, QTreeWidget* tree, QWidget* w,
                   QMap<QWidget*, QTreeWidgetItem*>* items) {
   for (QWidget* c : uiDesignChildren(w)) {
@@ -461,7 +444,7 @@ int StudioWindow::loadMask(const QString& file, QString* error) {
               nm.hasMatch() ? studioEventsFile(nm.captured(1).toInt()) : QString()) != 0)
     say(why);
   e->setIdentifierMapper(
-      [s](const QString& name) { return maskIdentifiers(s->form()).value(name, name); });
+      [s](const QString& name) { return studioMaskIdentifiers(s->form()).value(name, name); });
   connect(e, &Editor::modificationChanged, this, [this] { updateTitles(); });
   auto* page = new QSplitter(Qt::Vertical);
   page->addWidget(s);

@@ -28,6 +28,7 @@
 #include "qdrawwidget.h"
 #include "qimagewidget.h"
 #include "studiokinds.h"
+#include "uiforeign.h"
 
 Q_DECLARE_METATYPE(UiNode)
 
@@ -478,6 +479,11 @@ void uiApply(QWidget* w, const UiNode& n) {
 
 QWidget* uiBuild(const UiNode& n, QWidget* parent, QString* warning) {
   if (!parent) return nullptr;
+  if (n.className == QLatin1String("Line")) {
+    UiNode adopted = n;
+    uiAdoptDesignerClasses(&adopted);
+    return uiBuild(adopted, parent, warning);
+  }
   const QString tip = statusTipOf(n);
   QString tag = studioTagOf(tip);
   QWidget* w = studioKindByTag(tag) ? make(tag, n, parent) : nullptr;
@@ -485,16 +491,17 @@ QWidget* uiBuild(const UiNode& n, QWidget* parent, QString* warning) {
     // A class the display client does not have: a frame keeps its place and its properties.
     w = placeholder(parent, QFrame::Box, QFrame::Plain, 1);
     w->setProperty(kForeignClass, n.className);
-    if (warning)
-      *warning += QString(
-                      "widget %1: class %2 is not a widget of the display client; it is kept "
-                      "as it is and shown as a frame\n")
-                      .arg(n.name, n.className);
   }
+  // What its layouts hold is not shown either (the file keeps it).
+  if (warning)
+    for (const UiForeign& f : uiForeignOf(n))
+      *warning += f.text() + "\n";
   w->setObjectName(n.name);
   w->setStatusTip(tip);
+  // What a foreign widget holds goes with it, and its warning said so.
+  const bool foreign = w->property(kForeignClass).isValid();
   for (const UiNode& c : n.children) {
-    QWidget* child = uiBuild(c, w, warning);
+    QWidget* child = uiBuild(c, w, foreign ? nullptr : warning);
     const UiProperty* title = c.attribute("title");
     const UiProperty* label = c.attribute("label");
     if (auto* t = qobject_cast<QTabWidget*>(w))
@@ -668,6 +675,12 @@ void uiBuildForm(const UiForm& f, QWidget* root, QString* warnings) {
   UiNode formExtra;
   formExtra.extraXml = f.extraXml;
   root->setProperty("_hxstudioForm", QVariant::fromValue(formExtra));
+  if (warnings) {
+    UiNode top = f.root;
+    top.children.clear();
+    for (const UiForeign& x : uiForeignWidgets(top))
+      *warnings += x.text() + "\n";
+  }
   for (const UiNode& c : f.root.children)
     uiBuild(c, root, warnings);
 }
