@@ -230,7 +230,9 @@ bool TaskMenuExtension::apply(const Attributes& a) {
     auto* dynamic = qt_extension<QDesignerDynamicPropertySheetExtension*>(m, widget_.data());
     if (sheet && dynamic && sheet->indexOf(HXC_TAG_PROPERTY) < 0)
       dynamic->addDynamicProperty(HXC_TAG_PROPERTY, QString());
-    fw->cursor()->setWidgetProperty(widget_, HXC_TAG_PROPERTY, a.tag.trimmed());
+    fw->cursor()->setWidgetProperty(
+        widget_, HXC_TAG_PROPERTY,
+        QVariant::fromValue(qdesigner_internal::PropertySheetStringValue(a.tag.trimmed(), false)));
   }
   history->endMacro();
   widget_->update();

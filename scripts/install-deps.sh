@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config libgtest-dev libgmock-dev googletest socat
   libmodbus-dev python3 python3-pymodbus python3-serial-asyncio redis-server
   libexpat1-dev locales
-  qtbase5-dev qtbase5-dev-tools qttools5-dev libqt5svg5-dev libqt5webkit5-dev libqt5opengl5-dev libqwt-qt5-dev libglu1-mesa-dev
+  qtbase5-dev qtbase5-dev-tools qttools5-dev qttools5-dev-tools qttools5-private-dev librsvg2-bin libqt5svg5-dev libqt5webkit5-dev libqt5opengl5-dev libqwt-qt5-dev libglu1-mesa-dev
   xvfb xauth xdotool
   fonts-dejavu-core
   poppler-utils wkhtmltopdf postgresql libqt5sql5-sqlite libqt5sql5-psql)

@@ -13,8 +13,18 @@
 #include <QtDesigner/QDesignerIntegration>
 #include <QtDesigner/QDesignerWidgetDataBaseInterface>
 #include <QtDesigner/QDesignerWidgetFactoryInterface>
+#include <QtDesigner/QDesignerTaskMenuExtension>
+#include <QtDesigner/QExtensionManager>
+#include <QAction>
+#include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QMainWindow>
+#include <QPushButton>
+#include <QTimer>
+#include <functional>
 
+// One core for the process, as in Designer: a plug-in initialises its widgets once.
 struct FormEditor {
   QDesignerFormEditorInterface* core = nullptr;
   QMainWindow* top = nullptr;
@@ -59,6 +69,28 @@ struct FormEditor {
     if (promoted) *promoted = i >= 0 && db->item(i)->isPromoted();
     return i >= 0 ? db->item(i)->name() : QString();
   }
+  // The task menu Designer offers on a widget; null for none.
+  QDesignerTaskMenuExtension* taskMenu(QWidget* w) const {
+    return qt_extension<QDesignerTaskMenuExtension*>(core->extensionManager(), w);
+  }
+  // Runs a task menu's first action, as a click in Designer's context menu does, and answers
+  // the dialog it opens: fill (when given) edits its fields, then OK (Cancel when !ok). Whether
+  // a dialog came.
+  static bool runTaskMenu(QDesignerTaskMenuExtension* ext, std::function<void(QDialog*)> fill,
+                          bool ok = true) {
+    if (!ext || ext->taskActions().isEmpty()) return false;
+    bool saw = false;
+    QTimer::singleShot(0, [&] {
+      auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+      if (!d) return;
+      saw = true;
+      if (fill) fill(d);
+      auto* box = d->findChild<QDialogButtonBox*>("buttons");
+      box->button(ok ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel)->click();
+    });
+    ext->taskActions().first()->trigger();
+    return saw;
+  }
   // A new widget of a class laid on the form as Designer's widget box drops it.
   QWidget* add(QDesignerFormWindowInterface* fw, const QString& cls, const QString& name,
                const QRect& g, QWidget* parent = nullptr) {
@@ -70,5 +102,8 @@ struct FormEditor {
     return w;
   }
 };
+
+// The process's form editor, made by the test program's main after the application.
+FormEditor& formEditor();
 
 #endif

@@ -61,10 +61,6 @@ int pixelsUnlike(const QImage& img, const QRect& r, QColor c) {
   return n;
 }
 
-QDesignerTaskMenuExtension* taskMenu(FormEditor& fe, QWidget* w) {
-  return qt_extension<QDesignerTaskMenuExtension*>(fe.core->extensionManager(), w);
-}
-
 // A property as Designer holds it for the form (whatsThis stays in its property sheet, texts
 // as Designer's own string values).
 QString held(FormEditor& fe, QWidget* w, const char* name) {
@@ -77,25 +73,13 @@ QString held(FormEditor& fe, QWidget* w, const char* name) {
   return v.toString();
 }
 
-// Runs the menu's one action, as a click in Designer's context menu does, and answers the
-// dialog it opens: fill (when given) edits its fields, then OK (or Cancel when !ok). Whether a
-// dialog came.
-bool edit(QDesignerTaskMenuExtension* ext, std::function<void(QDialog*)> fill, bool ok = true) {
-  bool saw = false;
-  QTimer::singleShot(0, [&] {
-    auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-    if (!d) return;
-    saw = true;
-    if (fill) fill(d);
-    auto* box = d->findChild<QDialogButtonBox*>("buttons");
-    QTest::mouseClick(box->button(ok ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel),
-                      Qt::LeftButton);
-  });
-  ext->taskActions().value(0)->trigger();
-  return saw;
-}
+FormEditor* theFormEditor = nullptr;
 
 }  // namespace
+
+FormEditor& formEditor() {
+  return *theFormEditor;
+}
 
 TEST(DesignerPlugin, DesignerFindsTheCollectionAndItsSixPlaceholders) {
   QPluginLoader loader(HXC_PLUGIN);
@@ -190,7 +174,7 @@ TEST(DesignerPlugin, TaskMenuEditsThroughTheFormWindowCursorAndDesignerUndoesIt)
       "sine60 demo.h 1 0 short 1 0 - - -\n"
       "level  demo.h 1 1 short 0.1 0 \"m\" - -\n");
   tags.close();
-  FormEditor fe;
+  FormEditor& fe = formEditor();
   QDesignerFormWindowInterface* fw =
       fe.open(readAll(HXC_TEST_DATA "/placeholders.ui"), dir.filePath("mask1.ui"));
   QWidget* picture = FormEditor::find(fw, "picture");
@@ -198,19 +182,19 @@ TEST(DesignerPlugin, TaskMenuEditsThroughTheFormWindowCursorAndDesignerUndoesIt)
   ASSERT_TRUE(picture && value);
 
   // Placeholders and what the studio binds have the menu; a group box or the form has none.
-  QDesignerTaskMenuExtension* onPicture = taskMenu(fe, picture);
+  QDesignerTaskMenuExtension* onPicture = fe.taskMenu(picture);
   ASSERT_NE(onPicture, nullptr);
   ASSERT_EQ(onPicture->taskActions().size(), 1);
   EXPECT_EQ(onPicture->taskActions()[0]->text(), "Edit otkit attributes...");
   for (const char* name : {"scene", "volume", "icons", "gauge", "drawing"})
-    EXPECT_NE(taskMenu(fe, FormEditor::find(fw, name)), nullptr) << name;
-  EXPECT_NE(taskMenu(fe, FormEditor::find(fw, "level")), nullptr);
-  EXPECT_EQ(taskMenu(fe, fw->mainContainer()), nullptr);
+    EXPECT_NE(fe.taskMenu(FormEditor::find(fw, name)), nullptr) << name;
+  EXPECT_NE(fe.taskMenu(FormEditor::find(fw, "level")), nullptr);
+  EXPECT_EQ(fe.taskMenu(fw->mainContainer()), nullptr);
 
   // The attribute, through the dialog and the cursor: one command in Designer's history.
   QUndoStack* history = fw->commandHistory();
   const int before = history->index();
-  EXPECT_TRUE(edit(onPicture, [](QDialog* d) {
+  EXPECT_TRUE(FormEditor::runTaskMenu(onPicture, [](QDialog* d) {
     EXPECT_EQ(d->findChild<QComboBox*>("tag"), nullptr);  // a placeholder binds no tag
     ASSERT_NE(d->findChild<QPushButton*>("browse"), nullptr);
     d->findChild<QLineEdit*>("attribute")->setText("pump.png");
@@ -232,7 +216,7 @@ TEST(DesignerPlugin, TaskMenuEditsThroughTheFormWindowCursorAndDesignerUndoesIt)
   EXPECT_EQ(held(fe, picture, "whatsThis"), "pump.png");
 
   // A tag is chosen from the table beside the form.
-  EXPECT_TRUE(edit(taskMenu(fe, value), [](QDialog* d) {
+  EXPECT_TRUE(FormEditor::runTaskMenu(fe.taskMenu(value), [](QDialog* d) {
     EXPECT_EQ(d->findChild<QLineEdit*>("attribute"), nullptr);  // a label reads no file
     auto* tag = d->findChild<QComboBox*>("tag");
     ASSERT_NE(tag, nullptr);
@@ -246,8 +230,9 @@ TEST(DesignerPlugin, TaskMenuEditsThroughTheFormWindowCursorAndDesignerUndoesIt)
 
   // A widget that never had a binding gets the dynamic property; undo leaves it unbound.
   QWidget* fresh = fe.add(fw, "QSlider", "setpoint", QRect(140, 370, 120, 24));
-  EXPECT_TRUE(edit(taskMenu(fe, fresh),
-                   [](QDialog* d) { d->findChild<QComboBox*>("tag")->setEditText("level"); }));
+  EXPECT_TRUE(FormEditor::runTaskMenu(fe.taskMenu(fresh), [](QDialog* d) {
+    d->findChild<QComboBox*>("tag")->setEditText("level");
+  }));
   EXPECT_EQ(fresh->property("otkitTag").toString(), "level");
   EXPECT_TRUE(fw->contents().contains("<property name=\"otkitTag\" stdset=\"0\">"));
   history->undo();
@@ -255,10 +240,10 @@ TEST(DesignerPlugin, TaskMenuEditsThroughTheFormWindowCursorAndDesignerUndoesIt)
 
   // A cancelled dialog, or one that changes nothing, leaves no command.
   const int at = history->index();
-  EXPECT_TRUE(edit(
+  EXPECT_TRUE(FormEditor::runTaskMenu(
       onPicture, [](QDialog* d) { d->findChild<QLineEdit*>("attribute")->setText("x.png"); },
       false));
-  EXPECT_TRUE(edit(onPicture, nullptr));
+  EXPECT_TRUE(FormEditor::runTaskMenu(onPicture, nullptr));
   EXPECT_EQ(history->index(), at);
   EXPECT_EQ(held(fe, picture, "whatsThis"), "pump.png");
 }
@@ -269,5 +254,7 @@ int main(int argc, char** argv) {
   setenv("QT_PLUGIN_PATH", HXC_PLUGIN_ROOT, 1);
   QApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
+  FormEditor editor;
+  theFormEditor = &editor;
   return RUN_ALL_TESTS();
 }

@@ -58,6 +58,37 @@ inline UiForm form(const QString& name = "mask1", int w = 640, int h = 480) {
   return f;
 }
 
+// A mask with a widget of every kind, pages in the tab widget and tool box, the placeholders
+// with their files, every bindable kind bound.
+inline UiForm everyKind() {
+  UiForm f = studiotest::form();
+  int k = 0;
+  for (int i = 0; i < studioKindCount(); i++) {
+    const StudioKind& kind = studioKinds()[i];
+    QString tag = kind.tag;
+    if (tag == "TQWidget:") continue;
+    ++k;
+    UiNode n = node(kind.tag, QString("w%1").arg(k), 10 * k, 5 * k);
+    if (tag == "TQTabWidget:" || tag == "TQToolBox:") {
+      for (int page = 1; page <= 2; page++) {
+        UiNode pg = node("TQWidget:", QString("w%1_page%2").arg(k).arg(page));
+        pg.removeProperty("geometry");
+        pg.attributes << uiString(tag == "TQTabWidget:" ? "title" : "label",
+                                  QString("Page \"%1\"").arg(page));
+        pg.children << node("TQLabel:", QString("w%1_label%2").arg(k).arg(page));
+        n.children << pg;
+      }
+    }
+    if (tag == "TQImage:") n.setProperty(uiString("whatsThis", "picture.png"));
+    if (tag == "TQDraw:") n.setProperty(uiString("whatsThis", "plant.svg"));
+    if (tag == "TQCustomWidget:") n.setProperty(uiString("whatsThis", "/libgauge/gauge:1,2"));
+    if (kind.binding == 1) n = bound(n, "level");
+    if (kind.binding & 2) n = bound(n, tag == "TQPushButton:" ? "valve" : "setpoint");
+    f.root.children << n;
+  }
+  return f;
+}
+
 inline std::string q(const std::string& s) {
   return "'" + s + "'";
 }

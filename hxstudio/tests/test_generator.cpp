@@ -40,42 +40,13 @@ QString read(const QString& path) {
 
 // A form with one widget of every kind of the catalogue, pages in the containers, bindings
 // on the kinds that show or write.
-UiForm everyKind() {
-  UiForm f = studiotest::form();
-  int k = 0;
-  for (int i = 0; i < studioKindCount(); i++) {
-    const StudioKind& kind = studioKinds()[i];
-    QString tag = kind.tag;
-    if (tag == "TQWidget:") continue;
-    ++k;
-    UiNode n = node(kind.tag, QString("w%1").arg(k), 10 * k, 5 * k);
-    if (tag == "TQTabWidget:" || tag == "TQToolBox:") {
-      for (int page = 1; page <= 2; page++) {
-        UiNode pg = node("TQWidget:", QString("w%1_page%2").arg(k).arg(page));
-        pg.removeProperty("geometry");
-        pg.attributes << uiString(tag == "TQTabWidget:" ? "title" : "label",
-                                  QString("Page \"%1\"").arg(page));
-        pg.children << node("TQLabel:", QString("w%1_label%2").arg(k).arg(page));
-        n.children << pg;
-      }
-    }
-    if (tag == "TQImage:") n.setProperty(uiString("whatsThis", "picture.png"));
-    if (tag == "TQDraw:") n.setProperty(uiString("whatsThis", "plant.svg"));
-    if (tag == "TQCustomWidget:") n.setProperty(uiString("whatsThis", "/libgauge/gauge:1,2"));
-    if (kind.binding == 1) n = bound(n, "level");
-    if (kind.binding & 2) n = bound(n, tag == "TQPushButton:" ? "valve" : "setpoint");
-    f.root.children << n;
-  }
-  return f;
-}
-
 TEST(Generator, EveryKindCompilesAndLinksAgainstTheServerLibrary) {
   ottest::TempDir dir;
   StudioProject p;
   QString error;
   ASSERT_EQ(StudioProject::create(QString::fromStdString(dir.path()), &p, &error), 0)
       << error.toStdString();
-  ASSERT_EQ(uiSave(p.path("mask1.ui"), everyKind(), &error), 0);
+  ASSERT_EQ(uiSave(p.path("mask1.ui"), studiotest::everyKind(), &error), 0);
   UiForm second = studiotest::form("mask2");
   second.root.children << node("TQPushButton:", "back");
   ASSERT_EQ(uiSave(p.path("mask3.ui"), second, &error), 0);

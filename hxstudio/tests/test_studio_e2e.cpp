@@ -3,8 +3,9 @@
 // daemon's header, the server generated and built with CMake; then otmodbussim plays the
 // plant, the generated daemon polls it, the generated server shows the mask to otclient under
 // Xvfb (screenshots) and to a protocol client of the test's own, which moves the slider and
-// sees the value greyed when the simulator stops. A mask written in Qt Designer's format, with
-// Qwt classes and a placeholder, is built with hxstudio -build and runs too. And the whole road
+// sees the value greyed when the simulator stops. A mask laid out in Qt Designer's own form
+// editor with the otkit plug-in, with Qwt classes and a placeholder, is built with
+// hxstudio -build and runs too. And the whole road
 // inside one studio window: from a new project, a daemon made in the daemon dialog, a mask
 // bound to its header, an event branch pasted into the mask's code, Run, and the value and the
 // branch's effect in otclient under Xvfb, clicked with xdotool.
@@ -263,8 +264,11 @@ TEST_F(StudioEndToEnd, DesignedMaskShowsAndWritesThePlant) {
   // The Qt Designer file as a project of its own, built by hxstudio -build.
   StudioProject q;
   ASSERT_EQ(StudioProject::create(QString::fromStdString(dir.file("designer")), &q, &error), 0);
-  ottest::writeFile(q.path("mask1.ui").toStdString(),
-                    ottest::readFile(HX_TEST_DATA "/designer_plant.ui"));
+  // Laid out and saved by Qt Designer's own form editor with the otkit plug-in.
+  Process designer;
+  ASSERT_TRUE(designer.start(dir.path(), HX_DESIGNER_PLANT, {q.path("mask1.ui").toStdString()},
+                             dir.file("designer_plant.log")));
+  ASSERT_EQ(designer.exitStatus(60000), 0) << designer.log();
   ottest::writeFile(q.path("tags.txt").toStdString(), table.format());
   ottest::writeFile(q.path("demo.h").toStdString(), headerText);
   ottest::writeFile(q.path("tank.svg").toStdString(),

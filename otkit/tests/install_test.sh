@@ -15,6 +15,11 @@ if [ -e "$build/hxstudio/libotstudio.so" ]; then
            lib/pkgconfig/otstudio.pc bin/hxstudio; do
     [ -e "$tmp/prefix/$f" ] || { echo "missing after install: $f"; exit 1; }
   done
+  # The Qt Designer plug-in where QT_PLUGIN_PATH=<prefix>/lib/qt5/plugins finds it, finding its
+  # libraries from there without LD_LIBRARY_PATH.
+  plugin=$tmp/prefix/lib/qt5/plugins/designer/libhxcdesigner.so
+  [ -e "$plugin" ] || { echo "missing after install: the Designer plug-in"; exit 1; }
+  if ldd "$plugin" | grep "not found"; then echo "the installed plug-in misses libraries"; exit 1; fi
 fi
 flags=$(PKG_CONFIG_PATH="$tmp/prefix/lib/pkgconfig" pkg-config --cflags --libs otkit)
 "$cxx" "$prog" $flags -o "$tmp/prog"
