@@ -1,5 +1,6 @@
 // The studio's generator on arbitrary mask files, and its reader of compiler output on the
-// same bytes. A generated mask must hold one enum entry per widget and no string literal that
+// same bytes. A generated mask must hold one enum entry per widget it does not leave out (those
+// of foreign classes, which its warnings name with what they hold) and no string literal that
 // is left open (an object name, text or tag that escaped its quotes would inject code).
 #include <stddef.h>
 #include <stdint.h>
@@ -10,6 +11,7 @@
 
 #include "generator.h"
 #include "ottagtable.h"
+#include "uiforeign.h"
 #include "uiform.h"
 
 namespace {
@@ -49,20 +51,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static otTagTable tags;
   if (tags.tags.empty()) {
     std::string e;
-    tags.parse("sine60 demo.h 1 1 short 1 0 - - -\n"
-               "setpoint demo.h 3 0 short 1 0 - register 1,0\n"
-               "valve demo.h 4 0 bit 1 0 - coil 1,0\n",
-               &e);
+    tags.parse(
+        "sine60 demo.h 1 1 short 1 0 - - -\n"
+        "setpoint demo.h 3 0 short 1 0 - register 1,0\n"
+        "valve demo.h 4 0 bit 1 0 - coil 1,0\n",
+        &e);
   }
   UiForm form;
   QString error;
   if (uiParse(bytes, &form, &error) < 0) return 0;
   QString header, source;
-  if (studioGenerateMask(form, 1, tags, &header, &source, &error) != 0) {
+  QStringList warnings;
+  if (studioGenerateMask(form, 1, tags, &header, &source, &error, &warnings) != 0) {
     if (error.isEmpty()) abort();  // a refusal always says why
     return 0;
   }
-  if (!header.contains(QString("  ID_COUNT = %1\n").arg(nodes(form.root)))) abort();
+  UiForm adopted = form;
+  uiAdoptDesignerClasses(&adopted.root);
+  const QVector<UiForeign> foreign = uiForeignWidgets(adopted.root);
+  if (foreign.size() != warnings.size()) abort();
+  int left = 0;
+  for (const UiForeign& f : foreign)
+    if (f.why == UiForeign::NotAClientClass) left += 1 + f.inside;
+  if (!header.contains(QString("  ID_COUNT = %1\n").arg(nodes(form.root) - left))) abort();
   if (!literalsClosed(header) || !literalsClosed(source)) abort();
   return 0;
 }

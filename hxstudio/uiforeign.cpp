@@ -12,12 +12,12 @@ QString UiForeign::text() const {
   if (why == InALayout)
     return QString(
                "widget %1 (%2) sits in a layout of %3: the display client places widgets by "
-               "their geometry alone, so it is left out%4; break the layout in Qt Designer to "
-               "keep it")
+               "their geometry alone, so the studio does not show it%4 and the server leaves it "
+               "out (the file keeps it); break the layout in Qt Designer to place it")
         .arg(name, className, layoutOf, with);
   return QString(
-             "widget %1: class %2 is not a widget of the display client; it is kept as it is "
-             "and shown as a frame%3")
+             "widget %1: class %2 is not a widget of the display client: the studio keeps it as "
+             "it is%3 and shows a frame, the server leaves it out")
       .arg(name, className, with);
 }
 

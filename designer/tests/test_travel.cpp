@@ -174,10 +174,10 @@ TEST(Travel, ADesignerMaskOpensInTheStudioWhichSaysWhatTheClientCannotShow) {
   uiBuildForm(f, &root, &warnings);
   EXPECT_EQ(warnings.toStdString(),
             "widget start (QPushButton) sits in a layout of pumps: the display client places "
-            "widgets by their geometry alone, so it is left out; break the layout in Qt Designer "
-            "to keep it\n"
-            "widget calendar: class QCalendarWidget is not a widget of the display client; it is "
-            "kept as it is and shown as a frame\n");
+            "widgets by their geometry alone, so the studio does not show it and the server "
+            "leaves it out (the file keeps it); break the layout in Qt Designer to place it\n"
+            "widget calendar: class QCalendarWidget is not a widget of the display client: the "
+            "studio keeps it as it is and shows a frame, the server leaves it out\n");
   const QMap<QString, QString> kinds = {{"sine_value", "TQLabel:"},   {"setpoint", "TQSlider:"},
                                         {"level", "TQwtThermo:"},     {"tank", "TQDraw:"},
                                         {"gauge", "TQCustomWidget:"}, {"rule", "TQFrame:"},

@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 
 #include "studiokinds.h"
+#include "uiforeign.h"
 #include "uiform.h"
 
 namespace {
@@ -85,6 +86,33 @@ TEST(UiForm, RefusesBadFilesWithAReason) {
     deep += "<widget class=\"QWidget\" name=\"w\">";
   EXPECT_EQ(uiParse(deep, &f, &error), -1);
   EXPECT_TRUE(error.contains("deeper than 64")) << error.toStdString();
+}
+
+TEST(UiForeign, NamesWhatTheClientCannotShowWithWhatItHolds) {
+  UiForm f;
+  QString error;
+  ASSERT_EQ(uiLoad(HX_FUZZ_CORPUS "/studiogen/travel.ui", &f, &error), 0) << error.toStdString();
+  uiAdoptDesignerClasses(&f.root);
+  const UiNode& rule = f.root.children[0];
+  EXPECT_EQ(rule.className, "QFrame");
+  EXPECT_EQ(rule.text("frameShape"), "QFrame::VLine");
+  EXPECT_EQ(rule.text("frameShadow"), "QFrame::Sunken");
+  EXPECT_EQ(rule.property("orientation"), nullptr);
+  QStringList said;
+  for (const UiForeign& x : uiForeignWidgets(f.root))
+    said << x.text();
+  EXPECT_EQ(
+      said.join('\n').toStdString(),
+      "widget area: class QScrollArea is not a widget of the display client: the studio keeps "
+      "it as it is (with the 2 widgets inside it) and shows a frame, the server leaves it "
+      "out\n"
+      "widget one (QPushButton) sits in a layout of box: the display client places widgets "
+      "by their geometry alone, so the studio does not show it and the server leaves it out "
+      "(the file keeps it); break the layout in Qt Designer to place it\n"
+      "widget two (QFrame) sits in a layout of box: the display client places widgets by "
+      "their geometry alone, so the studio does not show it (with the 1 widget inside it) "
+      "and the server leaves it out (the file keeps it); break the layout in Qt Designer to "
+      "place it");
 }
 
 TEST(StudioKinds, TagsAndMarkers) {
