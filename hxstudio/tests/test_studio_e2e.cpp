@@ -138,6 +138,16 @@ QRect boxOf(const QImage& img, QColor c) {
 }
 
 // The id of an object in a generated ids enum ("  name = 3,"), -1 when absent.
+// otclient under Xvfb on a server of this machine, a screenshot a second into shots (made).
+bool startClient(Process* client, int port, const std::string& shots) {
+  if (mkdir(shots.c_str(), 0700) != 0) return false;
+  return client->start(
+      shots.substr(0, shots.rfind('/')), "xvfb-run",
+      {"-a", "-s", "-screen 0 1024x768x24", "env", "QT_QPA_PLATFORM=xcb", OTCLIENT_PROGRAM,
+       "-shots=" + shots, "-shotevery=1", "127.0.0.1:" + std::to_string(port)},
+      shots + ".log");
+}
+
 int idOf(const std::string& header, const std::string& name) {
   QRegularExpression re("\\n  " + QRegularExpression::escape(QString::fromStdString(name)) +
                         " = (\\d+),");
@@ -307,6 +317,25 @@ TEST_F(StudioEndToEnd, DesignedMaskShowsAndWritesThePlant) {
       return w.sawSince(0, "setEnabled(" + std::to_string(label) + ",1)") &&
              w.sawSince(0, "setFloat(" + std::to_string(thermo) + ",");
     })) << w.seen();
+
+    // And in otclient: the yellow value label, and the drawing's tank where Designer put it.
+    const std::string designerShots = dir.file("designer-shots");
+    Process client;
+    ASSERT_TRUE(startClient(&client, port, designerShots));
+    ASSERT_TRUE(waitFor([&] { return screenshots(designerShots).size() >= 3; }, 30000))
+        << client.log();
+    const std::vector<std::string> all = screenshots(designerShots);
+    QImage shot(QString::fromStdString(all[all.size() - 2]));
+    const QRect yellow = boxOf(shot, QColor(255, 255, 0));
+    const QRect tank = boxOf(shot, QColor(0x30, 0x80, 0xe0));
+    ASSERT_FALSE(yellow.isEmpty()) << "the value label";
+    ASSERT_FALSE(tank.isEmpty()) << "the tank of the drawing";
+    EXPECT_NEAR(yellow.width(), 200, 2);
+    EXPECT_NEAR(tank.left() - yellow.left(), 300, 4);
+    EXPECT_NEAR(tank.top() - yellow.top(), 120, 4);
+    if (const char* keep = getenv("OTKIT_DESIGNER_PICTURE"))
+      shot.save(QString::fromLocal8Bit(keep));
+    client.stop();
   }
 
   // The designed mask under otclient, and the operator's protocol client.
@@ -319,13 +348,8 @@ TEST_F(StudioEndToEnd, DesignedMaskShowsAndWritesThePlant) {
   ASSERT_TRUE(waitFor([&] { return server.log().find("serving on port") != std::string::npos; }))
       << server.log();
   const std::string shots = dir.file("shots");
-  ASSERT_EQ(0, mkdir(shots.c_str(), 0700));
   Process client;
-  ASSERT_TRUE(client.start(
-      dir.path(), "xvfb-run",
-      {"-a", "-s", "-screen 0 1024x768x24", "env", "QT_QPA_PLATFORM=xcb", OTCLIENT_PROGRAM,
-       "-shots=" + shots, "-shotevery=1", "127.0.0.1:" + std::to_string(port)},
-      dir.file("otclient.log")));
+  ASSERT_TRUE(startClient(&client, port, shots));
   Watcher op(port);
   ASSERT_TRUE(op.connected());
   const std::string enabled = "setEnabled(" + std::to_string(valueId) + ",";
