@@ -45,22 +45,15 @@
 #include "mywidgets.h"
 #include "otoptions.h"
 #include "otserverfiles.h"
+#include "otstreams.h"
 #include "tcputil.h"
 
 using namespace otclient;
 
 namespace {
 
-// Reads and drops n bytes of an announced block that is not kept.
-bool drain(int* s, long long n) {
-  char scrap[65536];
-  while (n > 0) {
-    int chunk = n > (long long)sizeof(scrap) ? (int)sizeof(scrap) : (int)n;
-    if (tcp_rec_binary(s, scrap, chunk) != chunk) return false;
-    n -= chunk;
-  }
-  return true;
-}
+// The buffer of a plot point line, "x,y" and its line feed.
+const int kPointLine = 128;
 
 bool inRange(int v, int lo, int hi) {
   return v >= lo && v <= hi;
@@ -140,6 +133,22 @@ void otClientInterpreter::limitMessage(const char* format, ...) {
   statusMessage(200, 0, 0, text);
 }
 
+void otClientInterpreter::line(otClientConnection&, const char* text, int len, bool cut) {
+  if (cut) {
+    // Refused whole: the rest of the line is dropped as it arrives.
+    printf("otclient: line longer than %d bytes refused\n", (int)maxLine);
+    fflush(stdout);
+    return;
+  }
+  interpret(text, len);
+}
+
+bool otClientInterpreter::startStream(std::unique_ptr<otStreamConsumer> stream) {
+  if (conn_ == nullptr || !conn_->isOpen()) return false;
+  conn_->push(std::move(stream));
+  return true;
+}
+
 QWidget* otClientInterpreter::target(int id, const char* what) {
   QWidget* w = widget(id);
   if (w == nullptr) refuse("%s: no widget with id %d\n", what, id);
@@ -197,14 +206,10 @@ int otClientInterpreter::widgetCommand(const WidgetCommand& wc, const otCallLine
     w = target(ctx.id, c.name);
     if (w == nullptr) {
       // The block of a command that reads one is read all the same (and dropped).
-      if (wc.flags & WIDGET_READS_DATA) {
-        dataReads_++;
-        wc.apply(nullptr, c, ctx);
-      }
+      if (wc.flags & WIDGET_READS_DATA) wc.apply(nullptr, c, ctx);
       return -1;
     }
   }
-  if (wc.flags & WIDGET_READS_DATA) dataReads_++;
   if (wc.apply(w, c, ctx) < 0) {
     refuse("%s: refused for widget %d\n", c.name, ctx.id);
     return -1;
@@ -471,30 +476,19 @@ void otClientInterpreter::apply(Command cmd, const otCallLine& c) {
   int id = argInt(c, 0);
   if (cmd == CmdBeginDraw) {
     auto* draw = qobject_cast<QDrawWidget*>(widget(id));
-    dataReads_++;
-    if (draw == nullptr) {
-      // No drawing widget: the stream is read and dropped, so that its lines are not taken
-      // for commands.
-      refuse("gbeginDraw(%d): no drawing widget\n", id);
-      skipDrawing();
-    } else {
-      draw->showFromSocket(s_);
-    }
+    // No drawing widget: the stream is taken and dropped, so that its lines are not taken
+    // for commands.
+    if (draw == nullptr) refuse("gbeginDraw(%d): no drawing widget\n", id);
+    startStream(std::unique_ptr<otStreamConsumer>(new otDrawStream(draw)));
     return;
   }
   if (cmd == CmdGlBegin) {
     auto* gl = qobject_cast<HxGLWidget*>(widget(id));
-    dataReads_++;
-    if (gl == nullptr) {
-      // No GL widget: a widget without a context reads the block, answers its requests with
-      // empty replies and acknowledges its end, so that the server neither hangs nor takes
-      // GL lines for commands.
-      refuse("hxGlBegin(%d): no GL widget\n", id);
-      HxGLWidget none(nullptr, id, s_);
-      none.gl_interpret();
-    } else {
-      gl->gl_interpret();
-    }
+    // No GL widget: a widget without a context takes the block, answers its requests with
+    // empty replies and acknowledges its end, so that the server neither hangs nor takes GL
+    // lines for commands.
+    if (gl == nullptr) refuse("hxGlBegin(%d): no GL widget\n", id);
+    startStream(std::unique_ptr<otStreamConsumer>(new otGlStream(gl, id, s_)));
     return;
   }
   if (cmd == CmdGlUpdate) {
@@ -762,79 +756,76 @@ void otClientInterpreter::statusMessage(int r, int g, int b, const char* msg) {
   statusLabel_->setText(otServerRichText(QString::fromUtf8(msg ? msg : "")));
 }
 
+namespace {
+
+// Takes and drops a block that is not kept (the stream stays in step).
+std::unique_ptr<otStreamConsumer> dropBlock(long long n) {
+  return std::unique_ptr<otStreamConsumer>(new otBlockReader(n, nullptr, nullptr));
+}
+
+}  // namespace
+
 void otClientInterpreter::download(const char* name, int n) {
-  dataReads_++;
-  // The bytes are read in any case, so that the stream stays in step.
+  // The bytes are taken in any case, so that the stream stays in step.
   if (n < 0) {
     refuse("@download: negative size refused\n");
     return;
   }
-  otServerFileWriter file;
-  if (n > maxDownload || file.begin(name, n) != 0) {
+  auto file = std::make_shared<otServerFileWriter>();
+  if (n > maxDownload || file->begin(name, n) != 0) {
     printf("otclient: download of \"%s\" (%d bytes) refused\n", name ? name : "", n);
     fflush(stdout);
     if (status_ != nullptr)
       status_->showMessage(
           QString("download of \"%1\" refused").arg(QString::fromUtf8(name ? name : "")), 10000);
-    drain(s_, n);
     ignored_++;
+    startStream(dropBlock(n));
     return;
   }
-  bool ok = true;
-  std::unique_ptr<char[]> buf(new char[65536]);
-  int left = n;
-  while (left > 0) {
-    int chunk = left > 65536 ? 65536 : left;
-    if (tcp_rec_binary(s_, buf.get(), chunk) != chunk) {
-      ok = false;
-      break;
-    }
-    if (ok && file.write(buf.get(), chunk) != 0) ok = false;
-    left -= chunk;
-  }
-  if (!ok || file.commit() != 0) {
-    file.abort();
+  auto ok = std::make_shared<bool>(true);
+  QPointer<otClientInterpreter> self(this);
+  bool started = startStream(std::unique_ptr<otStreamConsumer>(new otBlockReader(
+      n, [file, ok](const char* data, int len) {
+        if (*ok && file->write(data, len) != 0) *ok = false;
+      },
+      [file, ok, self](bool complete) {
+        if (complete && *ok && file->commit() == 0) return;
+        file->abort();
+        if (self != nullptr) self->ignored_++;
+      })));
+  if (!started) {
+    file->abort();
     ignored_++;
   }
 }
 
 void otClientInterpreter::jpegImage(QImageWidget* image, int n) {
-  dataReads_++;
   if (n < 0 || n > maxJpeg || image == nullptr) {
     refuse("setJpegImage: %d bytes refused\n", n);
-    if (n > 0) drain(s_, n);
+    if (n > 0) startStream(dropBlock(n));
     return;
   }
-  std::vector<unsigned char> data((size_t)n);
-  if (n > 0 && tcp_rec_binary(s_, reinterpret_cast<char*>(data.data()), n) != n) return;
-  if (image->setJpegImage(data.data(), n, 0) < 0) refuse("setJpegImage: no picture\n");
-}
-
-void otClientInterpreter::skipDrawing() {
-  dataReads_++;
-  char buf[4096];
-  for (;;) {
-    int len = tcp_rec(s_, buf, sizeof(buf));
-    if (len < 0 || strncmp(buf, "gendDraw", 8) == 0) return;
-  }
+  auto data = std::make_shared<std::vector<unsigned char>>();
+  data->reserve((size_t)n);
+  QPointer<QImageWidget> to(image);
+  QPointer<otClientInterpreter> self(this);
+  startStream(std::unique_ptr<otStreamConsumer>(new otBlockReader(
+      n, [data](const char* bytes, int len) { data->insert(data->end(), bytes, bytes + len); },
+      [data, to, self](bool complete) {
+        if (!complete || to == nullptr) return;
+        if (to->setJpegImage(data->data(), (int)data->size(), 0) < 0 && self != nullptr)
+          self->refuse("setJpegImage: no picture\n");
+      })));
 }
 
 void otClientInterpreter::svgCommand(Command cmd, const otCallLine& c) {
   const int id = argInt(c, 0);
-  const char* name = c.name;
   auto* draw = qobject_cast<QDrawWidget*>(widget(id));
   if (cmd == CmdSvgRead) {
-    dataReads_++;
-    if (draw != nullptr) {
-      draw->animator()->read();
-      return;
-    }
-    refuse("gsvgRead(%d): no drawing widget\n", id);
-    char buf[HX_SVG_MAX_LINE + 1];
-    for (;;) {
-      int len = tcp_rec_line(s_, buf, sizeof(buf), nullptr);
-      if (len < 0 || strstr(buf, "<svgend></svgend>") != nullptr) return;
-    }
+    // Without a drawing widget the document is taken and dropped.
+    if (draw == nullptr) refuse("gsvgRead(%d): no drawing widget\n", id);
+    startStream(std::unique_ptr<otStreamConsumer>(new otSvgStream(draw)));
+    return;
   }
   // The argument lines: object, then what the command changes.
   int count = 0;
@@ -864,30 +855,44 @@ void otClientInterpreter::svgCommand(Command cmd, const otCallLine& c) {
     default:
       break;
   }
+  struct Args {
+    std::vector<std::string> lines;
+    bool cut = false;
+  };
+  auto args = std::make_shared<Args>();
+  const int state = argInt(c, 1);
+  const std::string name = c.name;
+  QPointer<QDrawWidget> to(draw);
+  QPointer<otClientInterpreter> self(this);
+  auto each = [args](const char* text, int len, bool cut) {
+    args->cut = args->cut || cut;
+    while (len > 0 && (text[len - 1] == '\n' || text[len - 1] == '\r'))
+      len--;
+    args->lines.emplace_back(text, (size_t)len);
+  };
+  auto done = [args, cmd, id, state, name, to, self](bool complete) {
+    if (!complete || self == nullptr) return;
+    if (to == nullptr) {
+      self->refuse("%s(%d): no drawing widget\n", name.c_str(), id);
+      return;
+    }
+    if (args->cut) {
+      // A limit of the client: said whether or not refusals are traced.
+      printf("otclient: %s(%d): an argument line above %d bytes refused\n", name.c_str(), id,
+             HX_SVG_MAX_LINE);
+      fflush(stdout);
+      return;
+    }
+    svgApply(to.data(), cmd, state, args->lines);
+  };
   // Each: a line of HX_SVG_MAX_LINE bytes with its line feed, and the NUL.
-  std::vector<std::vector<char>> lines((size_t)count, std::vector<char>(HX_SVG_MAX_LINE + 1));
-  bool cut = false;
-  for (auto& l : lines) {
-    dataReads_++;
-    int was = 0;
-    int len = tcp_rec_line(s_, l.data(), (int)l.size(), &was);
-    if (len < 0) return;
-    cut = cut || was;
-    while (len > 0 && (l[(size_t)len - 1] == '\n' || l[(size_t)len - 1] == '\r'))
-      l[(size_t)--len] = '\0';
-  }
-  if (draw == nullptr) {
-    refuse("%s(%d): no drawing widget\n", name, id);
-    return;
-  }
-  if (cut) {
-    // A limit of the client: said whether or not refusals are traced.
-    printf("otclient: %s(%d): an argument line above %d bytes refused\n", name, id,
-           HX_SVG_MAX_LINE);
-    fflush(stdout);
-    return;
-  }
-  auto text = [&](int i) { return (const char*)lines[(size_t)i].data(); };
+  startStream(std::unique_ptr<otStreamConsumer>(
+      new otLineReader(count, HX_SVG_MAX_LINE + 1, each, done)));
+}
+
+void otClientInterpreter::svgApply(QDrawWidget* draw, Command cmd, int state,
+                                   const std::vector<std::string>& lines) {
+  auto text = [&](int i) { return lines[(size_t)i].c_str(); };
   hxSvgAnimator* a = draw->animator();
   switch (cmd) {
     case CmdSvgUpdate:
@@ -904,7 +909,7 @@ void otClientInterpreter::svgCommand(Command cmd, const otCallLine& c) {
       break;
     }
     case CmdSvgShow:
-      a->show(text(0), argInt(c, 1));
+      a->show(text(0), state);
       break;
     case CmdSvgPrintf:
       a->svgPrintf(text(0), text(1), text(2));
@@ -945,29 +950,33 @@ void otClientInterpreter::svgCommand(Command cmd, const otCallLine& c) {
 }
 
 void otClientInterpreter::plotData(QWidget* w, int curve, int n) {
-  dataReads_++;
-  auto* plot = qobject_cast<QwtPlotWidget*>(w);
   if (!inRange(n, 0, maxPlotPoints)) {
     // An unbounded count cannot be skipped line by line without trusting it: refuse and
     // let the lines that follow fail as unknown commands.
     refuse("plotData: %d points refused\n", n);
     return;
   }
-  std::vector<double> x((size_t)n), y((size_t)n);
-  char buf[128];
-  int got = 0;
-  for (int i = 0; i < n; i++) {
-    int len = tcp_rec(s_, buf, sizeof(buf));
-    if (len < 0) return;
+  struct Points {
+    std::vector<double> x, y;
+  };
+  auto points = std::make_shared<Points>();
+  QPointer<QwtPlotWidget> plot(qobject_cast<QwtPlotWidget*>(w));
+  QPointer<otClientInterpreter> self(this);
+  auto each = [points](const char* text, int, bool) {
     double a = 0, b = 0;
-    if (sscanf(buf, "%lf,%lf", &a, &b) == 2) {
-      x[(size_t)got] = a;
-      y[(size_t)got] = b;
-      got++;
+    if (sscanf(text, "%lf,%lf", &a, &b) == 2) {
+      points->x.push_back(a);
+      points->y.push_back(b);
     }
-  }
-  if (plot == nullptr || plot->setCurveData(curve, x.data(), y.data(), got) < 0)
-    refuse("plotData(%d,%d) refused\n", curve, n);
+  };
+  auto done = [points, plot, self, curve, n](bool complete) {
+    if (!complete || self == nullptr) return;
+    if (plot == nullptr || plot->setCurveData(curve, points->x.data(), points->y.data(),
+                                              (int)points->x.size()) < 0)
+      self->refuse("plotData(%d,%d) refused\n", curve, n);
+  };
+  // A point line is short: a longer one keeps its first bytes, its rest is dropped.
+  startStream(std::unique_ptr<otStreamConsumer>(new otLineReader(n, kPointLine, each, done)));
 }
 
 namespace {

@@ -1,6 +1,8 @@
 // The display client's protocol interpreter: carries out the server's command lines on the
-// widgets of the current mask (or of the modal dialog while one is open). Lines arrive whole;
-// commands that announce data (downloads, plot points) read it from the connection themselves.
+// widgets of the current mask (or of the modal dialog while one is open). It is the consumer
+// at the bottom of the connection's stack (otconnection.h): lines arrive whole, and a command
+// that announces data (a download, plot points, a drawing, a GL block) puts the stream that
+// takes it on the stack (otstreams.h), so that nothing waits for the server.
 #ifndef OTCLIENT_INTERPRETER_H
 #define OTCLIENT_INTERPRETER_H
 
@@ -8,22 +10,34 @@
 #include <QObject>
 #include <QPointer>
 #include <QWidget>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "commandtable.h"
+#include "otconnection.h"
 #include "widgetcommands.h"
 #include "otinterpreter.h"
 
 class QStatusBar;
 class QLabel;
 
-class otClientInterpreter : public QObject {
+class otClientInterpreter : public QObject, public otStreamConsumer {
   Q_OBJECT
  public:
   // s: the connection handle (kept by pointer, as the widgets keep it); base: the widget
   // that holds the base mask; status: where status messages go (may be null).
   otClientInterpreter(int* s, QWidget* base, QStatusBar* status, QObject* parent = nullptr);
   ~otClientInterpreter() override;
+
+  // The connection whose streams the commands start (null: none; their data then goes
+  // unread, as on a closed connection).
+  void setConnection(otClientConnection* c) { conn_ = c; }
+  otClientConnection* connection() const { return conn_; }
+  // As the connection's bottom consumer: a line of at most maxLine bytes is carried out, a
+  // longer one is refused whole.
+  int lineSize() const override { return otclient::maxLine + 1; }
+  void line(otClientConnection& c, const char* text, int len, bool cut) override;
 
   // Carries out one line (len bytes, with or without its line feed). Returns the command, or
   // CmdNone for a line that was ignored (unknown, malformed, bad id).
@@ -45,9 +59,17 @@ class otClientInterpreter : public QObject {
   QDialog* printDialog() const { return printDialog_; }
   // Lines ignored since start (unknown, malformed or naming a bad id).
   long ignored() const { return ignored_; }
-  // Commands so far that read data of their own from the connection (downloads, plot points):
-  // what a caller counted as waiting lines before such a command may have been that data.
-  long dataReads() const { return dataReads_; }
+  // Counts a line as ignored and says why when refusals are traced (opt.debug).
+  void refuse(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  // A request cut to a limit of this client: said on standard output and the status bar.
+  void limitMessage(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  // The widget with id, or null with a refusal for what.
+  QWidget* target(int id, const char* what);
+  // True when w is ancestor or lies inside it.
+  static bool within(const QWidget* w, const QWidget* ancestor);
+  // Puts a stream on the connection's stack (nothing without a connection): false then.
+  bool startStream(std::unique_ptr<otStreamConsumer> stream);
+  int* handle() const { return s_; }
 
  Q_SIGNALS:
   void maskShown();
@@ -61,10 +83,7 @@ class otClientInterpreter : public QObject {
   };
   Mask& active() { return modal_ && !baseUpdate_ ? modalMask_ : base_; }
   const Mask& active() const { return modal_ && !baseUpdate_ ? modalMask_ : base_; }
-  QWidget* target(int id, const char* what);
   QWidget* parentFor(int parent);
-  // True when w is ancestor or lies inside it.
-  static bool within(const QWidget* w, const QWidget* ancestor);
   void construct(otclient::Command cmd, const otCallLine& c);
   // A command of the widget families (widgetcommands.h): 0, or -1 when it was refused.
   int widgetCommand(const otclient::WidgetCommand& wc, const otCallLine& c);
@@ -74,15 +93,13 @@ class otClientInterpreter : public QObject {
   void download(const char* name, int n);
   void plotData(QWidget* w, int curve, int n);
   void jpegImage(class QImageWidget* image, int n);
-  void skipDrawing();
-  // An SVG command and its argument lines (read even when the widget is missing, so that they
-  // are not taken for commands).
+  // An SVG command and its argument lines (taken even when the widget is missing, so that they
+  // are not taken for commands); svgApply carries it out once they have come.
   void svgCommand(otclient::Command cmd, const otCallLine& c);
+  static void svgApply(class QDrawWidget* draw, otclient::Command cmd, int state,
+                       const std::vector<std::string>& lines);
   void print(QWidget* w);
   void statusMessage(int r, int g, int b, const char* text);
-  void refuse(const char* format, ...);
-  // A request cut to a limit of this client: said on standard output and the status bar.
-  void limitMessage(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
   int* s_;
   QStatusBar* status_;
@@ -94,7 +111,7 @@ class otClientInterpreter : public QObject {
   QPointer<QDialog> printDialog_;  // the open print dialog, which the connection goes on past
   otCallLine line_;
   long ignored_ = 0;
-  long dataReads_ = 0;
+  otClientConnection* conn_ = nullptr;
 };
 
 #endif

@@ -1,7 +1,5 @@
 #include "mainwindow.h"
 
-#include <poll.h>
-#include <unistd.h>
 #include <stdio.h>
 
 #include <QAction>
@@ -12,12 +10,12 @@
 #include <QLabel>
 #include <QScreen>
 #include <QScrollArea>
-#include <QSocketNotifier>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
 
 #include "interpreter.h"
+#include "otconnection.h"
 #include "otoptions.h"
 #include "tcputil.h"
 
@@ -25,26 +23,8 @@ namespace {
 
 // The first wait after a lost connection; it doubles up to the configured longest wait.
 const int firstDelayMs = 250;
-// How long one batch of lines may hold the GUI thread before painting gets its turn.
-const int batchMs = 40;
-// The longest a batch holds the window, even while lines keep coming.
-const int maxBatchMs = 200;
-// Lines after which a burst holds back repainting until its end.
-const int burstLines = 64;
 // How often a server's promise to speak ("@alive") is checked.
 const int aliveCheckMs = 250;
-// How soon the rest of a partly received line is looked for.
-const int partialRetryMs = 20;
-// The longest pause between two segments of one burst.
-const int burstGapMs = 2;
-
-// Waits up to ms for more input. A server sends a mask or an update pass as a burst of lines
-// that arrives in several segments; waiting a moment for the next one keeps the window from
-// repainting half an update, which would cost more than the wait.
-bool readable(int fd, int ms) {
-  pollfd p{fd, POLLIN, 0};
-  return ::poll(&p, 1, ms) > 0;
-}
 
 }  // namespace
 
@@ -52,11 +32,11 @@ otClientWindow::otClientWindow(const QString& host, int port, QWidget* parent)
     : QMainWindow(parent),
       host_(host),
       port_(port),
+      conn_(new otClientConnection(this)),
       timer_(new QTimer(this)),
       mask_(new QWidget),
       connection_(new QLabel(this)),
-      delay_(firstDelayMs),
-      line_(new char[otclient::maxLine + 1]) {
+      delay_(firstDelayMs) {
   setWindowTitle("otclient");
   auto* scroll = new QScrollArea(this);
   scroll->setWidget(mask_);
@@ -64,7 +44,22 @@ otClientWindow::otClientWindow(const QString& host, int port, QWidget* parent)
   setCentralWidget(scroll);
   mask_->installEventFilter(this);
   mask_->setFocusPolicy(Qt::StrongFocus);
-  interpreter_ = new otClientInterpreter(&s_, mask_, statusBar(), this);
+  interpreter_ = new otClientInterpreter(conn_->handle(), mask_, statusBar(), this);
+  interpreter_->setConnection(conn_);
+  conn_->setBase(interpreter_);
+  connect(conn_, &otClientConnection::lost, this, &otClientWindow::lost);
+  // A long burst (an update pass over a whole mask) is drawn once at its end: marking each
+  // changed widget dirty one by one costs more than one repaint of the central area.
+  conn_->setBurstHold([this](bool hold) {
+    QWidget* area = centralWidget();
+    if (hold && area->updatesEnabled()) {
+      area->setUpdatesEnabled(false);
+      burstHeld_ = true;
+    } else if (!hold && burstHeld_) {
+      burstHeld_ = false;
+      area->setUpdatesEnabled(true);
+    }
+  });
   statusBar()->addPermanentWidget(connection_);
   // A sync is answered once everything before it is on screen, not only in the widgets.
   // Only what changed is painted: the widgets have marked it, and the window's pending update
@@ -82,15 +77,11 @@ otClientWindow::otClientWindow(const QString& host, int port, QWidget* parent)
   QToolBar* bar = addToolBar("Connection");
   bar->addAction(retry_);
 
-  partialTimer_ = new QTimer(this);
-  partialTimer_->setSingleShot(true);
-  connect(partialTimer_, &QTimer::timeout, this, &otClientWindow::readAvailable);
   timer_->setSingleShot(true);
   connect(timer_, &QTimer::timeout, this, &otClientWindow::connectNow);
   aliveTimer_ = new QTimer(this);
   connect(aliveTimer_, &QTimer::timeout, this, &otClientWindow::checkAlive);
   aliveTimer_->start(aliveCheckMs);
-  tcp_set_wait_hook(&otClientWindow::waitHook, this);
   resize(800, 600);
   QTimer::singleShot(0, this, &otClientWindow::connectNow);
 }
@@ -109,10 +100,16 @@ bool otClientWindow::eventFilter(QObject* watched, QEvent* e) {
 }
 
 otClientWindow::~otClientWindow() {
-  tcp_set_wait_hook(nullptr, nullptr);
-  delete notifier_;
-  if (s_ > 0) tcp_close(&s_);
-  delete[] line_;
+  // The farewell goes out before the widgets that the streams feed are gone.
+  conn_->close();
+}
+
+bool otClientWindow::isConnected() const {
+  return conn_->isOpen();
+}
+
+bool otClientWindow::readingStream() const {
+  return conn_->inStream();
 }
 
 QString otClientWindow::connectionText() const {
@@ -126,62 +123,45 @@ void otClientWindow::setConnectionText(const QString& text, bool bad) {
   connection_->setText(text);
 }
 
-int otClientWindow::waitHook(void* window) {
-  auto* self = static_cast<otClientWindow*>(window);
-  // Only a stream read from this window's loop is kept live and given up here.
-  if (!self->reading_) return 0;
-  QCoreApplication::processEvents(QEventLoop::AllEvents);
-  return self->giveUp_ ? 1 : 0;
-}
-
 void otClientWindow::checkAlive() {
-  if (reading_ || s_ <= 0 || tcp_peer_silent(&s_) == 0) return;
+  if (!conn_->isOpen() || conn_->inStream() || tcp_peer_silent(conn_->handle()) == 0) return;
   QString why = QString::fromUtf8(tcp_broken_reason());
-  tcp_abort(&s_, why.toUtf8().constData());
-  lost();
+  conn_->abort(why.toUtf8().constData());
 }
 
 void otClientWindow::closeEvent(QCloseEvent* e) {
-  // A stream being read is given up, so that the program can end.
-  if (reading_) giveUp_ = true;
+  // A stream under way is given up: the server is not kept waiting for a window that is
+  // gone, and no new connection is made for it.
+  if (conn_->isOpen() && conn_->inStream()) conn_->abort("the stream was abandoned");
+  timer_->stop();
   QMainWindow::closeEvent(e);
 }
 
 void otClientWindow::connectNow() {
   timer_->stop();
-  if (reading_ && s_ > 0) {
-    // The operator gives up the stream that is being read; the connection is made again as
-    // soon as the read has unwound.
-    giveUp_ = true;
-    retryNow_ = true;
-    return;
+  if (conn_->isOpen()) {
+    if (!conn_->inStream()) return;
+    // The operator gives up the stream that is under way; the connection is made again at
+    // once.
+    conn_->abort("the stream was abandoned");
+    timer_->stop();
+    delay_ = firstDelayMs;
   }
-  if (s_ > 0) return;
   tcp_clear_broken_reason();
   QByteArray host = host_.toUtf8();
-  int slot = tcp_con(host.constData(), port_);
-  s_ = slot;
-  int fd = (slot >= 1 && slot <= 32) ? tcp_fd(&s_) : -1;
-  if (fd < 0) {
-    if (slot >= 1 && slot <= 32) tcp_close(&s_);
-    s_ = -1;
+  if (conn_->open(host.constData(), port_) != 0) {
     lost();
     return;
   }
   delay_ = firstDelayMs;
-  dropping_ = false;
-  notifier_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
-  connect(notifier_, &QSocketNotifier::activated, this, &otClientWindow::readAvailable);
+  wasConnected_ = true;
   setConnectionText(QString("connected to %1:%2").arg(host_).arg(port_), false);
   Q_EMIT connectedChanged(true);
 }
 
 void otClientWindow::lost() {
-  bool was = notifier_ != nullptr;
-  partialTimer_->stop();
-  delete notifier_;
-  notifier_ = nullptr;
-  s_ = -1;
+  bool was = wasConnected_;
+  wasConnected_ = false;
   // The mask stays on screen, greyed out: its values are no longer live.
   mask_->setEnabled(false);
   QString why = QString::fromUtf8(tcp_broken_reason());
@@ -196,114 +176,19 @@ void otClientWindow::lost() {
   if (was) Q_EMIT connectedChanged(false);
 }
 
-void otClientWindow::readAvailable() {
-  if (notifier_ == nullptr || reading_) return;
-  reading_ = true;
-  giveUp_ = false;
-  retryNow_ = false;
-  readLines();
-  reading_ = false;
-  if (retryNow_ && s_ <= 0) {
-    retryNow_ = false;
-    delay_ = firstDelayMs;
-    connectNow();
-  }
-}
-
-void otClientWindow::readLines() {
-  notifier_->setEnabled(false);
-  QElapsedTimer batch;
-  batch.start();
-  int fd = tcp_fd(&s_);
-  int lines = 0;
-  // A long burst (an update pass over a whole mask) is drawn once at its end: marking each
-  // changed widget dirty one by one costs more than one repaint of the central area.
-  QWidget* area = centralWidget();
-  bool held = false;
-  bool partial = false;
-  int ready = 0;  // lines that tcp_rec hands over without blocking
-  bool more = false;
-  for (;;) {
-    if (batch.elapsed() >= maxBatchMs) {
-      // A sender that never pauses still lets the window paint and take input now and then;
-      // what is waiting (perhaps only in the connection's read-ahead) is taken up at once after.
-      more = true;
-      break;
-    }
-    if (ready == 0) {
-      ready = tcp_line_ready(&s_, otclient::maxLine + 1);
-      QElapsedTimer gap;
-      gap.start();
-      while (ready == 0 && batch.elapsed() < batchMs && gap.elapsed() < burstGapMs) {
-        if (!readable(fd, burstGapMs)) break;
-        // What came may be whole lines already (it may even have come since the look above).
-        ready = tcp_line_ready(&s_, otclient::maxLine + 1);
-        if (ready == 0) usleep(200);  // part of a line is here; its rest is on the way
-      }
-      if (ready == 0) {
-        // Only part of a line may be left: it is looked for again later, without holding the
-        // window and without its readiness waking the loop again and again.
-        partial = readable(fd, 0);
-        break;
-      }
-    }
-    ready--;
-    if (++lines == burstLines && area->updatesEnabled()) {
-      area->setUpdatesEnabled(false);
-      held = true;
-    }
-    int n = tcp_rec(&s_, line_, otclient::maxLine + 1);
-    if (n < 0) {
-      if (held) area->setUpdatesEnabled(true);
-      lost();
-      return;
-    }
-    bool complete = n > 0 && line_[n - 1] == '\n';
-    if (dropping_) {
-      dropping_ = !complete;
-      continue;
-    }
-    if (!complete) {
-      // Refused whole: the rest of the line is dropped as it arrives.
-      printf("otclient: line longer than %d bytes refused\n", (int)otclient::maxLine);
-      fflush(stdout);
-      dropping_ = true;
-      continue;
-    }
-    long reads = interpreter_->dataReads();
-    // What a command's block or stream may bring.
-    tcp_stream_limit(&s_, (long long)(opt.stream_max_mb > 0 ? opt.stream_max_mb : 512) << 20);
-    interpreter_->interpret(line_, n);
-    tcp_stream_limit(&s_, -1);
-    if (interpreter_->dataReads() != reads) ready = 0;  // the lines counted may have been data
-    if (s_ <= 0) {  // a command's data read found the connection closed
-      if (held) area->setUpdatesEnabled(true);
-      lost();
-      return;
-    }
-  }
-  if (held) area->setUpdatesEnabled(true);
-  if (more)
-    partialTimer_->start(0);
-  else if (partial)
-    partialTimer_->start(partialRetryMs);
-  else
-    notifier_->setEnabled(true);
-}
-
 void otClientWindow::keyPressEvent(QKeyEvent* e) {
   // A modifier alone is no key of its own: it comes with the next key.
   int key = e->key();
   bool modifierOnly = key == Qt::Key_Shift || key == Qt::Key_Control || key == Qt::Key_Alt ||
                       key == Qt::Key_Meta || key == Qt::Key_AltGr;
-  if (s_ > 0 && key != 0 && key != Qt::Key_unknown && !modifierOnly) {
+  if (conn_->isOpen() && key != 0 && key != Qt::Key_unknown && !modifierOnly) {
     int modifier = 0;
     if (e->modifiers() & Qt::ShiftModifier) modifier |= 1;
     if (e->modifiers() & Qt::ControlModifier) modifier |= 2;
     if (e->modifiers() & Qt::AltModifier) modifier |= 4;
     char line[64];
     int n = snprintf(line, sizeof(line), "key(%d,%d)\n", modifier, key);
-    tcp_send(&s_, line, n);
+    tcp_send(conn_->handle(), line, n);
     return;
   }
   QMainWindow::keyPressEvent(e);

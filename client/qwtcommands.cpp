@@ -26,14 +26,19 @@
 #include <qwt_scale_draw.h>
 #include <qwt_scale_engine.h>
 #include <qwt_symbol.h>
+#include <memory>
 #include <vector>
+
+#include <QPointer>
 
 #include "commandtable.h"
 #include "drawstream.h"
+#include "interpreter.h"
 #include "myqwtwidgets.h"
 #include "mywidgets.h"
 #include "otinterpreter.h"
 #include "otnumber.h"
+#include "otstreams.h"
 #include "tcputil.h"
 #include "widgetcommands.h"
 
@@ -225,24 +230,10 @@ void showLegend(QwtPlot* plot, bool on) {
                      pos.isValid() ? (QwtPlot::LegendPosition)pos.toInt() : QwtPlot::RightLegend);
 }
 
-int bufferedCurveData(QWidget* w, const otCallLine& c, WidgetContext& ctx) {
-  int curve = argInt(c, 1), n = argInt(c, 2);
-  if (n < 0) return -1;
-  if (n > maxPlotPoints) {
-    // Read and dropped (the stream limit of the connection bounds it), never stored.
-    char scrap[65536];
-    for (long long left = 16LL * n; left > 0;) {
-      int chunk = left > (long long)sizeof scrap ? (int)sizeof scrap : (int)left;
-      if (tcp_rec_binary(ctx.s, scrap, chunk) != chunk) break;
-      left -= chunk;
-    }
-    return -1;
-  }
-  std::vector<unsigned char> block((size_t)n * 16);
-  if (n > 0 && tcp_rec_binary(ctx.s, reinterpret_cast<char*>(block.data()), n * 16) != n * 16)
-    return -1;
-  auto* plot = plotOf(w);
-  if (plot == nullptr) return -1;
+// The points of a curve as one block that follows the line: n x values, then n y values,
+// each an IEEE double of 8 bytes, most significant byte first.
+int applyCurveBlock(QwtPlotWidget* plot, int curve, int n, const std::vector<unsigned char>& block) {
+  if (plot == nullptr || (long long)block.size() != 16LL * n) return -1;
   std::vector<double> x((size_t)n), y((size_t)n);
   for (int i = 0; i < 2 * n; i++) {
     uint64_t bits = 0;
@@ -254,6 +245,34 @@ int bufferedCurveData(QWidget* w, const otCallLine& c, WidgetContext& ctx) {
     (i < n ? x[(size_t)i] : y[(size_t)(i - n)]) = v;
   }
   return plot->setCurveData(curve, x.data(), y.data(), n);
+}
+
+int bufferedCurveData(QWidget* w, const otCallLine& c, WidgetContext& ctx) {
+  int curve = argInt(c, 1), n = argInt(c, 2);
+  if (n < 0) return -1;
+  if (n > maxPlotPoints) {
+    // Taken and dropped (the stream limit of the connection bounds it), never stored.
+    ctx.interpreter->startStream(
+        std::unique_ptr<otStreamConsumer>(new otBlockReader(16LL * n, nullptr, nullptr)));
+    return -1;
+  }
+  auto block = std::make_shared<std::vector<unsigned char>>();
+  block->reserve((size_t)n * 16);
+  QPointer<QwtPlotWidget> plot(plotOf(w));
+  QPointer<otClientInterpreter> in(ctx.interpreter);
+  const int id = ctx.id;
+  auto part = [block](const char* data, int len) { block->insert(block->end(), data, data + len); };
+  const bool isPlot = plot != nullptr;  // else the line is refused at once
+  auto done = [block, plot, in, curve, n, id, isPlot](bool complete) {
+    if (!complete || in == nullptr || !isPlot) return;
+    if (applyCurveBlock(plot.data(), curve, n, *block) < 0)
+      in->refuse("qpwSetBufferedCurveData: refused for widget %d\n", id);
+  };
+  if (!ctx.interpreter->startStream(
+          std::unique_ptr<otStreamConsumer>(new otBlockReader(16LL * n, part, done))))
+    return -1;
+  // Without its widget the block is taken all the same, and the line refused.
+  return w == nullptr || plot == nullptr ? -1 : 0;
 }
 
 int plotTitle(QWidget* w, const otCallLine& c, WidgetContext&) {

@@ -52,9 +52,10 @@ struct WidgetCommand {
   int flags;  // WIDGET_NONE: the first argument is no widget id; WIDGET_READS_DATA: see below
 };
 
-// WIDGET_READS_DATA: the command reads a block of its own from the connection (ctx.s) after
-// its line. Its handler is called even when the id holds no widget (w is then null), so that
-// it reads the block and nothing of it is taken for commands.
+// WIDGET_READS_DATA: a block of the command's own follows its line; the handler puts the
+// stream that takes it on the connection (ctx.interpreter->startStream). It is called even
+// when the id holds no widget (w is then null), so that the block is taken and nothing of it
+// is taken for commands.
 enum { WIDGET_NONE = 1, WIDGET_READS_DATA = 2 };
 
 // The families' tables (each in its own file).

@@ -1,7 +1,8 @@
 // The GL widget's decoder on arbitrary stream bytes, as a server would send them after
-// "hxGlBegin(id)": lines, blocks, block ends, over-long lines, cut input. The widget is never
-// shown (no GL context), so what runs is everything but GL itself: the line parser, the
-// dispatch on the command names, the block reader with its size bounds and the replies.
+// "hxGlBegin(id)": lines, blocks, block ends, over-long lines, cut input, taken by the
+// connection's GL stream as they arrive. The widget is never shown (no GL context), so what
+// runs is everything but GL itself: the line parser, the dispatch on the command names, the
+// calls that await their blocks, the block sizes and the replies.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <stddef.h>
@@ -11,10 +12,13 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <memory>
 #include <thread>
 
 #include "hxglwidget.h"
 #include "otoptions.h"
+#include "otstreams.h"
 #include "qtfuzzapp.h"
 #include "tcputil.h"
 
@@ -37,18 +41,30 @@ void ensureApplication() {
     port = ntohs(sin.sin_port);
 }
 
+// Every line outside a GL block starts one, as if "hxGlBegin(id)" had come before it.
+class BlockStarter : public otStreamConsumer {
+ public:
+  explicit BlockStarter(HxGLWidget* w) : w_(w) {}
+  int lineSize() const override { return HxGLWidget::LINE_SIZE; }
+  void line(otClientConnection& c, const char* text, int len, bool cut) override {
+    auto* gl = new otGlStream(w_, 1, c.handle());
+    c.push(std::unique_ptr<otStreamConsumer>(gl));
+    gl->line(c, text, len, cut);
+  }
+
+ private:
+  HxGLWidget* w_;
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ensureApplication();
   if (port == 0) return 0;
-  int s = tcp_con("127.0.0.1", port);
-  if (s < 1 || s > 32) return 0;
+  otClientConnection conn;
+  if (conn.open("127.0.0.1", port) != 0) return 0;
   int server = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-  if (server < 0) {
-    tcp_close(&s);
-    return 0;
-  }
+  if (server < 0) return 0;
   // The server's side: the input, then its end; the client's replies are read and dropped so
   // that the client never waits on a full socket.
   std::thread peer([server, data, size] {
@@ -64,11 +80,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   });
   {
-    HxGLWidget w(nullptr, 1, &s, "fuzz");
-    while (w.gl_interpret() == 0) {
-    }
+    HxGLWidget w(nullptr, 1, conn.handle(), "fuzz");
+    BlockStarter starter(&w);
+    conn.setBase(&starter);
+    // The connection takes the input as it arrives, until the server's end closes it.
+    QElapsedTimer t;
+    t.start();
+    while (conn.isOpen() && t.elapsed() < 10000)
+      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    conn.close();
+    conn.setBase(nullptr);
   }
-  if (s > 0) tcp_close(&s);
   shutdown(server, SHUT_RDWR);
   peer.join();
   close(server);

@@ -54,32 +54,58 @@ void HxGLWidget::noteLists(long first, long count) {
   if (lastList_ < 0 || last > lastList_) lastList_ = (int)last;
 }
 
-int HxGLWidget::gl_interpret() {
-  if (s_ == nullptr || *s_ < 0) return -1;
+void HxGLWidget::beginStream() {
+  dec_->abandon();
+  streaming_ = true;
+  current_ = false;
+}
+
+void HxGLWidget::takeContext() {
+  if (current_) return;
+  // Between batches Qt paints (this widget too) with the context: it is taken again, and
+  // readied for the stream again, for every batch.
   bool live = isValid() && context() != nullptr;
   if (live) makeCurrent();
   dec_->setLive(live);
   if (live) dec_->prepare();
-  std::vector<char> line(LINE_SIZE);
-  int r = 0;
-  for (;;) {
-    int cut = 0;
-    if (tcp_rec_line(s_, line.data(), (int)line.size(), &cut) < 0) {
-      r = -1;
-      break;
-    }
-    if (cut) continue;  // a line that did not fit is dropped whole, never run cut short
-    if (interpret(line.data()) == -1) {
-      if (*s_ < 0) r = -1;
-      break;
-    }
-  }
+  current_ = true;
+}
+
+void HxGLWidget::pauseStream() {
+  if (!current_) return;
+  current_ = false;
+  bool live = dec_->live();
   dec_->setLive(false);
-  if (live) {
-    doneCurrent();
-    update();  // shows the frame buffer (the paint request this causes is not reported)
-  }
-  return r;
+  if (live) doneCurrent();
+}
+
+int HxGLWidget::finish(int r) {
+  if (r != -1) return r;
+  bool live = current_ && dec_->live();
+  pauseStream();
+  streaming_ = false;
+  if (live) update();  // shows the frame buffer (the paint request this causes is not reported)
+  return -1;
+}
+
+int HxGLWidget::streamLine(const char* line, bool cut) {
+  if (cut) return 0;  // a line that did not fit is dropped whole, never run cut short
+  takeContext();
+  return finish(interpret(line) == -1 ? -1 : 0);
+}
+
+long long HxGLWidget::streamBlockWanted() {
+  return dec_->takeAnnounced();
+}
+
+int HxGLWidget::streamBlock(const char* bytes, int len, bool last) {
+  takeContext();
+  return finish(dec_->blockPart(bytes, len, last));
+}
+
+void HxGLWidget::streamLost() {
+  dec_->abandon();
+  finish(-1);
 }
 
 int HxGLWidget::interpret(const char* line) {

@@ -1,8 +1,8 @@
 // HxGLWidget: the display client's OpenGL widget. A display server linked with the GL command
-// stream encoder draws on it remotely: the client's interpreter, on "hxGlBegin(id)", calls
-// gl_interpret, which reads GL lines (and their binary blocks "glbytes(n)\n" + n bytes) from
+// stream encoder draws on it remotely: the client's interpreter, on "hxGlBegin(id)", starts
+// the GL stream, which takes GL lines (and their binary blocks "glbytes(n)\n" + n bytes) from
 // the connection and carries them out on the widget's own context until "hxGlEnd()", which it
-// acknowledges with "hxGlEnd();\n". The widget reports to the server:
+// acknowledges with "hxGlEnd();\n". The lines and blocks come as they arrive, never waited for. The widget reports to the server:
 //
 //   QPlotMouseMoved(id,x,y)            a mouse move event (a button held)
 //   QPushButtonPressed(id) -xy=x,y     a button pressed
@@ -48,12 +48,24 @@ class HxGLWidget : public QOpenGLWidget {
   HxGLWidget(const HxGLWidget&) = delete;
   HxGLWidget& operator=(const HxGLWidget&) = delete;
 
-  // Reads and carries out lines until the block ends ("hxGlEnd()", acknowledged) or the
-  // connection is lost. 0 at the end of the block, -1 for a lost connection (or none).
-  int gl_interpret();
-  // Carries out one line (blocks that belong to it are read from the connection): -1 at the
-  // end of the block (or when the connection was lost while a block was awaited), 0 after a
-  // GL line (recognised or not), 1 for a line that is neither.
+  // Stream input, a line at a time, so that nothing waits for the server (the connection's
+  // GL stream, otstreams.h, feeds it): beginStream() at "hxGlBegin(id)"; streamLine() carries
+  // out a line (cut: it did not fit LINE_SIZE and is dropped whole): -1 once the block has
+  // ended ("hxGlEnd()", acknowledged, the picture shown) or the connection was dropped, else 0.
+  // After a line, streamBlockWanted() tells (once) how many bytes that follow are a binary
+  // block: they go to streamBlock() in parts, last for the final one, which answers as
+  // streamLine. pauseStream() lets the context go while the connection waits for more;
+  // streamLost() ends a block whose connection was lost.
+  void beginStream();
+  int streamLine(const char* line, bool cut);
+  long long streamBlockWanted();
+  int streamBlock(const char* bytes, int len, bool last);
+  void pauseStream();
+  void streamLost();
+  bool streaming() const { return streaming_; }
+  // Carries out one line of a block: -1 at the end of the block (or when the connection was
+  // lost), 0 after a GL line (recognised or not; also a call that now awaits its block), 1
+  // for a line that is neither.
   int interpret(const char* line);
 
   // Replies to the server: "glputbytes(n);\n" and n bytes; "gllongresponse(v);\n". What
@@ -83,12 +95,19 @@ class HxGLWidget : public QOpenGLWidget {
  private:
   friend class HxGLDecoder;
   void noteLists(long first, long count);
+  // Makes the context current for the stream (once per batch).
+  void takeContext();
+  // What a line or block part gave: at the end of the block the context goes, the picture
+  // is shown.
+  int finish(int r);
 
   int* s_;
   int id_;
   int paintToggle_ = 0;
   int firstList_ = -1;
   int lastList_ = -1;
+  bool streaming_ = false;
+  bool current_ = false;  // the stream holds the context
   std::unique_ptr<HxGLDecoder> dec_;
 };
 

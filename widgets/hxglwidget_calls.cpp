@@ -542,6 +542,7 @@ int readBlock(HxGLDecoder& d, std::vector<unsigned char>& out, long long need, b
   *none = b == HxGLDecoder::kEmpty;
   if (b == HxGLDecoder::kBlockEnd) return HxGLDecoder::kEnd;
   if (b == HxGLDecoder::kBlockLost) return HxGLDecoder::kLost;
+  if (b == HxGLDecoder::kBlockWait) return HxGLDecoder::kWait;
   *ok = keep > 0 && (long long)out.size() >= keep;
   return 0;
 }
@@ -812,6 +813,7 @@ int pointer(HxGLDecoder& d, HxGLDecoder::ArrayKind kind, const double* a, int n,
   HxGLDecoder::Block b = d.getbytes(buf, -1);
   if (b == HxGLDecoder::kBlockEnd) return HxGLDecoder::kEnd;
   if (b == HxGLDecoder::kBlockLost) return HxGLDecoder::kLost;
+  if (b == HxGLDecoder::kBlockWait) return HxGLDecoder::kWait;
   if (n < need || !d.live()) return 0;
   int size = kind == HxGLDecoder::kNormal ? 3 : kind == HxGLDecoder::kIndex ? 1 : ci(a[0]);
   GLenum type = kind == HxGLDecoder::kEdgeFlag                                ? GL_UNSIGNED_BYTE
@@ -931,18 +933,6 @@ BLOCKS(glDrawRangeElements, "glDrawRangeElements") {
   return 0;
 }
 
-void drain(int* s, long long n, bool* lost) {
-  char buf[65536];
-  while (n > 0) {
-    int k = n < (long long)sizeof buf ? (int)n : (int)sizeof buf;
-    if (tcp_rec_binary(s, buf, k) != k) {
-      *lost = true;
-      return;
-    }
-    n -= k;
-  }
-}
-
 }  // namespace
 
 // ---- The decoder -------------------------------------------------------------------------------
@@ -1026,58 +1016,126 @@ bool HxGLDecoder::acknowledge() {
 }
 
 bool HxGLDecoder::skip(long long n) {
-  bool lost = w_->s_ == nullptr || *w_->s_ < 0;
-  if (!lost) drain(w_->s_, n, &lost);
-  return !lost;
+  // The bytes are dropped as they arrive, never read as lines.
+  if (n > 0) startBlock(n, 0, false);
+  return true;
+}
+
+void HxGLDecoder::startBlock(long long len, long long keep, bool forCall) {
+  announced_ = len;
+  inLeft_ = len;
+  inKeep_ = keep < len ? keep : len;
+  inForCall_ = forCall;
+  in_.clear();
+  inFailed_ = false;
 }
 
 HxGLDecoder::Block HxGLDecoder::getbytes(std::vector<unsigned char>& out, long long keep) {
   out.clear();
-  int* s = w_->s_;
-  if (s == nullptr || *s < 0) return kBlockLost;
-  std::vector<char> line(HxGLWidget::LINE_SIZE);
-  for (;;) {
-    int cut = 0;
-    if (tcp_rec_line(s, line.data(), (int)line.size(), &cut) < 0) return kBlockLost;
-    if (cut) continue;  // an over-long line is no block header
-    // The block ends while a call waits for its data: the call is dropped, the end is
-    // acknowledged as always (else the server would wait for it forever).
-    if (strncmp(line.data(), "hxGlEnd()", 9) == 0) {
+  if (serve_ < got_.size()) {
+    Got& g = got_[serve_++];
+    // A handler that needs more than one block is run again for each: it finds the earlier
+    // ones here again, so they are copied, not handed over.
+    if (g.kind == kData) out = g.bytes;
+    if (g.kind == kBlockEnd) {
+      // The block ends while a call waits for its data: the call is dropped, the end is
+      // acknowledged as always (else the server would wait for it forever).
       endBlock();
       return acknowledge() ? kBlockEnd : kBlockLost;
     }
-    if (strncmp(line.data(), "glbytes(", 8) == 0) break;
+    return g.kind;
   }
-  long long len = strtoll(line.data() + 8, nullptr, 10);
-  if (len <= 0) return kEmpty;
+  want_ = keep < 0 ? glsize::kMaxBlock : keep;
+  return kBlockWait;
+}
+
+int HxGLDecoder::awaitingLine(const char* text) {
+  if (strncmp(text, "hxGlEnd()", 9) == 0) {
+    got_.push_back(Got{kBlockEnd, {}});
+    return rerun();
+  }
+  if (strncmp(text, "glbytes(", 8) != 0) return 0;  // no block header: dropped
+  long long len = strtoll(text + 8, nullptr, 10);
+  if (len <= 0) {
+    got_.push_back(Got{kEmpty, {}});
+    return rerun();
+  }
   if (len > glsize::kMaxBlock) {
     // No block is that large: draining it would hold the stream for gigabytes. The stream
     // can no longer be followed, so the connection goes.
     char why[80];
     snprintf(why, sizeof why, "glbytes(%lld) above the largest block", len);
-    tcp_abort(s, why);
-    return kBlockLost;
+    if (w_->s_ != nullptr) tcp_abort(w_->s_, why);
+    waiting_.clear();
+    got_.clear();
+    return -1;
   }
-  long long limit = keep < 0 ? glsize::kMaxBlock : keep;
-  long long take = len < limit ? len : limit;
-  if (take > 0) {
-    try {
-      out.resize((size_t)take);
-    } catch (const std::bad_alloc&) {
-      // Kept: nothing; the call that wanted the block is skipped, the stream goes on.
-      std::vector<unsigned char>().swap(out);
-      take = 0;
+  startBlock(len, want_, true);
+  return 0;
+}
+
+int HxGLDecoder::blockPart(const char* data, int len, bool last) {
+  if (len > 0 && inLeft_ > 0) {
+    long long room = inKeep_ - (long long)in_.size();
+    long long take = len < room ? len : room;
+    if (take > 0 && !inFailed_) {
+      try {
+        in_.insert(in_.end(), data, data + take);
+      } catch (const std::bad_alloc&) {
+        // Kept: nothing; the call that wanted the block is skipped, the stream goes on.
+        std::vector<unsigned char>().swap(in_);
+        inFailed_ = true;
+      }
     }
+    inLeft_ -= len;
   }
-  if (take > 0 && tcp_rec_binary(s, reinterpret_cast<char*>(out.data()), (int)take) != take) {
-    out.clear();
-    return kBlockLost;
-  }
-  return skip(len - take) ? kData : kBlockLost;
+  if (!last) return 0;
+  inLeft_ = 0;
+  announced_ = 0;
+  if (!inForCall_ || waiting_.empty()) return 0;
+  got_.push_back(Got{kData, {}});
+  got_.back().bytes.swap(in_);
+  return rerun();
+}
+
+int HxGLDecoder::rerun() {
+  serve_ = 0;
+  int r = dispatch(waiting_.c_str());
+  if (r == kWait) return 0;  // one more block to come
+  waiting_.clear();
+  got_.clear();
+  return r < 0 ? -1 : 0;
+}
+
+void HxGLDecoder::abandon() {
+  waiting_.clear();
+  got_.clear();
+  in_.clear();
+  inLeft_ = 0;
+  announced_ = 0;
+}
+
+long long HxGLDecoder::takeAnnounced() {
+  long long n = announced_;
+  announced_ = 0;
+  return n;
 }
 
 int HxGLDecoder::interpret(const char* text) {
   if (text == nullptr) return 1;
+  // A call that awaits its block: the lines up to the block header are dropped.
+  if (!waiting_.empty()) return awaitingLine(text);
+  serve_ = 0;
+  got_.clear();
+  int r = dispatch(text);
+  if (r == kWait) {
+    waiting_ = text;
+    return 0;
+  }
+  return r;
+}
+
+int HxGLDecoder::dispatch(const char* text) {
   if (text[0] != 'g' || text[1] != 'l') {
     if (strncmp(text, "hxGlEnd()", 9) == 0) {
       endBlock();
@@ -1120,6 +1178,7 @@ int HxGLDecoder::interpret(const char* text) {
   double a[kMaxArgs] = {0};
   int n = parseArgs(paren + 1, a, kMaxArgs);
   int r = entry->handler(*this, a, n);
+  if (r == kWait) return kWait;
   return r < 0 ? -1 : 0;
 }
 

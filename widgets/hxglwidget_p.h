@@ -4,6 +4,7 @@
 #define HXGLWIDGET_P_H
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "glsizes.h"
@@ -16,10 +17,11 @@ using HxGLResolver = HxGLProc (*)(const char* name);
 class HxGLDecoder {
  public:
   // Outcome of a handler: carry on, the block ended ("hxGlEnd()" came, acknowledged), the
-  // connection was lost.
-  enum Result { kGo = 0, kEnd = -1, kLost = -2 };
+  // connection was lost, the call awaits a block that has not come yet (it is run again, from
+  // its start, once it has).
+  enum Result { kGo = 0, kEnd = -1, kLost = -2, kWait = -3 };
   // What awaiting a block gave.
-  enum Block { kData, kEmpty, kBlockEnd, kBlockLost };
+  enum Block { kData, kEmpty, kBlockEnd, kBlockLost, kBlockWait };
 
   explicit HxGLDecoder(HxGLWidget* w) : w_(w) {}
   ~HxGLDecoder();
@@ -35,14 +37,24 @@ class HxGLDecoder {
   void setLive(bool live) { live_ = live; }
   bool live() const { return live_; }
 
-  // As HxGLWidget::interpret.
+  // As HxGLWidget::interpret. Nothing waits for the server: a call that reads a block keeps
+  // its line until the block has come ("glbytes(n)" and n bytes, given to blockPart), and is
+  // then run again from its start with the blocks that came (lines in between are dropped,
+  // as no call can be carried out before the one that awaits its data).
   int interpret(const char* line);
-  // Awaits the next block: keeps at most keep bytes of it in out (keep < 0: the whole block,
-  // up to glsize::kMaxBlock), drains the rest. kData also for a block of which nothing could
-  // be kept (out then shorter than announced).
+  // The next block for the call being run: kData with at most keep bytes of it in out
+  // (keep < 0: the whole block, up to glsize::kMaxBlock; the rest is dropped as it arrives),
+  // kEmpty, kBlockEnd; kBlockWait when it has not come yet (the call returns kWait).
   Block getbytes(std::vector<unsigned char>& out, long long keep);
-  // Drains n bytes of the connection; false when it was lost.
+  // Drops the n bytes that follow on the connection (a block of no call). Always true.
   bool skip(long long n);
+  // A block the stream must now take from the connection (bytes; 0: none), once.
+  long long takeAnnounced();
+  // A part of that block; last for its final one. As interpret: -1 when the call it completed
+  // ended the GL block (or lost the connection), else 0.
+  int blockPart(const char* data, int len, bool last);
+  // Forgets a call that awaits its block (the connection was lost).
+  void abandon();
   // Sends "hxGlEnd();\n"; false when the connection was lost.
   bool acknowledge();
   // Forgets the client state (a new context starts from GL's defaults).
@@ -93,7 +105,27 @@ class HxGLDecoder {
   bool& listCursor() { return listCursor_; }
 
  private:
+  struct Got {
+    Block kind;
+    std::vector<unsigned char> bytes;
+  };
+  // The parsed line's handler: a Result (kWait included) or 0 / -1 as interpret.
+  int dispatch(const char* text);
+  int awaitingLine(const char* text);
+  int rerun();
+  void startBlock(long long len, long long keep, bool forCall);
+
   HxGLWidget* w_;
+  std::string waiting_;    // the line of the call that awaits a block ("" when none)
+  std::vector<Got> got_;   // the blocks that came for it so far
+  size_t serve_ = 0;       // the next of them that getbytes gives
+  long long want_ = 0;     // what the call keeps of the block it awaits
+  long long announced_ = 0;
+  long long inLeft_ = 0;   // bytes of the block now arriving still to come
+  long long inKeep_ = 0;
+  bool inForCall_ = false;
+  bool inFailed_ = false;
+  std::vector<unsigned char> in_;
   bool live_ = false;
   bool listCursor_ = false;
   glsize::Unpack unpack_;

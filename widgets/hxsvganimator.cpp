@@ -1220,7 +1220,7 @@ bool svgPoint(QDrawWidget* w, int x, int y, int* px, int* py) {
 
 }  // namespace
 
-int hxSvgAnimator::read() {
+void hxSvgAnimator::beginRead() {
   if (draw_widget != nullptr && draw_widget->inLayout && opt.zoom != 100) {
     printf(
         "WARNING: SVG graphics within a layout AND opt.zoom != 100 percent will not find SVG "
@@ -1228,17 +1228,20 @@ int hxSvgAnimator::read() {
     QApplication::beep();
   }
   beginDocument();
-  char line[HX_SVG_MAX_LINE + 1];  // a line and its line feed, and the NUL
-  for (;;) {
-    int cut = 0;
-    int n = s != nullptr ? tcp_rec_line(s, line, (int)sizeof line, &cut) : -1;
-    if (n < 0 || isEndLine(line, n)) break;
-    // The rest of the drawing is still read, so that its lines are not taken for commands.
-    if (!cut)
-      addLine(line, n);
-    else if (reading)
-      refuse("a line above the longest allowed");
-  }
+}
+
+int hxSvgAnimator::readLine(const char* line, int len, bool cut) {
+  if (line == nullptr || len < 0) return 0;
+  if (isEndLine(line, len)) return 1;
+  // The rest of the document is still taken, so that its lines are not taken for commands.
+  if (!cut)
+    addLine(line, len);
+  else if (reading)
+    refuse("a line above the longest allowed");
+  return 0;
+}
+
+int hxSvgAnimator::endRead() {
   return endDocument();
 }
 

@@ -52,9 +52,16 @@ class hxSvgAnimator {
   hxSvgAnimator(const hxSvgAnimator&) = delete;
   hxSvgAnimator& operator=(const hxSvgAnimator&) = delete;
 
-  // Reads a document from the connection: lines up to one holding "<svgend></svgend>" or the
-  // end of the connection; replaces the one held. 0, or -1 when it was refused (limits).
-  int read();
+  // Takes a document from the connection line by line, so that nothing waits for the server
+  // (the connection's SVG stream, otstreams.h, feeds it): beginRead() starts one that will
+  // replace the one held; readLine() takes a line as it came (len bytes; cut: it was longer
+  // than HX_SVG_MAX_LINE bytes and comes cut, which refuses the document): 1 for the line
+  // holding "<svgend></svgend>", which ends the document, else 0; endRead() makes the
+  // document of the lines so far (at the end, or when the connection is lost): 0, or -1 when
+  // it was refused (limits).
+  void beginRead();
+  int readLine(const char* line, int len, bool cut);
+  int endRead();
   // The same from text in memory (the lines that read() would receive, with or without the
   // end marker). For tests and replays.
   int readText(const char* text, long length);
@@ -128,7 +135,7 @@ class hxSvgAnimator {
   int isShown(int index) const;
 
  private:
-  // Taking a document line by line (readText, and read() from the connection):
+  // Taking a document line by line (readText, and readLine from the connection):
   // beginDocument() frees the document held and starts an empty one (always 0).
   // addLine() takes one line of len bytes (a trailing "\n" or "\r\n" is cut; a line beginning
   // with "viewBox=" is dropped); 0, or -1 when the document is refused: then the message has

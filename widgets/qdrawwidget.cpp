@@ -129,12 +129,9 @@ QDrawWidget::~QDrawWidget() {
 
 // ---- stream input --------------------------------------------------------------------------
 
-void QDrawWidget::showFromSocket(int* sock) {
-  if (sock == nullptr) return;
-  s = sock;
+void QDrawWidget::beginStream() {
+  pending = kNoList;
   beginDraw(1);
-  while (interpretall() != -1) {
-  }
 }
 
 int QDrawWidget::showFromFile(const char* filename) {
@@ -142,45 +139,47 @@ int QDrawWidget::showFromFile(const char* filename) {
   if (fp != nullptr) fclose(fp);
   fp = fopen(filename, "r");
   if (fp == nullptr) return -1;
-  beginDraw(1);
-  while (interpretall() != -1) {
+  beginStream();
+  std::vector<char> line((size_t)DS_LINE_SIZE);
+  for (;;) {
+    if (gets(line.data(), streamLineSize()) < 0) {
+      endInput();
+      break;
+    }
+    if (step(line.data()) == -1) break;
   }
   return 0;
 }
 
-int QDrawWidget::interpretall() {
-  char line[DS_LINE_SIZE];
-  if (gets(line, (int)sizeof(line)) < 0) {
-    endDraw();
-    return -1;
+int QDrawWidget::streamLineSize() const {
+  switch (pending) {
+    case kValuePoints:
+    case kPolygon:
+      return DS_POINT_LINE_SIZE;
+    case kSvgText:
+      return HX_SVG_MAX_LINE;
+    default:
+      return DS_LINE_SIZE;
   }
-  return interpret(line);
 }
 
 int QDrawWidget::gets(char* line, int size) {
   if (line == nullptr || size < 2) return -1;
   line[0] = '\0';
-  // A file being replayed comes first: reading the connection instead would swallow the
-  // server's next lines and block until it happened to send "gendDraw".
-  if (fp != nullptr) {
-    if (fgets(line, size, fp) == nullptr) return -1;
-    size_t n = strlen(line);
-    if (n > 0 && line[n - 1] != '\n' && (int)n == size - 1) {
-      int c;
-      while ((c = fgetc(fp)) != EOF && c != '\n') {
-      }
-    }
-    return 0;
-  }
-  if (s == nullptr) return -1;
+  if (fp == nullptr || fgets(line, size, fp) == nullptr) return -1;
+  size_t n = strlen(line);
   // The rest of an over-long line is dropped: executed on its own it would be taken for a
   // command or a point of its own.
-  if (tcp_rec_line(s, line, size, nullptr) < 0) {
-    // A recording that did not end as asked is not stored half.
-    recordName.clear();
-    record.clear();
-    return -1;
+  if (n > 0 && line[n - 1] != '\n' && (int)n == size - 1) {
+    int c;
+    while ((c = fgetc(fp)) != EOF && c != '\n') {
+    }
   }
+  return 0;
+}
+
+int QDrawWidget::streamLine(const char* line) {
+  if (line == nullptr) return 0;
   if (!recordName.isEmpty() && strncmp(line, "gcloseFile", 10) != 0) {
     size_t len = strlen(line);
     if ((size_t)record.size() + len + 1 > (size_t)DS_MAX_RECORD_BYTES) {
@@ -204,7 +203,56 @@ int QDrawWidget::gets(char* line, int size) {
       logFile = nullptr;
     }
   }
-  return 0;
+  return step(line);
+}
+
+void QDrawWidget::streamLost() {
+  // A recording that did not end as asked is not stored half.
+  recordName.clear();
+  record.clear();
+  endInput();
+}
+
+void QDrawWidget::endInput() {
+  // What a point list holds so far is drawn; an SVG text cut short renders nothing.
+  if (pending == kValuePoints || pending == kPolygon) finishPoints();
+  pending = kNoList;
+  svgText.clear();
+  endDraw();
+}
+
+int QDrawWidget::step(const char* line) {
+  if (line == nullptr) return 0;
+  switch (pending) {
+    case kValuePoints:
+    case kPolygon:
+      if (dsIsPointListEnd(line)) {
+        finishPoints();
+        pending = kNoList;
+      } else if (pending == kValuePoints) {
+        dsScanFloatPoint(line, &pointX, &pointY);
+        if ((int)xs.size() < pointLimit) {
+          xs.push_back(toFloat(pointX));
+          ys.push_back(toFloat(pointY));
+        }
+      } else {
+        dsScanIntPoint(line, &cornerX, &cornerY);
+        if (corners.size() < pointLimit) corners.append(QPoint(zx(cornerX), zy(cornerY)));
+      }
+      return 0;
+    case kSvgText:
+      if (strstr(line, "<svgend></svgend>") != nullptr) {
+        pending = kNoList;
+        finishSvgText();
+      } else if (svgText.size() + (long)strlen(line) > kMaxSvgBytes) {
+        svgTooLong = true;
+      } else if (!svgTooLong) {
+        svgText.append(line);
+      }
+      return 0;
+    default:
+      return interpret(line);
+  }
 }
 
 int QDrawWidget::getText(const char* line, char* text, int size) {
@@ -214,7 +262,6 @@ int QDrawWidget::getText(const char* line, char* text, int size) {
 
 int QDrawWidget::interpret(const char* line) {
   if (line == nullptr) return 0;
-  inputEnded = 0;
   const int cmd = dsParseLine(line, &args);
   const int* i = args.i;
   const double* f = args.f;
@@ -240,7 +287,12 @@ int QDrawWidget::interpret(const char* line) {
       lineTo(i[0], i[1]);
       break;
     case DS_LINE:
-      readValueLine(line);
+      // The points follow, one a line, up to the end of the list.
+      pending = kValuePoints;
+      pointLimit = dsPointLimit(line);
+      pointX = pointY = 0;
+      xs.clear();
+      ys.clear();
       break;
     case DS_ARC:
     case DS_PIE:
@@ -253,7 +305,10 @@ int QDrawWidget::interpret(const char* line) {
       }
       break;
     case DS_POLYGON:
-      readPolygon(i[0]);
+      pending = kPolygon;
+      pointLimit = clampInt(i[0], 0, DS_MAX_POINTS);
+      cornerX = cornerY = 0;
+      corners.clear();
       break;
     case DS_TEXT:
       text(i[0], i[1], i[2], args.text);
@@ -331,7 +386,10 @@ int QDrawWidget::interpret(const char* line) {
       break;
     }
     case DS_PLAYSVGSOCKET:
-      socketPlaySVG();
+      // The SVG text follows, up to "<svgend></svgend>".
+      pending = kSvgText;
+      svgText.clear();
+      svgTooLong = false;
       break;
     case DS_UPDATESVG:
       if (svgAnimator != nullptr) svgAnimator->update(0);
@@ -349,50 +407,23 @@ int QDrawWidget::interpret(const char* line) {
     default:
       break;
   }
-  if (inputEnded) {
-    endDraw();
-    return -1;
-  }
   return 0;
 }
 
-int QDrawWidget::nextPointLine(char* pl, int size) {
-  if (gets(pl, size) < 0) {
-    inputEnded = 1;
-    return 0;
+void QDrawWidget::finishPoints() {
+  if (pending == kValuePoints) {
+    if (!xs.empty()) this->line(xs.data(), ys.data(), (int)xs.size());
+    xs.clear();
+    ys.clear();
+    return;
   }
-  return !dsIsPointListEnd(pl);
-}
-
-void QDrawWidget::readValueLine(const char* line) {
-  const int limit = dsPointLimit(line);
-  std::vector<float> xs, ys;
-  double px = 0, py = 0;
-  char pl[DS_POINT_LINE_SIZE];
-  while (nextPointLine(pl, (int)sizeof(pl))) {
-    dsScanFloatPoint(pl, &px, &py);
-    if ((int)xs.size() < limit) {
-      xs.push_back(toFloat(px));
-      ys.push_back(toFloat(py));
-    }
-  }
-  if (!xs.empty()) this->line(xs.data(), ys.data(), (int)xs.size());
-}
-
-void QDrawWidget::readPolygon(int announced) {
-  const int n = clampInt(announced, 0, DS_MAX_POINTS);
-  QPolygon corners;
-  int px = 0, py = 0;
-  char pl[DS_POINT_LINE_SIZE];
-  while (nextPointLine(pl, (int)sizeof(pl))) {
-    dsScanIntPoint(pl, &px, &py);
-    if (corners.size() < n) corners.append(QPoint(zx(px), zy(py)));
-  }
+  const int n = pointLimit;
   if (n == 0 || !painter.isActive()) return;
   // Corners that never came stay at (0,0); one such corner gives the same picture as many, as
   // repeated corners add only edges of no length.
   if (corners.size() < n) corners.append(QPoint(0, 0));
   painter.drawPolygon(corners, Qt::OddEvenFill);
+  corners.clear();
 }
 
 // ---- drawing sequence ----------------------------------------------------------------------
@@ -1118,23 +1149,10 @@ void QDrawWidget::playSvgText(QByteArray svg) {
   renderSvg(svg, &painter);
 }
 
-void QDrawWidget::socketPlaySVG() {
+void QDrawWidget::finishSvgText() {
   QByteArray svg;
-  char line[HX_SVG_MAX_LINE];
-  bool tooLong = false;
-  for (;;) {
-    if (gets(line, (int)sizeof(line)) < 0) {
-      // A lost connection renders nothing.
-      inputEnded = 1;
-      return;
-    }
-    if (strstr(line, "<svgend></svgend>") != nullptr) break;
-    if (svg.size() + (long)strlen(line) > kMaxSvgBytes)
-      tooLong = true;
-    else if (!tooLong)
-      svg.append(line);
-  }
-  if (tooLong) {
+  svg.swap(svgText);
+  if (svgTooLong) {
     printf("gplaySVGsocket: SVG text above %ld bytes refused\n", kMaxSvgBytes);
     return;
   }

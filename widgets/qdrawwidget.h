@@ -12,8 +12,8 @@
 //   resizeGL(id,w,h)             every resize
 //   @clipboard(id,n)             then n bytes of JPEG (sendJpeg2clipboard)
 //
-// Coordinates in events are widget pixels. Everything runs in the GUI thread; reading a stream
-// blocks it until "gendDraw" or the end of the input.
+// Coordinates in events are widget pixels. Everything runs in the GUI thread; the stream comes
+// line by line from the connection and never waits for it.
 #ifndef QDRAWWIDGET_H
 #define QDRAWWIDGET_H
 
@@ -46,21 +46,28 @@ class QDrawWidget : public QWidget {
   QDrawWidget(const QDrawWidget&) = delete;
   QDrawWidget& operator=(const QDrawWidget&) = delete;
 
-  // Stream input. Both run a whole drawing sequence: beginDraw(1), then lines until
-  // "gendDraw" or the end of the input, then endDraw(). showFromSocket does nothing for a null
-  // handle. showFromFile returns -1 when the file cannot be opened, else 0; while a file is
-  // replayed its lines come from the file even when the widget has a connection.
-  void showFromSocket(int* sock);
+  // Stream input, a line at a time, so that nothing waits for the server: the connection's
+  // drawing stream (otstreams.h) calls beginStream() at "gbeginDraw" (beginDraw(1)), then
+  // streamLine for each line that follows (recorded into the metafile when one is open): -1
+  // once the drawing has ended ("gendDraw": endDraw has run), else 0. A point list or an SVG
+  // text is taken line by line as well; streamLineSize() is the buffer the next line is read
+  // into (line feed and NUL included; a point line is short), longer lines come cut to it.
+  // streamLost() ends a drawing whose input ended: the points of a list so far are drawn, an
+  // SVG text cut short is not, a metafile recording is dropped, endDraw runs.
+  void beginStream();
+  int streamLine(const char* line);
+  int streamLineSize() const;
+  void streamLost();
+  // The same for a metafile: the whole drawing sequence at once. -1 when the file cannot be
+  // opened, else 0.
   int showFromFile(const char* filename);
-  // Reads and executes one line: -1 when the stream has ended (endDraw has run), else 0.
-  int interpretall();
-  // Executes one line: -1 for "gendDraw" (or the end of the input inside a point list or an
-  // SVG block), 0 for every other line, recognised or not.
+  // Executes one line of the stream (as streamLine, without recording): -1 for "gendDraw",
+  // 0 for every other line, recognised or not, and for the lines of a point list or an SVG
+  // text that a line began.
   int interpret(const char* line);
-  // One line of the stream into line (size bytes, at least 2): from the file being replayed,
-  // else from the connection (recorded into the metafile when one is open). A line longer than
-  // the buffer keeps its first size - 1 bytes; the rest of it is read and dropped. Returns 0,
-  // or -1 at the end of the input.
+  // One line of the metafile being replayed into line (size bytes, at least 2). A line longer
+  // than the buffer keeps its first size - 1 bytes; the rest of it is read and dropped.
+  // Returns 0, or -1 at the end of the file (or when none is replayed).
   int gets(char* line, int size);
   // The text between the first double quote of line and the next (or the end of the line),
   // at most size - 1 bytes, into text. Returns its length, -1 when line has no quoted text.
@@ -137,14 +144,13 @@ class QDrawWidget : public QWidget {
   // dialog. 0, or -1 when the dialog was cancelled or the output failed.
   int print();
 
-  // SVG. playSVG renders a file, socketPlaySVG the lines from the connection up to
+  // SVG. playSVG renders a file, the stream the lines after "gplaySVGsocket" up to
   // "<svgend></svgend>", svgUpdate the given text, all onto the active painter (nothing
   // without one); printSVG prints the text (opt.print_pdf or the print dialog: 0, or -1).
   // The root element gets the widget's size as its width and height. What the SVG names
   // outside itself (images, style sheets) is taken from the downloads folder or not at all
   // (otServerSvg); the web engine runs no script and fetches nothing from the network.
   void playSVG(const char* filename);
-  void socketPlaySVG();
   void svgUpdate(QByteArray& svg);
   int printSVG(QByteArray& svg);
   // How many redraws of the animated SVG drew only the part that changed.
@@ -220,11 +226,13 @@ class QDrawWidget : public QWidget {
   bool redrawPart(const std::vector<int>& changed, double sx, double sy);
   // With the web engine: the element with this id (or "hxc:" and it); null when missing.
   QWebElement webElement(const QString& element) const;
-  // The next line of a point list into pl: 1 for a point, 0 at its end ('}' or the end of
-  // the input, which sets inputEnded).
-  int nextPointLine(char* pl, int size);
-  void readPolygon(int announced);
-  void readValueLine(const char* line);
+  // A line of the stream, in whatever list or text a line before began.
+  int step(const char* line);
+  // The input ended (file or connection): what a list began is finished, then endDraw.
+  void endInput();
+  // Draws the point list or polygon gathered so far.
+  void finishPoints();
+  void finishSvgText();
   void axisTicks(float start, float delta, float end, int which);
   int valueMappingUsable() const;
   void applyTransform(const QTransform& t);
@@ -238,7 +246,17 @@ class QDrawWidget : public QWidget {
   FILE* logFile = nullptr;
   QByteArray recordName;  // the metafile that recordToServerFile collects, "" when none
   QByteArray record;
-  int inputEnded = 0;  // the end of the input was met inside a command's extra lines
+  // What the lines that follow a command belong to: a point list (gline), the corners of a
+  // polygon, an SVG text (gplaySVGsocket); gathered here until their end.
+  enum Pending { kNoList, kValuePoints, kPolygon, kSvgText };
+  Pending pending = kNoList;
+  int pointLimit = 0;
+  double pointX = 0, pointY = 0;
+  int cornerX = 0, cornerY = 0;
+  std::vector<float> xs, ys;
+  QPolygon corners;
+  QByteArray svgText;
+  bool svgTooLong = false;
   int xold = 0, yold = 0;
   float zoomX, zoomY;
   int autoZoomX = 1, autoZoomY = 1;

@@ -12,6 +12,7 @@
 #include <string.h>
 #include <limits.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -708,7 +709,12 @@ int tcp_rec_binary(int* s, char* buf, int len) {
     memcpy(buf, b.data.data() + b.pos, (size_t)ahead);
     b.pos += (size_t)ahead;
     if (b.left() == 0) b.clear();
-    if (ahead == len) return len;
+    if (ahead == len) {
+      // Bytes taken ahead count against the bound as much as those read now.
+      if (took(slot, len)) return len;
+      dropPlain(slot, socket_array[slot], s);
+      return -1;
+    }
   }
   took(slot, ahead);
   const int fd = socket_array[slot];
@@ -788,6 +794,21 @@ int tcp_line_ready(int* s, int size) {
   return 0;
 }
 
+int tcp_bytes_ready(int* s) {
+  int slot = slotOf(s);
+  if (slot == 0 || socket_array[slot] == -1) return 1;
+  if (use_hxc_com_plugin[slot]) return INT_MAX;
+  const int fd = socket_array[slot];
+  long long have = (long long)readAhead[slot].left();
+  int queued = 0;
+  if (ioctl(fd, FIONREAD, &queued) == 0 && queued > 0) have += queued;
+  if (have > 0) return (int)std::min(have, (long long)INT_MAX);
+  // Nothing to take: a peer that has hung up (or an error) is reported by the next read.
+  struct pollfd p = {fd, POLLIN | POLLRDHUP, 0};
+  if (poll(&p, 1, 0) > 0 && (p.revents & (POLLIN | POLLRDHUP | POLLHUP | POLLERR)) != 0) return 1;
+  return 0;
+}
+
 void tcp_set_wait_hook(TcpWaitHook hook, void* context) {
   waitHook = hook;
   waitHookContext = context;
@@ -798,6 +819,11 @@ int tcp_stream_limit(int* s, long long bytes) {
   if (slot == 0) return -1;
   live[slot].budget = bytes < 0 ? -1 : bytes;
   return 0;
+}
+
+long long tcp_stream_left(int* s) {
+  int slot = openSlot(s);
+  return slot == 0 ? -1 : live[slot].budget;
 }
 
 int tcp_alive(int* s, int ms) {

@@ -60,6 +60,13 @@ int tcp_fd(int* s);
 // arrived. Lets an event loop leave a slow or stalled sender's partial line for later.
 int tcp_line_ready(int* s, int size);
 
+// How many bytes tcp_rec_binary(s, buf, n) takes now without waiting: those taken ahead with
+// the last lines and those the socket holds. 1 for a closed connection and for a peer that
+// has hung up (the read then reports it), INT_MAX for a connection the plug-in carries (its
+// own read waits as it must), 0 while nothing has arrived. Lets an event loop take a block
+// as it arrives.
+int tcp_bytes_ready(int* s);
+
 // Blocking reads (a command's block or stream: lines of a drawing, bytes of a download) wait
 // in short slices. Between slices, and every 100 ms while bytes keep coming, hook(context)
 // runs, so that a program can paint and take input meanwhile; it is not run again from
@@ -73,6 +80,10 @@ void tcp_set_wait_hook(TcpWaitHook hook, void* context);
 // bound). A read that would go past it fails and drops the connection; so does a binary read
 // whose length alone is past it, before it waits for a byte. 0, or -1 when closed.
 int tcp_stream_limit(int* s, long long bytes);
+
+// What the connection may still bring under the bound above: bytes, or -1 without a bound or
+// for a closed connection.
+long long tcp_stream_left(int* s);
 
 // The server promised ("@alive(ms)") to send something at least every ms milliseconds.
 // 0, or -1 when closed or ms is below 1.

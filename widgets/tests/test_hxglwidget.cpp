@@ -16,6 +16,7 @@
 #include "fakeserver.h"
 #include "hxglwidget.h"
 #include "otoptions.h"
+#include "otstreams.h"
 #include "qttestmain.h"
 #include "tcputil.h"
 #include "testutil.h"
@@ -60,9 +61,9 @@ class GLTest : public ::testing::Test {
       GTEST_SKIP() << "OpenGL needs a display (run under xvfb-run)";
     otOptionsDefaults(&opt);
     tcp_init();
-    s = tcp_con("127.0.0.1", server.port());
+    ASSERT_EQ(0, conn.open("127.0.0.1", server.port()));
     ASSERT_TRUE(server.accept());
-    w.reset(new HxGLWidget(nullptr, 7, &s, "gl"));
+    w.reset(new HxGLWidget(nullptr, 7, conn.handle(), "gl"));
     w->resize(64, 64);
     w->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(w.get()));
@@ -70,15 +71,18 @@ class GLTest : public ::testing::Test {
   }
   void TearDown() override {
     w.reset();
-    if (s > 0) tcp_close(&s);
+    conn.close();
   }
-  // Sends stream (from a thread: blocks may be larger than the socket holds) and runs
-  // gl_interpret on it; its result.
-  int feed(const std::string& stream) {
+  // Sends stream (from a thread: blocks may be larger than the socket holds) to the GL
+  // stream of widget gl on the connection; its result (0: the block ended, -1: lost).
+  int feed(const std::string& stream, HxGLWidget* gl = nullptr, int id = 7) {
+    int r = 1;
+    conn.push(std::unique_ptr<otStreamConsumer>(
+        new otGlStream(gl != nullptr ? gl : w.get(), id, conn.handle(), [&r](int x) { r = x; })));
     std::thread t([this, stream] { server.sendFromThread(stream); });
-    int r = w->gl_interpret();
+    bool ended = QTest::qWaitFor([&] { return r != 1; }, 20000);
     t.join();
-    return r;
+    return ended ? r : 1;
   }
   // A whole block: the stream, its end, the acknowledgement.
   void run(const std::string& stream) {
@@ -98,7 +102,7 @@ class GLTest : public ::testing::Test {
   QColor at(int x, int y) { return w->grabFramebuffer().pixelColor(x, y); }
 
   FakeServer server;
-  int s = -1;
+  otClientConnection conn;
   std::unique_ptr<HxGLWidget> w;
 };
 
@@ -288,13 +292,10 @@ TEST_F(GLTest, EventsAndEveryResizeAreReported) {
 // A widget that was never shown has no context: its blocks are still read, answered and
 // acknowledged, so that the server goes on.
 TEST_F(GLTest, HiddenWidgetKeepsTheStreamInStep) {
-  HxGLWidget hidden(nullptr, 9, &s, nullptr);
-  std::thread t([this] {
-    server.sendFromThread("glGenLists(1)\nglTexImage2D(3553,0,6407,1,1,0,6407,5121)\n" +
-                          block("abc") + "glGenTextures(1)\nhxGlEnd()\n");
-  });
-  EXPECT_EQ(0, hidden.gl_interpret());
-  t.join();
+  HxGLWidget hidden(nullptr, 9, conn.handle(), nullptr);
+  EXPECT_EQ(0, feed("glGenLists(1)\nglTexImage2D(3553,0,6407,1,1,0,6407,5121)\n" + block("abc") +
+                        "glGenTextures(1)\nhxGlEnd()\n",
+                    &hidden, 9));
   EXPECT_EQ("gllongresponse(0);", awaitLine("gllongresponse("));
   EXPECT_EQ("glputbytes(4);", awaitLine("glputbytes("));
   std::string rest = server.readLine();

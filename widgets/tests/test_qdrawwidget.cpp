@@ -23,6 +23,7 @@
 #include "drawstream.h"
 #include "fakeserver.h"
 #include "otoptions.h"
+#include "otstreams.h"
 #include "hxsvganimator.h"
 #include "qdrawwidget.h"
 #include "qttestmain.h"
@@ -463,9 +464,10 @@ TEST_F(DrawTest, SaveRefusesPathsAndPrintsPdf) {
 TEST_F(DrawTest, MetafileReplaysTheSamePicture) {
   FakeServer server;
   tcp_init();
-  int s = tcp_con("127.0.0.1", server.port());
+  otClientConnection conn;
+  ASSERT_EQ(0, conn.open("127.0.0.1", server.port()));
   ASSERT_TRUE(server.accept());
-  QDrawWidget live(nullptr, nullptr, 0, &s, 3);
+  QDrawWidget live(nullptr, nullptr, 0, conn.handle(), 3);
   live.resize(200, 150);
   live.resizeBuffer(200, 150);
   std::string meta = path("meta.hxm");
@@ -474,7 +476,8 @@ TEST_F(DrawTest, MetafileReplaysTheSamePicture) {
       "gsetColor(0,0,255)\ngdrawPolygon(3)\n10,10\n80,10\n40,60\n}\n" + kValueBox +
       "gsetLinestyle(3)\ngline(-n=3)\n10,10\n50,90\n90,30\n}\ngtext(150,120,1,\"Tag\")\n#" +
       std::string(4094, 'z') + "grect(0,0,200,150)\ngxGrid\ngendDraw\ngrect(0,0,200,150)\n"));
-  live.showFromSocket(&s);
+  conn.push(std::unique_ptr<otStreamConsumer>(new otDrawStream(&live)));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return conn.depth() == 0; }, 5000));
   QImage recorded = live.pixmap().toImage();
   EXPECT_TRUE(near(recorded.pixelColor(40, 20), kBlue));
   EXPECT_TRUE(near(recorded.pixelColor(20, 130), kWhite));  // the over-long line's tail
@@ -496,7 +499,6 @@ TEST_F(DrawTest, MetafileReplaysTheSamePicture) {
   EXPECT_EQ(-1, QDrawWidget::getDimensions(path("missing").c_str(), &w, &h));
   EXPECT_EQ(0, w);
   EXPECT_EQ(0, h);
-  tcp_close(&s);
 }
 
 TEST_F(DrawTest, MouseAndEnterLeaveSendTheirLines) {
