@@ -760,7 +760,7 @@ namespace {
 
 // Takes and drops a block that is not kept (the stream stays in step).
 std::unique_ptr<otStreamConsumer> dropBlock(long long n) {
-  return std::unique_ptr<otStreamConsumer>(new otBlockReader(n, nullptr, nullptr));
+  return std::unique_ptr<otStreamConsumer>(new otBlockStream(n, nullptr, nullptr));
 }
 
 }  // namespace
@@ -784,7 +784,7 @@ void otClientInterpreter::download(const char* name, int n) {
   }
   auto ok = std::make_shared<bool>(true);
   QPointer<otClientInterpreter> self(this);
-  bool started = startStream(std::unique_ptr<otStreamConsumer>(new otBlockReader(
+  bool started = startStream(std::unique_ptr<otStreamConsumer>(new otBlockStream(
       n, [file, ok](const char* data, int len) {
         if (*ok && file->write(data, len) != 0) *ok = false;
       },
@@ -809,7 +809,7 @@ void otClientInterpreter::jpegImage(QImageWidget* image, int n) {
   data->reserve((size_t)n);
   QPointer<QImageWidget> to(image);
   QPointer<otClientInterpreter> self(this);
-  startStream(std::unique_ptr<otStreamConsumer>(new otBlockReader(
+  startStream(std::unique_ptr<otStreamConsumer>(new otBlockStream(
       n, [data](const char* bytes, int len) { data->insert(data->end(), bytes, bytes + len); },
       [data, to, self](bool complete) {
         if (!complete || to == nullptr) return;
@@ -887,7 +887,7 @@ void otClientInterpreter::svgCommand(Command cmd, const otCallLine& c) {
   };
   // Each: a line of HX_SVG_MAX_LINE bytes with its line feed, and the NUL.
   startStream(std::unique_ptr<otStreamConsumer>(
-      new otLineReader(count, HX_SVG_MAX_LINE + 1, each, done)));
+      new otLinesStream(count, HX_SVG_MAX_LINE + 1, each, done)));
 }
 
 void otClientInterpreter::svgApply(QDrawWidget* draw, Command cmd, int state,
@@ -976,7 +976,7 @@ void otClientInterpreter::plotData(QWidget* w, int curve, int n) {
       self->refuse("plotData(%d,%d) refused\n", curve, n);
   };
   // A point line is short: a longer one keeps its first bytes, its rest is dropped.
-  startStream(std::unique_ptr<otStreamConsumer>(new otLineReader(n, kPointLine, each, done)));
+  startStream(std::unique_ptr<otStreamConsumer>(new otLinesStream(n, kPointLine, each, done)));
 }
 
 namespace {

@@ -253,7 +253,7 @@ int bufferedCurveData(QWidget* w, const otCallLine& c, WidgetContext& ctx) {
   if (n > maxPlotPoints) {
     // Taken and dropped (the stream limit of the connection bounds it), never stored.
     ctx.interpreter->startStream(
-        std::unique_ptr<otStreamConsumer>(new otBlockReader(16LL * n, nullptr, nullptr)));
+        std::unique_ptr<otStreamConsumer>(new otBlockStream(16LL * n, nullptr, nullptr)));
     return -1;
   }
   auto block = std::make_shared<std::vector<unsigned char>>();
@@ -269,7 +269,7 @@ int bufferedCurveData(QWidget* w, const otCallLine& c, WidgetContext& ctx) {
       in->refuse("qpwSetBufferedCurveData: refused for widget %d\n", id);
   };
   if (!ctx.interpreter->startStream(
-          std::unique_ptr<otStreamConsumer>(new otBlockReader(16LL * n, part, done))))
+          std::unique_ptr<otStreamConsumer>(new otBlockStream(16LL * n, part, done))))
     return -1;
   // Without its widget the block is taken all the same, and the line refused.
   return w == nullptr || plot == nullptr ? -1 : 0;

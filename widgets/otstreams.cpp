@@ -132,18 +132,18 @@ void otGlStream::lost() {
 
 // ---- argument lines ------------------------------------------------------------------------
 
-otLineReader::otLineReader(long count, int size, std::function<void(const char*, int, bool)> each,
+otLinesStream::otLinesStream(long count, int size, std::function<void(const char*, int, bool)> each,
                            std::function<void(bool)> done)
     : left_(count), size_(size < 2 ? 2 : size), each_(std::move(each)), done_(std::move(done)) {}
 
-void otLineReader::started(otClientConnection& c) {
+void otLinesStream::started(otClientConnection& c) {
   if (left_ > 0) return;
   if (done_) done_(true);
   done_ = nullptr;
   c.pop(this);
 }
 
-void otLineReader::line(otClientConnection& c, const char* text, int len, bool cut) {
+void otLinesStream::line(otClientConnection& c, const char* text, int len, bool cut) {
   if (each_) each_(text, len, cut);
   if (--left_ > 0) return;
   if (done_) done_(true);
@@ -151,25 +151,25 @@ void otLineReader::line(otClientConnection& c, const char* text, int len, bool c
   c.pop(this);
 }
 
-void otLineReader::lost() {
+void otLinesStream::lost() {
   if (done_) done_(false);
   done_ = nullptr;
 }
 
 // ---- binary block --------------------------------------------------------------------------
 
-otBlockReader::otBlockReader(long long n, std::function<void(const char*, int)> part,
+otBlockStream::otBlockStream(long long n, std::function<void(const char*, int)> part,
                              std::function<void(bool)> done)
     : n_(n), part_(std::move(part)), done_(std::move(done)) {}
 
-void otBlockReader::finish(bool complete) {
+void otBlockStream::finish(bool complete) {
   if (!done_) return;
   auto done = std::move(done_);
   done_ = nullptr;
   done(complete);
 }
 
-void otBlockReader::started(otClientConnection& c) {
+void otBlockStream::started(otClientConnection& c) {
   if (n_ > 0) {
     // Refused (above the stream's bound): the connection is dropped and lost() says so.
     c.expectBlock(n_);
@@ -179,19 +179,19 @@ void otBlockReader::started(otClientConnection& c) {
   c.pop(this);
 }
 
-void otBlockReader::line(otClientConnection& c, const char*, int, bool) {
+void otBlockStream::line(otClientConnection& c, const char*, int, bool) {
   // No block was taken (the connection refused it): nothing of it comes any more.
   finish(false);
   c.pop(this);
 }
 
-void otBlockReader::block(otClientConnection& c, const char* data, int len, bool last) {
+void otBlockStream::block(otClientConnection& c, const char* data, int len, bool last) {
   if (part_) part_(data, len);
   if (!last) return;
   finish(true);
   c.pop(this);
 }
 
-void otBlockReader::lost() {
+void otBlockStream::lost() {
   finish(false);
 }

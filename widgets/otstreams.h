@@ -4,8 +4,8 @@
 //   otSvgStream     an SVG document, "gsvgRead(id)" up to "<svgend></svgend>", for the widget's
 //                   animator
 //   otGlStream      a GL block, "hxGlBegin(id)" up to "hxGlEnd()", with its binary blocks
-//   otLineReader    a fixed count of argument lines of a command (plot points, SVG arguments)
-//   otBlockReader   the binary block a command announces (downloads, pictures, curve data)
+//   otLinesStream    a fixed count of argument lines of a command (plot points, SVG arguments)
+//   otBlockStream   the binary block a command announces (downloads, pictures, curve data)
 // A stream for a widget that is missing (or goes away meanwhile) still takes its lines and
 // blocks, so that none is taken for a command; a GL block is then answered as by a widget
 // without a context, so that the server does not wait for replies forever.
@@ -74,12 +74,12 @@ class otGlStream : public otStreamConsumer {
   std::function<void(int)> done_;
 };
 
-class otLineReader : public otStreamConsumer {
+class otLinesStream : public otStreamConsumer {
  public:
   // count lines (none: done at once) of at most size - 1 bytes each (longer ones come cut);
   // each(text, len, cut) for every line, done(true) after the last, done(false) when the
   // connection is lost first.
-  otLineReader(long count, int size, std::function<void(const char*, int, bool)> each,
+  otLinesStream(long count, int size, std::function<void(const char*, int, bool)> each,
                std::function<void(bool)> done);
   int lineSize() const override { return size_; }
   void started(otClientConnection& c) override;
@@ -93,12 +93,12 @@ class otLineReader : public otStreamConsumer {
   std::function<void(bool)> done_;
 };
 
-class otBlockReader : public otStreamConsumer {
+class otBlockStream : public otStreamConsumer {
  public:
   // A block of n bytes (0: done at once); part(data, len) for each part as it arrives,
   // done(true) after the last, done(false) when the connection is lost first or the block
   // is refused (above what the stream may bring: the connection is dropped).
-  otBlockReader(long long n, std::function<void(const char*, int)> part,
+  otBlockStream(long long n, std::function<void(const char*, int)> part,
                 std::function<void(bool)> done);
   int lineSize() const override { return 2; }
   void started(otClientConnection& c) override;
