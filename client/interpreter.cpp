@@ -134,8 +134,9 @@ void otClientInterpreter::limitMessage(const char* format, ...) {
 }
 
 void otClientInterpreter::line(otClientConnection&, const char* text, int len, bool cut) {
-  if (cut) {
-    // Refused whole: the rest of the line is dropped as it arrives.
+  if (cut || len < 1 || text[len - 1] != '\n') {
+    // Refused whole: the rest of the line is dropped as it arrives (a line cut short by a
+    // server that hung up is no command either).
     printf("otclient: line longer than %d bytes refused\n", (int)maxLine);
     fflush(stdout);
     return;
@@ -785,7 +786,8 @@ void otClientInterpreter::download(const char* name, int n) {
   auto ok = std::make_shared<bool>(true);
   QPointer<otClientInterpreter> self(this);
   bool started = startStream(std::unique_ptr<otStreamConsumer>(new otBlockStream(
-      n, [file, ok](const char* data, int len) {
+      n,
+      [file, ok](const char* data, int len) {
         if (*ok && file->write(data, len) != 0) *ok = false;
       },
       [file, ok, self](bool complete) {
@@ -886,8 +888,8 @@ void otClientInterpreter::svgCommand(Command cmd, const otCallLine& c) {
     svgApply(to.data(), cmd, state, args->lines);
   };
   // Each: a line of HX_SVG_MAX_LINE bytes with its line feed, and the NUL.
-  startStream(std::unique_ptr<otStreamConsumer>(
-      new otLinesStream(count, HX_SVG_MAX_LINE + 1, each, done)));
+  startStream(
+      std::unique_ptr<otStreamConsumer>(new otLinesStream(count, HX_SVG_MAX_LINE + 1, each, done)));
 }
 
 void otClientInterpreter::svgApply(QDrawWidget* draw, Command cmd, int state,
@@ -971,8 +973,8 @@ void otClientInterpreter::plotData(QWidget* w, int curve, int n) {
   };
   auto done = [points, plot, self, curve, n](bool complete) {
     if (!complete || self == nullptr) return;
-    if (plot == nullptr || plot->setCurveData(curve, points->x.data(), points->y.data(),
-                                              (int)points->x.size()) < 0)
+    if (plot == nullptr ||
+        plot->setCurveData(curve, points->x.data(), points->y.data(), (int)points->x.size()) < 0)
       self->refuse("plotData(%d,%d) refused\n", curve, n);
   };
   // A point line is short: a longer one keeps its first bytes, its rest is dropped.

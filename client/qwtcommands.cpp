@@ -232,7 +232,8 @@ void showLegend(QwtPlot* plot, bool on) {
 
 // The points of a curve as one block that follows the line: n x values, then n y values,
 // each an IEEE double of 8 bytes, most significant byte first.
-int applyCurveBlock(QwtPlotWidget* plot, int curve, int n, const std::vector<unsigned char>& block) {
+int applyCurveBlock(QwtPlotWidget* plot, int curve, int n,
+                    const std::vector<unsigned char>& block) {
   if (plot == nullptr || (long long)block.size() != 16LL * n) return -1;
   std::vector<double> x((size_t)n), y((size_t)n);
   for (int i = 0; i < 2 * n; i++) {

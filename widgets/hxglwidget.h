@@ -2,7 +2,8 @@
 // stream encoder draws on it remotely: the client's interpreter, on "hxGlBegin(id)", starts
 // the GL stream, which takes GL lines (and their binary blocks "glbytes(n)\n" + n bytes) from
 // the connection and carries them out on the widget's own context until "hxGlEnd()", which it
-// acknowledges with "hxGlEnd();\n". The lines and blocks come as they arrive, never waited for. The widget reports to the server:
+// acknowledges with "hxGlEnd();\n". The lines and blocks come as they arrive, never waited for. The
+// widget reports to the server:
 //
 //   QPlotMouseMoved(id,x,y)            a mouse move event (a button held)
 //   QPushButtonPressed(id) -xy=x,y     a button pressed

@@ -116,12 +116,12 @@ class HxGLDecoder {
   void startBlock(long long len, long long keep, bool forCall);
 
   HxGLWidget* w_;
-  std::string waiting_;    // the line of the call that awaits a block ("" when none)
-  std::vector<Got> got_;   // the blocks that came for it so far
-  size_t serve_ = 0;       // the next of them that getbytes gives
-  long long want_ = 0;     // what the call keeps of the block it awaits
+  std::string waiting_;   // the line of the call that awaits a block ("" when none)
+  std::vector<Got> got_;  // the blocks that came for it so far
+  size_t serve_ = 0;      // the next of them that getbytes gives
+  long long want_ = 0;    // what the call keeps of the block it awaits
   long long announced_ = 0;
-  long long inLeft_ = 0;   // bytes of the block now arriving still to come
+  long long inLeft_ = 0;  // bytes of the block now arriving still to come
   long long inKeep_ = 0;
   bool inForCall_ = false;
   bool inFailed_ = false;

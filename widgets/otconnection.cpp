@@ -231,12 +231,15 @@ bool otClientConnection::takeLine(int size) {
     readyLines_ = 0;
     return true;
   }
-  if (!complete) {
-    // The rest of the line is dropped as it arrives: taken on its own it would be a line.
+  // A line that fills the buffer is cut (as tcp_rec_line cuts it): its rest is dropped as it
+  // arrives, since taken on its own it would be a line. A shorter one without its line feed
+  // is the last of a server that hung up.
+  const bool cut = !complete && n >= size - 1;
+  if (cut) {
     dropping_ = true;
     readyLines_ = 0;
   }
-  deliverLine(line_.data(), n, !complete);
+  deliverLine(line_.data(), n, cut);
   if (s_ <= 0) {
     gone();
     return false;

@@ -30,8 +30,9 @@ class otStreamConsumer {
   // The buffer the next line is read into (line feed and NUL included), as tcp_rec takes it;
   // may change from line to line. At least 2.
   virtual int lineSize() const = 0;
-  // One line, len bytes and NUL-terminated, with its line feed; cut: it was longer than
-  // lineSize() - 1 bytes and these are its first ones (its rest is dropped).
+  // One line, len bytes and NUL-terminated, with its line feed (but for the last bytes of a
+  // server that hung up); cut: it was longer than lineSize() - 1 bytes and these are its first
+  // ones (its rest is dropped).
   virtual void line(otClientConnection& c, const char* text, int len, bool cut) = 0;
   // The block this consumer asked for with expectBlock, in parts as they arrive; last for its
   // final part (a block of 0 bytes is never asked for).
@@ -117,7 +118,7 @@ class otClientConnection : public QObject {
   std::vector<std::unique_ptr<otStreamConsumer>> popped_;
   otStreamConsumer* blockFor_ = nullptr;
   long long blockLeft_ = 0;
-  int readyLines_ = 0;  // whole lines known to be waiting
+  int readyLines_ = 0;     // whole lines known to be waiting
   bool dropping_ = false;  // inside an over-long line, dropping its rest up to its line feed
   bool reading_ = false;
   bool bounded_ = false;

@@ -133,7 +133,7 @@ void otGlStream::lost() {
 // ---- argument lines ------------------------------------------------------------------------
 
 otLinesStream::otLinesStream(long count, int size, std::function<void(const char*, int, bool)> each,
-                           std::function<void(bool)> done)
+                             std::function<void(bool)> done)
     : left_(count), size_(size < 2 ? 2 : size), each_(std::move(each)), done_(std::move(done)) {}
 
 void otLinesStream::started(otClientConnection& c) {

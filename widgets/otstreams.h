@@ -80,7 +80,7 @@ class otLinesStream : public otStreamConsumer {
   // each(text, len, cut) for every line, done(true) after the last, done(false) when the
   // connection is lost first.
   otLinesStream(long count, int size, std::function<void(const char*, int, bool)> each,
-               std::function<void(bool)> done);
+                std::function<void(bool)> done);
   int lineSize() const override { return size_; }
   void started(otClientConnection& c) override;
   void line(otClientConnection& c, const char* text, int len, bool cut) override;

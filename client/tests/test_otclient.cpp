@@ -4,6 +4,7 @@
 #include <stdlib.h>
 
 #include <QAction>
+#include <QElapsedTimer>
 #include <QTableWidget>
 #include <QTimer>
 #include <unistd.h>
@@ -655,6 +656,46 @@ TEST_F(Client, ReconnectAndCloseGiveAStalledStreamUp) {
   EXPECT_TRUE(closedWhileReading);
   EXPECT_FALSE(window->isVisible());
   EXPECT_FALSE(window->readingStream());
+}
+
+// A server that stalls in the middle of a drawing (half of it sent, then nothing) holds
+// nothing: the window repaints at once, Ctrl+R connects again at once, and the window closes
+// at once.
+TEST_F(Client, AServerStalledMidDrawingHoldsNothing) {
+  opt.stream_timeout = 600;
+  ASSERT_TRUE(
+      server.send("startDefinition(3)\nQDraw(1,0)\nQPushButton(2,0)\nsetGeometry(2,0,0,80,30)\n"
+                  "endDefinition()\n"));
+  ASSERT_TRUE(server.sync(1));
+  ASSERT_TRUE(
+      server.send("gbeginDraw(1)\ngsetColor(255,0,0)\ngbox(0,0,20,20)\ngline(-n=4)\n1.0,2.0\n3."));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return window->readingStream(); }, 3000));
+  auto* button = qobject_cast<QPushButton*>(widget(2));
+  ASSERT_NE(button, nullptr);
+  PaintCounter counter;
+  button->installEventFilter(&counter);
+  QElapsedTimer t;
+  t.start();
+  button->update();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return counter.paints > 0; }, 2000));
+  EXPECT_LT(t.elapsed(), 500);
+  EXPECT_TRUE(window->readingStream());
+
+  window->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+  QTest::keyClick(window.get(), Qt::Key_R, Qt::ControlModifier);
+  ASSERT_TRUE(server.accept(3000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return window->isConnected(); }, 3000));
+  EXPECT_FALSE(window->readingStream());
+  ASSERT_TRUE(server.sync(2));  // the new connection takes commands
+
+  ASSERT_TRUE(server.send("gbeginDraw(1)\ngbox(0,0,5,5)\n"));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return window->readingStream(); }, 3000));
+  t.restart();
+  window->close();
+  window.reset();
+  EXPECT_LT(t.elapsed(), 100);
+  EXPECT_EQ("", server.readLine(500));  // the connection is gone
 }
 
 // A block that announces more than any block may hold breaks the connection at once, and a

@@ -278,9 +278,8 @@ TEST_F(DrawTest, SvgReachesOnlyTheDownloadsFolder) {
     EXPECT_TRUE(near(
         render("gplaySVGsocket\n" + svg(href) + "<svgend></svgend>\n").pixelColor(5, 5), kWhite))
         << href;
-  EXPECT_TRUE(
-      near(render("gplaySVGsocket\n" + svg("red.png") + "<svgend></svgend>\n").pixelColor(5, 5),
-           kRed));
+  EXPECT_TRUE(near(
+      render("gplaySVGsocket\n" + svg("red.png") + "<svgend></svgend>\n").pixelColor(5, 5), kRed));
 
   // A played file: a link to a drawing outside is refused, the file itself is shown.
   QFile f(QString::fromStdString(path("outside.svg")));
