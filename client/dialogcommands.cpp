@@ -5,11 +5,18 @@
 // lines the operator has allowed.
 #include "dialogcommands.h"
 
+#include "corecommands.h"
+
 #include <stdio.h>
 #include <string.h>
 
 #include <algorithm>
 
+#include <QPainter>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QPointer>
+#include <memory>
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCursor>
@@ -454,6 +461,91 @@ namespace otclient {
 const WidgetCommand* dialogCommands(int* count) {
   *count = (int)(sizeof(table) / sizeof(table[0]));
   return table;
+}
+
+}  // namespace otclient
+
+// ---- The dialog family of the core commands: the modal dialog, the status line, printing ----
+
+namespace {
+
+// The widget scaled to the printer's page.
+void printOn(QPrinter* printer, QWidget* w) {
+  QPainter painter;
+  if (!painter.begin(printer)) {
+    printf("otclient: cannot print widget\n");
+    fflush(stdout);
+    return;
+  }
+  QRect page = printer->pageLayout().paintRectPixels(printer->resolution());
+  double scale = qMin((double)page.width() / qMax(1, w->width()),
+                      (double)page.height() / qMax(1, w->height()));
+  painter.scale(scale, scale);
+  w->render(&painter);
+  painter.end();
+}
+
+void printWidget(otClientInterpreter& in, QWidget* w) {
+  if (opt.print_pdf[0] != '\0') {
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(QString::fromUtf8(opt.print_pdf));
+    printOn(&printer, w);
+    return;
+  }
+  // A dialog with a loop of its own would stop the connection until the operator answers:
+  // this one is only opened, and prints when it is accepted, if the widget is still there.
+  if (in.printDialog() != nullptr) {
+    in.refuse("print: a print dialog is open already\n");
+    return;
+  }
+  auto printer = std::make_shared<QPrinter>(QPrinter::HighResolution);
+  auto* dialog = new QPrintDialog(printer.get(), w->window());
+  QObject::connect(dialog, &QDialog::finished, dialog, &QObject::deleteLater);
+  in.setPrintDialog(dialog);
+  QPointer<QWidget> target(w);
+  // The printer lives as long as the connection to the dialog does.
+  QObject::connect(dialog, &QDialog::accepted, dialog, [printer, target] {
+    if (target != nullptr) printOn(printer.get(), target.data());
+  });
+  dialog->open();
+}
+
+void modalDialog(otClientInterpreter& in, QWidget*, const otCallLine& c, Command, int) {
+  int w = argInt(c, 0), h = argInt(c, 1);
+  if (!inRange(w, 1, maxGeometry) || !inRange(h, 1, maxGeometry)) {
+    in.refuse("modalDialog(%d,%d) refused\n", w, h);
+    return;
+  }
+  in.openModal(w, h);
+}
+
+void terminateModalDialog(otClientInterpreter& in, QWidget*, const otCallLine&, Command, int) {
+  in.closeModal();
+}
+
+void statusMessage(otClientInterpreter& in, QWidget*, const otCallLine& c, Command, int) {
+  in.statusMessage(argInt(c, 0), argInt(c, 1), argInt(c, 2), c.textArg(3));
+}
+
+void print(otClientInterpreter& in, QWidget* w, const otCallLine&, Command, int) {
+  printWidget(in, w);
+}
+
+const CoreCommand kCoreTable[] = {
+    {CmdModalDialog, 0, modalDialog},
+    {CmdTerminateModalDialog, 0, terminateModalDialog},
+    {CmdStatusMessage, 0, statusMessage},
+    {CmdPrint, CORE_WIDGET, print},
+};
+
+}  // namespace
+
+namespace otclient {
+
+const CoreCommand* coreDialogCommands(int* count) {
+  *count = (int)(sizeof(kCoreTable) / sizeof(kCoreTable[0]));
+  return kCoreTable;
 }
 
 }  // namespace otclient

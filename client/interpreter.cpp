@@ -1,5 +1,7 @@
 #include "interpreter.h"
 
+#include "corecommands.h"
+
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
@@ -49,43 +51,6 @@
 #include "tcputil.h"
 
 using namespace otclient;
-
-namespace {
-
-// The buffer of a plot point line, "x,y" and its line feed.
-const int kPointLine = 128;
-
-bool inRange(int v, int lo, int hi) {
-  return v >= lo && v <= hi;
-}
-
-QColor colour(const otCallLine& c, int first) {
-  int r = 0, g = 0, b = 0;
-  c.intArg(first, &r);
-  c.intArg(first + 1, &g);
-  c.intArg(first + 2, &b);
-  return QColor(qBound(0, r, 255), qBound(0, g, 255), qBound(0, b, 255));
-}
-
-// The value of a widget that shows a number: the Qwt widgets and the LCD number.
-bool setNumber(QWidget* w, double v) {
-  if (auto* qs = qobject_cast<QwtAbstractSlider*>(w)) {
-    qs->setValue(v);
-  } else if (auto* qc = qobject_cast<QwtCounter*>(w)) {
-    qc->setValue(v);
-  } else if (auto* qt = qobject_cast<QwtThermo*>(w)) {
-    qt->setValue(v);
-  } else if (auto* qw = qobject_cast<QwtWheel*>(w)) {
-    qw->setValue(v);
-  } else if (auto* lcd = qobject_cast<QLCDNumber*>(w)) {
-    lcd->display(v);
-  } else {
-    return false;
-  }
-  return true;
-}
-
-}  // namespace
 
 otClientInterpreter::otClientInterpreter(int* s, QWidget* base, QStatusBar* status, QObject* parent)
     : QObject(parent), s_(s), status_(status) {
@@ -398,355 +363,197 @@ void otClientInterpreter::construct(Command cmd, const otCallLine& c) {
 }
 
 void otClientInterpreter::apply(Command cmd, const otCallLine& c) {
-  switch (cmd) {
-    case CmdStartDefinition: {
-      int n = argInt(c, 0);
-      if (!inRange(n, 1, maxIds)) {
-        refuse("startDefinition(%d) refused\n", n);
-        return;
-      }
-      startDefinition(n);
-      // The mask is hidden while it is built: a widget shown on a shown parent makes every
-      // later change of a sibling's geometry look at all siblings, which made building a
-      // large mask quadratic. endDefinition shows the mask and every widget not hidden.
-      active().root->setUpdatesEnabled(false);
-      active().root->hide();
-      return;
-    }
-    case CmdEndDefinition:
-      // What building posted for the hidden widgets (polish, layout and child events) is
-      // handled while they are hidden: after the show each of these would look at every
-      // sibling.
-      QCoreApplication::sendPostedEvents();
-      active().root->setUpdatesEnabled(true);
-      active().root->show();
-      if (modal_) modal_->open();
-      Q_EMIT maskShown();
-      return;
-    case CmdModalDialog: {
-      int w = argInt(c, 0), h = argInt(c, 1);
-      if (!inRange(w, 1, maxGeometry) || !inRange(h, 1, maxGeometry)) {
-        refuse("modalDialog(%d,%d) refused\n", w, h);
-        return;
-      }
-      delete modal_;
-      baseUpdate_ = false;
-      modal_ = new QDialog(base_.root->window());
-      modal_->setModal(true);
-      modal_->resize(w, h);
-      modalMask_.root = modal_;
-      modalMask_.ids.assign(1, QPointer<QWidget>(modal_));
-      return;
-    }
-    case CmdTerminateModalDialog:
-      if (modal_) {
-        modal_->close();
-        modal_->deleteLater();
-        modal_ = nullptr;
-        baseUpdate_ = false;
-        modalMask_ = Mask();
-      }
-      return;
-    case CmdSync: {
-      Q_EMIT syncRequested();
-      char reply[64];
-      int n = snprintf(reply, sizeof(reply), "synced(%d)\n", argInt(c, 0));
-      tcp_send(s_, reply, n);
-      return;
-    }
-    case CmdAlive: {
-      // The promise is kept by the connection layer; the window checks it.
-      int ms = argInt(c, 0);
-      if (!inRange(ms, 1, 3600000) || tcp_alive(s_, ms) < 0) refuse("@alive(%d) refused\n", ms);
-      return;
-    }
-    case CmdStatusMessage:
-      statusMessage(argInt(c, 0), argInt(c, 1), argInt(c, 2), c.textArg(3));
-      return;
-    case CmdDownload:
-      download(c.textArg(0), argInt(c, 1));
-      return;
-    case CmdPlaySound:
-      printf("otclient: cannot play \"%s\": this client has no sound output\n", c.textArg(0));
-      fflush(stdout);
-      return;
-    default:
-      break;
-  }
-
-  int id = argInt(c, 0);
-  if (cmd == CmdBeginDraw) {
-    auto* draw = qobject_cast<QDrawWidget*>(widget(id));
-    // No drawing widget: the stream is taken and dropped, so that its lines are not taken
-    // for commands.
-    if (draw == nullptr) refuse("gbeginDraw(%d): no drawing widget\n", id);
-    startStream(std::unique_ptr<otStreamConsumer>(new otDrawStream(draw)));
+  const CoreCommand* h = coreCommand(cmd);
+  if (h == nullptr) {
+    refuse("%s: not handled\n", c.name);
     return;
   }
-  if (cmd == CmdGlBegin) {
-    auto* gl = qobject_cast<HxGLWidget*>(widget(id));
-    // No GL widget: a widget without a context takes the block, answers its requests with
-    // empty replies and acknowledges its end, so that the server neither hangs nor takes GL
-    // lines for commands.
-    if (gl == nullptr) refuse("hxGlBegin(%d): no GL widget\n", id);
-    startStream(std::unique_ptr<otStreamConsumer>(new otGlStream(gl, id, s_)));
-    return;
+  const int id = argInt(c, 0);
+  QWidget* w = nullptr;
+  if (h->flags & CORE_WIDGET) {
+    w = target(id, c.name);
+    if (w == nullptr) return;
   }
-  if (cmd == CmdGlUpdate) {
-    if (auto* gl = qobject_cast<HxGLWidget*>(widget(id)))
-      gl->requestPaint();
-    else
-      refuse("glUpdate(%d): no GL widget\n", id);
-    return;
-  }
-  if (cmd >= CmdSvgRead && cmd <= CmdSvgMatrixForElement) {
-    svgCommand(cmd, c);
-    return;
-  }
-  QWidget* w = target(id, c.name);
-  if (w == nullptr) return;
   // What the server sets is no user action: no event goes back for it. A plot sends no events,
   // and its signals keep its legend up to date.
-  QSignalBlocker quiet(qobject_cast<QwtPlot*>(w) ? nullptr : w);
-  switch (cmd) {
-    case CmdSetGeometry: {
-      int x = argInt(c, 1), y = argInt(c, 2), wd = argInt(c, 3), ht = argInt(c, 4);
-      if (!inRange(x, -maxGeometry, maxGeometry) || !inRange(y, -maxGeometry, maxGeometry) ||
-          !inRange(wd, 0, maxGeometry) || !inRange(ht, 0, maxGeometry)) {
-        refuse("setGeometry: out of range\n");
-        return;
-      }
-      w->setGeometry(x, y, wd, ht);
-      if (id == 0) w->setMinimumSize(wd, ht);
-      return;
-    }
-    case CmdMove:
-      if (inRange(argInt(c, 1), -maxGeometry, maxGeometry) &&
-          inRange(argInt(c, 2), -maxGeometry, maxGeometry))
-        w->move(argInt(c, 1), argInt(c, 2));
-      return;
-    case CmdResize:
-      if (inRange(argInt(c, 1), 0, maxGeometry) && inRange(argInt(c, 2), 0, maxGeometry)) {
-        w->resize(argInt(c, 1), argInt(c, 2));
-        if (id == 0) w->setMinimumSize(argInt(c, 1), argInt(c, 2));
-      }
-      return;
-    case CmdShow:
-      w->show();
-      return;
-    case CmdHide:
-      w->hide();
-      return;
-    case CmdSetEnabled:
-      w->setEnabled(argInt(c, 1) != 0);
-      return;
-    case CmdSetText: {
-      QString t = argText(c, 1);
-      if (id == 0) {
-        w->window()->setWindowTitle(t);
-      } else if (auto* b = qobject_cast<QAbstractButton*>(w)) {
-        b->setText(t);
-      } else if (auto* l = qobject_cast<QLabel*>(w)) {
-        // Rich text takes its pictures from the downloads folder only.
-        l->setText(otServerRichText(t));
-      } else if (auto* e = qobject_cast<QLineEdit*>(w)) {
-        e->setText(t);
-      } else if (auto* g = qobject_cast<QGroupBox*>(w)) {
-        g->setTitle(t);
-      } else if (auto* te = qobject_cast<QTextEdit*>(w)) {
-        te->setHtml(otServerRichText(t));
-      } else if (auto* pe = qobject_cast<QPlainTextEdit*>(w)) {
-        pe->setPlainText(t);
-      } else if (auto* lcd = qobject_cast<QLCDNumber*>(w)) {
-        lcd->display(t);
-      } else if (auto* cb = qobject_cast<QComboBox*>(w)) {
-        cb->setCurrentText(t);
-      } else {
-        refuse("setText: widget %d has no text\n", id);
-      }
-      return;
-    }
-    case CmdSetFont: {
-      int points = argInt(c, 2);
-      if (!inRange(points, 1, 1000)) {
-        refuse("setFont: %d points refused\n", points);
-        return;
-      }
-      QFont f(argText(c, 1), points, argInt(c, 3) ? QFont::Bold : QFont::Normal, argInt(c, 4) != 0);
-      w->setFont(f);
-      return;
-    }
-    case CmdSetBackgroundColor:
-    case CmdSetForegroundColor: {
-      QColor col = colour(c, 1);
-      if (cmd == CmdSetBackgroundColor)
-        mySetBackgroundColor(w, col.red(), col.green(), col.blue());
-      else
-        mySetForegroundColor(w, col.red(), col.green(), col.blue());
-      return;
-    }
-    case CmdSetToolTip:
-      w->setToolTip(otServerRichText(argText(c, 1)));
-      return;
-    case CmdSetChecked:
-      if (auto* b = qobject_cast<QAbstractButton*>(w)) {
-        if (!b->isCheckable()) b->setCheckable(true);
-        b->setChecked(argInt(c, 1) != 0);
-      } else if (auto* g = qobject_cast<QGroupBox*>(w)) {
-        g->setCheckable(true);
-        g->setChecked(argInt(c, 1) != 0);
-      } else {
-        refuse("setChecked: widget %d cannot be checked\n", id);
-      }
-      return;
-    case CmdSetValue: {
-      int v = argInt(c, 1);
-      if (auto* sl = qobject_cast<QAbstractSlider*>(w)) {
-        sl->setValue(v);
-      } else if (auto* sb = qobject_cast<QSpinBox*>(w)) {
-        sb->setValue(v);
-      } else if (auto* pb = qobject_cast<QProgressBar*>(w)) {
-        pb->setValue(v);
-      } else if (auto* cb = qobject_cast<QComboBox*>(w)) {
-        if (inRange(v, 0, cb->count() - 1)) cb->setCurrentIndex(v);
-      } else if (auto* tw = qobject_cast<QTabWidget*>(w)) {
-        if (inRange(v, 0, tw->count() - 1)) tw->setCurrentIndex(v);
-      } else if (auto* tb = qobject_cast<QToolBox*>(w)) {
-        if (inRange(v, 0, tb->count() - 1)) tb->setCurrentIndex(v);
-      } else if (!setNumber(w, v)) {
-        refuse("setValue: widget %d has no value\n", id);
-      }
-      return;
-    }
-    case CmdSetFloat: {
-      if (!setNumber(w, argFloat(c, 1))) refuse("setFloat: widget %d has no number\n", id);
-      return;
-    }
-    case CmdSetRange:
-      if (mySetRange(w, argFloat(c, 1), argFloat(c, 2), argFloat(c, 3)) < 0)
-        refuse("setRange: widget %d has no range\n", id);
-      return;
-    case CmdDisplayNum:
-    case CmdDisplayFloat:
-    case CmdDisplayStr: {
-      auto* lcd = qobject_cast<QLCDNumber*>(w);
-      if (lcd == nullptr) {
-        refuse("%s: widget %d is no LCD number\n", c.name, id);
-      } else if (cmd == CmdDisplayNum) {
-        lcd->display(argInt(c, 1));
-      } else if (cmd == CmdDisplayFloat) {
-        lcd->display(argFloat(c, 1));
-      } else {
-        lcd->display(argText(c, 1));
-      }
-      return;
-    }
-    case CmdAddItem:
-      if (auto* cb = qobject_cast<QComboBox*>(w)) {
-        cb->addItem(argText(c, 1));
-      } else if (auto* lw = qobject_cast<QListWidget*>(w)) {
-        lw->addItem(argText(c, 1));
-      } else if (auto* tw = qobject_cast<QTreeWidget*>(w)) {
-        tw->addTopLevelItem(new QTreeWidgetItem(QStringList(argText(c, 1))));
-      } else {
-        refuse("addItem: widget %d holds no items\n", id);
-      }
-      return;
-    case CmdClear:
-      if (auto* cb = qobject_cast<QComboBox*>(w)) {
-        cb->clear();
-      } else if (auto* lw = qobject_cast<QListWidget*>(w)) {
-        lw->clear();
-      } else if (auto* tw = qobject_cast<QTreeWidget*>(w)) {
-        tw->clear();
-      } else if (auto* tab = qobject_cast<QTableWidget*>(w)) {
-        tab->clearContents();
-      } else if (auto* e = qobject_cast<QLineEdit*>(w)) {
-        e->clear();
-      } else if (auto* te = qobject_cast<QTextEdit*>(w)) {
-        te->clear();
-      } else if (auto* pe = qobject_cast<QPlainTextEdit*>(w)) {
-        pe->clear();
-      } else if (auto* l = qobject_cast<QLabel*>(w)) {
-        l->clear();
-      } else {
-        refuse("clear: widget %d cannot be cleared\n", id);
-      }
-      return;
-    case CmdAddTab: {
-      QWidget* child = widget(argInt(c, 1));
-      // A page that holds the tab widget would make the widget tree a loop.
-      if (child == nullptr || within(w, child) || argInt(c, 1) == 0) {
-        refuse("addTab: no page widget %d\n", argInt(c, 1));
-        return;
-      }
-      if (auto* tw = qobject_cast<QTabWidget*>(w)) {
-        tw->addTab(child, argText(c, 2));
-      } else if (auto* tb = qobject_cast<QToolBox*>(w)) {
-        tb->addItem(child, argText(c, 2));
-      } else {
-        refuse("addTab: widget %d has no pages\n", id);
-      }
-      return;
-    }
-    case CmdSetNumRows:
-    case CmdSetNumCols: {
-      auto* tab = qobject_cast<MyTable*>(w);
-      int n = argInt(c, 1);
-      int r = tab == nullptr ? -1 : cmd == CmdSetNumRows ? tab->setNumRows(n) : tab->setNumCols(n);
-      if (r < 0)
-        refuse("%s(%d,%d) refused\n", c.name, id, n);
-      else if (r > 0)
-        limitMessage("table %d: %s(%d) cut to %d x %d cells", id, c.name, n, tab->rowCount(),
-                     tab->columnCount());
-      return;
-    }
-    case CmdSetTableText: {
-      auto* tab = qobject_cast<MyTable*>(w);
-      int x = argInt(c, 1), y = argInt(c, 2);
-      if (tab == nullptr || !inRange(x, -1, maxTableSize - 1) ||
-          !inRange(y, -1, maxTableSize - 1)) {
-        refuse("setTableText(%d,%d,%d) refused\n", id, x, y);
-        return;
-      }
-      tab->setTableText(x, y, argText(c, 3));
-      return;
-    }
-    case CmdPlotCurve: {
-      auto* plot = qobject_cast<QwtPlotWidget*>(w);
-      if (plot == nullptr || plot->setCurve(argInt(c, 1), argText(c, 2)) < 0)
-        refuse("plotCurve(%d,%d) refused\n", id, argInt(c, 1));
-      return;
-    }
-    case CmdPlotData:
-      plotData(w, argInt(c, 1), argInt(c, 2));
-      return;
-    case CmdReplot:
-      if (auto* plot = qobject_cast<QwtPlotWidget*>(w)) plot->replot();
-      return;
-    case CmdPrint:
-      print(w);
-      return;
-    case CmdSetImage: {
-      auto* image = qobject_cast<QImageWidget*>(w);
-      if (image == nullptr || image->setImageFromServer(c.textArg(1)) < 0)
-        refuse("setImage(%d): no picture shown\n", id);
-      return;
-    }
-    case CmdSetJpegImage:
-      jpegImage(qobject_cast<QImageWidget*>(w), argInt(c, 1));
-      return;
-    case CmdVtkTclScript:
-    case CmdVtkTclPrintf:
-      printf("otclient: widget %d: no VTK with Tcl on this client; not run: %s\n", id,
-             c.textArg(1));
-      fflush(stdout);
-      return;
-    default:
-      refuse("%s: not handled\n", c.name);
-      return;
-  }
+  QSignalBlocker quiet(w != nullptr && qobject_cast<QwtPlot*>(w) == nullptr ? w : nullptr);
+  h->apply(*this, w, c, cmd, id);
 }
+
+// ---- The interpreter's own family: masks, sync, promises, downloads, streams ----------------
+
+void otClientInterpreter::cmdStartDefinition(otClientInterpreter& in, QWidget*, const otCallLine& c,
+                                             Command, int) {
+  int n = argInt(c, 0);
+  if (!inRange(n, 1, maxIds)) {
+    in.refuse("startDefinition(%d) refused\n", n);
+    return;
+  }
+  in.startDefinition(n);
+  // The mask is hidden while it is built: a widget shown on a shown parent makes every
+  // later change of a sibling's geometry look at all siblings, which made building a
+  // large mask quadratic. endDefinition shows the mask and every widget not hidden.
+  in.active().root->setUpdatesEnabled(false);
+  in.active().root->hide();
+}
+
+void otClientInterpreter::cmdEndDefinition(otClientInterpreter& in, QWidget*, const otCallLine&,
+                                           Command, int) {
+  // What building posted for the hidden widgets (polish, layout and child events) is
+  // handled while they are hidden: after the show each of these would look at every
+  // sibling.
+  QCoreApplication::sendPostedEvents();
+  in.active().root->setUpdatesEnabled(true);
+  in.active().root->show();
+  if (in.modal_) in.modal_->open();
+  Q_EMIT in.maskShown();
+}
+
+void otClientInterpreter::cmdSync(otClientInterpreter& in, QWidget*, const otCallLine& c, Command,
+                                  int) {
+  Q_EMIT in.syncRequested();
+  char reply[64];
+  int n = snprintf(reply, sizeof(reply), "synced(%d)\n", argInt(c, 0));
+  tcp_send(in.s_, reply, n);
+}
+
+void otClientInterpreter::cmdAlive(otClientInterpreter& in, QWidget*, const otCallLine& c, Command,
+                                   int) {
+  // The promise is kept by the connection layer; the window checks it.
+  int ms = argInt(c, 0);
+  if (!inRange(ms, 1, 3600000) || tcp_alive(in.s_, ms) < 0) in.refuse("@alive(%d) refused\n", ms);
+}
+
+void otClientInterpreter::cmdDownload(otClientInterpreter& in, QWidget*, const otCallLine& c,
+                                      Command, int) {
+  in.download(c.textArg(0), argInt(c, 1));
+}
+
+void otClientInterpreter::cmdPlaySound(otClientInterpreter&, QWidget*, const otCallLine& c, Command,
+                                       int) {
+  printf("otclient: cannot play \"%s\": this client has no sound output\n", c.textArg(0));
+  fflush(stdout);
+}
+
+void otClientInterpreter::cmdBeginDraw(otClientInterpreter& in, QWidget*, const otCallLine&,
+                                       Command, int id) {
+  auto* draw = qobject_cast<QDrawWidget*>(in.widget(id));
+  // No drawing widget: the stream is taken and dropped, so that its lines are not taken
+  // for commands.
+  if (draw == nullptr) in.refuse("gbeginDraw(%d): no drawing widget\n", id);
+  in.startStream(std::unique_ptr<otStreamConsumer>(new otDrawStream(draw)));
+}
+
+void otClientInterpreter::cmdGlBegin(otClientInterpreter& in, QWidget*, const otCallLine&, Command,
+                                     int id) {
+  auto* gl = qobject_cast<HxGLWidget*>(in.widget(id));
+  // No GL widget: a widget without a context takes the block, answers its requests with
+  // empty replies and acknowledges its end, so that the server neither hangs nor takes GL
+  // lines for commands.
+  if (gl == nullptr) in.refuse("hxGlBegin(%d): no GL widget\n", id);
+  in.startStream(std::unique_ptr<otStreamConsumer>(new otGlStream(gl, id, in.s_)));
+}
+
+void otClientInterpreter::cmdGlUpdate(otClientInterpreter& in, QWidget*, const otCallLine&, Command,
+                                      int id) {
+  if (auto* gl = qobject_cast<HxGLWidget*>(in.widget(id)))
+    gl->requestPaint();
+  else
+    in.refuse("glUpdate(%d): no GL widget\n", id);
+}
+
+void otClientInterpreter::cmdSvg(otClientInterpreter& in, QWidget*, const otCallLine& c,
+                                 Command cmd, int) {
+  in.svgCommand(cmd, c);
+}
+
+const CoreCommand* otClientInterpreter::ownCommands(int* count) {
+  static const CoreCommand table[] = {
+      {CmdStartDefinition, 0, cmdStartDefinition},
+      {CmdEndDefinition, 0, cmdEndDefinition},
+      {CmdSync, 0, cmdSync},
+      {CmdAlive, 0, cmdAlive},
+      {CmdDownload, 0, cmdDownload},
+      {CmdPlaySound, 0, cmdPlaySound},
+      {CmdBeginDraw, 0, cmdBeginDraw},
+      {CmdGlBegin, 0, cmdGlBegin},
+      {CmdGlUpdate, 0, cmdGlUpdate},
+      {CmdSvgRead, 0, cmdSvg},
+      {CmdSvgUpdate, 0, cmdSvg},
+      {CmdSvgPrintf, 0, cmdSvg},
+      {CmdSvgRecursivePrintf, 0, cmdSvg},
+      {CmdSvgSearchAndReplace, 0, cmdSvg},
+      {CmdSvgRecursiveSearchAndReplace, 0, cmdSvg},
+      {CmdSvgTextPrintf, 0, cmdSvg},
+      {CmdSvgRemoveStyleOption, 0, cmdSvg},
+      {CmdSvgRecursiveRemoveStyleOption, 0, cmdSvg},
+      {CmdSvgChangeStyleOption, 0, cmdSvg},
+      {CmdSvgRecursiveChangeStyleOption, 0, cmdSvg},
+      {CmdSvgSetStyleOption, 0, cmdSvg},
+      {CmdSvgRecursiveSetStyleOption, 0, cmdSvg},
+      {CmdSvgShow, 0, cmdSvg},
+      {CmdSvgBoundsOnElement, 0, cmdSvg},
+      {CmdSvgMatrixForElement, 0, cmdSvg},
+  };
+  *count = (int)(sizeof(table) / sizeof(table[0]));
+  return table;
+}
+
+void otClientInterpreter::openModal(int w, int h) {
+  delete modal_;
+  baseUpdate_ = false;
+  modal_ = new QDialog(base_.root->window());
+  modal_->setModal(true);
+  modal_->resize(w, h);
+  modalMask_.root = modal_;
+  modalMask_.ids.assign(1, QPointer<QWidget>(modal_));
+}
+
+void otClientInterpreter::closeModal() {
+  if (modal_ == nullptr) return;
+  modal_->close();
+  modal_->deleteLater();
+  modal_ = nullptr;
+  baseUpdate_ = false;
+  modalMask_ = Mask();
+}
+
+namespace otclient {
+
+const CoreFamily* coreFamilies(int* count) {
+  static const CoreFamily families[] = {
+      {"masks, sync and streams", otClientInterpreter::ownCommands},
+      {"geometry", geometryCommands},
+      {"texts and values", valueCommands},
+      {"items and tables", itemCommands},
+      {"plots", plotCommands},
+      {"images", imageCommands},
+      {"dialogs", coreDialogCommands},
+  };
+  *count = (int)(sizeof(families) / sizeof(families[0]));
+  return families;
+}
+
+const CoreCommand* coreCommand(Command cmd) {
+  // Indexed once by command: the tables are fixed.
+  static const std::vector<const CoreCommand*> byCommand = [] {
+    std::vector<const CoreCommand*> index((size_t)CmdCount, nullptr);
+    int families = 0;
+    const CoreFamily* f = coreFamilies(&families);
+    for (int i = 0; i < families; i++) {
+      int n = 0;
+      const CoreCommand* table = f[i].table(&n);
+      for (int k = 0; k < n; k++)
+        if (table[k].command >= 0 && table[k].command < CmdCount &&
+            index[(size_t)table[k].command] == nullptr)
+          index[(size_t)table[k].command] = &table[k];
+    }
+    return index;
+  }();
+  return cmd >= 0 && cmd < CmdCount ? byCommand[(size_t)cmd] : nullptr;
+}
+
+}  // namespace otclient
 
 void otClientInterpreter::statusMessage(int r, int g, int b, const char* msg) {
   if (statusLabel_ == nullptr) return;
@@ -799,25 +606,6 @@ void otClientInterpreter::download(const char* name, int n) {
     file->abort();
     ignored_++;
   }
-}
-
-void otClientInterpreter::jpegImage(QImageWidget* image, int n) {
-  if (n < 0 || n > maxJpeg || image == nullptr) {
-    refuse("setJpegImage: %d bytes refused\n", n);
-    if (n > 0) startStream(dropBlock(n));
-    return;
-  }
-  auto data = std::make_shared<std::vector<unsigned char>>();
-  data->reserve((size_t)n);
-  QPointer<QImageWidget> to(image);
-  QPointer<otClientInterpreter> self(this);
-  startStream(std::unique_ptr<otStreamConsumer>(new otBlockStream(
-      n, [data](const char* bytes, int len) { data->insert(data->end(), bytes, bytes + len); },
-      [data, to, self](bool complete) {
-        if (!complete || to == nullptr) return;
-        if (to->setJpegImage(data->data(), (int)data->size(), 0) < 0 && self != nullptr)
-          self->refuse("setJpegImage: no picture\n");
-      })));
 }
 
 void otClientInterpreter::svgCommand(Command cmd, const otCallLine& c) {
@@ -949,80 +737,4 @@ void otClientInterpreter::svgApply(QDrawWidget* draw, Command cmd, int state,
     default:
       break;
   }
-}
-
-void otClientInterpreter::plotData(QWidget* w, int curve, int n) {
-  if (!inRange(n, 0, maxPlotPoints)) {
-    // An unbounded count cannot be skipped line by line without trusting it: refuse and
-    // let the lines that follow fail as unknown commands.
-    refuse("plotData: %d points refused\n", n);
-    return;
-  }
-  struct Points {
-    std::vector<double> x, y;
-  };
-  auto points = std::make_shared<Points>();
-  QPointer<QwtPlotWidget> plot(qobject_cast<QwtPlotWidget*>(w));
-  QPointer<otClientInterpreter> self(this);
-  auto each = [points](const char* text, int, bool) {
-    double a = 0, b = 0;
-    if (sscanf(text, "%lf,%lf", &a, &b) == 2) {
-      points->x.push_back(a);
-      points->y.push_back(b);
-    }
-  };
-  auto done = [points, plot, self, curve, n](bool complete) {
-    if (!complete || self == nullptr) return;
-    if (plot == nullptr ||
-        plot->setCurveData(curve, points->x.data(), points->y.data(), (int)points->x.size()) < 0)
-      self->refuse("plotData(%d,%d) refused\n", curve, n);
-  };
-  // A point line is short: a longer one keeps its first bytes, its rest is dropped.
-  startStream(std::unique_ptr<otStreamConsumer>(new otLinesStream(n, kPointLine, each, done)));
-}
-
-namespace {
-
-// The widget scaled to the printer's page.
-void printOn(QPrinter* printer, QWidget* w) {
-  QPainter painter;
-  if (!painter.begin(printer)) {
-    printf("otclient: cannot print widget\n");
-    fflush(stdout);
-    return;
-  }
-  QRect page = printer->pageLayout().paintRectPixels(printer->resolution());
-  double scale = qMin((double)page.width() / qMax(1, w->width()),
-                      (double)page.height() / qMax(1, w->height()));
-  painter.scale(scale, scale);
-  w->render(&painter);
-  painter.end();
-}
-
-}  // namespace
-
-void otClientInterpreter::print(QWidget* w) {
-  if (opt.print_pdf[0] != '\0') {
-    QPrinter printer(QPrinter::HighResolution);
-    printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName(QString::fromUtf8(opt.print_pdf));
-    printOn(&printer, w);
-    return;
-  }
-  // A dialog with a loop of its own would stop the connection until the operator answers:
-  // this one is only opened, and prints when it is accepted, if the widget is still there.
-  if (printDialog_ != nullptr) {
-    refuse("print: a print dialog is open already\n");
-    return;
-  }
-  auto printer = std::make_shared<QPrinter>(QPrinter::HighResolution);
-  auto* dialog = new QPrintDialog(printer.get(), w->window());
-  connect(dialog, &QDialog::finished, dialog, &QObject::deleteLater);
-  printDialog_ = dialog;
-  QPointer<QWidget> target(w);
-  // The printer lives as long as the connection to the dialog does.
-  connect(dialog, &QDialog::accepted, dialog, [printer, target] {
-    if (target != nullptr) printOn(printer.get(), target.data());
-  });
-  dialog->open();
 }

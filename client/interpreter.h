@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "commandtable.h"
+#include "corecommands.h"
 #include "otconnection.h"
 #include "widgetcommands.h"
 #include "otinterpreter.h"
@@ -70,6 +71,17 @@ class otClientInterpreter : public QObject, public otStreamConsumer {
   // Puts a stream on the connection's stack (nothing without a connection): false then.
   bool startStream(std::unique_ptr<otStreamConsumer> stream);
   int* handle() const { return s_; }
+  // The modal dialog of the server: opened (w x h, replacing one that is open; commands go
+  // to its mask from now on) and closed (they go to the base mask again).
+  void openModal(int w, int h);
+  void closeModal();
+  // The status line's text in the colour r, g, b (rich text from the server).
+  void statusMessage(int r, int g, int b, const char* text);
+  // The print dialog opened for print(id) while it is open.
+  void setPrintDialog(QDialog* d) { printDialog_ = d; }
+  // The interpreter's own family of core commands (corecommands.h): masks, sync, promises,
+  // downloads and the streams.
+  static const otclient::CoreCommand* ownCommands(int* count);
 
  Q_SIGNALS:
   void maskShown();
@@ -91,15 +103,15 @@ class otClientInterpreter : public QObject, public otStreamConsumer {
   void apply(otclient::Command cmd, const otCallLine& c);
   void startDefinition(int n);
   void download(const char* name, int n);
-  void plotData(QWidget* w, int curve, int n);
-  void jpegImage(class QImageWidget* image, int n);
   // An SVG command and its argument lines (taken even when the widget is missing, so that they
   // are not taken for commands); svgApply carries it out once they have come.
   void svgCommand(otclient::Command cmd, const otCallLine& c);
   static void svgApply(class QDrawWidget* draw, otclient::Command cmd, int state,
                        const std::vector<std::string>& lines);
-  void print(QWidget* w);
-  void statusMessage(int r, int g, int b, const char* text);
+  // The handlers of ownCommands().
+  using Handler = void(otClientInterpreter&, QWidget*, const otCallLine&, otclient::Command, int);
+  static Handler cmdStartDefinition, cmdEndDefinition, cmdSync, cmdAlive, cmdDownload, cmdPlaySound,
+      cmdBeginDraw, cmdGlBegin, cmdGlUpdate, cmdSvg;
 
   int* s_;
   QStatusBar* status_;

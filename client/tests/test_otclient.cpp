@@ -24,6 +24,7 @@
 #include <sstream>
 
 #include "commandtable.h"
+#include "corecommands.h"
 #include "widgetcommands.h"
 #include "fakeserver.h"
 #include "interpreter.h"
@@ -62,6 +63,33 @@ class Client : public ::testing::Test {
   FakeServer server;
   std::unique_ptr<otClientWindow> window;
 };
+
+// Every command of the core table but the constructors has its handler in exactly one family,
+// and the dispatcher finds that one.
+TEST(CommandTable, EveryCommandHasOneHandlerInOneFamily) {
+  std::map<int, std::vector<std::string>> owners;
+  int families = 0;
+  const otclient::CoreFamily* f = otclient::coreFamilies(&families);
+  ASSERT_EQ(7, families);
+  for (int i = 0; i < families; i++) {
+    int n = 0;
+    const otclient::CoreCommand* table = f[i].table(&n);
+    EXPECT_GT(n, 0) << f[i].name;
+    for (int k = 0; k < n; k++) {
+      owners[table[k].command].push_back(f[i].name);
+      EXPECT_EQ(&table[k], otclient::coreCommand(table[k].command)) << f[i].name << " " << k;
+    }
+  }
+  int count = 0;
+  const otclient::CommandInfo* info = otclient::commands(&count);
+  for (int c = 0; c < count; c++) {
+    bool constructor = c >= otclient::CmdQWidget && c <= otclient::CmdQGL;
+    EXPECT_EQ(constructor ? 0u : 1u, owners[c].size()) << info[c].name;
+  }
+  EXPECT_EQ(nullptr, otclient::coreCommand(otclient::CmdQLabel));
+  EXPECT_EQ(nullptr, otclient::coreCommand(otclient::CmdNone));
+  EXPECT_EQ(nullptr, otclient::coreCommand(otclient::CmdCount));
+}
 
 // Every command of the protocol document is in the client's table with as many arguments,
 // and the other way round.
