@@ -1,5 +1,6 @@
 #include "otconnection.h"
 
+#include <limits.h>
 #include <poll.h>
 #include <stdio.h>
 
@@ -247,7 +248,8 @@ bool otClientConnection::takeLine(int size) {
 }
 
 bool otClientConnection::takeBlockPart(int ready) {
-  int chunk = (int)std::min({(long long)ready, blockLeft_, (long long)kBlockPart});
+  const long long most = ready == INT_MAX ? (long long)INT_MAX : (long long)kBlockPart;
+  int chunk = (int)std::min({(long long)ready, blockLeft_, most});
   if ((int)part_.size() < chunk) part_.resize((size_t)chunk);
   if (tcp_rec_binary(&s_, part_.data(), chunk) != chunk) {
     gone();
@@ -272,8 +274,12 @@ bool otClientConnection::takeBlockPart(int ready) {
 }
 
 int otClientConnection::probe(int lineSize) {
-  // A connection the plug-in took over is read when its socket is, one message at a time.
-  if (tcp_fd(&s_) < 0) return fd_ >= 0 && readable(fd_, 0) ? 1 : 0;
+  // A connection the plug-in took over is read when its socket is, a line or a whole block a
+  // call (a plug-in may frame what it carries as messages).
+  if (tcp_fd(&s_) < 0) {
+    if (fd_ < 0 || !readable(fd_, 0)) return 0;
+    return blockLeft_ > 0 ? INT_MAX : 1;
+  }
   if (blockLeft_ > 0) return tcp_bytes_ready(&s_);
   return tcp_line_ready(&s_, lineSize);
 }

@@ -2,11 +2,14 @@
 // real loopback socket: scripts split at every byte boundary, blocks split across reads,
 // over-long lines, blocks above the bound, connections lost in the middle of a line and of a
 // block, streams one after the other.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include <QTest>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,6 +23,7 @@
 #include "qdrawwidget.h"
 #include "qttestmain.h"
 #include "tcputil.h"
+#include "testutil.h"
 
 namespace {
 
@@ -309,6 +313,51 @@ TEST_F(Streams, GlBlocksSplitAtEveryByte) {
     EXPECT_EQ(replies, got) << "split at " << k;
     EXPECT_EQ("line:G\nline:G\nline:after\n", base.events);
   }
+}
+
+// A connection that the server hands to the communication plug-in ("@plugin(" line) is read
+// through the plug-in from then on, a line or a whole block a call: the test plug-in carries
+// each as a message "[n]" and n bytes.
+TEST(ConnectionPlugin, ASwitchedConnectionIsReadThroughThePlugin) {
+  // The plug-in as a client finds it: in a folder of its own, which the test may not be in.
+  ottest::TempDir folder;
+  const std::string built = TUNNEL_PLUGIN, name = built.substr(built.rfind('/') + 1);
+  {
+    std::ifstream in(built, std::ios::binary);
+    std::ofstream out(folder.file(name), std::ios::binary);
+    out << in.rdbuf();
+  }
+  chmod(folder.file(name).c_str(), 0755);
+  otOptionsDefaults(&opt);
+  std::string dir = folder.file(name).substr(0, folder.file(name).rfind('/'));
+  snprintf(opt.plugin_dir, sizeof(opt.plugin_dir), "%s", dir.c_str());
+  snprintf(opt.hxc_com_plugin, sizeof(opt.hxc_com_plugin), "%s", name.c_str());
+  tcp_init();
+  void* lib = dlopen(folder.file(name).c_str(), RTLD_LAZY | RTLD_NOLOAD);
+  ASSERT_NE(lib, nullptr);
+  // It leaves the connection to plain TCP until the switch.
+  reinterpret_cast<void (*)(int, int)>(dlsym(lib, "tunnel_reset"))(1, 0);
+  {
+    FakeServer server;
+    otClientConnection conn;
+    Recorder base;
+    conn.setBase(&base);
+    ASSERT_EQ(0, conn.open("127.0.0.1", server.port()));
+    ASSERT_TRUE(server.accept());
+    ASSERT_TRUE(server.send("before\n@plugin(tunnel)\n[3]B4\n[4]wxyz[5]last\n"));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return base.events.find("last") != std::string::npos; }, 3000))
+        << base.events;
+    EXPECT_EQ("line:before\nline:@plugin(tunnel)\nline:B4\nblock:wxyz|line:last\n", base.events);
+    EXPECT_EQ(1, base.parts);
+    EXPECT_EQ(-1, tcp_fd(conn.handle()));
+    conn.close();
+    EXPECT_EQ("[7]shutup\n", server.readLine(2000) + "\n");
+    conn.setBase(nullptr);
+  }
+  dlclose(lib);
+  otOptionsDefaults(&opt);
+  tcp_init();
 }
 
 }  // namespace
