@@ -41,6 +41,17 @@ const CoreCommand* plotCommands(int* count);        // plotcommands.cpp: curves 
 const CoreCommand* imageCommands(int* count);       // imagecommands.cpp: pictures, VTK scripts
 const CoreCommand* coreDialogCommands(int* count);  // dialogcommands.cpp: modal dialog, status
                                                     // line, printing
+// The constructors (constructorcommands.cpp): the widget a constructor command makes, or null
+// when it refuses (the refusal is counted); s is the connection handle for the widget's events,
+// parent the widget's parent (never null).
+struct Constructor {
+  Command command;
+  QWidget* (*make)(otClientInterpreter& in, int* s, int id, QWidget* parent, const otCallLine& c);
+};
+const Constructor* constructorCommands(int* count);
+// The constructor of cmd, null for none.
+const Constructor* constructorOf(Command cmd);
+
 // All families, the interpreter's own (masks, sync, downloads, streams) first.
 const CoreFamily* coreFamilies(int* count);
 // The handler of cmd, null for none.

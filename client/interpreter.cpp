@@ -8,43 +8,18 @@
 
 #include <vector>
 
-#include <QAbstractButton>
-#include <QAbstractSlider>
-#include <QComboBox>
 #include <QCoreApplication>
 #include <QDialog>
-#include <QGroupBox>
-#include <QHeaderView>
-#include <QLCDNumber>
 #include <QLabel>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QPainter>
-#include <QPlainTextEdit>
-#include <QPrintDialog>
-#include <QPrinter>
-#include <QProgressBar>
-#include <QPushButton>
 #include <QSignalBlocker>
-#include <QSpinBox>
 #include <QStatusBar>
-#include <QTabWidget>
-#include <QTableWidget>
-#include <QTextEdit>
-#include <QToolBox>
-#include <QTreeWidget>
 #include <memory>
-#include <qwt_abstract_slider.h>
-#include <qwt_counter.h>
-#include <qwt_thermo.h>
-#include <qwt_wheel.h>
+#include <qwt_plot.h>
 
 #include "myqwtwidgets.h"
 #include "hxsvganimator.h"
 #include "qdrawwidget.h"
 #include "hxglwidget.h"
-#include "qimagewidget.h"
-#include "mywidgets.h"
 #include "otoptions.h"
 #include "otserverfiles.h"
 #include "otstreams.h"
@@ -206,160 +181,9 @@ void otClientInterpreter::construct(Command cmd, const otCallLine& c) {
     refuse("%s(%d,%d): the parent lies inside the widget it replaces\n", c.name, id, argInt(c, 1));
     return;
   }
-  int* s = s_;
-  QWidget* w = nullptr;
-  switch (cmd) {
-    case CmdQWidget:
-      w = new MyQWidget(s, id, p);
-      break;
-    case CmdQPushButton:
-      w = new MyQPushButton(s, id, p);
-      break;
-    case CmdQLabel:
-      w = new MyLabel(s, id, p);
-      break;
-    case CmdQLineEdit:
-      w = new MyLineEdit(s, id, p);
-      break;
-    case CmdQComboBox: {
-      w = new MyComboBox(s, id, p, argInt(c, 2), argInt(c, 3));
-      break;
-    }
-    case CmdQLCDNumber: {
-      w = new MyQLCDNumber(s, id, p, argInt(c, 2), argInt(c, 3), argInt(c, 4));
-      break;
-    }
-    case CmdQSlider:
-      w = new MySlider(s, id, p, argInt(c, 2), argInt(c, 3), argInt(c, 4), argInt(c, 5),
-                       argInt(c, 6));
-      break;
-    case CmdQButtonGroup:
-      w = new MyButtonGroup(s, id, p, argInt(c, 2), argInt(c, 3), argText(c, 4));
-      break;
-    case CmdQRadioButton:
-      w = new MyRadioButton(s, id, p);
-      break;
-    case CmdQCheckBox:
-      w = new MyCheckBox(s, id, p);
-      break;
-    case CmdQFrame:
-      w = new MyFrame(s, id, p, argInt(c, 2), argInt(c, 3), qBound(0, argInt(c, 4), 100),
-                      qBound(0, argInt(c, 5), 100));
-      break;
-    case CmdQGroupBox:
-      w = new MyGroupBox(s, id, p, argInt(c, 2), argInt(c, 3), argText(c, 4));
-      break;
-    case CmdQTabWidget:
-      w = new MyQTabWidget(s, id, p);
-      break;
-    case CmdQToolBox:
-      w = new MyQToolBox(s, id, p);
-      break;
-    case CmdQSpinBox:
-      w = new MySpinBox(s, id, p, argInt(c, 2), argInt(c, 3), argInt(c, 4));
-      break;
-    case CmdQDial:
-      w = new MyDial(s, id, p, argInt(c, 2), argInt(c, 3), argInt(c, 4), argInt(c, 5));
-      break;
-    case CmdQProgressBar:
-      w = new MyProgressBar(s, id, p, argInt(c, 2), argInt(c, 3));
-      break;
-    case CmdQMultiLineEdit:
-      w = new MyMultiLineEdit(s, id, p, argInt(c, 2), argInt(c, 3));
-      break;
-    case CmdQTextBrowser:
-      w = new MyTextBrowser(s, id, p);
-      break;
-    case CmdQListView:
-      w = new MyListView(s, id, p);
-      break;
-    case CmdQListBox:
-      w = new MyListBox(s, id, p);
-      break;
-    case CmdQIconView:
-      w = new MyIconView(s, id, p);
-      break;
-    case CmdQTable: {
-      int rows = argInt(c, 2), cols = argInt(c, 3);
-      if (rows < 0 || cols < 0) {
-        refuse("QTable: %d x %d cells refused\n", rows, cols);
-        return;
-      }
-      int fitRows = rows, fitCols = cols;
-      if (myTableFit(&fitRows, &fitCols))
-        limitMessage("table %d: %d x %d cells cut to %d x %d", id, rows, cols, fitRows, fitCols);
-      w = new MyTable(s, id, p, fitRows, fitCols);
-      break;
-    }
-    case CmdQDateEdit:
-      w = new MyQDateEdit(s, id, p);
-      break;
-    case CmdQTimeEdit:
-      w = new MyQTimeEdit(s, id, p);
-      break;
-    case CmdQDateTimeEdit:
-      w = new MyQDateTimeEdit(s, id, p);
-      break;
-    case CmdQwtPlot:
-      w = new QwtPlotWidget(s, id, p, qBound(0, argInt(c, 2), 1000), qBound(0, argInt(c, 3), 1000));
-      break;
-    case CmdQwtScale:
-      w = new MyQwtScale(s, id, p, qBound(0, argInt(c, 2), 3));
-      break;
-    case CmdQwtThermo:
-      w = new MyQwtThermo(s, id, p);
-      break;
-    case CmdQwtKnob:
-      w = new MyQwtKnob(s, id, p);
-      break;
-    case CmdQwtCounter:
-      w = new MyQwtCounter(s, id, p);
-      break;
-    case CmdQwtWheel:
-      w = new MyQwtWheel(s, id, p);
-      break;
-    case CmdQwtSlider:
-      w = new MyQwtSlider(s, id, p, argInt(c, 2));
-      break;
-    case CmdQwtDial:
-      w = new MyQwtDial(s, id, p);
-      break;
-    case CmdQwtCompass:
-      w = new MyQwtCompass(s, id, p);
-      break;
-    case CmdQwtAnalogClock:
-      w = new MyQwtAnalogClock(s, id, p);
-      break;
-    case CmdQVtkTclWidget: {
-      QLabel* l = new QLabel(p);
-      l->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-      l->setAlignment(Qt::AlignCenter);
-      l->setWordWrap(true);
-      l->setText("VTK/Tcl widget not available:\nthis client has no VTK with Tcl");
-      printf(
-          "otclient: widget %d: VTK with Tcl is not available on this client; a placeholder "
-          "is shown\n",
-          id);
-      fflush(stdout);
-      w = l;
-      break;
-    }
-    case CmdQImage: {
-      auto* image = new QImageWidget(s, id, p);
-      image->setImageFromServer(c.textArg(2));
-      w = image;
-      break;
-    }
-    case CmdQDraw:
-      w = new QDrawWidget(p, nullptr, 0, s, id);
-      break;
-    case CmdQGL:
-      w = new HxGLWidget(p, id, s);
-      break;
-    default:
-      return;
-  }
-  place(id, w);
+  const Constructor* k = constructorOf(cmd);
+  QWidget* w = k != nullptr ? k->make(*this, s_, id, p, c) : nullptr;
+  if (w != nullptr) place(id, w);
 }
 
 void otClientInterpreter::apply(Command cmd, const otCallLine& c) {

@@ -64,8 +64,8 @@ class Client : public ::testing::Test {
   std::unique_ptr<otClientWindow> window;
 };
 
-// Every command of the core table but the constructors has its handler in exactly one family,
-// and the dispatcher finds that one.
+// Every command of the core table has its handler in exactly one family (the constructors in
+// theirs), and the dispatcher finds that one.
 TEST(CommandTable, EveryCommandHasOneHandlerInOneFamily) {
   std::map<int, std::vector<std::string>> owners;
   int families = 0;
@@ -86,6 +86,15 @@ TEST(CommandTable, EveryCommandHasOneHandlerInOneFamily) {
     bool constructor = c >= otclient::CmdQWidget && c <= otclient::CmdQGL;
     EXPECT_EQ(constructor ? 0u : 1u, owners[c].size()) << info[c].name;
   }
+  for (int c = otclient::CmdQWidget; c <= otclient::CmdQGL; c++) {
+    const otclient::Constructor* k = otclient::constructorOf((otclient::Command)c);
+    ASSERT_NE(nullptr, k) << info[c].name;
+    EXPECT_EQ(c, k->command);
+  }
+  int constructors = 0;
+  otclient::constructorCommands(&constructors);
+  EXPECT_EQ(otclient::CmdQGL - otclient::CmdQWidget + 1, constructors);
+  EXPECT_EQ(nullptr, otclient::constructorOf(otclient::CmdSetText));
   EXPECT_EQ(nullptr, otclient::coreCommand(otclient::CmdQLabel));
   EXPECT_EQ(nullptr, otclient::coreCommand(otclient::CmdNone));
   EXPECT_EQ(nullptr, otclient::coreCommand(otclient::CmdCount));
