@@ -1,4 +1,4 @@
-// otLinesStream on arbitrary bytes from a peer, checked against a model of its rules. The input
+// otLineReader on arbitrary bytes from a peer, checked against a model of its rules. The input
 // is a small program and a stream:
 //   byte 0      the reader's maxLine: 2 + (byte * 7) % 400
 //   byte 1      the number k of operations (byte % 16), then k operation bytes b:
@@ -89,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Model model{stream, streamSize};
   std::vector<char> buf(80);
   {
-    otLinesStream in(fd, maxLine);
+    otLineReader in(fd, maxLine);
     check(in.fd() == fd && in.maxLine() == maxLine);
     size_t step = 0;
     int firstSize = k > 0 ? (ops[0] / 4) % 64 : 64;
