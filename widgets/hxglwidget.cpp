@@ -62,27 +62,33 @@ void HxGLWidget::beginStream() {
 
 void HxGLWidget::takeContext() {
   if (current_) return;
-  // Between batches Qt paints (this widget too) with the context: it is taken again, and
-  // readied for the stream again, for every batch.
+  // Between batches Qt may have painted with another context (or this one): the context is
+  // taken again when it is not the current one any more, and readied for the stream again.
   bool live = isValid() && context() != nullptr;
-  if (live) makeCurrent();
+  if (live && (!held_ || QOpenGLContext::currentContext() != context())) makeCurrent();
+  held_ = live;
   dec_->setLive(live);
   if (live) dec_->prepare();
   current_ = true;
 }
 
-void HxGLWidget::pauseStream() {
-  if (!current_) return;
-  current_ = false;
-  bool live = dec_->live();
-  dec_->setLive(false);
-  if (live) doneCurrent();
+void HxGLWidget::pauseStream(bool release) {
+  if (current_) {
+    current_ = false;
+    dec_->setLive(false);
+  }
+  // Between batches the context stays current: taking it again for the next costs more than
+  // the check whether anything else took it meanwhile.
+  if (release && held_) {
+    held_ = false;
+    doneCurrent();
+  }
 }
 
 int HxGLWidget::finish(int r) {
   if (r != -1) return r;
   bool live = current_ && dec_->live();
-  pauseStream();
+  pauseStream(true);
   streaming_ = false;
   if (live) update();  // shows the frame buffer (the paint request this causes is not reported)
   return -1;
@@ -90,8 +96,10 @@ int HxGLWidget::finish(int r) {
 
 int HxGLWidget::streamLine(const char* line, bool cut) {
   if (cut) return 0;  // a line that did not fit is dropped whole, never run cut short
-  takeContext();
-  return finish(interpret(line) == -1 ? -1 : 0);
+  if (!current_) takeContext();
+  int r = dec_->streamLine(line);
+  if (r == -1) return finish(-1);
+  return r == 2 ? 1 : 0;
 }
 
 long long HxGLWidget::streamBlockWanted() {
@@ -99,8 +107,10 @@ long long HxGLWidget::streamBlockWanted() {
 }
 
 int HxGLWidget::streamBlock(const char* bytes, int len, bool last) {
-  takeContext();
-  return finish(dec_->blockPart(bytes, len, last));
+  if (!current_) takeContext();
+  int r = dec_->blockPart(bytes, len, last);
+  if (r == -1) return finish(-1);
+  return dec_->announcedBlock() ? 1 : 0;
 }
 
 void HxGLWidget::streamLost() {

@@ -52,16 +52,17 @@ class HxGLWidget : public QOpenGLWidget {
   // Stream input, a line at a time, so that nothing waits for the server (the connection's
   // GL stream, otstreams.h, feeds it): beginStream() at "hxGlBegin(id)"; streamLine() carries
   // out a line (cut: it did not fit LINE_SIZE and is dropped whole): -1 once the block has
-  // ended ("hxGlEnd()", acknowledged, the picture shown) or the connection was dropped, else 0.
-  // After a line, streamBlockWanted() tells (once) how many bytes that follow are a binary
-  // block: they go to streamBlock() in parts, last for the final one, which answers as
-  // streamLine. pauseStream() lets the context go while the connection waits for more;
-  // streamLost() ends a block whose connection was lost.
+  // ended ("hxGlEnd()", acknowledged, the picture shown) or the connection was dropped, 1 when
+  // the line announced a binary block that follows, else 0. streamBlockWanted() then tells
+  // (once) its size: its bytes go to streamBlock() in parts, last for the final one, which
+  // answers as streamLine. pauseStream() stops carrying out GL while the connection waits for
+  // more (release: the context is let go too, as at the end of the block); streamLost() ends a
+  // block whose connection was lost.
   void beginStream();
   int streamLine(const char* line, bool cut);
   long long streamBlockWanted();
   int streamBlock(const char* bytes, int len, bool last);
-  void pauseStream();
+  void pauseStream(bool release = false);
   void streamLost();
   bool streaming() const { return streaming_; }
   // Carries out one line of a block: -1 at the end of the block (or when the connection was
@@ -108,7 +109,8 @@ class HxGLWidget : public QOpenGLWidget {
   int firstList_ = -1;
   int lastList_ = -1;
   bool streaming_ = false;
-  bool current_ = false;  // the stream holds the context
+  bool current_ = false;  // the stream carries out GL on the context now
+  bool held_ = false;     // the stream made the context current and has not let it go
   std::unique_ptr<HxGLDecoder> dec_;
 };
 

@@ -1110,6 +1110,7 @@ int HxGLDecoder::rerun() {
 void HxGLDecoder::abandon() {
   waiting_.clear();
   got_.clear();
+  serve_ = 0;
   in_.clear();
   inLeft_ = 0;
   announced_ = 0;
@@ -1125,14 +1126,17 @@ int HxGLDecoder::interpret(const char* text) {
   if (text == nullptr) return 1;
   // A call that awaits its block: the lines up to the block header are dropped.
   if (!waiting_.empty()) return awaitingLine(text);
-  serve_ = 0;
-  got_.clear();
   int r = dispatch(text);
   if (r == kWait) {
     waiting_ = text;
     return 0;
   }
   return r;
+}
+
+int HxGLDecoder::streamLine(const char* text) {
+  int r = interpret(text);
+  return r != -1 && announced_ > 0 ? 2 : r;
 }
 
 int HxGLDecoder::dispatch(const char* text) {

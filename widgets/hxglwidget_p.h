@@ -48,8 +48,11 @@ class HxGLDecoder {
   Block getbytes(std::vector<unsigned char>& out, long long keep);
   // Drops the n bytes that follow on the connection (a block of no call). Always true.
   bool skip(long long n);
+  // interpret for the stream: 2 when the line announced a block that is now to be taken.
+  int streamLine(const char* line);
   // A block the stream must now take from the connection (bytes; 0: none), once.
   long long takeAnnounced();
+  bool announcedBlock() const { return announced_ > 0; }
   // A part of that block; last for its final one. As interpret: -1 when the call it completed
   // ended the GL block (or lost the connection), else 0.
   int blockPart(const char* data, int len, bool last);

@@ -62,7 +62,7 @@ class hxSvgAnimator {
   void beginRead();
   int readLine(const char* line, int len, bool cut);
   int endRead();
-  // The same from text in memory (the lines that read() would receive, with or without the
+  // The same from text in memory (the lines that readLine would be given, with or without the
   // end marker). For tests and replays.
   int readText(const char* text, long length);
 

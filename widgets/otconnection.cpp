@@ -25,6 +25,13 @@ const int kBurstLines = 64;
 const int kPartialRetryMs = 20;
 // The longest pause between two segments of one burst that a batch waits out.
 const int kBurstGapMs = 2;
+// The same in a batch that takes a stream: a server that draws frame after frame (a GL block
+// acknowledged, the next one made) pauses longer between its segments, and a window that
+// repainted in every such pause would spend more on it than on the stream. Such a batch waits
+// for more while it is younger than kStreamBatchMs: the window gets its turn at least that
+// often (and at once when the server falls silent for kStreamGapMs).
+const int kStreamGapMs = 15;
+const int kStreamBatchMs = 100;
 // How often a stream's silence is looked at.
 const int kStallCheckMs = 250;
 // The stall limit of an options record that was never given defaults (as tcputil's).
@@ -210,15 +217,14 @@ void otClientConnection::checkStall() {
   abort(why);
 }
 
-void otClientConnection::deliverLine(const char* text, int len, bool cut) {
-  otStreamConsumer* c = current();
+void otClientConnection::deliverLine(otStreamConsumer* c, const char* text, int len, bool cut) {
   if (c == nullptr) return;
   // What a command's block or stream may bring is bounded from its line on.
   if (c == base_) bound(true);
   c->line(*this, text, len, cut);
 }
 
-bool otClientConnection::takeLine(int size) {
+bool otClientConnection::takeLine(otStreamConsumer* c, int size) {
   if ((int)line_.size() < size) line_.resize((size_t)size);
   int n = tcp_rec(&s_, line_.data(), size);
   if (n < 0) {
@@ -239,7 +245,7 @@ bool otClientConnection::takeLine(int size) {
     dropping_ = true;
     readyLines_ = 0;
   }
-  deliverLine(line_.data(), n, cut);
+  deliverLine(c, line_.data(), n, cut);
   if (s_ <= 0) {
     gone();
     return false;
@@ -291,7 +297,7 @@ void otClientConnection::readAvailable() {
   QElapsedTimer batch;
   batch.start();
   int lines = 0;
-  bool held = false, more = false, partial = false, alive = true;
+  bool held = false, more = false, partial = false, alive = true, streamed = false;
   for (int turn = 0;; turn++) {
     // The clock is looked at now and then: a line costs less than reading it.
     if ((turn & 15) == 0 && batch.elapsed() >= kMaxBatchMs) {
@@ -305,10 +311,13 @@ void otClientConnection::readAvailable() {
     int ready = blockLeft_ > 0 ? 0 : readyLines_;
     if (ready == 0) {
       ready = probe(size);
+      streamed = streamed || inStream();
+      const int most = streamed ? kStreamGapMs : kBurstGapMs;
+      const int young = streamed ? kStreamBatchMs : kBatchMs;
       QElapsedTimer gap;
       gap.start();
-      while (ready == 0 && batch.elapsed() < kBatchMs && gap.elapsed() < kBurstGapMs) {
-        if (!readable(fd_, kBurstGapMs)) break;
+      while (ready == 0 && batch.elapsed() < young && gap.elapsed() < most) {
+        if (!readable(fd_, most)) break;
         ready = probe(size);
       }
       if (ready == 0) {
@@ -328,11 +337,13 @@ void otClientConnection::readAvailable() {
       continue;
     }
     readyLines_ = ready - 1;
-    if (++lines == kBurstLines && burstHold_) {
+    // Only command lines make a burst: a stream repaints its own widget at its end, and
+    // holding the window back for it would repaint all of the window after.
+    if (c == base_ && ++lines == kBurstLines && burstHold_) {
       burstHold_(true);
       held = true;
     }
-    if (!takeLine(size)) {
+    if (!takeLine(c, size)) {
       alive = false;
       break;
     }

@@ -94,9 +94,9 @@ class otClientConnection : public QObject {
 
  private:
   // Both false when the connection was lost meanwhile.
-  bool takeLine(int size);
+  bool takeLine(otStreamConsumer* c, int size);
   bool takeBlockPart(int ready);
-  void deliverLine(const char* text, int len, bool cut);
+  void deliverLine(otStreamConsumer* c, const char* text, int len, bool cut);
   // The connection was found closed: the stack is emptied, lost() emitted.
   void gone();
   void teardown();

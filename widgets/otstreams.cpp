@@ -73,7 +73,7 @@ otGlStream::otGlStream(HxGLWidget* w, int id, int* s, std::function<void(int)> d
     : w_(w), id_(id), s_(s), done_(std::move(done)) {}
 
 otGlStream::~otGlStream() {
-  if (w_ != nullptr) w_->pauseStream();
+  if (w_ != nullptr) w_->pauseStream(true);
 }
 
 HxGLWidget* otGlStream::target() {
@@ -94,6 +94,7 @@ void otGlStream::started(otClientConnection&) {
 }
 
 void otGlStream::after(otClientConnection& c, int r) {
+  if (r == 0) return;
   if (r == -1) {
     if (done_) {
       auto done = std::move(done_);
