@@ -28,6 +28,12 @@ int otvsnprintf(char* buf, int size, const char* format, va_list ap) {
   return vsnprintf(buf, (size_t)size, format, ap);
 }
 
+void otFormatText(otFormattedText* out, const char* format, va_list ap) {
+  out->result = otvsnprintf(out->text, OT_PRINTF_BUFFER, format, ap);
+  if (out->result < 0) out->text[0] = '\0';
+  out->length = (int)strlen(out->text);
+}
+
 int otsnprintf(char* buf, int size, const char* format, ...) {
   va_list ap;
   va_start(ap, format);
@@ -38,25 +44,25 @@ int otsnprintf(char* buf, int size, const char* format, ...) {
 
 int otDebugPrintf(const char* format, ...) {
   if (otDebugPrintfState == 0) return 0;
-  char buf[OT_PRINTF_BUFFER];
+  otFormattedText t;
   va_list ap;
   va_start(ap, format);
-  int ret = otvsnprintf(buf, sizeof(buf), format, ap);
+  otFormatText(&t, format, ap);
   va_end(ap);
-  if (ret < 0) return ret;
-  return printf("%s", buf);
+  if (t.result < 0) return t.result;
+  return printf("%s", t.text);
 }
 
 int otLastLinePrintf(const char* format, ...) {
-  char buf[OT_PRINTF_BUFFER];
+  otFormattedText t;
   va_list ap;
   va_start(ap, format);
-  int ret = otvsnprintf(buf, sizeof(buf), format, ap);
+  otFormatText(&t, format, ap);
   va_end(ap);
-  if (ret < 0) return ret;
-  buf[79] = '\0';
-  int len = (int)strlen(buf);
-  printf("%c[80D%s", 27, buf);
+  if (t.result < 0) return t.result;
+  t.text[79] = '\0';
+  int len = (int)strlen(t.text);
+  printf("%c[80D%s", 27, t.text);
   for (int i = len; i < 80; i++)
     putchar(' ');
   return 80;
