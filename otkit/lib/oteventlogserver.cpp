@@ -319,13 +319,7 @@ char* otEventLogServer::getEvent(char* buf, int* cursor) {
 }
 
 otEventLogServerThreads::otEventLogServerThreads(int port_, otEventLogServer* server_)
-    : thread(1000),
-      port(port_),
-      server(server_),
-      stopping(0),
-      running(false),
-      refused(0),
-      lastReportMs(0) {}
+    : port(port_), server(server_), stopping(0), running(false), refused(0), lastReportMs(0) {}
 
 otEventLogServerThreads::~otEventLogServerThreads() {
   stop();
