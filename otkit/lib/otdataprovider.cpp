@@ -2,6 +2,7 @@
 #include "otdataprovider_p.h"
 
 #include "otlinereader.h"
+#include "otnumber.h"
 #include "otpeekline_p.h"
 #include "otpoll_p.h"
 #include "otsendall_p.h"
@@ -133,10 +134,9 @@ class ArgReader {
     memcpy(buf, p, len);
     buf[len] = '\0';
     // The protocol's point is '.', whatever locale the process runs in.
-    static locale_t cLocale = newlocale(LC_NUMERIC_MASK, "C", (locale_t)0);
     errno = 0;
     char* end = nullptr;
-    float v = cLocale != (locale_t)0 ? strtof_l(buf, &end, cLocale) : strtof(buf, &end);
+    float v = otStrtof(buf, &end);
     if (end != buf + len || !std::isfinite(v)) return false;
     // Out of range above (HUGE_VALF) was caught as not finite; ERANGE that is left is underflow,
     // a rounding to 0 or a subnormal like any other.
