@@ -53,7 +53,10 @@ int otProfibus1(int value);
 int otProfibus2(int value);
 int otCan1(int value);
 int otCan2(int value);
-// On SIGTERM: calls handler(arg), flushes standard output and exits with status 0.
+// On SIGTERM: prints "entering otSigtermHandler sig=15", calls handler(arg), flushes standard
+// output and exits with status 0, all on a thread of the library's (the signal handler itself
+// only hands the signal over), so the handler may use stdio and locks. 0, or -1 when that
+// thread cannot be started (the signal is then left as it was).
 int otSetSigtermHandler(void (*handler)(void*), void* arg);
 // $HOME/.name in a static buffer (falls back to the password database, then ".").
 char* otGetInifile(const char* name);
