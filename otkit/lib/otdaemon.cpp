@@ -270,6 +270,8 @@ void otDaemonRuntime::stop() {
     stopping_ = true;
   }
   pauseWake_.notify_all();
+  // main() ends with a stop() of its own, which may meet the caller's.
+  std::lock_guard<std::mutex> once(stopMutex_);
   if (requestThread_.joinable()) {
     // An empty message wakes the request thread from its read; a full queue needs none.
     mailbox_.setWriteWait(0);

@@ -199,7 +199,7 @@ class otDaemonRuntime {
   std::atomic<bool> stopping_{false};
   std::atomic<bool> dropping_{false};
   std::atomic<unsigned int> cyclesBegun_{0};
-  std::mutex pauseMutex_;
+  std::mutex pauseMutex_, stopMutex_;
   std::condition_variable pauseWake_;
   std::thread requestThread_, watchdogThread_;
 };
