@@ -487,6 +487,8 @@ void otModbusDaemonDevice::passDone(int good, int cycles) {
 }
 
 void otModbusDaemonDevice::beforeRestart() {
+  // Without the bus lock: the pass thread that stopped counting may hold it for good. The
+  // program is replaced right after.
   if (serial_) serial_->closeDevice();
 }
 
