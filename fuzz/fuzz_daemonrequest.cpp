@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "otdaemon.h"
+#include "otlog.h"
 
 namespace {
 
@@ -66,7 +67,7 @@ struct Fixture {
     // one attempt: a hold would only make the fuzzer slow
     c.writeHoldMs = 0;
     c.writeRetryMs = 0;
-    otDaemonRuntime::setLogSink([](const char*) {});
+    otSetLogSink([](int, const char*, void*) {}, nullptr);
     // an image each: the write error counters are the runtimes' own
     c.image = ppiShm.c_str();
     ppiRuntime.reset(new otDaemonRuntime(c, ppi));

@@ -1,4 +1,5 @@
 #include "otdaemon.h"
+#include "otlog.h"
 
 #include <stdarg.h>
 #include <stdio.h>
@@ -12,18 +13,7 @@
 #include "ottime.h"
 #include "otwthread.h"
 
-namespace {
-
-std::mutex& logMutex() {
-  static std::mutex m;
-  return m;
-}
-std::function<void(const char*)>& logSink() {
-  static std::function<void(const char*)> sink;
-  return sink;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 // ---------------------------------------------------------------------------------------
 void otDaemonDevice::written(const unsigned char*, int, int) {}
@@ -159,24 +149,12 @@ int otDaemonRuntime::status() const {
 }
 
 void otDaemonRuntime::log(const char* format, ...) {
-  char text[OT_PRINTF_BUFFER];
+  otFormattedText t;
   va_list ap;
   va_start(ap, format);
-  otvsnprintf(text, sizeof(text), format, ap);
+  otFormatText(&t, format, ap);
   va_end(ap);
-  std::lock_guard<std::mutex> hold(logMutex());
-  if (logSink()) {
-    logSink()(text);
-  } else {
-    fputs(text, stdout);
-    // a progress mark without a line end must be seen too
-    fflush(stdout);
-  }
-}
-
-void otDaemonRuntime::setLogSink(std::function<void(const char*)> sink) {
-  std::lock_guard<std::mutex> hold(logMutex());
-  logSink() = std::move(sink);
+  if (t.result >= 0) otLog(OT_LOG_INFO, "%s", t.text);
 }
 
 void otDaemonRuntime::event(int level, const char* format, ...) {

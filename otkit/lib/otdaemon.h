@@ -173,10 +173,8 @@ class otDaemonRuntime {
   otSharedMemory& image() { return image_; }
   const otImageStatus& layout() const { return layout_; }
 
-  // Every line of a daemon: standard output, or the sink if one is set (null: standard output
-  // again). The sink is called under a lock, one text at a time.
+  // Every line of a daemon, through the library's log (otlog) at the info level.
   static void log(const char* format, ...) OT_PRINTF_FORMAT(1, 2);
-  static void setLogSink(std::function<void(const char*)> sink);
   // An event-log line (otEvent), if the event log was started.
   static void event(int level, const char* format, ...) OT_PRINTF_FORMAT(2, 3);
 

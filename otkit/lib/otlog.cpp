@@ -23,8 +23,9 @@ int emit(int level, const char* format, va_list ap) {
     gSink(level, t.text, gSinkArg);
   } else {
     fputs(t.text, stdout);
-    // Errors must reach a redirected output before a crash or a kill.
-    if (level <= OT_LOG_WARNING) fflush(stdout);
+    // A line (or a progress mark without a line end) must reach a redirected output at once:
+    // a supervisor's log, a test, a crash or a kill that follows.
+    fflush(stdout);
   }
   return t.length;
 }

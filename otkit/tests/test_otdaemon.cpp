@@ -4,6 +4,7 @@
 // thread on a real mailbox, the watchdog's restart in a child process, and the request checks
 // of the PPI and Siemens devices.
 #include "otdaemon.h"
+#include "otlog.h"
 
 #include <sys/ipc.h>
 #include <sys/msg.h>
@@ -100,13 +101,16 @@ class DaemonRuntime : public ::testing::Test {
   std::mutex linesMutex;
 
   void SetUp() override {
-    otDaemonRuntime::setLogSink([this](const char* text) {
-      std::lock_guard<std::mutex> hold(linesMutex);
-      lines.push_back(text);
-    });
+    otSetLogSink(
+        [](int, const char* text, void* arg) {
+          auto* self = static_cast<DaemonRuntime*>(arg);
+          std::lock_guard<std::mutex> hold(self->linesMutex);
+          self->lines.push_back(text);
+        },
+        this);
   }
   void TearDown() override {
-    otDaemonRuntime::setLogSink(nullptr);
+    otSetLogSink(nullptr, nullptr);
     std::vector<key_t> keys;
     for (const std::string& f : ottest::filesIn(dir))
       keys.push_back(ftok(f.c_str(), 'b'));
