@@ -11,7 +11,7 @@
 
 #include <vector>
 
-#include "otsendall_p.h"
+#include "otsendall.h"
 #include "otlog.h"
 #include "hxserver.h"
 #include "hxserver_p.h"

@@ -20,7 +20,7 @@
 #include <system_error>
 #include <thread>
 
-#include "otpoll_p.h"
+#include "otpoll.h"
 
 namespace {
 

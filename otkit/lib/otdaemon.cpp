@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "otbyteorder_p.h"
+#include "otbyteorder.h"
 #include "ottime.h"
 #include "otwthread.h"
 

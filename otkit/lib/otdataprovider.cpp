@@ -3,9 +3,9 @@
 
 #include "otlinereader.h"
 #include "otnumber.h"
-#include "otpeekline_p.h"
-#include "otpoll_p.h"
-#include "otsendall_p.h"
+#include "otpeekline.h"
+#include "otpoll.h"
+#include "otsendall.h"
 
 #include <errno.h>
 #include <limits.h>

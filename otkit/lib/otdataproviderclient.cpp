@@ -1,7 +1,7 @@
 #include "otdataprovider.h"
 #include "otdataprovider_p.h"
-#include "otpeekline_p.h"
-#include "otpoll_p.h"
+#include "otpeekline.h"
+#include "otpoll.h"
 
 #include <errno.h>
 #include <limits.h>

@@ -1,8 +1,8 @@
 #include "otdataprovider.h"
 #include "otdataprovider_p.h"
-#include "otpeekline_p.h"
-#include "otpoll_p.h"
-#include "otsendall_p.h"
+#include "otpeekline.h"
+#include "otpoll.h"
+#include "otsendall.h"
 
 #include <errno.h>
 #include <limits.h>

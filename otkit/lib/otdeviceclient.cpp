@@ -3,7 +3,7 @@
 #include <stdint.h>
 #include <string.h>
 
-#include "otbyteorder_p.h"
+#include "otbyteorder.h"
 #include "otimagestatus_p.h"
 
 using namespace otbyteorder;

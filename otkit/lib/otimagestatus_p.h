@@ -6,7 +6,7 @@
 #include <string.h>
 #include <time.h>
 
-#include "otbyteorder_p.h"
+#include "otbyteorder.h"
 #include "otimagestatus.h"
 #include "otsharedmemory.h"
 

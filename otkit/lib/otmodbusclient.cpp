@@ -2,7 +2,7 @@
 
 #include <string.h>
 
-#include "otbyteorder_p.h"
+#include "otbyteorder.h"
 
 using otbyteorder::put16;
 

@@ -10,7 +10,7 @@
 
 #include <string>
 
-#include "otpoll_p.h"
+#include "otpoll.h"
 #include "otwthread.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <stdint.h>
 #include <string.h>
 
-#include "otbyteorder_p.h"
+#include "otbyteorder.h"
 
 using namespace otbyteorder;
 

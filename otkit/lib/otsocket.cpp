@@ -1,8 +1,8 @@
 #include "otsocket.h"
 
-#include "otpeekline_p.h"
-#include "otpoll_p.h"
-#include "otsendall_p.h"
+#include "otpeekline.h"
+#include "otpoll.h"
+#include "otsendall.h"
 
 #include <arpa/inet.h>
 #include <errno.h>

@@ -10,7 +10,7 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "otfd_p.h"
+#include "otfd.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <memory>
 #include <unordered_set>
 
-#include "otfd_p.h"
+#include "otfd.h"
 #include "otinterpreter.h"
 #include "otnumber.h"
 #include "ottag_p.h"

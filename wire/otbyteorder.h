@@ -1,7 +1,7 @@
-// Byte-order and range helpers shared by the device clients and the daemon runtime; internal,
-// not installed.
-#ifndef OTBYTEORDER_P_H
-#define OTBYTEORDER_P_H
+// Byte-order and range helpers: the byte order of the PLCs' fields, shared by the device
+// clients, the daemon runtime, the PPI library and its simulator.
+#ifndef OTWIRE_OTBYTEORDER_H
+#define OTWIRE_OTBYTEORDER_H
 
 #include <stdint.h>
 #include <string.h>
