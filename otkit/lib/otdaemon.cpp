@@ -149,12 +149,10 @@ int otDaemonRuntime::status() const {
 }
 
 void otDaemonRuntime::log(const char* format, ...) {
-  otFormattedText t;
   va_list ap;
   va_start(ap, format);
-  otFormatText(&t, format, ap);
+  otLogV(OT_LOG_INFO, format, ap);
   va_end(ap);
-  if (t.result >= 0) otLog(OT_LOG_INFO, "%s", t.text);
 }
 
 void otDaemonRuntime::event(int level, const char* format, ...) {

@@ -68,6 +68,10 @@ int otLog(int level, const char* format, ...) {
   return r;
 }
 
+int otLogV(int level, const char* format, va_list ap) {
+  return otLogEnabled(level) ? emit(level, format, ap) : 0;
+}
+
 int otLogDebug(int on, const char* format, ...) {
   if (on == 0 && !otLogEnabled(OT_LOG_DEBUG)) return 0;
   va_list ap;

@@ -26,6 +26,7 @@ void otSetLogSink(otLogSink sink, void* arg);
 // level is on. The characters handed over, 0 when the level is off, or the formatter's
 // negative result.
 int otLog(int level, const char* format, ...) OT_PRINTF_FORMAT(2, 3);
+int otLogV(int level, const char* format, va_list ap);
 // A debug line of an object with a debug switch of its own: out when the switch is on, or
 // when the program's level is debug.
 int otLogDebug(int on, const char* format, ...) OT_PRINTF_FORMAT(2, 3);
