@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "otimagestatus.h"
 #include "otmodbus.h"
 #include "otsharedmemory.h"
 #include "otsocket.h"
@@ -102,8 +103,10 @@ int main(int argc, char** argv) {
   pid_t daemon = spawn(dir, {dir + "/bench"}, (dir + "/daemon.log").c_str());
 
   // Image layout from the generated header: cycle 1 is 20 bytes, cycle 2 (the watched block)
-  // follows; the life counter is behind the four blocks (20 + 20 + 4 + 4).
-  const int watched = 20, life = 48, size = 54;
+  // follows; the life counter is behind the four blocks (20 + 20 + 4 + 4), the status area
+  // behind the counters. The image is opened at the daemon's size, whichever comes first.
+  const otImageStatus layout(48, 4);
+  const int watched = 20, life = (int)layout.counterBase(), size = (int)layout.imageSize();
   otSharedMemory image((dir + "/bench.shm").c_str(), size);
   const volatile unsigned char* user = static_cast<unsigned char*>(image.getUserAdr());
   auto lifeCounter = [&] {

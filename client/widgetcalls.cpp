@@ -37,7 +37,6 @@
 #include <QUrl>
 
 #include "mywidgets.h"
-#include "mywidgets_p.h"
 #include "otinterpreter.h"
 #include "otserverfiles.h"
 #include "qdrawwidget.h"

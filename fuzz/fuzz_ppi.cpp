@@ -9,7 +9,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "ots7pdu_p.h"
+#include "ots7pdu.h"
 #include "ppi.h"
 
 namespace {

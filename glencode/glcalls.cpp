@@ -173,7 +173,7 @@ void texSubImage3D(const char* name, GLenum target, GLint level, GLint xoffset, 
 extern "C" {
 
 // ---- Vector families ------------------------------------------------------------------------
-#include "glvectorcalls_p.h"
+#include "glvectorcalls.h"
 
 void glLightModelfv(GLenum pname, const GLfloat* params) {
   if (!params) return;

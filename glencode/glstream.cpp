@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "glencode_p.h"
-#include "hxserver_p.h"
 #include "otnumber.h"
 
 namespace glenc {

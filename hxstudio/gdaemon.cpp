@@ -16,6 +16,9 @@
 #include <map>
 #include <vector>
 
+#include "otdaemon.h"
+#include "otimagestatus.h"
+
 namespace {
 
 // Settings and lines longer than these are read the way a fixed-size line buffer reads them.
@@ -23,14 +26,11 @@ const size_t kLineBuffer = 64 * 1024;
 const size_t kMaxSetting = 4095;
 const size_t kMaxAddress = 100;
 
-// The generated daemons take any mailbox message up to this size, so that every request a
-// device client accepts is served and an oversized foreign message cannot block the queue.
-const int kMailboxBuffer = 65536;
-
-// Largest block one generated Siemens fetch reads (its data buffer).
+// Largest block one Siemens cycle reads, and one PPI cycle; the devices' buffers hold them.
 const int kSiemensMaxLen = 4096;
-// Largest block one generated PPI cycle reads.
 const int kPpiMaxLen = 256;
+static_assert(kSiemensMaxLen <= otSiemensDaemonDevice::MAX_BLOCK, "Siemens block too large");
+static_assert(kPpiMaxLen <= otPPIDaemonDevice::MAX_BLOCK, "PPI block too large");
 
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 std::string format(const char* fmt, ...) {
@@ -207,26 +207,11 @@ struct Common {
   bool hasEventLog() const { return eventPort != -1; }
 };
 
-// The status area behind the counters: one record per read cycle, then the daemon's record,
-// whose last 8 bytes (a mark and the number of cycles) end the image, so that a client finds
-// the area from the image size alone. The device clients read the same layout.
-const int kCycleRecord = 16;  // state (1), 3 spare, failures in a row (4), last good read (8)
-const int kPassRecord = 28;   // good pass (8), passes, read errors, write errors, mark, cycles
-const int kCounters = 6;      // life counter, read errors, write errors: 2 bytes each
-
-// Offsets of the process image: the blocks from 0, the counters, the status area.
-struct Layout {
-  long long counters = 0;
-  long long status = 0;
-  long long pass = 0;
-  long long size = 0;
-};
-
 // One project file, read once and checked; the header and the source come from this alone.
 struct Project {
   Common c;
   std::vector<Cycle> cycles;
-  Layout image;
+  otImageStatus image{0, 0};  // the blocks from 0, the counters and the status area
   // Modbus
   int communication = 0;  // 1 serial, 2 TCP
   std::string tty, tcpadr;
@@ -351,12 +336,9 @@ class Generator {
       cy.base = offset;
       offset += cy.bytes;
     }
-    p.image.counters = offset;
-    p.image.status = offset + kCounters;
-    p.image.pass = p.image.status + (long long)kCycleRecord * (long long)p.cycles.size();
-    p.image.size = p.image.pass + kPassRecord;
-    if (p.image.size > INT_MAX)
-      return fail(format("shared memory size %lld is too large\n", p.image.size));
+    p.image = otImageStatus(offset, (long long)p.cycles.size());
+    if (p.image.imageSize() > INT_MAX)
+      return fail(format("shared memory size %lld is too large\n", p.image.imageSize()));
     return 0;
   }
 
@@ -382,36 +364,35 @@ class Generator {
       if (counts) h += format("#define %s_CYCLE%d_NUM %d\n", t, k, cy.num);
       h += format("#define %s_CYCLE%d_NUM_BYTES %d\n", t, k, cy.bytes);
     }
-    long long c = p.image.counters;
+    long long c = p.image.counterBase();
     h += "\n// 16-bit counters in host byte order; they start again at 0 after 32767.\n";
-    h += format("#define %s_LIFE_COUNTER_BASE %lld\n", t, c);
-    h += format("#define %s_READ_ERROR_COUNT_BASE %lld\n", t, c + 2);
-    h += format("#define %s_WRITE_ERROR_COUNT_BASE %lld\n", t, c + 4);
+    h += format("#define %s_LIFE_COUNTER_BASE %lld\n", t, c + otImageStatus::LIFE_COUNTER);
+    h += format("#define %s_READ_ERROR_COUNT_BASE %lld\n", t, c + otImageStatus::READ_ERROR_COUNT);
+    h +=
+        format("#define %s_WRITE_ERROR_COUNT_BASE %lld\n", t, c + otImageStatus::WRITE_ERROR_COUNT);
     h += "\n"
-         "// Status: whether the values of a block are fresh. Fields of more than one byte are\n"
-         "// stored most significant byte first; times are seconds since 1970-01-01 UTC, 0 for\n"
-         "// never; counts stop at 0xFFFFFFFF instead of starting again.\n"
-         "// Per cycle: STATUS (1 byte: 0 not read yet, 1 last read good, 2 last read failed),\n"
-         "// FAILURES (4 bytes: failed reads in a row), GOOD_TIME (8 bytes: last good read).\n"
-         "// Daemon: PASS_GOOD_TIME (8 bytes: the end of the last pass in which every cycle read\n"
-         "// good), PASS_COUNT, READ_ERROR_TOTAL, WRITE_ERROR_TOTAL (4 bytes each), STATUS_MARK\n"
-         "// (the 4 characters OTS1) and STATUS_CYCLES (4 bytes: the number of cycles), which end\n"
-         "// the image.\n";
-    h += format("#define %s_STATUS_BASE %lld\n", t, p.image.status);
+         "// Status: whether the values of a block are fresh. Per cycle: STATUS (0 not read yet,\n"
+         "// 1 last read good, 2 last read failed), FAILURES (failed reads in a row), GOOD_TIME\n"
+         "// (last good read); for the daemon: PASS_GOOD_TIME (the last pass in which every cycle\n"
+         "// read good), the totals, and STATUS_MARK and STATUS_CYCLES, which end the image.\n"
+         "// Field sizes, byte order and time base: otimagestatus.h of otkit.\n";
+    h += format("#define %s_STATUS_BASE %lld\n", t, p.image.statusBase());
     for (size_t i = 0; i < p.cycles.size(); i++) {
-      long long r = p.image.status + (long long)kCycleRecord * (long long)i;
-      h += format("#define %s_CYCLE%zu_STATUS %lld\n", t, i + 1, r);
-      h += format("#define %s_CYCLE%zu_FAILURES %lld\n", t, i + 1, r + 4);
-      h += format("#define %s_CYCLE%zu_GOOD_TIME %lld\n", t, i + 1, r + 8);
+      long long r = p.image.cycleRecord((long long)i + 1);
+      h += format("#define %s_CYCLE%zu_STATUS %lld\n", t, i + 1, r + otImageStatus::CYCLE_STATE);
+      h += format("#define %s_CYCLE%zu_FAILURES %lld\n", t, i + 1,
+                  r + otImageStatus::CYCLE_FAILURES);
+      h += format("#define %s_CYCLE%zu_GOOD_TIME %lld\n", t, i + 1,
+                  r + otImageStatus::CYCLE_GOOD_TIME);
     }
-    long long d = p.image.pass;
-    h += format("#define %s_PASS_GOOD_TIME %lld\n", t, d);
-    h += format("#define %s_PASS_COUNT %lld\n", t, d + 8);
-    h += format("#define %s_READ_ERROR_TOTAL %lld\n", t, d + 12);
-    h += format("#define %s_WRITE_ERROR_TOTAL %lld\n", t, d + 16);
-    h += format("#define %s_STATUS_MARK %lld\n", t, d + 20);
-    h += format("#define %s_STATUS_CYCLES %lld\n", t, d + 24);
-    h += format("\n#define %s_SHARED_MEMORY_SIZE %lld\n", t, p.image.size);
+    long long d = p.image.passRecord();
+    h += format("#define %s_PASS_GOOD_TIME %lld\n", t, d + otImageStatus::PASS_GOOD_TIME);
+    h += format("#define %s_PASS_COUNT %lld\n", t, d + otImageStatus::PASS_COUNT);
+    h += format("#define %s_READ_ERROR_TOTAL %lld\n", t, d + otImageStatus::READ_ERROR_TOTAL);
+    h += format("#define %s_WRITE_ERROR_TOTAL %lld\n", t, d + otImageStatus::WRITE_ERROR_TOTAL);
+    h += format("#define %s_STATUS_MARK %lld\n", t, d + otImageStatus::STATUS_MARK);
+    h += format("#define %s_STATUS_CYCLES %lld\n", t, d + otImageStatus::STATUS_CYCLES);
+    h += format("\n#define %s_SHARED_MEMORY_SIZE %lld\n", t, p.image.imageSize());
   }
 
   void echoEventLog() {
@@ -419,253 +400,59 @@ class Generator {
       print(format("eventlog host=%s port=%d\n", p.c.eventHost.c_str(), p.c.eventPort));
   }
 
-  // Source text shared by the kinds.
+  // The head of every source: what it is, and what does the work.
   void sourceStart(const char* what, const char* tool) {
     std::string& s = out_->source;
     s += format("// %s acquisition daemon, generated by %s from %s\n", what, tool, path_.c_str());
-    s += "// Template: one field bus; the values of a fixed list of read cycles are copied into\n"
-         "// a shared-memory process image, write requests are taken from a mailbox, and one\n"
-         "// lock serialises every bus transaction.\n"
+    s += "// Its read cycles and its device; otDaemonRuntime (otkit) does the rest: the passes "
+         "over\n"
+         "// the cycles, the counters and status of the process image, the write requests of the\n"
+         "// mailbox, one lock for every bus transaction, and the watchdog.\n"
          "// Attention: this program must be run as super user\n";
   }
 
-  // The libraries every daemon uses, then the otkit headers (with that of its bus, if any).
-  void includes(const char* busHeader) {
+  // The table of the read cycles: per cycle its block, then the fields named (row's text).
+  void cycleTable(const char* fields, const std::function<std::string(size_t, const Cycle&)>& row) {
+    if (p.cycles.empty()) return;
     std::string& s = out_->source;
-    s += "#include <stdio.h>\n#include <stdlib.h>\n#include <string.h>\n#include <time.h>\n"
-         "#include <unistd.h>\n#include <atomic>\n";
-    if (busHeader != nullptr) s += format("#include \"%s\"\n", busHeader);
-    s += "#include \"otsharedmemory.h\"\n#include \"otmailbox.h\"\n#include \"otthread.h\"\n"
-         "#include \"otcutil.h\"\n";
-    if (p.c.hasEventLog()) s += "#include \"otevent.h\"\n";
+    s += format("\n// block in the image, its size; %s\n", fields);
+    s += "static const otDaemonCycle cycles[] = {\n";
+    for (size_t i = 0; i < p.cycles.size(); i++)
+      s += "  {" + row(i, p.cycles[i]) + "},\n";
+    s += "};\n";
   }
 
-  void eventInit() {
-    // Log lines reach a redirected standard output (a log file, a supervisor) at once.
-    out_->source += "  setvbuf(stdout, NULL, _IOLBF, 0);\n";
-    if (!p.c.hasEventLog()) return;
-    std::string host = format("-eventhost=%s", p.c.eventHost.c_str());
-    std::string port = format("-eventport=%d", p.c.eventPort);
-    std::string prefix = p.c.target + ":";
-    out_->source += format("  const char *eventav[3] = {\"\", %s, %s};\n", literal(host).c_str(),
-                           literal(port).c_str());
-    out_->source += format("  otEventInit(3, eventav, %s);\n", literal(prefix).c_str());
+  // One line of the configuration in main.
+  void setting(const char* name, const std::string& value) {
+    out_->source += format("  config.%-12s= %s;\n", name, value.c_str());
   }
 
-  // A daemon whose image could not be created or attached would count and report into
-  // nothing; an older, smaller segment of the same name (left by an earlier release, or
-  // created by a display server built with an older header) is the likely cause.
-  void imageCheck() {
+  // main up to the settings of the kind: the image, the mailbox, the cycles, the event log.
+  void mainStart() {
     out_->source +=
-        "  if(shm.status != 0)\n"
-        "  {\n"
-        "    printf(\"process image unusable (otSharedMemory status %d): is a segment of another "
-        "size left under that name? (ipcs -m)\\n\", shm.status);\n"
-        "    return 1;\n"
-        "  }\n";
+        "\nint main(int ac, char **av)\n"
+        "{\n"
+        "  otDaemonConfig config;\n"
+        "  (void) ac;\n";
+    setting("image", literal(p.c.sharedMemory));
+    setting("imageSize", format("%lld", p.image.imageSize()));
+    setting("mailbox", literal(p.c.mailbox));
+    setting("target", literal(p.c.target));
+    if (!p.cycles.empty()) {
+      setting("cycles", "cycles");
+      setting("cycleCount", format("%zu", p.cycles.size()));
+    }
+    if (p.c.hasEventLog()) {
+      setting("eventHost", literal(p.c.eventHost));
+      setting("eventPort", format("%d", p.c.eventPort));
+    }
   }
 
-  void eventStarting(const char* indent) {
-    if (p.c.hasEventLog())
-      out_->source +=
-          format("%sotEvent(otInfo, \"%%s starting\", %s);\n", indent, literal(p.c.target).c_str());
-  }
-
-  // The counters, the status area and the clock, after the declaration of shm.
-  void statusCode() {
-    std::string& s = out_->source;
-    s += format(
-        "static int     lifeCounter = 0;\n"
-        "static int     readErrorCount = 0;\n"
-        "static int     writeErrorCount = 0;\n"
-        "\n"
-        "// Writes a counter into its 2-byte slot of the process image, in host byte order.\n"
-        "static void writeCounter(int base, int value)\n"
-        "{\n"
-        "  unsigned short v = (unsigned short) value;\n"
-        "  shm.write(base, &v, 2);\n"
-        "}\n"
-        "\n"
-        "// The status area (see the header): the state of each read cycle and of the daemon,\n"
-        "// so that a display can tell fresh values from stale ones.\n"
-        "#define COUNTER_BASE  %lld\n"
-        "#define STATUS_BASE   %lld\n"
-        "#define PASS_BASE     %lld\n"
-        "#define STATUS_CYCLES %d\n"
-        "static unsigned char cycleState[STATUS_CYCLES+1];\n"
-        "static unsigned int  cycleFailures[STATUS_CYCLES+1];\n"
-        "static long long     cycleGoodTime[STATUS_CYCLES+1];\n"
-        "static long long     passGoodTime = 0;\n"
-        "static unsigned int  passCount = 0;\n"
-        "static unsigned int  readErrorTotal = 0;\n"
-        "static std::atomic<unsigned int> writeErrorTotal(0);\n"
-        "// Set when a write request was dropped because the device stayed out of reach; later\n"
-        "// requests are then not held back until the device answers again.\n"
-        "static std::atomic<int> writesDropping(0);\n"
-        "\n"
-        "static void putBig(unsigned char *p, unsigned long long v, int n)\n"
-        "{\n"
-        "  int i;\n"
-        "  for(i = n-1; i >= 0; i--) { p[i] = (unsigned char) v; v >>= 8; }\n"
-        "}\n"
-        "\n"
-        "// Counts that stop at their largest value: a total that starts again would look like\n"
-        "// a recovery.\n"
-        "static unsigned int saturated(unsigned int v)\n"
-        "{\n"
-        "  return v == 0xFFFFFFFFu ? v : v + 1;\n"
-        "}\n"
-        "\n"
-        "static long long nowMs()\n"
-        "{\n"
-        "  struct timespec t;\n"
-        "  clock_gettime(CLOCK_MONOTONIC, &t);\n"
-        "  return (long long) t.tv_sec * 1000 + t.tv_nsec / 1000000;\n"
-        "}\n"
-        "\n"
-        "// Publishes the outcome of read cycle k (1..STATUS_CYCLES); returns good.\n"
-        "static int cycleDone(int k, int good)\n"
-        "{\n"
-        "  unsigned char record[16] = {0};\n"
-        "  if(good)\n"
-        "  {\n"
-        "    cycleState[k] = 1;\n"
-        "    cycleFailures[k] = 0;\n"
-        "    cycleGoodTime[k] = (long long) time(NULL);\n"
-        "    writesDropping = 0;\n"
-        "  }\n"
-        "  else\n"
-        "  {\n"
-        "    cycleState[k] = 2;\n"
-        "    cycleFailures[k] = saturated(cycleFailures[k]);\n"
-        "    readErrorTotal = saturated(readErrorTotal);\n"
-        "  }\n"
-        "  record[0] = cycleState[k];\n"
-        "  putBig(record+4, cycleFailures[k], 4);\n"
-        "  putBig(record+8, (unsigned long long) cycleGoodTime[k], 8);\n"
-        "  shm.write(STATUS_BASE + 16*(k-1), record, 16);\n"
-        "  return good;\n"
-        "}\n"
-        "\n"
-        "// Publishes the daemon's record after a pass; allGood: every cycle read good.\n"
-        "static void passDone(int allGood)\n"
-        "{\n"
-        "  unsigned char record[28];\n"
-        "  if(allGood) passGoodTime = (long long) time(NULL);\n"
-        "  putBig(record, (unsigned long long) passGoodTime, 8);\n"
-        "  putBig(record+8, passCount, 4);\n"
-        "  putBig(record+12, readErrorTotal, 4);\n"
-        "  putBig(record+16, writeErrorTotal, 4);\n"
-        "  memcpy(record+20, \"OTS1\", 4);\n"
-        "  putBig(record+24, STATUS_CYCLES, 4);\n"
-        "  shm.write(PASS_BASE, record, 28);\n"
-        "}\n"
-        "\n"
-        "// Counters and status as of a start: nothing read yet, whatever an earlier run left.\n"
-        "static void statusInit()\n"
-        "{\n"
-        "  unsigned char record[16] = {0};\n"
-        "  int k;\n"
-        "  for(k = 1; k <= STATUS_CYCLES; k++) shm.write(STATUS_BASE + 16*(k-1), record, 16);\n"
-        "  passDone(0);\n"
-        "  writeCounter(COUNTER_BASE, lifeCounter);\n"
-        "  writeCounter(COUNTER_BASE+2, readErrorCount);\n"
-        "  writeCounter(COUNTER_BASE+4, writeErrorCount);\n"
-        "}\n"
-        "\n"
-        "// Counts a read cycle that failed in the 16-bit counter.\n"
-        "static void readFailed()\n"
-        "{\n"
-        "  readErrorCount++;\n"
-        "  if(readErrorCount >= 256*128) readErrorCount = 0;\n"
-        "  writeCounter(COUNTER_BASE+2, readErrorCount);\n"
-        "}\n"
-        "\n"
-        "// Counts a write request that was not carried out; the reader thread calls it.\n"
-        "static void writeFailed()\n"
-        "{\n"
-        "  writeErrorCount++;\n"
-        "  if(writeErrorCount >= 256*128) writeErrorCount = 0;\n"
-        "  writeCounter(COUNTER_BASE+4, writeErrorCount);\n"
-        "  writeErrorTotal = saturated(writeErrorTotal);\n"
-        "}\n"
-        "\n"
-        "// Starts a pass: the life counter says the daemon is alive.\n"
-        "static void passStart()\n"
-        "{\n"
-        "  lifeCounter++;\n"
-        "  if(lifeCounter >= 256*128) lifeCounter = 0;\n"
-        "  writeCounter(COUNTER_BASE, lifeCounter);\n"
-        "}\n"
-        "\n"
-        "// Ends a pass in which good of the cycles read good.\n"
-        "static void passEnd(int good)\n"
-        "{\n"
-        "  passCount = saturated(passCount);\n"
-        "  passDone(good == STATUS_CYCLES);\n"
-        "}\n",
-        p.image.counters, p.image.status, p.image.pass, (int)p.cycles.size());
-  }
-
-  // The watchdog thread of the Modbus and PPI daemons: restarts the program when the read
-  // cycles stop counting.
-  void watchdog(int periodMs, const char* closeDevice) {
-    out_->source += format(
-        "\n// Restarts the daemon when the read cycles stop counting.\n"
-        "static void *watchdogThread(void *arg)\n"
-        "{\n"
-        "  int cnt1 = -1;\n"
-        "  (void) arg;\n"
-        "  while(1)\n"
-        "  {\n"
-        "    otsleep(%d);\n"
-        "    if(cnt1 == watchcnt1) break;\n"
-        "    cnt1 = watchcnt1;\n"
-        "  }\n"
-        "%s"
-        "  otsleep(100);\n"
-        "#ifdef unix\n"
-        "  otexec(av0);\n"
-        "#endif\n"
-        "  // _exit: the other threads still use the globals that exit() would destroy\n"
-        "  fflush(stdout);\n"
-        "  _exit(0);\n"
-        "  return NULL;\n"
-        "}\n",
-        periodMs, closeDevice);
-  }
-
-  // The start of the mailbox reader loop shared by the kinds: a message of at least minLength
-  // bytes in buf, its length in buflen.
-  void readerLoopStart(int minLength) {
-    out_->source += format(
-        "  mbx.clear();\n"
-        "  while(1)\n"
-        "  {\n"
-        "    buflen = mbx.read(buf, sizeof(buf));\n"
-        "    if(buflen < 0)\n"
-        "    {\n"
-        "      printf(\"mbx read failed\\n\");\n"
-        "      otsleep(1000);\n"
-        "      continue;\n"
-        "    }\n"
-        "    if(buflen < %d)\n"
-        "    {\n"
-        "      printf(\"mbx message of %%d bytes ignored\\n\", buflen);\n"
-        "      continue;\n"
-        "    }\n",
-        minLength);
-  }
-
-  // Why a write request may wait: the device may be back within the hold time.
-  void writeHold() {
-    out_->source +=
-        "// A write request that fails because the device cannot be reached is tried again\n"
-        "// every WRITE_RETRY_MS for up to WRITE_HOLD_MS, so that a short outage loses no\n"
-        "// command; then it is dropped and counted as a write error. Requests behind it wait\n"
-        "// in the mailbox.\n"
-        "#define WRITE_HOLD_MS  30000\n"
-        "#define WRITE_RETRY_MS 100\n";
+  // The rest of main: the device (its declaration) handed to the runtime with the settings.
+  void mainEnd(const std::string& device) {
+    out_->source += "  " + device + "\n" +
+                    "  return otDaemonRuntime(config, device).main(av[0]);\n"
+                    "}\n";
   }
 };
 
@@ -755,198 +542,40 @@ class ModbusGenerator : public Generator {
   }
 
   int source() {
-    std::string& s = out_->source;
     const char* t = p.c.target.c_str();
     bool ascii = p.protocol == 1 && !tcp();
     int baud = p.baudrate < 1 ? 9600 : p.baudrate;
     // Below 100 baud the divisor baudrate / 100 would be 0.
     int divisor = baud / 100 < 1 ? 1 : baud / 100;
     const char* par = p.parity == 1 ? "ODD" : p.parity == 2 ? "EVEN" : "NONE";
-    std::string open =
-        format("serial.openDevice(SERIAL_DEVICE,B%d,1,%d,8,1,otSerial::%s)", baud, p.rtscts, par);
     std::string headerName = out_->headerPath.substr(
         out_->headerPath.rfind('/') == std::string::npos ? 0 : out_->headerPath.rfind('/') + 1);
 
     sourceStart("Modbus", "mkmodbus");
-    includes("otmodbus.h");
+    std::string& s = out_->source;
+    s += "#include \"otdaemon.h\"\n";
     // The header is included by the name it was written under, which a target= setting
     // does not change.
     s += format("#include %s\n", literal(headerName).c_str());
     s += "\n";
     s += format("#define MODBUS_IDLETIME (4*1000)/%d\n", divisor);
-    s += format("#define SERIAL_DEVICE   %s\n", literal(p.tty).c_str());
-    writeHold();
-    s += "\n";
-    // The telegram buffer holds the longest request a client may post: 256 data bytes in
-    // a Modbus/TCP telegram (header, unit, function) or an RTU telegram (address, function,
-    // CRC).
-    if (ascii)
-      s += "otModbus       modbus(1024+1,otModbus::MODBUS_ASCII);\n";
-    else
-      s += "otModbus       modbus(8+256+2,otModbus::MODBUS_RTU);\n";
+    if (!tcp()) s += format("#define SERIAL_DEVICE   %s\n", literal(p.tty).c_str());
+    cycleTable("slave, function, start address, coils or registers",
+               [&](size_t i, const Cycle& cy) {
+                 return format("%s_CYCLE%zu_BASE, %s_CYCLE%zu_NUM_BYTES, %d, %d, 0, %d, %d", t,
+                               i + 1, t, i + 1, cy.slave, cy.function, cy.startAdr, cy.num);
+               });
+    mainStart();
+    setting("emptyPassMs", "MODBUS_IDLETIME");
+    setting("watchdogMs", "60000");
     if (tcp())
-      s += format("otSocket       sock(%s,%d,1);\n", literal(p.tcpadr).c_str(), p.tcpport);
+      mainEnd(format("otModbusDaemonDevice device(%s, %d, MODBUS_IDLETIME);",
+                     literal(p.tcpadr).c_str(), p.tcpport));
     else
-      s += "otSerial       serial;\n";
-    s += format("otSharedMemory shm(%s,%lld);\n", literal(p.c.sharedMemory).c_str(), p.image.size);
-    s += format("otMailbox      mbx(%s);\n", literal(p.c.mailbox).c_str());
-    s += "otThread       thread;\n"
-         "otThread       watchdog;\n"
-         "static const char *av0 = \"\";\n"
-         "static std::atomic<int> watchcnt1(0);\n";
-    statusCode();
-
-    watchdog(60000, tcp() ? "" : "  serial.closeDevice();\n");
-
-    // Mailbox reader: one message is one Modbus request.
-    s += "\nstatic void *reader(void *arg)\n"
-         "{\n";
-    s += format("  static unsigned char buf[%d];\n", kMailboxBuffer);
-    s += "  unsigned char reply[256+2];\n"
-         "  int buflen, ret, slave, function, rslave, rfunction, refused;\n"
-         "  long long giveUp;\n"
-         "  (void) arg;\n";
-    readerLoopStart(2);
-    s += "    // more than one telegram carries: it could never be sent, and is not held\n"
-         "    if(buflen - 2 > 256)\n"
-         "    {\n"
-         "      printf(\"mbx message of %d bytes ignored\\n\", buflen);\n"
-         "      writeFailed();\n"
-         "      continue;\n"
-         "    }\n"
-         "    slave    = buf[0];\n"
-         "    function = buf[1];\n"
-         "    giveUp   = nowMs() + WRITE_HOLD_MS;\n"
-         "    while(1)\n"
-         "    {\n"
-         "      rslave    = slave;\n"
-         "      rfunction = function;\n"
-         "      thread.lock();\n"
-         "      otsleep(MODBUS_IDLETIME);\n"
-         "      ret = modbus.write(slave, function, &buf[2], buflen-2);\n"
-         "      if(ret >= 0) ret = modbus.response(&rslave, &rfunction, reply);\n"
-         "      // an exception reply: the device refused the request, and will again\n"
-         "      refused = rfunction == (function | 0x80);\n"
-         "      if(refused) ret = -1;\n";
-    // Only a failed exchange drops the connection; a successful write reply is a positive
-    // byte count and must not cost a reconnect.
-    if (tcp()) s += "      if(ret < 0 && !refused) sock.disconnect();\n";
-    s += "      otsleep(MODBUS_IDLETIME);\n"
-         "      thread.unlock();\n"
-         "      if(ret >= 0 || refused || writesDropping || nowMs() >= giveUp) break;\n"
-         "      otsleep(WRITE_RETRY_MS);\n"
-         "    }\n";
-    if (p.c.hasEventLog())
-      s += "    if(ret <= 0) otEvent(otWarning, \"modbus.response mbx ret=%d slave=%d "
-           "function=%d\", ret, slave, function);\n";
-    s += "    if(ret < 0)\n"
-         "    {\n"
-         "      writeFailed();\n"
-         "      if(!refused) writesDropping = 1;\n"
-         "    }\n"
-         "    else writesDropping = 0;\n"
-         "    printf(\"mbx ret=%d slave=%d function=%d buf[2]=%d\\n\", ret, slave, function, "
-         "buf[2]);\n"
-         "  }\n"
-         "  return NULL;\n"
-         "}\n";
-
-    // Read cycle.
-    s += "\n// Read cycle k into its block at offset; returns 1 for a good read.\n"
-         "static int modbusCycle(int k, int offset, int slave, int function, int start_adr, "
-         "int num_register)\n"
-         "{\n"
-         "  unsigned char data[256+1] = {0};\n"
-         "  int ret, rslave = slave, rfunction = function;\n"
-         "  // the bytes the block of this cycle holds; a reply of another size would shift\n"
-         "  // every later block of the image\n"
-         "  int expected = (function == 1 || function == 2) ? (num_register+7)/8 : "
-         "num_register*2;\n"
-         "  if(++watchcnt1 > 10000) watchcnt1 = 0;\n"
-         "  otsleep(MODBUS_IDLETIME);\n"
-         "  thread.lock();\n"
-         "  ret = modbus.request(slave, function, start_adr, num_register);\n"
-         "  if(ret >= 0) ret = modbus.response(&rslave, &rfunction, data);\n"
-         "  if(ret > 0 && (ret != expected || rslave != slave || rfunction != function))\n"
-         "  {\n"
-         "    printf(\"cycle reply does not match: ret=%d slave=%d function=%d, expected "
-         "%d bytes\\n\", ret, rslave, rfunction, expected);\n"
-         "    ret = -1;\n"
-         "  }\n";
-    if (tcp()) s += "  if(ret < 0) sock.disconnect();\n";
-    s += "  thread.unlock();\n"
-         "  if(ret > 0)\n"
-         "  {\n"
-         "    shm.write(offset, data, ret);\n"
-         "  }\n"
-         "  else\n"
-         "  {\n"
-         "    readFailed();\n";
-    if (p.c.hasEventLog())
-      s += "    // once per outage of the cycle, not once per pass\n"
-           "    if(cycleState[k] != 2) otEvent(otWarning, \"modbus.response cycle ret=%d "
-           "slave=%d function=%d start_adr=%d num_register=%d\", ret, slave, function, "
-           "start_adr, num_register);\n";
-    s += "  }\n"
-         "  printf(\"cycle ret=%d slave=%d function=%d data[0]=%d\\n\", ret, slave, function, "
-         "data[0]);\n"
-         "  return cycleDone(k, ret > 0);\n"
-         "}\n";
-
-    // main
-    s += "\nint main(int ac, char **av)\n"
-         "{\n"
-         "  int good;\n"
-         "  (void) ac;\n";
-    eventInit();
-    imageCheck();
-    s += "  av0 = av[0];\n";
-    if (!tcp()) {
-      s += p.cycles.empty() ? "  int first = 1;\n" : "  int first = 1, ret;\n";
-      s += format("  while(%s != 0)\n", open.c_str());
-      s += "  {\n"
-           "    if(first) printf(\"could not open serial device %s\\n\", SERIAL_DEVICE);\n"
-           "    first = 0;\n"
-           "    otsleep(1000);\n"
-           "  }\n";
-    }
-    s += "  printf(\"\\n%s starting\\n\", av0);\n";
-    eventStarting("  ");
-    s += tcp() ? "  modbus.registerSocket(&sock);\n" : "  modbus.registerSerial(&serial);\n";
-    s += "  statusInit();\n"
-         "  thread.create(reader, NULL);\n"
-         "  watchdog.create(watchdogThread, NULL);\n"
-         "  // Every cycle is read in every pass, whatever the others did: a device that fails\n"
-         "  // neither hides the others nor makes the passes (and the life counter) faster.\n"
-         "  while(1)\n"
-         "  {\n"
-         "    passStart();\n"
-         "    good = 0;\n";
-    for (size_t i = 0; i < p.cycles.size(); i++) {
-      const Cycle& cy = p.cycles[i];
-      s += format("    good += modbusCycle(%zu,%s_CYCLE%zu_BASE,%d,%d,%d,%d);\n", i + 1, t, i + 1,
-                  cy.slave, cy.function, cy.startAdr, cy.num);
-    }
-    if (p.cycles.empty())
-      s += "    // no read cycles: the pass still takes its time and counts for the watchdog\n"
-           "    otsleep(MODBUS_IDLETIME);\n"
-           "    if(++watchcnt1 > 10000) watchcnt1 = 0;\n";
-    s += "    passEnd(good);\n";
-    if (!tcp() && !p.cycles.empty()) {
-      s += "    // Nothing answered: the line may have been pulled (an adapter that is plugged in\n"
-           "    // again is a new device), so it is opened anew.\n"
-           "    if(good == 0)\n"
-           "    {\n"
-           "      thread.lock();\n"
-           "      serial.closeDevice();\n";
-      s += format("      ret = %s;\n", open.c_str());
-      s += "      thread.unlock();\n"
-           "      if(ret != 0) otsleep(1000);\n"
-           "    }\n";
-    }
-    s += "  }\n"
-         "  return 0;\n"
-         "}\n";
+      mainEnd(
+          format("otModbusDaemonDevice device(SERIAL_DEVICE, B%d, %d, otSerial::%s, "
+                 "otModbus::%s, MODBUS_IDLETIME);",
+                 baud, p.rtscts, par, ascii ? "MODBUS_ASCII" : "MODBUS_RTU"));
     return 0;
   }
 };
@@ -1012,129 +641,29 @@ class SiemensGenerator : public Generator {
   }
 
   int source() {
-    std::string& s = out_->source;
+    const char* t = p.c.target.c_str();
     sourceStart("Siemens TCP", "mksiemens");
-    includes("otsiemenstcp.h");
-    s += format("\n#define %s_CYCLE_TIME %d\n", p.c.target.c_str(), p.idletime);
-    writeHold();
-    s += "\n";
-    for (const SiemensSlave& sl : p.slaves)
-      s +=
-          format("otSiemensTCP   slave%d(%s,otSiemensTCP::%s,%d,%d,%d);\n", sl.number,
-                 literal(sl.adr).c_str(), sl.type.c_str(), sl.fetchWrite, sl.function, sl.rackSlot);
-    s += format("otSharedMemory shm(%s,%lld);\n", literal(p.c.sharedMemory).c_str(), p.image.size);
-    s += format("otMailbox      mbx(%s);\n", literal(p.c.mailbox).c_str());
-    s += "otThread       thread;\n"
-         "otSiemensTCP   *slave_array[256];\n";
-    statusCode();
-
-    s += "\n// Mailbox reader: [0] slave, [1] org, [2..3] dbnum, [4..5] start, [6..7] length,\n"
-         "// [8] function, [9..] data; 16-bit fields high byte first.\n"
-         "static void *reader(void *arg)\n"
-         "{\n";
-    s += format("  static unsigned char buf[%d];\n", kMailboxBuffer);
-    s += "  int buflen, ret, slave, org, dbnr, start_adr, len, function;\n"
-         "  long long giveUp;\n"
-         "  (void) arg;\n";
-    readerLoopStart(9);
-    s += "    slave     = buf[0];\n"
-         "    org       = buf[1];\n"
-         "    dbnr      = buf[2]*256 + buf[3];\n"
-         "    start_adr = buf[4]*256 + buf[5];\n"
-         "    len       = buf[6]*256 + buf[7];\n"
-         "    function  = buf[8];\n"
-         "    // the data must be in the message, not behind it\n"
-         "    if(len > buflen - 9)\n"
-         "    {\n"
-         "      printf(\"mbx message of %d bytes announces %d data bytes: ignored\\n\", "
-         "buflen, len);\n"
-         "      writeFailed();\n"
-         "      continue;\n"
-         "    }\n"
-         "    if(slave >= 0 && slave < 256 && slave_array[slave] != NULL)\n"
-         "    {\n"
-         "      giveUp = nowMs() + WRITE_HOLD_MS;\n"
-         "      while(1)\n"
-         "      {\n"
-         "        thread.lock();\n"
-         "        ret = slave_array[slave]->write(org, dbnr, start_adr, len, &buf[9], "
-         "function);\n"
-         "        thread.unlock();\n"
-         "        // -1: the PLC was not reached; another code is its refusal, which stays\n"
-         "        if(ret != -1 || writesDropping || nowMs() >= giveUp) break;\n"
-         "        otsleep(WRITE_RETRY_MS);\n"
-         "      }\n"
-         "      if(ret < 0)\n"
-         "      {\n"
-         "        printf(\"mbx write ret=%d slave=%d\\n\", ret, slave);\n"
-         "        writeFailed();\n"
-         "        if(ret == -1) writesDropping = 1;\n"
-         "      }\n"
-         "      else writesDropping = 0;\n"
-         "    }\n"
-         "    else\n"
-         "    {\n";
-    if (p.c.hasEventLog()) s += "      otEvent(otError, \"wrong param send to mailbox\");\n";
-    s += "      printf(\"mbx message for slave %d ignored: no such slave\\n\", slave);\n"
-         "      writeFailed();\n"
-         "    }\n"
-         "  }\n"
-         "  return NULL;\n"
-         "}\n";
-
-    s += "\n// Read cycle k into its block at offset; returns 1 for a good read.\n"
-         "static int siemensTCPCycle(int k, int slave, int offset, int org, int dbnr, "
-         "int start_adr, int len)\n"
-         "{\n";
-    s += format("  unsigned char data[%d];\n", kSiemensMaxLen);
-    s += "  int ret;\n"
-         "  thread.lock();\n"
-         "  ret = slave_array[slave]->fetch(org, dbnr, start_adr, len, data);\n"
-         "  thread.unlock();\n"
-         "  if(ret == len) shm.write(offset, data, len);\n"
-         "  else\n"
-         "  {\n"
-         "    readFailed();\n";
-    if (p.c.hasEventLog())
-      s += "    // once per outage of the cycle, not once per pass\n"
-           "    if(cycleState[k] != 2) otEvent(otWarning, \"fetch ret=%d slave=%d\", ret, "
-           "slave);\n";
-    s += "    printf(\"E\");\n"
-         "    fflush(stdout);\n"
-         "  }\n"
-         "  return cycleDone(k, ret == len);\n"
-         "}\n";
-
-    s += "\nint main(int ac, char **av)\n"
-         "{\n"
-         "  int i, good;\n"
-         "  (void) ac;\n"
-         "  (void) av;\n";
-    eventInit();
-    imageCheck();
-    s += "  printf(\"\\n%s starting\\n\", av[0]);\n";
-    eventStarting("  ");
-    s += "  for(i=0; i<256; i++) slave_array[i] = NULL;\n";
-    for (const SiemensSlave& sl : p.slaves) {
-      s += format("  slave_array[%d] = &slave%d;\n", sl.number, sl.number);
-      if (sl.port != 102) s += format("  slave%d.setPort(%d);\n", sl.number, sl.port);
+    std::string& s = out_->source;
+    s += "#include \"otdaemon.h\"\n";
+    s += format("\n#define %s_CYCLE_TIME %d\n", t, p.idletime);
+    if (!p.slaves.empty()) {
+      s += "\n// slave, address, type, fetch/write (1) or S7 (0), function and rack/slot of the\n"
+           "// connect block (-1: the type's), port\n"
+           "static const otSiemensDaemonPlc plcs[] = {\n";
+      for (const SiemensSlave& sl : p.slaves)
+        s += format("  {%d, %s, otSiemensTCP::%s, %d, %d, %d, %d},\n", sl.number,
+                    literal(sl.adr).c_str(), sl.type.c_str(), sl.fetchWrite, sl.function,
+                    sl.rackSlot, sl.port);
+      s += "};\n";
     }
-    s += "  statusInit();\n"
-         "  thread.create(reader, NULL);\n"
-         "  while(1)\n"
-         "  {\n";
-    s += format("    otsleep(%s_CYCLE_TIME);\n", p.c.target.c_str());
-    s += "    passStart();\n"
-         "    good = 0;\n";
-    for (size_t i = 0; i < p.cycles.size(); i++) {
-      const Cycle& cy = p.cycles[i];
-      s += format("    good += siemensTCPCycle(%zu, %d, %lld, otSiemensTCP::%s, %d, %d, %d);\n",
-                  i + 1, cy.slave, cy.base, cy.area.c_str(), cy.dbnum, cy.start, cy.len);
-    }
-    s += "    passEnd(good);\n"
-         "  }\n"
-         "  return 0;\n"
-         "}\n";
+    cycleTable("slave, org, data block, start address, length", [](size_t, const Cycle& cy) {
+      return format("%lld, %d, %d, otSiemensTCP::%s, %d, %d, %d", cy.base, cy.bytes, cy.slave,
+                    cy.area.c_str(), cy.dbnum, cy.start, cy.len);
+    });
+    mainStart();
+    setting("passPauseMs", p.c.target + "_CYCLE_TIME");
+    mainEnd(p.slaves.empty() ? "otSiemensDaemonDevice device(nullptr, 0);"
+                             : format("otSiemensDaemonDevice device(plcs, %zu);", p.slaves.size()));
     return 0;
   }
 };
@@ -1181,136 +710,54 @@ class PpiGenerator : public Generator {
   }
 
   int source() {
-    std::string& s = out_->source;
     sourceStart("PPI", "mkppi");
-    s += "// libnodave supports Unix only\n";
-    includes(nullptr);
-    s += "#ifdef unix\n#define LINUX\n#else\n#define BCCWIN\n#endif\n"
+    std::string& s = out_->source;
+    s += "// libnodave supports Unix only\n"
+         "#include \"otdaemon.h\"\n"
+         "#ifdef unix\n#define LINUX\n#else\n#define BCCWIN\n#endif\n"
          "extern \"C\" {\n#include \"setport.h\"\n#include \"nodave.h\"\n}\n\n";
     s += format("#define IDLETIME %d\n", p.idletime);
     s += format("#define SERIAL_DEVICE %s\n", literal(p.tty).c_str());
     s += format("#define BAUDRATE \"%d\"\n", p.baudrate);
-    writeHold();
-    s += format("otSharedMemory shm(%s,%lld);\n", literal(p.c.sharedMemory).c_str(), p.image.size);
-    s += format("otMailbox      mbx(%s);\n", literal(p.c.mailbox).c_str());
-    s += "otThread       thread;\n"
-         "otThread       watchdog;\n"
-         "static daveConnection   *dc[32+1];\n"
-         "static daveInterface    *di;\n"
-         "static _daveOSserialType fds;\n"
-         "static const char *av0 = \"\";\n"
-         "static std::atomic<int> watchcnt1(0);\n";
-    statusCode();
-
-    watchdog(5000, "");
-
-    s += "\n// Mailbox reader: [0] slave, [1] area, [2..3] dbnum, [4..5] start, [6..7] length,\n"
-         "// [8..] data; 16-bit fields high byte first.\n"
-         "static void *reader(void *arg)\n"
-         "{\n";
-    s += format("  static unsigned char buf[%d];\n", kMailboxBuffer);
-    s += "  int buflen, ret, slave, area, dbnum, start, len;\n"
-         "  long long giveUp;\n"
-         "  (void) arg;\n";
-    readerLoopStart(8);
-    s += "    slave = buf[0];\n"
-         "    area  = buf[1];\n"
-         "    dbnum = buf[2]*256 + buf[3];\n"
-         "    start = buf[4]*256 + buf[5];\n"
-         "    len   = buf[6]*256 + buf[7];\n"
-         "    // the data must be in the message, not behind it\n"
-         "    if(len > 0 && len <= buflen - 8 && slave >= 1 && slave <= 31 && dc[slave] != NULL)\n"
-         "    {\n"
-         "      giveUp = nowMs() + WRITE_HOLD_MS;\n"
-         "      while(1)\n"
-         "      {\n"
-         "        thread.lock();\n"
-         "        ret = daveWriteBytes(dc[slave], area, dbnum, start, len, &buf[8]);\n"
-         "        thread.unlock();\n"
-         "        // a PLC that did not answer is tried again; a refusal stays\n"
-         "        if(ret == 0 || !daveIsUnreachable(ret) || writesDropping || nowMs() >= giveUp) "
-         "break;\n"
-         "        otsleep(WRITE_RETRY_MS);\n"
-         "      }\n"
-         "      if(ret != 0)\n"
-         "      {\n"
-         "        printf(\"daveWriteBytes ret=%d\\n\", ret);\n"
-         "        writeFailed();\n"
-         "        if(daveIsUnreachable(ret)) writesDropping = 1;\n";
-    if (p.c.hasEventLog())
-      s += "        otEvent(otWarning, \"daveWriteBytes ret=%d slave=%d\", ret, slave);\n";
-    s += "      }\n"
-         "      else writesDropping = 0;\n"
-         "    }\n"
-         "    else writeFailed();\n"
-         "  }\n"
-         "  return NULL;\n"
-         "}\n";
-
-    s += "\n// Read cycle k into its block at offset; returns 1 for a good read.\n"
-         "static int ppiCycle(int k, int offset, daveConnection *dc, int area, int dbnum, "
-         "int start, int len)\n"
+    s += "\nstatic daveConnection *dc[32+1];\n"
+         "\n"
+         "// The line, and a connection to every station address.\n"
+         "static int ppiOpen()\n"
          "{\n"
-         "  unsigned char data[1024+1];\n"
-         "  int ret;\n"
-         "  if(++watchcnt1 > 10000) watchcnt1 = 0;\n"
-         "  thread.lock();\n"
-         "  ret = daveReadBytes(dc, area, dbnum, start, len, data);\n"
-         "  thread.unlock();\n"
-         "  if(ret == 0)\n"
-         "  {\n"
-         "    shm.write(offset, data, len);\n"
-         "  }\n"
-         "  else\n"
-         "  {\n"
-         "    printf(\"daveReadBytes ret=%d\\n\", ret);\n"
-         "    readFailed();\n";
-    if (p.c.hasEventLog())
-      s += "    // once per outage of the cycle, not once per pass\n"
-           "    if(cycleState[k] != 2) otEvent(otWarning, \"daveReadBytes ret=%d\", ret);\n";
-    s += "  }\n"
-         "  return cycleDone(k, ret == 0);\n"
-         "}\n";
-
-    s += "\nint main(int ac, char **av)\n"
-         "{\n"
-         "  int adr, good;\n"
-         "  (void) ac;\n";
-    eventInit();
-    imageCheck();
-    s += "  av0 = av[0];\n"
+         "  _daveOSserialType fds;\n"
+         "  daveInterface *di;\n"
+         "  int adr;\n"
          "  fds.rfd = setPort(SERIAL_DEVICE, BAUDRATE, 'E');\n"
          "  fds.wfd = fds.rfd;\n"
-         "  if(fds.rfd > 0)\n"
-         "  {\n"
-         "    printf(\"ppidaemon starting\\n\");\n";
-    eventStarting("    ");
-    s += format("    di = daveNewInterface(fds, \"IF1\", 0, daveProtoPPI, %s);\n",
+         "  if(fds.rfd <= 0) return -1;\n";
+    s += format("  di = daveNewInterface(fds, \"IF1\", 0, daveProtoPPI, %s);\n",
                 p.daveSpeed.c_str());
-    s += "    for(adr=1; adr<32; adr++) dc[adr] = daveNewConnection(di, adr, 0, 0);\n"
-         "    statusInit();\n"
-         "    thread.create(reader, NULL);\n"
-         "    watchdog.create(watchdogThread, NULL);\n"
-         "    while(1)\n"
-         "    {\n"
-         "      otsleep(IDLETIME);\n"
-         "      passStart();\n"
-         "      good = 0;\n";
-    for (size_t i = 0; i < p.cycles.size(); i++) {
-      const Cycle& cy = p.cycles[i];
-      s += format("      good += ppiCycle(%zu, %lld, dc[%d], %s, %d, %d, %d);\n", i + 1, cy.base,
-                  cy.slave, cy.area.c_str(), cy.dbnum, cy.start, cy.len);
-    }
-    if (p.cycles.empty())
-      s += "      // no read cycles: the pass still counts for the watchdog\n"
-           "      if(++watchcnt1 > 10000) watchcnt1 = 0;\n";
-    s += "      passEnd(good);\n"
-         "    }\n"
-         "  }\n"
-         "  printf(\"\\nerror opening SERIAL_DEVICE\\n\");\n"
-         "  // a daemon that never started must not look like one that ended normally\n"
-         "  return 1;\n"
-         "}\n";
+    s += "  for(adr=1; adr<32; adr++) dc[adr] = daveNewConnection(di, adr, 0, 0);\n"
+         "  return 0;\n"
+         "}\n"
+         "\n"
+         "static int ppiRead(int slave, int area, int dbnum, int start, int len, unsigned char "
+         "*data)\n"
+         "{\n"
+         "  return daveReadBytes(dc[slave], area, dbnum, start, len, data);\n"
+         "}\n"
+         "\n"
+         "static int ppiWrite(int slave, int area, int dbnum, int start, int len,\n"
+         "                    const unsigned char *data)\n"
+         "{\n"
+         "  return daveWriteBytes(dc[slave], area, dbnum, start, len, const_cast<unsigned char "
+         "*>(data));\n"
+         "}\n"
+         "\n"
+         "static const otPPIDaemonCalls ppi = {ppiOpen, ppiRead, ppiWrite, daveIsUnreachable};\n";
+    cycleTable("station, area, data block, start address, length", [](size_t, const Cycle& cy) {
+      return format("%lld, %d, %d, %s, %d, %d, %d", cy.base, cy.bytes, cy.slave, cy.area.c_str(),
+                    cy.dbnum, cy.start, cy.len);
+    });
+    mainStart();
+    setting("passPauseMs", "IDLETIME");
+    setting("watchdogMs", "5000");
+    mainEnd("otPPIDaemonDevice device(ppi);");
     return 0;
   }
 };

@@ -7,10 +7,12 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
-#include <QLocale>
 #include <QPushButton>
 #include <QTableView>
 #include <QVBoxLayout>
+#include <cmath>
+
+#include "otnumber.h"
 
 namespace {
 
@@ -18,7 +20,17 @@ const char* const kColumns[] = {"name",  "header", "cycle", "index", "type",
                                 "scale", "offset", "unit",  "write", "address"};
 
 QString number(double v) {
-  return QLocale::c().toString(v, 'g', 15);
+  char buf[64];
+  return otFormatShortest(buf, sizeof buf, v) > 0 ? QString::fromLatin1(buf) : QString("0");
+}
+
+// A whole text as a number in the C locale, as the tag table's file reads it.
+double toNumber(const QString& s, bool* ok) {
+  const QByteArray text = s.trimmed().toLatin1();
+  char* end = nullptr;
+  const double v = otStrtod(text.constData(), &end);
+  *ok = !text.isEmpty() && end == text.constData() + text.size() && std::isfinite(v);
+  return *ok ? v : 0;
 }
 
 QString orDash(const std::string& s) {
@@ -166,11 +178,11 @@ bool TagTableModel::setData(const QModelIndex& index, const QVariant& value, int
       if (t.type < 0) why = QString("unknown type \"%1\"").arg(s), ok = false;
       break;
     case Scale:
-      t.scale = QLocale::c().toDouble(s, &ok);
+      t.scale = toNumber(s, &ok);
       if (!ok) why = QString("scale \"%1\" is not a number").arg(s);
       break;
     case Offset:
-      t.offset = QLocale::c().toDouble(s, &ok);
+      t.offset = toNumber(s, &ok);
       if (!ok) why = QString("offset \"%1\" is not a number").arg(s);
       break;
     case Unit:

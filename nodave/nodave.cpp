@@ -10,7 +10,7 @@ extern "C" {
 #include <new>
 #include <vector>
 
-#include "ots7pdu_p.h"
+#include "ots7pdu.h"
 #include "ppi.h"
 
 namespace {

@@ -11,7 +11,8 @@
 
 #include <vector>
 
-#include "otsendall_p.h"
+#include "otsendall.h"
+#include "otlog.h"
 #include "hxserver.h"
 #include "hxserver_p.h"
 #include "otinterpreter.h"
@@ -117,7 +118,8 @@ int sendLocked(PARAM_* p, const void* buf, int len) {
   int r = otSendAll(p->s, buf, len);
   p->lastSendMs.store(otMonotonicMs(), std::memory_order_relaxed);
   if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && !p->stop.load()) {
-    printf("hxtcpsend: the client took nothing for %d ms, connection dropped\n", sendLimit(p));
+    otLog(OT_LOG_WARNING, "hxtcpsend: the client took nothing for %d ms, connection dropped\n",
+          sendLimit(p));
     fflush(stdout);
   }
   return r;
@@ -406,7 +408,8 @@ int hxWaitLine(PARAM_* p, const char* pattern, char* found, int size, int* lengt
     queueLine(p, line.data(), len);
   }
   if (!p->heard) {
-    printf("hxWait: the client sent nothing within %d ms, connection dropped\n", limit);
+    otLog(OT_LOG_WARNING, "hxWait: the client sent nothing within %d ms, connection dropped\n",
+          limit);
     fflush(stdout);
     hxMarkClosed(p);
   }

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "hxserver.h"
+#include "otlog.h"
 #include "hxserver_p.h"
 #include "otinterpreter.h"
 #include "otwthread.h"
@@ -110,7 +111,7 @@ int awaitAnswer(PARAM_* p, int n, Answer* a) {
   otCallLine call;
   if (call.parse(line.data(), len) < 0 || strcmp(call.name, "dialogAnswer") != 0 ||
       call.matches("iis") != 1 || call.intArg(1, &a->result) < 0) {
-    printf("hxDialog: answer to dialog %d refused: %.200s\n", n, line.data());
+    otLog(OT_LOG_WARNING, "hxDialog: answer to dialog %d refused: %.200s\n", n, line.data());
     fflush(stdout);
     return -1;
   }
@@ -443,7 +444,7 @@ int hxMain(int argc, char** argv, int (*run)(PARAM_* p), void* user) {
   o.catchSignals = 1;
   r = hxRunServer(&o, run, user);
   if (r < 0) {
-    printf("hxMain: cannot listen on port %d\n", o.port);
+    otLog(OT_LOG_ERROR, "hxMain: cannot listen on port %d\n", o.port);
     fflush(stdout);
   }
   return r;
@@ -512,20 +513,20 @@ int hxSleep(int ms) {
 
 int hxWarning(PARAM_* p, const char* text) {
   if (text == nullptr) return -1;
-  printf("hxWarning: socket %d: %s\n", p ? p->s : -1, text);
+  otLog(OT_LOG_WARNING, "hxWarning: socket %d: %s\n", p ? p->s : -1, text);
   fflush(stdout);
   return 0;
 }
 
 void hxMainFatal(PARAM_* p, const char* text) {
-  printf("hxMainFatal: socket %d: %s\n", p ? p->s : -1, text ? text : "");
+  otLog(OT_LOG_ERROR, "hxMainFatal: socket %d: %s\n", p ? p->s : -1, text ? text : "");
   fflush(stdout);
   // Other threads are running: exit() would run static destructors under their feet.
   _exit(1);
 }
 
 int hxThreadFatal(PARAM_* p, const char* text) {
-  printf("hxThreadFatal: socket %d: %s\n", p ? p->s : -1, text ? text : "");
+  otLog(OT_LOG_ERROR, "hxThreadFatal: socket %d: %s\n", p ? p->s : -1, text ? text : "");
   fflush(stdout);
   if (p != nullptr) hxMarkClosed(p);
   return -1;

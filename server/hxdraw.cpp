@@ -18,28 +18,12 @@
 
 namespace {
 
-// The widget scans numbers with "%f", which knows only '.' as decimal point. Formatting under
-// a thread-local C locale keeps C's own "%f" output byte for byte, whatever locale the server
-// runs under, and leaves other threads alone.
-class CNumbers {
- public:
-  CNumbers() : old(otCLocale() ? uselocale(otCLocale()) : (locale_t)0) {}
-  ~CNumbers() {
-    if (old) uselocale(old);
-  }
-  CNumbers(const CNumbers&) = delete;
-  CNumbers& operator=(const CNumbers&) = delete;
-  bool ok() const { return old != (locale_t)0; }
-
- private:
-  locale_t old;
-};
-
 // Appends one formatted line of at most limit bytes; false (out unchanged) when it is longer.
+// Numbers in the C locale: the widget scans them with "%f", which knows only '.'.
 __attribute__((format(printf, 3, 4))) bool appendLine(std::string& out, int limit,
                                                       const char* format, ...) {
   char line[HX_MAX_DRAW_LINE + 1];
-  CNumbers numbers;
+  otCNumberScope numbers;
   if (!numbers.ok() || limit > HX_MAX_DRAW_LINE) return false;
   va_list ap;
   va_start(ap, format);
@@ -91,7 +75,7 @@ bool steppable(double start, double delta, double end) {
   char text[400];
   float s, d, e;
   {
-    CNumbers numbers;
+    otCNumberScope numbers;
     if (!numbers.ok()) return false;
     snprintf(text, sizeof text, "%f,%f,%f", start, delta, end);
     if (sscanf(text, "%f,%f,%f", &s, &d, &e) != 3) return false;
@@ -141,7 +125,7 @@ __attribute__((format(printf, 2, 3))) int drawLine(PARAM_* p, const char* format
   char line[HX_MAX_DRAW_LINE + 1];
   int n;
   {
-    CNumbers numbers;
+    otCNumberScope numbers;
     if (!numbers.ok()) return -1;
     va_list ap;
     va_start(ap, format);

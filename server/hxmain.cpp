@@ -14,6 +14,7 @@
 #include <mutex>
 
 #include "hxserver.h"
+#include "otlog.h"
 #include "otacceptloop.h"
 
 struct hxServer {
@@ -70,11 +71,12 @@ const OptionEntry kOptions[] = {
 
 void usage(const char* program) {
   printf(
-      "usage: %s [-port=N] [-bind=ADDR] [-maxclients=N] [-poll=MS] [-h]\n"
+      "usage: %s [-port=N] [-bind=ADDR] [-maxclients=N] [-poll=MS] [-log=LEVEL] [-h]\n"
       "  -port=N        TCP port of the display server (default 5050)\n"
       "  -bind=ADDR     address to listen on (default: every IPv4 address)\n"
       "  -maxclients=N  clients served at once, 0 for no limit (default 100)\n"
-      "  -poll=MS       idle event after MS milliseconds without an event (default 100)\n",
+      "  -poll=MS       idle event after MS milliseconds without an event (default 100)\n"
+      "  -log=LEVEL     error, warning, info (default) or debug: what the server prints\n",
       program ? program : "server");
 }
 
@@ -93,6 +95,16 @@ int hxParseServerArgs(int argc, char** argv, hxServerOptions* o) {
       o->bindAddress = arg + 6;
       continue;
     }
+    if (strncmp(arg, "-log=", 5) == 0) {
+      const int level = otLogLevelByName(arg + 5);
+      if (level < 0) {
+        otLog(OT_LOG_ERROR, "hxParseServerArgs: bad value in %s (error, warning, info, debug)\n",
+              arg);
+        return -1;
+      }
+      otSetLogLevel(level);
+      continue;
+    }
     for (const OptionEntry& e : kOptions) {
       size_t len = strlen(e.prefix);
       if (strncmp(arg, e.prefix, len) != 0) continue;
@@ -100,7 +112,7 @@ int hxParseServerArgs(int argc, char** argv, hxServerOptions* o) {
       errno = 0;
       long v = strtol(arg + len, &end, 10);
       if (arg[len] == '\0' || *end != '\0' || errno != 0 || v < e.min || v > e.max) {
-        printf("hxParseServerArgs: bad value in %s (%d to %d)\n", arg, e.min, e.max);
+        otLog(OT_LOG_ERROR, "hxParseServerArgs: bad value in %s (%d to %d)\n", arg, e.min, e.max);
         return -1;
       }
       o->*e.field = (int)v;

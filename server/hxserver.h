@@ -192,6 +192,13 @@ int hxRunMasks(PARAM_* p, int (*const masks[])(PARAM_*), int count, int first);
 // marked closed).
 int hxtcpsend(PARAM_* p, const char* buf, int len);
 int hxtcpsend_binary(PARAM_* p, const void* buf, int len);
+// Output holding, for extensions that send many lines as one (the GL encoder): hxHoldOutput
+// takes hxlock and keeps what is sent until the outermost hold ends; hxReleaseOutput then
+// sends it and gives hxlock back: 0, or -1 when that send failed. hxFlushHeld sends what is
+// held unless another thread has the lock (it sends it when its hold ends).
+void hxHoldOutput(PARAM_* p);
+int hxReleaseOutput(PARAM_* p);
+void hxFlushHeld(PARAM_* p);
 // One line with its '\n', NUL-terminated, into buf of maxlen bytes: its length; -2 for a line
 // that does not fit (it is dropped whole); -1 closed or nothing within ioTimeoutMs.
 int hxtcpreceive(PARAM_* p, char* buf, int maxlen);

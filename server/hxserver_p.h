@@ -11,13 +11,6 @@ int hxMarkClosed(PARAM_* p);
 // 0 time-out, -1 closed. Over-long lines are dropped. The caller holds p->readLock.
 int hxReadEventLine(PARAM_* p, char* buf, int size, int timeoutMs, int* length);
 
-// Output holding (see PARAM_::held). hxHoldOutput takes hxlock; hxReleaseOutput sends what is
-// held once the outermost hold ends and gives hxlock back: 0, or -1 when that send failed.
-void hxHoldOutput(PARAM_* p);
-int hxReleaseOutput(PARAM_* p);
-// Sends what is held unless another thread has the lock (it sends it when its hold ends).
-void hxFlushHeld(PARAM_* p);
-
 // hxWait that also hands out the line it waited for: without its line feed, NUL-terminated,
 // into line of size bytes (cut when it does not fit; line may be null), its length in
 // *length (may be null). 0, or -1 as hxWait.

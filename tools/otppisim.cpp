@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "otbyteorder_p.h"
-#include "ots7pdu_p.h"
+#include "otbyteorder.h"
+#include "ots7pdu.h"
 #include "otserial.h"
 #include "toolargs_p.h"
 #include "ppi.h"

@@ -260,7 +260,7 @@ int parseArgs(const char* p, double* out, int max) {
   }
 
 // ---- The vocabulary ---------------------------------------------------------------------------
-#include "glvectorcalls_p.h"
+#include "glvectorcalls.h"
 PARAMV1(glLightModelfv, GLfloat)
 PARAMV1(glLightModeliv, GLint)
 PARAMV1(glFogfv, GLfloat)

@@ -22,7 +22,7 @@
 #include <set>
 #include <string>
 
-#include "otfd_p.h"
+#include "otfd.h"
 #include "otfilename.h"
 #include "otoptions.h"
 

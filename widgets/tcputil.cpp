@@ -25,9 +25,9 @@
 
 #include "otfilename.h"
 #include "otoptions.h"
-#include "otpeekline_p.h"
-#include "otpoll_p.h"
-#include "otsendall_p.h"
+#include "otpeekline.h"
+#include "otpoll.h"
+#include "otsendall.h"
 #include "otwthread.h"
 
 namespace {

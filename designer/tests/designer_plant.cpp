@@ -2,9 +2,7 @@
 // (widgets from the widget box, properties in the property editor, tags and files through the
 // plug-in's task menu), and saves it with Designer's writer: designer_plant FILE.ui. The studio's
 // end-to-end test builds and runs what it writes.
-#include <QComboBox>
 #include <QFile>
-#include <QLineEdit>
 #include <cstdio>
 #include <cstdlib>
 
@@ -15,10 +13,7 @@ namespace {
 FormEditor* theFormEditor = nullptr;
 
 void edit(FormEditor& fe, QWidget* w, const QString& attribute, const QString& tag) {
-  if (!FormEditor::runTaskMenu(fe.taskMenu(w), [&](QDialog* d) {
-        if (!attribute.isNull()) d->findChild<QLineEdit*>("attribute")->setText(attribute);
-        if (!tag.isNull()) d->findChild<QComboBox*>("tag")->setEditText(tag);
-      })) {
+  if (!fe.editAttributes(w, attribute, tag)) {
     fprintf(stderr, "designer_plant: %s has no otkit task menu\n", qPrintable(w->objectName()));
     exit(1);
   }

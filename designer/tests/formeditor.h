@@ -17,8 +17,10 @@
 #include <QtDesigner/QExtensionManager>
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QPushButton>
 #include <QTimer>
@@ -90,6 +92,14 @@ struct FormEditor {
     });
     ext->taskActions().first()->trigger();
     return saw;
+  }
+  // A widget's "Edit otkit attributes..." as an engineer uses it: the attribute and the tag
+  // typed into the dialog where not null, then OK. Whether the menu and its dialog came.
+  bool editAttributes(QWidget* w, const QString& attribute, const QString& tag) const {
+    return runTaskMenu(taskMenu(w), [&](QDialog* d) {
+      if (!attribute.isNull()) d->findChild<QLineEdit*>("attribute")->setText(attribute);
+      if (!tag.isNull()) d->findChild<QComboBox*>("tag")->setEditText(tag);
+    });
   }
   // A new widget of a class laid on the form as Designer's widget box drops it.
   QWidget* add(QDesignerFormWindowInterface* fw, const QString& cls, const QString& name,

@@ -70,10 +70,7 @@ QByteArray studioSaves(const UiForm& f, QString* warnings) {
 
 // Runs a widget's "Edit otkit attributes..." as an engineer does and fills the dialog.
 void editInDesigner(FormEditor& fe, QWidget* w, const QString& attribute, const QString& tag) {
-  EXPECT_TRUE(FormEditor::runTaskMenu(fe.taskMenu(w), [&](QDialog* d) {
-    if (!attribute.isNull()) d->findChild<QLineEdit*>("attribute")->setText(attribute);
-    if (!tag.isNull()) d->findChild<QComboBox*>("tag")->setEditText(tag);
-  })) << w->objectName().toStdString();
+  EXPECT_TRUE(fe.editAttributes(w, attribute, tag)) << w->objectName().toStdString();
 }
 
 }  // namespace

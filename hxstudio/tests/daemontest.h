@@ -202,12 +202,7 @@ class GeneratedDaemon : public ::testing::Test {
     std::vector<key_t> keys;
     for (const std::string& f : {shm(), mbx()})
       if (access(f.c_str(), F_OK) == 0) keys.push_back(ftok(f.c_str(), 'b'));
-    ottest::removeAndExpectGone(
-        keys, "shared memory", [](key_t k) { return shmget(k, 0, 0); },
-        [](int id) { shmctl(id, IPC_RMID, nullptr); });
-    ottest::removeAndExpectGone(
-        keys, "mailbox", [](key_t k) { return msgget(k, 0); },
-        [](int id) { msgctl(id, IPC_RMID, nullptr); });
+    ottest::removeImagesAndMailboxes(keys);
   }
 };
 

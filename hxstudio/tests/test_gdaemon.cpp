@@ -65,13 +65,24 @@ TEST(ModbusGenerator, TemplateGivesTheDesignedOffsetsAndEcho) {
   EXPECT_EQ(out.headerPath, "dir/modbusdaemon.h");
   EXPECT_EQ(out.sourcePath, "dir/modbusdaemon.cpp");
   EXPECT_EQ(out.programName, "modbusdaemon");
-  EXPECT_TRUE(has(out.source, "otSocket       sock(\"localhost\",502,1);\n"));
-  EXPECT_TRUE(has(out.source, "otSharedMemory shm(\"/tmp/otkit/modbus.shm\",163);\n"));
+  EXPECT_TRUE(
+      has(out.source, "  otModbusDaemonDevice device(\"localhost\", 502, MODBUS_IDLETIME);\n"));
+  EXPECT_TRUE(has(out.source,
+                  "  config.image       = \"/tmp/otkit/modbus.shm\";\n"
+                  "  config.imageSize   = 163;\n"
+                  "  config.mailbox     = \"/tmp/otkit/modbus.mbx\";\n"
+                  "  config.target      = \"modbusdaemon\";\n"
+                  "  config.cycles      = cycles;\n"
+                  "  config.cycleCount  = 7;\n"));
   EXPECT_TRUE(has(out.source, "#define MODBUS_IDLETIME (4*1000)/96\n"));
-  EXPECT_TRUE(has(out.source, "    good += modbusCycle(4,modbusdaemon_CYCLE4_BASE,4,4,0,3);\n"));
+  EXPECT_TRUE(has(out.source,
+                  "  {modbusdaemon_CYCLE4_BASE, modbusdaemon_CYCLE4_NUM_BYTES, 4, 4, 0, 0, 3},\n"));
+  // the watchdog of a Modbus daemon, and the pause a pass without cycles takes
+  EXPECT_TRUE(has(out.source, "  config.watchdogMs  = 60000;\n"));
+  EXPECT_TRUE(has(out.source, "  config.emptyPassMs = MODBUS_IDLETIME;\n"));
   EXPECT_TRUE(has(out.source, "// Attention: this program must be run as super user\n"));
   EXPECT_TRUE(has(out.source, "#include \"modbusdaemon.h\"\n"));
-  EXPECT_FALSE(has(out.source, "otEvent"));
+  EXPECT_FALSE(has(out.source, "config.event"));
 }
 
 TEST(ModbusGenerator, BlockSizesAndCycleNumbering) {
@@ -91,10 +102,14 @@ TEST(ModbusGenerator, BlockSizesAndCycleNumbering) {
                   "#define p_CYCLE3_NUM_BYTES 6\n"));
   EXPECT_FALSE(has(out.header, "CYCLE7"));
   EXPECT_TRUE(has(out.header, "#define p_SHARED_MEMORY_SIZE 93\n"));
-  EXPECT_TRUE(has(out.source, "modbusCycle(3,p_CYCLE3_BASE,9,4,5,3);"));
+  EXPECT_TRUE(has(out.source, "{p_CYCLE3_BASE, p_CYCLE3_NUM_BYTES, 9, 4, 0, 5, 3},"));
+  EXPECT_TRUE(has(out.source, "config.cycleCount  = 3;\n"));
 
   out = generate(HX_DAEMON_MODBUS, kSocket);
   EXPECT_FALSE(has(out.header, "CYCLE1"));
+  // no table (an array cannot be empty), no cycles for the runtime
+  EXPECT_FALSE(has(out.source, "otDaemonCycle"));
+  EXPECT_FALSE(has(out.source, "config.cycle"));
   EXPECT_TRUE(has(out.header, "_LIFE_COUNTER_BASE 0\n"));
   EXPECT_TRUE(has(out.header, "_SHARED_MEMORY_SIZE 34\n"));
 }
@@ -112,29 +127,32 @@ TEST(ModbusGenerator, SettingsAreReadOnlyFromTheFirstColumn) {
   EXPECT_TRUE(has(out.source, "#define MODBUS_IDLETIME (4*1000)/192\n"));
   // The header is included by its file name, whatever the target.
   EXPECT_TRUE(has(out.source, "#include \"p.h\"\n"));
+  EXPECT_TRUE(has(out.source, "  config.target      = \"yes\";\n"));
   EXPECT_TRUE(has(out.source,
-                  "const char *eventav[3] = {\"\", \"-eventhost=evhost\", "
-                  "\"-eventport=6001\"};\n  otEventInit(3, eventav, \"yes:\");\n"));
-  EXPECT_TRUE(has(out.source, "#include \"otevent.h\"\n"));
+                  "  config.eventHost   = \"evhost\";\n"
+                  "  config.eventPort   = 6001;\n"));
 }
 
 TEST(ModbusGenerator, CommunicationAndSerialSettings) {
   for (const char* line : {"communication=serial\n", "communication=rs485\n"}) {
     hxDaemonFiles out = generate(HX_DAEMON_MODBUS, std::string(line) + "tty=/dev/ttyUSB0\n");
     EXPECT_TRUE(has(out.log, "communication=serial\n")) << line;
-    EXPECT_TRUE(has(out.source, "otSerial       serial;\n"));
-    EXPECT_TRUE(has(out.source, "serial.openDevice(SERIAL_DEVICE,B9600,1,1,8,1,otSerial::NONE)"));
-    EXPECT_TRUE(has(out.source, "otModbus       modbus(8+256+2,otModbus::MODBUS_RTU);\n"));
+    EXPECT_TRUE(has(out.source, "#define SERIAL_DEVICE   \"/dev/ttyUSB0\"\n"));
+    EXPECT_TRUE(has(out.source,
+                    "otModbusDaemonDevice device(SERIAL_DEVICE, B9600, 1, otSerial::NONE, "
+                    "otModbus::MODBUS_RTU, MODBUS_IDLETIME);"));
   }
   hxDaemonFiles out = generate(HX_DAEMON_MODBUS, "communication=tcp_socket_please\n");
   EXPECT_TRUE(has(out.log, "communication=socket\n"));
   out = generate(HX_DAEMON_MODBUS,
                  "communication=serial\nprotocol=1\nparity=2\nrtscts=0\nbaudrate=38400\n");
-  EXPECT_TRUE(has(out.source, "otModbus       modbus(1024+1,otModbus::MODBUS_ASCII);\n"));
-  EXPECT_TRUE(has(out.source, "openDevice(SERIAL_DEVICE,B38400,1,0,8,1,otSerial::EVEN)"));
+  EXPECT_TRUE(has(out.source,
+                  "device(SERIAL_DEVICE, B38400, 0, otSerial::EVEN, otModbus::MODBUS_ASCII, "
+                  "MODBUS_IDLETIME);"));
   // ASCII exists on serial lines only.
   out = generate(HX_DAEMON_MODBUS, "communication=socket\nprotocol=1\n");
-  EXPECT_TRUE(has(out.source, "MODBUS_RTU"));
+  EXPECT_TRUE(has(out.source, "device(\"\", 502, MODBUS_IDLETIME);"));
+  EXPECT_FALSE(has(out.source, "MODBUS_ASCII"));
   // A speed below 100 baud would divide by zero.
   out = generate(HX_DAEMON_MODBUS, "communication=serial\nbaudrate=50\n");
   EXPECT_TRUE(has(out.source, "#define MODBUS_IDLETIME (4*1000)/1\n"));
@@ -161,8 +179,8 @@ TEST(ModbusGenerator, TextsReachTheSourceAsLiterals) {
   hxDaemonFiles out = generate(HX_DAEMON_MODBUS,
                                "communication=socket\nshared_memory=/tmp/a\"b\\c\n"
                                "tcpadr=h\");system(\"x\n");
-  EXPECT_TRUE(has(out.source, "otSharedMemory shm(\"/tmp/a\\\"b\\\\c\",34);"));
-  EXPECT_TRUE(has(out.source, "otSocket       sock(\"h\\\");system(\\\"x\",502,1);"));
+  EXPECT_TRUE(has(out.source, "config.image       = \"/tmp/a\\\"b\\\\c\";"));
+  EXPECT_TRUE(has(out.source, "device(\"h\\\");system(\\\"x\", 502, MODBUS_IDLETIME);"));
 }
 
 TEST(SiemensGenerator, TemplateOffsetsSlavesAndCycles) {
@@ -182,18 +200,19 @@ TEST(SiemensGenerator, TemplateOffsetsSlavesAndCycles) {
             "slave=0 adr=192.168.1.101 type=S7_200 fetch_write=1 function=-1 rack_slot=-1\n"
             "slave=1 adr=192.168.1.102 type=S7_200 fetch_write=0 function=-1 rack_slot=-1\n");
   EXPECT_EQ(out.headerPath, "siemensdaemon.h");
-  EXPECT_TRUE(
-      has(out.source, "otSiemensTCP   slave1(\"192.168.1.102\",otSiemensTCP::S7_200,0,-1,-1);\n"));
+  EXPECT_TRUE(has(out.source, "  {1, \"192.168.1.102\", otSiemensTCP::S7_200, 0, -1, -1, 102},\n"));
   EXPECT_TRUE(has(out.source, "#define siemensdaemon_CYCLE_TIME 50\n"));
-  EXPECT_TRUE(has(out.source, "  slave_array[1] = &slave1;\n"));
-  EXPECT_TRUE(
-      has(out.source, "    good += siemensTCPCycle(3, 0, 16, otSiemensTCP::ORG_DB, 0, 0, 32);\n"));
+  EXPECT_TRUE(has(out.source, "  config.passPauseMs = siemensdaemon_CYCLE_TIME;\n"));
+  EXPECT_TRUE(has(out.source, "  otSiemensDaemonDevice device(plcs, 2);\n"));
+  EXPECT_TRUE(has(out.source, "  {16, 32, 0, otSiemensTCP::ORG_DB, 0, 0, 32},\n"));
+  // Siemens daemons have no watchdog.
+  EXPECT_FALSE(has(out.source, "watchdogMs"));
   EXPECT_FALSE(has(out.source, "setPort"));
 
   out = generate(HX_DAEMON_SIEMENS_TCP, "target=plant\nslave=3 adr=10.0.0.1 type=LOGO port=1102\n");
   EXPECT_TRUE(has(out.header, "#define plant_SHARED_MEMORY_SIZE 34\n"));
-  EXPECT_TRUE(has(out.source, "otSiemensTCP   slave3(\"10.0.0.1\",otSiemensTCP::LOGO,1,-1,-1);"));
-  EXPECT_TRUE(has(out.source, "  slave3.setPort(1102);\n"));
+  EXPECT_TRUE(has(out.source, "  {3, \"10.0.0.1\", otSiemensTCP::LOGO, 1, -1, -1, 1102},\n"));
+  EXPECT_TRUE(has(out.source, "otSiemensDaemonDevice device(plcs, 1);"));
   EXPECT_EQ(out.sourcePath, "plant.cpp");
 }
 
@@ -223,7 +242,8 @@ TEST(PpiGenerator, TemplateOffsetsAndSource) {
   EXPECT_EQ(out.log,
             "target=ppidaemon\nshared_memory=/tmp/otkit/ppi.shm\nmailbox=/tmp/otkit/ppi.mbx\n"
             "tty=/dev/ttyS0\nbaudrate=9600\ndave_speed=daveSpeed187k\ngenerate:ppidaemon.cpp\n");
-  EXPECT_TRUE(has(out.source, "      good += ppiCycle(2, 64, dc[2], daveDB, 1, 64, 64);\n"));
+  EXPECT_TRUE(has(out.source, "  {64, 64, 2, daveDB, 1, 64, 64},\n"));
+  EXPECT_TRUE(has(out.source, "  config.passPauseMs = IDLETIME;\n  config.watchdogMs  = 5000;\n"));
   EXPECT_TRUE(has(out.source,
                   "di = daveNewInterface(fds, \"IF1\", 0, daveProtoPPI, "
                   "daveSpeed187k);"));

@@ -20,7 +20,7 @@ extern "C" {
 
 #include <gtest/gtest.h>
 
-#include "ots7pdu_p.h"
+#include "ots7pdu.h"
 #include "ottime.h"
 #include "ppi.h"
 #include "socatpair.h"

@@ -133,15 +133,15 @@ ot3964R::~ot3964R() {
 
 int ot3964R::dprintf(const char* format, ...) {
   if (debug != 1) return 0;
-  char text[4096];
+  otFormattedText t;
   va_list ap;
   va_start(ap, format);
-  int r = otvsnprintf(text, sizeof(text), format, ap);
+  otFormatText(&t, format, ap);
   va_end(ap);
-  if (r < 0) return r;
-  fputs(text, stdout);
+  if (t.result < 0) return t.result;
+  fputs(t.text, stdout);
   fflush(stdout);
-  return (int)strlen(text);
+  return t.length;
 }
 
 int ot3964R::open(const char* devicename, int speed) {

@@ -1,4 +1,5 @@
 #include "otacceptloop.h"
+#include "otlog.h"
 
 #include <arpa/inet.h>
 #include <errno.h>
@@ -19,7 +20,7 @@
 #include <system_error>
 #include <thread>
 
-#include "otpoll_p.h"
+#include "otpoll.h"
 
 namespace {
 
@@ -197,7 +198,8 @@ struct otAcceptLoop::Impl {
       c->thread = std::thread(&Impl::serve, this, c, fd);
     } catch (const std::system_error&) {
       active--;
-      printf("otAcceptLoop: no thread for a connection on port %d, closed\n", port.load());
+      otLog(OT_LOG_ERROR, "otAcceptLoop: no thread for a connection on port %d, closed\n",
+            port.load());
       fflush(stdout);
       ::close(fd);
       connections.pop_back();
@@ -224,7 +226,8 @@ struct otAcceptLoop::Impl {
       std::string resolveError;
       listenFd = bindAddress(host, port.load(), backlog, &resolveError);
       if (listenFd < 0 && errno != EADDRINUSE) {
-        printf("otAcceptLoop: cannot listen on port %d: %s\n", port.load(), strerror(errno));
+        otLog(OT_LOG_ERROR, "otAcceptLoop: cannot listen on port %d: %s\n", port.load(),
+              strerror(errno));
         fflush(stdout);
         return;
       }
@@ -271,12 +274,13 @@ int otAcceptLoop::start(const otAcceptConfig& config, Handler handler, void* use
   Impl& d = *impl;
   std::lock_guard<std::mutex> lk(d.startStop);
   if (d.running) {
-    printf("otAcceptLoop: already running on port %d\n", d.port.load());
+    otLog(OT_LOG_ERROR, "otAcceptLoop: already running on port %d\n", d.port.load());
     fflush(stdout);
     return -1;
   }
   if (handler == nullptr || config.port < 0 || config.port > 65535) {
-    printf("otAcceptLoop: %s\n", handler == nullptr ? "no handler" : "port out of range");
+    otLog(OT_LOG_ERROR, "otAcceptLoop: %s\n",
+          handler == nullptr ? "no handler" : "port out of range");
     fflush(stdout);
     return -1;
   }
@@ -299,9 +303,9 @@ int otAcceptLoop::start(const otAcceptConfig& config, Handler handler, void* use
   if (d.listenFd < 0) {
     int err = errno;
     bool retry = err == EADDRINUSE && d.bindRetryMs > 0;
-    printf("otAcceptLoop: cannot listen on %s port %d: %s%s\n", where, config.port,
-           resolveError.empty() ? strerror(err) : resolveError.c_str(),
-           retry ? " (trying again)" : "");
+    otLog(OT_LOG_ERROR, "otAcceptLoop: cannot listen on %s port %d: %s%s\n", where, config.port,
+          resolveError.empty() ? strerror(err) : resolveError.c_str(),
+          retry ? " (trying again)" : "");
     fflush(stdout);
     if (!retry) return -1;
     d.port = config.port;
@@ -310,7 +314,7 @@ int otAcceptLoop::start(const otAcceptConfig& config, Handler handler, void* use
   }
   d.wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (d.wakeFd < 0) {
-    printf("otAcceptLoop: no event descriptor: %s\n", strerror(errno));
+    otLog(OT_LOG_ERROR, "otAcceptLoop: no event descriptor: %s\n", strerror(errno));
     fflush(stdout);
     if (d.listenFd >= 0) ::close(d.listenFd);
     d.listenFd = -1;
@@ -319,7 +323,7 @@ int otAcceptLoop::start(const otAcceptConfig& config, Handler handler, void* use
   try {
     d.acceptThread = std::thread(&Impl::acceptMain, &d);
   } catch (const std::system_error&) {
-    printf("otAcceptLoop: no accept thread\n");
+    otLog(OT_LOG_ERROR, "otAcceptLoop: no accept thread\n");
     fflush(stdout);
     if (d.listenFd >= 0) ::close(d.listenFd);
     ::close(d.wakeFd);

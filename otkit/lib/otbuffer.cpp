@@ -1,4 +1,5 @@
 #include "otbuffer.h"
+#include "otlog.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -41,7 +42,7 @@ int otBuffer::setText(const char* text) {
   if (text == nullptr) return -1;
   size_t len = strlen(text);
   if (len >= (size_t)bufferSize) {
-    printf("otBuffer::setText() text  is too long\n");
+    otLog(OT_LOG_WARNING, "otBuffer::setText() text  is too long\n");
     return -1;
   }
   memcpy(c, text, len + 1);

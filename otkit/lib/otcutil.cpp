@@ -1,7 +1,11 @@
 #include "otcutil.h"
+#include "otlog.h"
 
 #include <ctype.h>
 #include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <pthread.h>
 #include <pwd.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -9,6 +13,7 @@
 #include <sys/select.h>
 #include <unistd.h>
 
+#include <mutex>
 #include <string>
 
 const char otCRLF[] = "\r\n";
@@ -28,6 +33,12 @@ int otvsnprintf(char* buf, int size, const char* format, va_list ap) {
   return vsnprintf(buf, (size_t)size, format, ap);
 }
 
+void otFormatText(otFormattedText* out, const char* format, va_list ap) {
+  out->result = otvsnprintf(out->text, OT_PRINTF_BUFFER, format, ap);
+  if (out->result < 0) out->text[0] = '\0';
+  out->length = (int)strlen(out->text);
+}
+
 int otsnprintf(char* buf, int size, const char* format, ...) {
   va_list ap;
   va_start(ap, format);
@@ -38,25 +49,25 @@ int otsnprintf(char* buf, int size, const char* format, ...) {
 
 int otDebugPrintf(const char* format, ...) {
   if (otDebugPrintfState == 0) return 0;
-  char buf[OT_PRINTF_BUFFER];
+  otFormattedText t;
   va_list ap;
   va_start(ap, format);
-  int ret = otvsnprintf(buf, sizeof(buf), format, ap);
+  otFormatText(&t, format, ap);
   va_end(ap);
-  if (ret < 0) return ret;
-  return printf("%s", buf);
+  if (t.result < 0) return t.result;
+  return printf("%s", t.text);
 }
 
 int otLastLinePrintf(const char* format, ...) {
-  char buf[OT_PRINTF_BUFFER];
+  otFormattedText t;
   va_list ap;
   va_start(ap, format);
-  int ret = otvsnprintf(buf, sizeof(buf), format, ap);
+  otFormatText(&t, format, ap);
   va_end(ap);
-  if (ret < 0) return ret;
-  buf[79] = '\0';
-  int len = (int)strlen(buf);
-  printf("%c[80D%s", 27, buf);
+  if (t.result < 0) return t.result;
+  t.text[79] = '\0';
+  int len = (int)strlen(t.text);
+  printf("%c[80D%s", 27, t.text);
   for (int i = len; i < 80; i++)
     putchar(' ');
   return 80;
@@ -159,21 +170,61 @@ int otCan2(int value) {
   return busCommand("buscommand -can2 %d", value);
 }
 
-static void (*sigtermUserHandler)(void*) = nullptr;
-static void* sigtermUserArg = nullptr;
+namespace {
 
-static void otSigtermHandler(int sig) {
-  printf("entering otSigtermHandler sig=%d\n", sig);
+void (*sigtermUserHandler)(void*) = nullptr;
+void* sigtermUserArg = nullptr;
+int sigtermPipe[2] = {-1, -1};
+
+// All a signal handler may safely do: hand the signal to the watcher thread.
+void onSigterm(int sig) {
+  const int saved = errno;
+  const unsigned char b = (unsigned char)sig;
+  ssize_t n = write(sigtermPipe[1], &b, 1);
+  (void)n;
+  errno = saved;
+}
+
+// Prints, calls the user's handler and ends the process outside the signal handler, where
+// stdio, locks and exit() are allowed.
+void* sigtermWatcher(void*) {
+  unsigned char sig = 0;
+  for (;;) {
+    ssize_t n = read(sigtermPipe[0], &sig, 1);
+    if (n == 1) break;
+    if (n < 0 && errno == EINTR) continue;
+    return nullptr;
+  }
+  otLog(OT_LOG_INFO, "entering otSigtermHandler sig=%d\n", sig);
   if (sig == SIGTERM && sigtermUserHandler != nullptr) sigtermUserHandler(sigtermUserArg);
   fflush(stdout);
   fsync(fileno(stdout));
   exit(0);
 }
 
+}  // namespace
+
 int otSetSigtermHandler(void (*handler)(void*), void* arg) {
   sigtermUserHandler = handler;
   sigtermUserArg = arg;
-  signal(SIGTERM, otSigtermHandler);
+  static std::once_flag once;
+  static bool ready = false;
+  std::call_once(once, [] {
+    if (pipe2(sigtermPipe, O_CLOEXEC) != 0) return;
+    pthread_attr_t a;
+    pthread_attr_init(&a);
+    pthread_attr_setdetachstate(&a, PTHREAD_CREATE_DETACHED);
+    // The watcher itself never takes the signal: it only reads what the handler hands over.
+    sigset_t all, old;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &old);
+    pthread_t t;
+    ready = pthread_create(&t, &a, sigtermWatcher, nullptr) == 0;
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    pthread_attr_destroy(&a);
+  });
+  if (!ready) return -1;
+  signal(SIGTERM, onSigterm);
   return 0;
 }
 
@@ -241,13 +292,13 @@ int otCopyTextfile(const char* source, const char* dest) {
   if (source == nullptr || dest == nullptr) return -1;
   FILE* in = fopen(source, "r");
   if (in == nullptr) {
-    printf("otCopyTextfile: could not read %s\n", source);
+    otLog(OT_LOG_ERROR, "otCopyTextfile: could not read %s\n", source);
     return -1;
   }
   FILE* out = fopen(dest, "w");
   if (out == nullptr) {
     fclose(in);
-    printf("otCopyTextfile: could not write %s\n", dest);
+    otLog(OT_LOG_ERROR, "otCopyTextfile: could not write %s\n", dest);
     return -1;
   }
   std::string buf(64 * 1024, '\0');
@@ -355,12 +406,12 @@ int otFWrite(FILE* fp, const void* buffer, int length) {
 int otWriteFile(const char* path, const void* data, int length) {
   FILE* fp = path ? fopen(path, "w") : nullptr;
   if (fp == nullptr) {
-    printf("ERROR: otWriteFile() could not write to %s\n", path ? path : "(null)");
+    otLog(OT_LOG_ERROR, "ERROR: otWriteFile() could not write to %s\n", path ? path : "(null)");
     return -1;
   }
   int ret = length > 0 ? (int)fwrite(data, 1, (size_t)length, fp) : 0;
   if (fclose(fp) != 0) {
-    printf("ERROR: otWriteFile() could not write to %s\n", path);
+    otLog(OT_LOG_ERROR, "ERROR: otWriteFile() could not write to %s\n", path);
     return -1;
   }
   return ret;
@@ -417,7 +468,7 @@ int otSubmitHxhost(const char* env, const char* dir, const char* exe, const char
   if (env == nullptr || dir == nullptr || exe == nullptr) return -1;
   const char* value = getenv(env);
   if (value == nullptr) {
-    printf("otSubmitHxhost:ERROR env=%s is not set\n", env);
+    otLog(OT_LOG_ERROR, "otSubmitHxhost:ERROR env=%s is not set\n", env);
     return -2;
   }
   std::string base = std::string(value) + dir;

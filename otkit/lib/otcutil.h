@@ -27,6 +27,15 @@ int otLastLinePrintf(const char* format, ...) OT_PRINTF_FORMAT(1, 2);
 // A null or empty format stores "" and returns 1; else vsnprintf's result.
 int otvsnprintf(char* buf, int size, const char* format, va_list ap);
 int otsnprintf(char* buf, int size, const char* format, ...) OT_PRINTF_FORMAT(3, 4);
+// The text of a printf member of the library's classes: formatted with otvsnprintf into
+// OT_PRINTF_BUFFER bytes. result is the formatter's (negative on failure, 1 for an empty
+// format, else the length the full text would have); length is what was kept (at most 4095).
+struct otFormattedText {
+  char text[OT_PRINTF_BUFFER];
+  int result;
+  int length;
+};
+void otFormatText(otFormattedText* out, const char* format, va_list ap);
 // Copy at most n characters and always terminate: dest must hold n+1 bytes. Returns dest.
 char* otstrncpy(char* dest, const char* src, int n);
 // As otstrncpy, but also stops before the first line feed.
@@ -44,7 +53,10 @@ int otProfibus1(int value);
 int otProfibus2(int value);
 int otCan1(int value);
 int otCan2(int value);
-// On SIGTERM: calls handler(arg), flushes standard output and exits with status 0.
+// On SIGTERM: prints "entering otSigtermHandler sig=15", calls handler(arg), flushes standard
+// output and exits with status 0, all on a thread of the library's (the signal handler itself
+// only hands the signal over), so the handler may use stdio and locks. 0, or -1 when that
+// thread cannot be started (the signal is then left as it was).
 int otSetSigtermHandler(void (*handler)(void*), void* arg);
 // $HOME/.name in a static buffer (falls back to the password database, then ".").
 char* otGetInifile(const char* name);

@@ -1,4 +1,5 @@
 #include "otdataacquisition.h"
+#include "otlog.h"
 
 #include <errno.h>
 #include <limits.h>
@@ -190,10 +191,10 @@ int otDataAcquisitionImage::readItemList(const char* text, size_t length) {
     needed = ULONG_MAX;
   if (needed > size_ || count > INT_MAX) {
     // The header is left alone too: a new maxNameLength would move the records in place.
-    printf(
-        "otDataAcquisitionProvider::shared memmory is too small sharedMemorySize=%ld "
-        "sizeNeeded=%lu\n",
-        (long)size_, needed);
+    otLog(OT_LOG_ERROR,
+          "otDataAcquisitionProvider::shared memmory is too small sharedMemorySize=%ld "
+          "sizeNeeded=%lu\n",
+          (long)size_, needed);
     return DAQ_ERROR_INT;
   }
 
@@ -241,10 +242,10 @@ int otDataAcquisitionImage::setStringValue(const char* name, const char* value, 
   if (l.numItems == INT_MAX ||
       __builtin_mul_overflow((unsigned long)l.numItems + 1, l.recordSize, &end) ||
       __builtin_add_overflow(end, (unsigned long)HEADER_SIZE, &end) || end >= size_) {
-    printf(
-        "otDataAcquisitionProvider: ERROR shared memory too small to add variable=%s val=%.*s "
-        "please increase shared memory size",
-        name, (int)valueLength, value);
+    otLog(OT_LOG_ERROR,
+          "otDataAcquisitionProvider: ERROR shared memory too small to add variable=%s val=%.*s "
+          "please increase shared memory size",
+          name, (int)valueLength, value);
     return DAQ_ERROR_INT;
   }
   char* rec = record(l, l.numItems);

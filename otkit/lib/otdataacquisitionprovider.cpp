@@ -1,4 +1,5 @@
 #include "otdataacquisitionprovider.h"
+#include "otlog.h"
 
 #include <stdio.h>
 
@@ -36,7 +37,7 @@ otDataAcquisitionProvider::~otDataAcquisitionProvider() = default;
 int otDataAcquisitionProvider::readItemList(const char* filename) {
   std::string text;
   if (!loadFile(filename, &text)) {
-    printf("could not open itemlist %s\n", filename != nullptr ? filename : "(null)");
+    otLog(OT_LOG_ERROR, "could not open itemlist %s\n", filename != nullptr ? filename : "(null)");
     return DAQ_ERROR_INT;
   }
   return image.readItemList(text.data(), text.size());

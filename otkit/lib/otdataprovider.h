@@ -172,7 +172,6 @@ class otDataProviderThreads {
   int stop();
 
   otDataProvider* provider;
-  otThread thread;  // unused: the accept loop has a thread of its own; kept for old sources
   int port;
 
  private:

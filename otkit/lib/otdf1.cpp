@@ -1,4 +1,5 @@
 #include "otdf1.h"
+#include "otlog.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -52,8 +53,7 @@ void df1Buffer::writeDLE(unsigned char c) {
 
 unsigned char* df1Buffer::operator[](unsigned pos) {
   if (pos >= len) {
-    printf("*** otBuffer read error! Pos:%u Len:%u\n", pos, len);
-    fflush(stdout);
+    otLog(OT_LOG_ERROR, "*** otBuffer read error! Pos:%u Len:%u\n", pos, len);
   }
   if (pos >= size) {
     spare = 0;
@@ -336,7 +336,7 @@ int otDF1::cmdSetCPUMode(unsigned char dst, unsigned char mode) {
   unsigned char n, sts;
   int r = transaction(dst, req, 3, answer, n, sts);
   if (r == 0 && sts != 0) {
-    printf("\nSet CPU Mode Execution Error! STS:%02X", sts);
+    otLog(OT_LOG_ERROR, "\nSet CPU Mode Execution Error! STS:%02X", sts);
     fflush(stdout);
   }
   return r;

@@ -1,4 +1,5 @@
 #include "oteventlogserver.h"
+#include "otlog.h"
 
 #include <dirent.h>
 #include <errno.h>
@@ -319,13 +320,7 @@ char* otEventLogServer::getEvent(char* buf, int* cursor) {
 }
 
 otEventLogServerThreads::otEventLogServerThreads(int port_, otEventLogServer* server_)
-    : thread(1000),
-      port(port_),
-      server(server_),
-      stopping(0),
-      running(false),
-      refused(0),
-      lastReportMs(0) {}
+    : port(port_), server(server_), stopping(0), running(false), refused(0), lastReportMs(0) {}
 
 otEventLogServerThreads::~otEventLogServerThreads() {
   stop();
@@ -382,8 +377,9 @@ void otEventLogServerThreads::refuse() {
   if ((last != 0 && now - last < kRefusalReportMs) ||
       !lastReportMs.compare_exchange_strong(last, now))
     return;
-  printf("otEventLogServer: port %d: %lld connection(s) refused so far (no valid secret)\n", port,
-         count);
+  otLog(OT_LOG_WARNING,
+        "otEventLogServer: port %d: %lld connection(s) refused so far (no valid secret)\n", port,
+        count);
   fflush(stdout);
 }
 

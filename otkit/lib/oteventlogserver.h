@@ -192,7 +192,6 @@ class otEventLogServerThreads {
   int stop();
   int getPort();
 
-  otThread thread;  // unused: the accept loop has a thread of its own; kept for old sources
   int port;
   otEventLogServer* server;
 

@@ -50,13 +50,13 @@ int otFifo::write(const void* data, int length) {
 }
 
 int otFifo::printf(const char* format, ...) {
-  char buf[OT_PRINTF_BUFFER];
+  otFormattedText t;
   va_list ap;
   va_start(ap, format);
-  int ret = otvsnprintf(buf, sizeof(buf), format, ap);
+  otFormatText(&t, format, ap);
   va_end(ap);
-  if (ret < 0) return ret;
-  return write(buf, (int)strlen(buf));
+  if (t.result < 0) return t.result;
+  return write(t.text, t.length);
 }
 
 static void unlockMutex(void* mutex) {

@@ -1,4 +1,5 @@
 #include "otfileload.h"
+#include "otlog.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -33,7 +34,7 @@ int otFileLoad::load(const char* path) {
   char buf[LINE];
   while (fgets(buf, LINE - 1, file.fp) != nullptr) {
     buf[strcspn(buf, "\n\r")] = '\0';
-    if (debug) printf("otFileLoad::load line=%s\n", buf);
+    otLogDebug(debug, "otFileLoad::load line=%s\n", buf);
     Line* line = static_cast<Line*>(malloc(sizeof(Line)));
     char* text = strdup(buf);
     if (line == nullptr || text == nullptr) {
@@ -61,7 +62,7 @@ int otFileLoad::load(const char* path) {
 
 const char* otFileLoad::firstLine() {
   if (!loaded || first == nullptr) return nullptr;
-  if (debug) printf("otFileLoad::firstLine=%s\n", first->text);
+  otLogDebug(debug, "otFileLoad::firstLine=%s\n", first->text);
   cursor = first->next;
   return first->text;
 }
@@ -69,7 +70,7 @@ const char* otFileLoad::firstLine() {
 const char* otFileLoad::nextLine() {
   if (!loaded || cursor == nullptr) return nullptr;
   Line* line = cursor;
-  if (debug) printf("otFileLoad::nextLine=%s\n", line->text);
+  otLogDebug(debug, "otFileLoad::nextLine=%s\n", line->text);
   cursor = line->next;
   return line->text;
 }
@@ -78,7 +79,7 @@ int otFileLoad::unload() {
   Line* line = first;
   while (line != nullptr) {
     Line* next = line->next;
-    if (debug) printf("otFileLoad::unload line=%s\n", line->text);
+    otLogDebug(debug, "otFileLoad::unload line=%s\n", line->text);
     free(line->text);
     free(line);
     line = next;

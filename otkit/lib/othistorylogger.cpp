@@ -1,4 +1,5 @@
 #include "othistorylogger.h"
+#include "otlog.h"
 
 #include <sys/stat.h>
 
@@ -61,7 +62,7 @@ int otHistoryLogger::pushLine(const char* text) {
   std::string record = currentTime.getTimeString();
   record += '\t';
   record += text ? text : "";
-  if (debug) printf("pushLine=%s\n", record.c_str());
+  otLogDebug(debug, "pushLine=%s\n", record.c_str());
 
   lines.push_front(record);
   position++;  // the walk stays on the record it was at
@@ -77,7 +78,8 @@ int otHistoryLogger::openFile() {
   fileName = ringFileName(csvName, fileIndex);
   file.reset(fopen(fileName.c_str(), "w"));
   if (!file) {
-    if (!openFailureShown) printf("otHistoryLogger: cannot open %s\n", fileName.c_str());
+    if (!openFailureShown)
+      otLog(OT_LOG_ERROR, "otHistoryLogger: cannot open %s\n", fileName.c_str());
     openFailureShown = true;
     return -1;
   }

@@ -1,4 +1,5 @@
 #include "othistoryreader.h"
+#include "otlog.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -42,7 +43,7 @@ int otHistoryReader::startingIndex() {
     setFileName();
     struct stat st;
     if (stat(fileName.c_str(), &st) != 0) continue;
-    if (debug) printf("try openFile=%s\n", fileName.c_str());
+    otLogDebug(debug, "try openFile=%s\n", fileName.c_str());
     const struct timespec& t = st.st_mtim;
     if (!found || t.tv_sec < oldestTime.tv_sec ||
         (t.tv_sec == oldestTime.tv_sec && t.tv_nsec < oldestTime.tv_nsec)) {
@@ -53,7 +54,7 @@ int otHistoryReader::startingIndex() {
   }
   fileIndex = oldest;
   setFileName();
-  if (debug) printf("oldestFile=%s\n", fileName.c_str());
+  otLogDebug(debug, "oldestFile=%s\n", fileName.c_str());
   return oldest;
 }
 
@@ -68,18 +69,18 @@ void otHistoryReader::readFile(otTime* start, otTime* end) {
     // A line without a whole time stamp (a record cut off by a crash, or a record whose text
     // held a line feed) cannot be placed in time.
     if (currentTime.setTimeFromString(line.c_str()) < TIME_FIELDS) {
-      if (debug) printf("no time=%s", line.c_str());
+      otLogDebug(debug, "no time=%s", line.c_str());
       continue;
     }
     if (start && currentTime < *start) {
-      if (debug) printf("too old=%s", line.c_str());
+      otLogDebug(debug, "too old=%s", line.c_str());
       continue;
     }
     if (end && currentTime > *end) {
-      if (debug) printf("too new=%s", line.c_str());
+      otLogDebug(debug, "too new=%s", line.c_str());
       break;
     }
-    if (debug) printf("pushLineToMemory=%s", line.c_str());
+    otLogDebug(debug, "pushLineToMemory=%s", line.c_str());
     lines.push_back(std::move(line));
   }
 }
@@ -94,8 +95,8 @@ int otHistoryReader::read(const char* csvName_, otTime* start, otTime* end) {
     setFileName();
     file.reset(fopen(fileName.c_str(), "r"));
     if (!file) continue;
-    if (debug) printf("success openFile=%s\n", fileName.c_str());
-    if (debug) printf("reading=%s\n", fileName.c_str());
+    otLogDebug(debug, "success openFile=%s\n", fileName.c_str());
+    otLogDebug(debug, "reading=%s\n", fileName.c_str());
     readFile(start, end);
     file.reset();
   }

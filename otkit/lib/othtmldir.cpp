@@ -1,4 +1,5 @@
 #include "othtmldir.h"
+#include "otlog.h"
 
 #include <dlfcn.h>
 #include <limits.h>
@@ -181,12 +182,12 @@ const char* otHtmlDir::getHtml(int full) {
 
   std::string command = findCommand();
   if (command.empty()) {
-    printf("%s (set OTKIT_OTFIND to the otfind program)\n", kNotFound);
+    otLog(OT_LOG_ERROR, "%s (set OTKIT_OTFIND to the otfind program)\n", kNotFound);
     out += "otfind not found: the directory cannot be listed\n";
   } else {
     CommandLines lines(command);
     if (!lines.started()) {
-      printf("otHtmlDir: cannot run otfind\n");
+      otLog(OT_LOG_ERROR, "otHtmlDir: cannot run otfind\n");
       out += "otfind cannot be run: the directory cannot be listed\n";
     }
     for (const char* line = lines.next(); line != nullptr; line = lines.next()) {
@@ -223,12 +224,12 @@ int otHtmlDir::getFilenames(otSpreadsheetRow* row) {
   row->clear();
   std::string command = findCommand();
   if (command.empty()) {
-    printf("%s (set OTKIT_OTFIND to the otfind program)\n", kNotFound);
+    otLog(OT_LOG_ERROR, "%s (set OTKIT_OTFIND to the otfind program)\n", kNotFound);
     return -1;
   }
   CommandLines lines(command);
   if (!lines.started()) {
-    printf("otHtmlDir: cannot run otfind\n");
+    otLog(OT_LOG_ERROR, "otHtmlDir: cannot run otfind\n");
     return -1;
   }
   int count = 0;

@@ -229,14 +229,15 @@ int otIniFile::setText(const char* section, const char* name, const char* value)
 }
 
 int otIniFile::printf(const char* section, const char* name, const char* format, ...) {
-  char buf[OT_PRINTF_BUFFER];
+  otFormattedText t;
   va_list ap;
   va_start(ap, format);
-  const int ret = otvsnprintf(buf, sizeof(buf), format, ap);
+  otFormatText(&t, format, ap);
   va_end(ap);
-  if (ret < 1) return ret;
-  if (setText(section, name, buf) < 0) return -1;
-  return ret;
+  if (t.result < 1) return t.result;
+  if (setText(section, name, t.text) < 0) return -1;
+  // The length stored: a text cut at 4095 characters is not as long as the formatter said.
+  return t.length;
 }
 
 int otIniFile::remove(const char* section) {

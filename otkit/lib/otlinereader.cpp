@@ -4,7 +4,7 @@
 #include <string.h>
 #include <unistd.h>
 
-#include "otpoll_p.h"
+#include "otpoll.h"
 
 namespace {
 

@@ -107,13 +107,13 @@ int otMailbox::write(const char* text) {
 }
 
 int otMailbox::printf(const char* format, ...) {
-  char buf[OT_PRINTF_BUFFER];
+  otFormattedText t;
   va_list ap;
   va_start(ap, format);
-  int ret = otvsnprintf(buf, sizeof(buf), format, ap);
+  otFormatText(&t, format, ap);
   va_end(ap);
-  if (ret < 0) return ret;
-  return write(static_cast<const void*>(buf), (int)strlen(buf));
+  if (t.result < 0) return t.result;
+  return write(static_cast<const void*>(t.text), t.length);
 }
 
 OT_CANCELLATION_POINT int otMailbox::receive(char* out, int room, int wait) {

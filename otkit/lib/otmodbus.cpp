@@ -7,7 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "otpoll_p.h"
+#include "otpoll.h"
 
 namespace {
 

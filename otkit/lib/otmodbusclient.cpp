@@ -2,8 +2,7 @@
 
 #include <string.h>
 
-#include "otbyteorder_p.h"
-#include "otimagestatus_p.h"
+#include "otbyteorder.h"
 
 using otbyteorder::put16;
 
@@ -16,21 +15,15 @@ bool isAddress(int adr) {
 }  // namespace
 
 otModbusClient::otModbusClient(const char* mbxname, const char* shmname, int shmsize)
-    // A negative size converts to one that otSharedMemory refuses (status 2).
-    : otMailbox(mbxname), otSharedMemory(shmname, (unsigned long)(long)shmsize, 0600) {}
+    : otDeviceClient(mbxname, shmname, shmsize) {}
 
 otModbusClient::~otModbusClient() {}
 
 int otModbusClient::write(int slave, int function, const unsigned char* data, int len) {
   if (len < 0 || len > MAX_DATA || slave < 0 || slave > 255 || function < 0 || function > 255)
     return -1;
-  if (data == nullptr && len > 0) return -1;
-  unsigned char message[MAX_MESSAGE];
-  message[0] = (unsigned char)slave;
-  message[1] = (unsigned char)function;
-  if (len > 0) memcpy(message + 2, data, (size_t)len);
-  int r = otMailbox::write(message, len + 2);
-  return r == 0 || r == -2 ? r : -1;
+  const unsigned char head[2] = {(unsigned char)slave, (unsigned char)function};
+  return post(head, 2, data, len);
 }
 
 int otModbusClient::writeSingleCoil(int slave, int adr, int value) {
@@ -97,12 +90,4 @@ int otModbusClient::readShort(int offset, int number) {
   if (otSharedMemory::read((unsigned long)offset + 2UL * (unsigned long)number, bytes, 2) != 2)
     return -1;
   return otbyteorder::get16(bytes);
-}
-
-int otModbusClient::cycleStatus(int cycle, int* ok, long* ageSeconds) {
-  return otimagestatus::cycleStatus(*this, cycle, ok, ageSeconds);
-}
-
-int otModbusClient::passAge(long* ageSeconds) {
-  return otimagestatus::passAge(*this, ageSeconds);
 }

@@ -12,10 +12,9 @@
 #ifndef OTMODBUSCLIENT_H
 #define OTMODBUSCLIENT_H
 
-#include "otmailbox.h"
-#include "otsharedmemory.h"
+#include "otdeviceclient.h"
 
-class otModbusClient : public otMailbox, public otSharedMemory {
+class otModbusClient : public otDeviceClient {
  public:
   enum {
     // Most request data bytes that write() accepts.
@@ -35,8 +34,8 @@ class otModbusClient : public otMailbox, public otSharedMemory {
 
   // Every writer returns 0 when the message was posted and -1 (nothing posted) when an argument
   // is out of range or the mailbox refuses the message; -2 (nothing posted) when the mailbox
-  // is full and does not wait (otMailbox::setWriteWait(0)): the request may be tried again. Nothing reports whether the daemon or
-  // the device carried the request out.
+  // is full and does not wait (otMailbox::setWriteWait(0)): the request may be tried again. Nothing
+  // reports whether the daemon or the device carried the request out.
 
   // Posts [slave, function, data...]. -1 if len is outside 0..256, slave or function outside
   // 0..255, or data is null with len > 0.
@@ -63,18 +62,6 @@ class otModbusClient : public otMailbox, public otSharedMemory {
   // The bytes at offset + 2 * number and the next as an unsigned 16-bit value, most
   // significant byte first; number 0..64.
   int readShort(int offset, int number);
-
-  // Freshness of the values, from the status area that generated daemons append to the image
-  // (it ends the image, so the client finds it only when shmsize is the header's
-  // SHARED_MEMORY_SIZE). cycleStatus: *ok 1 if read cycle `cycle` (1 = the first cycle line
-  // of the project file) read good the last time, 0 if that read failed or none was made yet;
-  // *ageSeconds the seconds since its last good read, -1 if there was none. passAge:
-  // *ageSeconds the seconds since the last pass in which every cycle read good, -1 if none.
-  // Both return 0, or -1 (nothing stored) if the image does not end with a status area (a
-  // daemon of an older generator, another size) or cycle is out of range. Null pointers are
-  // allowed.
-  int cycleStatus(int cycle, int* ok, long* ageSeconds);
-  int passAge(long* ageSeconds);
 };
 
 #endif

@@ -11,6 +11,39 @@ locale_t otCLocale() {
   return c;
 }
 
+otCNumberScope::otCNumberScope() : old_(otCLocale() ? uselocale(otCLocale()) : (locale_t)0) {}
+
+otCNumberScope::~otCNumberScope() {
+  if (old_) uselocale(old_);
+}
+
+float otStrtof(const char* s, char** end) {
+  locale_t c = otCLocale();
+  return c != (locale_t)0 ? strtof_l(s, end, c) : strtof(s, end);
+}
+
+int otFormatWith(char* buf, int size, const char* format, double v) {
+  if (buf == nullptr || size < 1) return -1;
+  otCNumberScope c;
+  if (!c.ok()) return -1;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+  return snprintf(buf, (size_t)size, format, v);
+#pragma GCC diagnostic pop
+}
+
+int otFormatShortest(char* buf, int size, double v) {
+  if (buf == nullptr || size < 1) return -1;
+  otCNumberScope c;
+  if (!c.ok()) return -1;
+  int n = -1;
+  for (int digits = 15; digits <= 17; digits++) {
+    n = snprintf(buf, (size_t)size, "%.*g", digits, v);
+    if (n < 0 || n >= size || otStrtod(buf, nullptr) == v) break;
+  }
+  return n;
+}
+
 namespace {
 
 __extension__ typedef unsigned __int128 u128;

@@ -15,5 +15,30 @@ int otFormatFixed(char* buf, int size, double v);
 
 // strtod in the C locale: the same value and the same end for every input.
 double otStrtod(const char* s, char** end);
+// strtof in the C locale.
+float otStrtof(const char* s, char** end);
+
+// v with one printf conversion of a double (format checked by the caller: the only
+// conversion, bounded width and precision) in the C locale; snprintf's result, -1 when the
+// locale is not available.
+int otFormatWith(char* buf, int size, const char* format, double v);
+// The shortest text of 15 to 17 significant digits ("%.*g") that reads back as v exactly, in
+// the C locale; snprintf's result, -1 when the locale is not available or size is below 1.
+int otFormatShortest(char* buf, int size, double v);
+
+// While one lives, this thread's printf and scanf use the C locale (other threads keep
+// theirs), for code that formats many numbers in a row.
+class otCNumberScope {
+ public:
+  otCNumberScope();
+  ~otCNumberScope();
+  otCNumberScope(const otCNumberScope&) = delete;
+  otCNumberScope& operator=(const otCNumberScope&) = delete;
+  // False when the C locale is not available (numbers then follow the process's locale).
+  bool ok() const { return old_ != (locale_t)0; }
+
+ private:
+  locale_t old_;
+};
 
 #endif

@@ -1,4 +1,5 @@
 #include "otplc.h"
+#include "otlog.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -41,7 +42,7 @@ otPlcState::otPlcState(int numInt_, int numFloat_, int numDouble_, const char* s
   sharedMemory.reset(new otSharedMemory(shared_memory, (nI + nF) * 8 + nD * 16, 0600));
   char* base = static_cast<char*>(sharedMemory->getUserAdr());
   if (sharedMemory->status != otSharedMemory::SHM_OK || base == nullptr) {
-    printf("ERROR: otPlcState sharedMemoryStatus(%s) is not OK\n", shared_memory);
+    otLog(OT_LOG_ERROR, "ERROR: otPlcState sharedMemoryStatus(%s) is not OK\n", shared_memory);
     dropArrays();
     return;
   }

@@ -1,4 +1,5 @@
 #include "otrepeatlog.h"
+#include "otlog.h"
 
 #include <stdarg.h>
 #include <stdio.h>
@@ -17,7 +18,7 @@ otRepeatLog::~otRepeatLog() {
 
 void otRepeatLog::sayHeldBack() {
   if (heldBack == 0) return;
-  printf("%s: %ld more\n", label, heldBack);
+  otLog(OT_LOG_WARNING, "%s: %ld more\n", label, heldBack);
   fflush(stdout);
   heldBack = 0;
 }

@@ -1,4 +1,5 @@
 #include "otserial.h"
+#include "otlog.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -9,7 +10,7 @@
 
 #include <string>
 
-#include "otpoll_p.h"
+#include "otpoll.h"
 #include "otwthread.h"
 
 namespace {
@@ -214,10 +215,7 @@ int otSerial::select(int timeout) {
 
 int otSerial::writeChar(unsigned char c) {
   if (fd < 0) return -1;
-  if (trace) {
-    printf("writeChar %d\n", c);
-    fflush(stdout);
-  }
+  otLogDebug(trace, "writeChar %d\n", c);
   for (;;) {
     ssize_t r = ::write(fd, &c, 1);
     if (r == 1) return 1;

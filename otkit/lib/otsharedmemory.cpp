@@ -1,4 +1,5 @@
 #include "otsharedmemory.h"
+#include "otlog.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -58,8 +59,8 @@ otSharedMemory::otSharedMemory(const char* path, unsigned long size, int rwmode)
   }
   if (fd < 0) {
     status = SHM_ERROR_FILE;
-    printf("could not write shm=%s\n", path != nullptr ? path : "(null)");
-    printf("you have to run this program as root !!!\n");
+    otLog(OT_LOG_ERROR, "could not write shm=%s\n", path != nullptr ? path : "(null)");
+    otLog(OT_LOG_ERROR, "you have to run this program as root !!!\n");
     exit(-1);
   }
   name = strdup(path);

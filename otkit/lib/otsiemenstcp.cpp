@@ -8,9 +8,9 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "otbyteorder_p.h"
+#include "otbyteorder.h"
 #include "otcutil.h"
-#include "ots7pdu_p.h"
+#include "ots7pdu.h"
 #include "otwthread.h"
 
 namespace {

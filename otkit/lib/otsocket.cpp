@@ -1,8 +1,8 @@
 #include "otsocket.h"
 
-#include "otpeekline_p.h"
-#include "otpoll_p.h"
-#include "otsendall_p.h"
+#include "otpeekline.h"
+#include "otpoll.h"
+#include "otsendall.h"
 
 #include <arpa/inet.h>
 #include <errno.h>
@@ -392,13 +392,13 @@ int otSocket::write(const void* buf, int len) {
 }
 
 int otSocket::printf(const char* format, ...) {
-  char buf[OT_PRINTF_BUFFER];
+  otFormattedText t;
   va_list ap;
   va_start(ap, format);
-  int ret = otvsnprintf(buf, sizeof(buf), format, ap);
+  otFormatText(&t, format, ap);
   va_end(ap);
-  if (ret < 0) return ret;
-  return write(buf, (int)strlen(buf));
+  if (t.result < 0) return t.result;
+  return write(t.text, t.length);
 }
 
 int otSocket::readHttpHeader(otString* header, int timeout) {

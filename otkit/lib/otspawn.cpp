@@ -10,7 +10,7 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "otfd_p.h"
+#include "otfd.h"
 
 namespace {
 
@@ -240,13 +240,13 @@ int otSpawn::write(const char* buf, int len) {
 }
 
 int otSpawn::printf(const char* format, ...) {
-  char text[OT_PRINTF_BUFFER];
+  otFormattedText t;
   va_list ap;
   va_start(ap, format);
-  int r = otvsnprintf(text, sizeof(text), format, ap);
+  otFormatText(&t, format, ap);
   va_end(ap);
-  if (r < 0) return -1;
-  return write(text, (int)strlen(text));
+  if (t.result < 0) return -1;
+  return write(t.text, t.length);
 }
 
 int otSpawn::writeString(const char* text) {

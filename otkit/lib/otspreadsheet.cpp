@@ -50,14 +50,14 @@ int otSpreadsheetCell::setText(const char* text) {
 }
 
 int otSpreadsheetCell::printf(const char* format, ...) {
-  char buf[OT_PRINTF_BUFFER];
+  otFormattedText t;
   va_list ap;
   va_start(ap, format);
-  int ret = otvsnprintf(buf, sizeof(buf), format, ap);
+  otFormatText(&t, format, ap);
   va_end(ap);
-  if (ret < 0) return ret;
-  setText(buf);
-  return ret;
+  if (t.result < 0) return t.result;
+  setText(t.text);
+  return t.result;
 }
 
 void otSpreadsheetCell::clear() {
@@ -112,14 +112,14 @@ int otSpreadsheetRow::setText(int column, const char* text) {
 
 int otSpreadsheetRow::printf(int column, const char* format, ...) {
   if (column <= 0) return -1;
-  char buf[OT_PRINTF_BUFFER];
+  otFormattedText t;
   va_list ap;
   va_start(ap, format);
-  int ret = otvsnprintf(buf, sizeof(buf), format, ap);
+  otFormatText(&t, format, ap);
   va_end(ap);
-  if (ret < 0) return ret;
-  setText(column, buf);
-  return ret;
+  if (t.result < 0) return t.result;
+  setText(column, t.text);
+  return t.result;
 }
 
 int otSpreadsheetRow::readRow(const char* line, char delimitor) {
@@ -203,14 +203,14 @@ int otSpreadsheetTable::setText(int column, int row, const char* text) {
 
 int otSpreadsheetTable::printf(int column, int row, const char* format, ...) {
   if (column <= 0 || row <= 0) return -1;
-  char buf[OT_PRINTF_BUFFER];
+  otFormattedText t;
   va_list ap;
   va_start(ap, format);
-  int ret = otvsnprintf(buf, sizeof(buf), format, ap);
+  otFormatText(&t, format, ap);
   va_end(ap);
-  if (ret < 0) return ret;
-  setText(column, row, buf);
-  return ret;
+  if (t.result < 0) return t.result;
+  setText(column, row, t.text);
+  return t.result;
 }
 
 int otSpreadsheetTable::read(const char* path) {
@@ -306,14 +306,14 @@ int otSpreadsheetWorkbook::setText(int column, int row, int table, const char* t
 
 int otSpreadsheetWorkbook::printf(int column, int row, int table, const char* format, ...) {
   if (column <= 0 || row <= 0 || table <= 0) return -1;
-  char buf[OT_PRINTF_BUFFER];
+  otFormattedText t;
   va_list ap;
   va_start(ap, format);
-  int ret = otvsnprintf(buf, sizeof(buf), format, ap);
+  otFormatText(&t, format, ap);
   va_end(ap);
-  if (ret < 0) return ret;
-  setText(column, row, table, buf);
-  return ret;
+  if (t.result < 0) return t.result;
+  setText(column, row, table, t.text);
+  return t.result;
 }
 
 namespace {

@@ -104,14 +104,14 @@ int otString::operator!=(const otString& other) const {
 }
 
 int otString::printf(const char* format, ...) {
-  char buf[OT_PRINTF_BUFFER];
+  otFormattedText t;
   va_list ap;
   va_start(ap, format);
-  int ret = otvsnprintf(buf, sizeof(buf), format, ap);
+  otFormatText(&t, format, ap);
   va_end(ap);
-  if (ret < 0) return ret;
-  setText(buf);
-  return ret;
+  if (t.result < 0) return t.result;
+  setText(t.text);
+  return t.result;
 }
 
 char* otString::strstr(const char* pattern) {

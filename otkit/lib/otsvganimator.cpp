@@ -1,4 +1,5 @@
 #include "otsvganimator.h"
+#include "otlog.h"
 
 #include <dlfcn.h>
 #include <errno.h>
@@ -303,7 +304,7 @@ int otSvgAnimator::setMatrix(const char* object, otSvgPosition& pos) {
 int otSvgAnimator::writeSocket() {
   isModified = 0;
   if (s == nullptr) {
-    printf("otSvgAnimator: ERROR please use setSocket first\n");
+    otLog(OT_LOG_ERROR, "otSvgAnimator: ERROR please use setSocket first\n");
     return -1;
   }
   if (id == 0) return -1;

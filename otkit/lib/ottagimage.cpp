@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include <map>
+#include <type_traits>
 
 #include "otmodbusclient.h"
 #include "otppiclient.h"
@@ -54,35 +55,32 @@ struct otTagImage::Daemon {
   std::unique_ptr<otWriteCoalescer> writes;
 
   bool isOpen() const { return modbus || siemens || ppi; }
+  otDeviceClient* client() const {
+    if (modbus) return modbus.get();
+    if (siemens) return siemens.get();
+    return ppi.get();
+  }
 
   int open() {
     if (isOpen()) return 1;
     if (!imagePresent(shm, mbx) || header.size <= 0 || header.size > INT32_MAX) return 0;
     const int size = (int)header.size;
-    otMailbox* mailbox = nullptr;
-    otSharedMemory* image = nullptr;
-    if (header.kind == otDaemonHeader::MODBUS) {
+    if (header.kind == otDaemonHeader::MODBUS)
       modbus.reset(new otModbusClient(mbx.c_str(), shm.c_str(), size));
-      mailbox = modbus.get();
-      image = modbus.get();
-    } else if (header.kind == otDaemonHeader::SIEMENS) {
+    else if (header.kind == otDaemonHeader::SIEMENS)
       siemens.reset(new otSiemensTCPClient(mbx.c_str(), shm.c_str(), size, kPlcOrder));
-      mailbox = siemens.get();
-      image = siemens.get();
-    } else if (header.kind == otDaemonHeader::PPI) {
+    else if (header.kind == otDaemonHeader::PPI)
       ppi.reset(new otPPIClient(mbx.c_str(), shm.c_str(), size, kPlcOrder));
-      mailbox = ppi.get();
-      image = ppi.get();
-    }
+    otDeviceClient* c = client();
     // A segment smaller than the header says (another daemon's, an older one) is not this
     // daemon's image.
-    if (mailbox == nullptr || mailbox->status != otMailbox::MAILBOX_OK ||
-        image->status != otSharedMemory::SHM_OK) {
+    if (c == nullptr || c->otMailbox::status != otMailbox::MAILBOX_OK ||
+        c->otSharedMemory::status != otSharedMemory::SHM_OK) {
       close();
       return 0;
     }
     // A stalled daemon must never hold the caller in a write.
-    mailbox->setWriteWait(0);
+    c->setWriteWait(0);
     return 1;
   }
 
@@ -93,10 +91,8 @@ struct otTagImage::Daemon {
   }
 
   int cycleStatus(int cycle, int* ok, long* age) {
-    if (modbus) return modbus->cycleStatus(cycle, ok, age);
-    if (siemens) return siemens->cycleStatus(cycle, ok, age);
-    if (ppi) return ppi->cycleStatus(cycle, ok, age);
-    return -1;
+    otDeviceClient* c = client();
+    return c ? c->cycleStatus(cycle, ok, age) : -1;
   }
 
   // The raw value of t at byte offset of the image, as a double. 0, or -1.
@@ -136,8 +132,8 @@ struct otTagImage::Daemon {
     return siemens ? typed(*siemens, t, offset, n, raw) : ppi ? typed(*ppi, t, offset, n, raw) : -1;
   }
 
-  template <class Client>
-  static int typed(Client& c, const otTag& t, unsigned long offset, int n, double* raw) {
+  template <int SIZE>
+  static int typed(otPlcClient<SIZE>& c, const otTag& t, unsigned long offset, int n, double* raw) {
     if (offset > (unsigned long)INT32_MAX || c.read((int)offset, n) != n) return -1;
     switch (t.type) {
       case otTag::BIT:
@@ -162,78 +158,55 @@ struct otTagImage::Daemon {
     return -1;
   }
 
+  // The Siemens or PPI client's write of one value of t: the Siemens writers count values,
+  // the PPI ones bytes; only Siemens writes bits (the table refuses PPI bit tags).
+  template <class Client>
+  static int postTyped(Client& c, const otTag& t, const ottag::Address& a, long raw) {
+    constexpr bool bytes = std::is_same<Client, otPPIClient>::value;
+    const int n = bytes ? otTag::typeSize(t.type) : 1;
+    const unsigned char byte = (unsigned char)raw;
+    switch (t.type) {
+      case otTag::BIT:
+        if constexpr (!bytes) return c.writeBit(a.slave, a.org, a.db, a.start, a.bit, 1, &byte);
+        return -1;
+      case otTag::BYTE:
+        if constexpr (bytes)
+          return c.write(a.slave, a.org, a.db, a.start, 1, &byte);
+        else
+          return c.writeByte(a.slave, a.org, a.db, a.start, 1, &byte);
+      case otTag::SHORT: {
+        short v = (short)raw;
+        return c.writeShort(a.slave, a.org, a.db, a.start, n, &v);
+      }
+      case otTag::USHORT: {
+        unsigned short v = (unsigned short)raw;
+        return c.writeUShort(a.slave, a.org, a.db, a.start, n, &v);
+      }
+      case otTag::INT: {
+        int v = (int)raw;
+        return c.writeDword(a.slave, a.org, a.db, a.start, n, &v);
+      }
+      case otTag::FLOAT: {
+        uint32_t bits = (uint32_t)raw;
+        float v;
+        memcpy(&v, &bits, 4);
+        return c.writeFloat(a.slave, a.org, a.db, a.start, n, &v);
+      }
+    }
+    return -1;
+  }
+
   // The device client's write of raw for t: 0 posted, -2 mailbox full, -1 refused.
   int post(const otTag& t, const ottag::Address& a, long raw) {
     int r = -1;
-    const unsigned char byte = (unsigned char)raw;
     if (modbus) {
       if (a.write == ottag::W_COIL) r = modbus->writeSingleCoil(a.slave, a.adr, (int)raw);
       if (a.write == ottag::W_REGISTER)
         r = modbus->writePresetSingleRegister(a.slave, a.adr, (int)raw);
     } else if (siemens) {
-      otSiemensTCPClient& c = *siemens;
-      switch (t.type) {
-        case otTag::BIT:
-          r = c.writeBit(a.slave, a.org, a.db, a.start, a.bit, 1, &byte);
-          break;
-        case otTag::BYTE:
-          r = c.writeByte(a.slave, a.org, a.db, a.start, 1, &byte);
-          break;
-        case otTag::SHORT: {
-          short v = (short)raw;
-          r = c.writeShort(a.slave, a.org, a.db, a.start, 1, &v);
-          break;
-        }
-        case otTag::USHORT: {
-          unsigned short v = (unsigned short)raw;
-          r = c.writeUShort(a.slave, a.org, a.db, a.start, 1, &v);
-          break;
-        }
-        case otTag::INT: {
-          int v = (int)raw;
-          r = c.writeDword(a.slave, a.org, a.db, a.start, 1, &v);
-          break;
-        }
-        case otTag::FLOAT: {
-          uint32_t bits = (uint32_t)raw;
-          float v;
-          memcpy(&v, &bits, 4);
-          r = c.writeFloat(a.slave, a.org, a.db, a.start, 1, &v);
-          break;
-        }
-      }
+      r = postTyped(*siemens, t, a, raw);
     } else if (ppi) {
-      // Here the length counts bytes.
-      otPPIClient& c = *ppi;
-      switch (t.type) {
-        case otTag::BYTE:
-          r = c.write(a.slave, a.org, a.db, a.start, 1, &byte);
-          break;
-        case otTag::SHORT: {
-          short v = (short)raw;
-          r = c.writeShort(a.slave, a.org, a.db, a.start, 2, &v);
-          break;
-        }
-        case otTag::USHORT: {
-          unsigned short v = (unsigned short)raw;
-          r = c.writeUShort(a.slave, a.org, a.db, a.start, 2, &v);
-          break;
-        }
-        case otTag::INT: {
-          int v = (int)raw;
-          r = c.writeDword(a.slave, a.org, a.db, a.start, 4, &v);
-          break;
-        }
-        case otTag::FLOAT: {
-          uint32_t bits = (uint32_t)raw;
-          float v;
-          memcpy(&v, &bits, 4);
-          r = c.writeFloat(a.slave, a.org, a.db, a.start, 4, &v);
-          break;
-        }
-        default:
-          break;  // bits: refused by the table's check
-      }
+      r = postTyped(*ppi, t, a, raw);
     }
     return r == 0 || r == -2 ? r : -1;
   }

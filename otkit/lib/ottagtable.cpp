@@ -14,7 +14,7 @@
 #include <memory>
 #include <unordered_set>
 
-#include "otfd_p.h"
+#include "otfd.h"
 #include "otinterpreter.h"
 #include "otnumber.h"
 #include "ottag_p.h"
@@ -76,14 +76,7 @@ bool parseNumber(const std::string& s, double* out) {
 // The shortest text (up to 17 digits) that reads back as v, in the C locale.
 std::string formatNumber(double v) {
   char buf[64];
-  locale_t c = otCLocale();
-  locale_t old = c != (locale_t)0 ? uselocale(c) : (locale_t)0;
-  for (int digits = 15; digits <= 17; digits++) {
-    snprintf(buf, sizeof(buf), "%.*g", digits, v);
-    if (otStrtod(buf, nullptr) == v) break;
-  }
-  if (c != (locale_t)0) uselocale(old);
-  return buf;
+  return otFormatShortest(buf, sizeof(buf), v) > 0 ? std::string(buf) : std::string("0");
 }
 
 // The whole file at path, at most limit bytes. 0, or -1 and *error "path: reason".

@@ -122,13 +122,13 @@ int otUdpSocket::sendto(const void* buf, int len, otIpAdr* destination) {
 }
 
 int otUdpSocket::printf(otIpAdr* destination, const char* format, ...) {
-  char buf[OT_PRINTF_BUFFER];
+  otFormattedText t;
   va_list ap;
   va_start(ap, format);
-  int ret = otvsnprintf(buf, sizeof(buf), format, ap);
+  otFormatText(&t, format, ap);
   va_end(ap);
-  if (ret < 0) return ret;
-  return sendto(buf, (int)strlen(buf) + 1, destination);
+  if (t.result < 0) return t.result;
+  return sendto(t.text, t.length + 1, destination);
 }
 
 void otUdpSocket::trace(const char* what, int ret, const void* data) {

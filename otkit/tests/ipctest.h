@@ -6,6 +6,8 @@
 #include <dirent.h>
 #include <errno.h>
 #include <sys/ipc.h>
+#include <sys/msg.h>
+#include <sys/shm.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -70,6 +72,16 @@ inline void removeAndExpectGone(const std::vector<key_t>& keys, const char* what
     EXPECT_LT(lookUp(key), 0) << what << " with key " << key << " left behind";
     EXPECT_EQ(errno, ENOENT);
   }
+}
+
+// The shared memory segments and mailboxes of keys, as removeAndExpectGone removes them.
+inline void removeImagesAndMailboxes(const std::vector<key_t>& keys) {
+  removeAndExpectGone(
+      keys, "shared memory", [](key_t k) { return shmget(k, 0, 0); },
+      [](int id) { shmctl(id, IPC_RMID, nullptr); });
+  removeAndExpectGone(
+      keys, "mailbox", [](key_t k) { return msgget(k, 0); },
+      [](int id) { msgctl(id, IPC_RMID, nullptr); });
 }
 
 }  // namespace ottest

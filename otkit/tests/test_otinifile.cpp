@@ -128,6 +128,11 @@ TEST_F(IniFileTest, EditedFileSurvivesWriteAndRead) {
   ini.setText("d", "k2", "v2");
   EXPECT_EQ(5, ini.printf("a", "p", "%d-%s", 42, "ab"));
   EXPECT_EQ(0, ini.printf("a", "p", "%s", ""));  // an empty result changes nothing
+  // The length kept, not the one the formatter would have needed.
+  const std::string longText(5000, 'x');
+  EXPECT_EQ(4095, ini.printf("a", "long", "%s", longText.c_str()));
+  EXPECT_EQ(std::string(ini.text("a", "long")), longText.substr(0, 4095));
+  EXPECT_EQ(0, ini.remove("a", "long"));
   EXPECT_EQ(0, ini.remove("a", "y"));
   EXPECT_EQ(0, ini.remove("b"));
   EXPECT_EQ(-1, ini.remove("b"));

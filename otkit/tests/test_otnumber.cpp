@@ -136,3 +136,35 @@ TEST(otNumber, ParseIsStrtod) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(otNumber, ShortestReadsBackAndTheOthersMatchTheirC) {
+  char b[64];
+  for (double v : samples()) {
+    ASSERT_GT(otFormatShortest(b, sizeof b, v), 0);
+    if (isnan(v))
+      EXPECT_TRUE(isnan(otStrtod(b, nullptr))) << b;
+    else
+      EXPECT_EQ(otStrtod(b, nullptr), v) << b;
+  }
+  ASSERT_GT(otFormatShortest(b, sizeof b, 0.1), 0);
+  EXPECT_STREQ(b, "0.1");  // 15 digits suffice: no 0.10000000000000001
+  ASSERT_GT(otFormatShortest(b, sizeof b, 0.1 + 0.2), 0);
+  EXPECT_STREQ(b, "0.30000000000000004");
+  EXPECT_EQ(otFormatShortest(b, 0, 1.0), -1);
+
+  EXPECT_EQ(otFormatWith(b, sizeof b, "%8.2f", 3.14159), 8);
+  EXPECT_STREQ(b, "    3.14");
+  EXPECT_EQ(otFormatWith(b, 4, "%.3e", 12345.0), 9);  // cut like snprintf
+  EXPECT_STREQ(b, "1.2");
+
+  for (const char* t : {"1.5", "-0.25,", "3.4028235e38", "1e-46", "x"}) {
+    char *e1 = nullptr, *e2 = nullptr;
+    float a = otStrtof(t, &e1), c = strtof(t, &e2);
+    EXPECT_EQ(e1, e2) << t;
+    EXPECT_EQ(a, c) << t;
+  }
+}
+
+}  // namespace

@@ -301,7 +301,7 @@ TEST_F(HostileClients, FloodsOfClipboardsAndUnknownLinesStayBounded) {
   for (auto& t : senders)
     t.join();
   for (auto& c : clients)
-    ASSERT_TRUE(c->serve(200));
+    ASSERT_TRUE(c->serve(2000));  // a loaded machine may take a while to drain 16 MiB each
   std::string nonsense;
   for (int i = 0; i < 100000; i++)
     nonsense += "nonsense(" + std::to_string(i) + ")\n";

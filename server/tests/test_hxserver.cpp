@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include "hxserver.h"
+#include "otlog.h"
 #include "otlinereader.h"
 #include "ottime.h"
 #include "testutil.h"
@@ -674,7 +675,12 @@ TEST(HxParseServerArgs, ReadsTheOptionsAndRefusesBadValues) {
   EXPECT_STREQ("::1", o.bindAddress);
   EXPECT_EQ(3, o.maxClients);
   EXPECT_EQ(250, o.pollMs);
-  for (const char* bad : {"-port=70000", "-port=", "-poll=5x", "-maxclients=-1"}) {
+  const char* loud[] = {"srv", "-log=debug"};
+  const int before = otLogLevel();
+  EXPECT_EQ(0, hxParseServerArgs(2, const_cast<char**>(loud), &o));
+  EXPECT_EQ(OT_LOG_DEBUG, otLogLevel());
+  otSetLogLevel(before);
+  for (const char* bad : {"-port=70000", "-port=", "-poll=5x", "-maxclients=-1", "-log=loud"}) {
     const char* argv[] = {"srv", bad};
     EXPECT_EQ(-1, hxParseServerArgs(2, const_cast<char**>(argv), &o)) << bad;
   }

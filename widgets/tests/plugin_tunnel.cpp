@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "otsendall_p.h"
+#include "otsendall.h"
 #include "otsocket.h"
 
 namespace {

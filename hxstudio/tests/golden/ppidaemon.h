@@ -13,15 +13,11 @@
 #define ppidaemon_READ_ERROR_COUNT_BASE 130
 #define ppidaemon_WRITE_ERROR_COUNT_BASE 132
 
-// Status: whether the values of a block are fresh. Fields of more than one byte are
-// stored most significant byte first; times are seconds since 1970-01-01 UTC, 0 for
-// never; counts stop at 0xFFFFFFFF instead of starting again.
-// Per cycle: STATUS (1 byte: 0 not read yet, 1 last read good, 2 last read failed),
-// FAILURES (4 bytes: failed reads in a row), GOOD_TIME (8 bytes: last good read).
-// Daemon: PASS_GOOD_TIME (8 bytes: the end of the last pass in which every cycle read
-// good), PASS_COUNT, READ_ERROR_TOTAL, WRITE_ERROR_TOTAL (4 bytes each), STATUS_MARK
-// (the 4 characters OTS1) and STATUS_CYCLES (4 bytes: the number of cycles), which end
-// the image.
+// Status: whether the values of a block are fresh. Per cycle: STATUS (0 not read yet,
+// 1 last read good, 2 last read failed), FAILURES (failed reads in a row), GOOD_TIME
+// (last good read); for the daemon: PASS_GOOD_TIME (the last pass in which every cycle
+// read good), the totals, and STATUS_MARK and STATUS_CYCLES, which end the image.
+// Field sizes, byte order and time base: otimagestatus.h of otkit.
 #define ppidaemon_STATUS_BASE 134
 #define ppidaemon_CYCLE1_STATUS 134
 #define ppidaemon_CYCLE1_FAILURES 138

@@ -1,7 +1,7 @@
-// Internal: waiting with poll() up to a deadline, the library's one deadline poll. poll and not
+// Waiting with poll() up to a deadline, the library's one deadline poll. poll and not
 // select: descriptors above FD_SETSIZE would overrun an fd_set.
-#ifndef OTPOLL_P_H
-#define OTPOLL_P_H
+#ifndef OTWIRE_OTPOLL_H
+#define OTWIRE_OTPOLL_H
 
 #include <errno.h>
 #include <limits.h>

@@ -1,6 +1,6 @@
-// Internal: sending a whole buffer on a socket, shared by the library's socket users.
-#ifndef OTSENDALL_P_H
-#define OTSENDALL_P_H
+// Sending a whole buffer on a socket, shared by both ends of every connection.
+#ifndef OTWIRE_OTSENDALL_H
+#define OTWIRE_OTSENDALL_H
 
 #include <errno.h>
 #include <sys/socket.h>

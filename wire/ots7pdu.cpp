@@ -1,10 +1,10 @@
 // The S7 PDU on buffers: job builders and reply checkers for the masters, job parser and reply
 // builders for the slaves. Offsets below are those of the S7 PDU itself (protocol id at 0).
-#include "ots7pdu_p.h"
+#include "ots7pdu.h"
 
 #include <string.h>
 
-#include "otbyteorder_p.h"
+#include "otbyteorder.h"
 
 namespace ots7pdu {
 

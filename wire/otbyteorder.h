@@ -1,6 +1,7 @@
-// Byte-order and range helpers shared by the device clients; internal, not installed.
-#ifndef OTBYTEORDER_P_H
-#define OTBYTEORDER_P_H
+// Byte-order and range helpers: the byte order of the PLCs' fields, shared by the device
+// clients, the daemon runtime, the PPI library and its simulator.
+#ifndef OTWIRE_OTBYTEORDER_H
+#define OTWIRE_OTBYTEORDER_H
 
 #include <stdint.h>
 #include <string.h>
@@ -23,6 +24,22 @@ inline void put16(unsigned char* out, int value) {
 // A 16-bit field, high byte first, read back.
 inline int get16(const unsigned char* in) {
   return (in[0] << 8) | in[1];
+}
+
+// An n-byte field (n at most 8), most significant byte first.
+inline void putBig(unsigned char* out, unsigned long long value, int n) {
+  for (int i = n - 1; i >= 0; i--) {
+    out[i] = (unsigned char)value;
+    value >>= 8;
+  }
+}
+
+// An n-byte field, most significant byte first, read back.
+inline unsigned long long getBig(const unsigned char* in, int n) {
+  unsigned long long v = 0;
+  for (int i = 0; i < n; i++)
+    v = (v << 8) | in[i];
+  return v;
 }
 
 // Stores the width (2 or 4) bytes of the native value at in: most significant first for swap

@@ -1,9 +1,9 @@
-// Internal: the S7 PDU (protocol id 0x32) on buffers, as it travels inside ISO-on-TCP data units
+// The S7 PDU (protocol id 0x32) on buffers, as it travels inside ISO-on-TCP data units
 // (otSiemensTCP) and inside PPI telegrams (libotnodave and its simulator). Every function works
 // on the S7 PDU alone: the transport's own header (ISO 02 F0 80, PPI DA SA FC) is the caller's.
 // Nothing here prints; item return codes are handed back for the caller to report.
-#ifndef OTS7PDU_P_H
-#define OTS7PDU_P_H
+#ifndef OTWIRE_OTS7PDU_H
+#define OTWIRE_OTS7PDU_H
 
 namespace ots7pdu {
 

@@ -1,9 +1,9 @@
-// Internal: reading a line from a socket that the reader does not own. Unlike otLineReader it
+// Reading a line from a socket that the reader does not own. Unlike otLineReader it
 // never reads ahead: it peeks at what the kernel has queued and takes exactly up to the line
 // feed, so a line costs two system calls instead of one per byte and whatever follows the line
 // stays queued for the socket's next reader.
-#ifndef OTPEEKLINE_P_H
-#define OTPEEKLINE_P_H
+#ifndef OTWIRE_OTPEEKLINE_H
+#define OTWIRE_OTPEEKLINE_H
 
 #include <errno.h>
 #include <string.h>

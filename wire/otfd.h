@@ -1,6 +1,6 @@
-// Internal: the one owner of a file descriptor, shared by the library and the client widgets.
-#ifndef OTFD_P_H
-#define OTFD_P_H
+// The one owner of a file descriptor, shared by the library and the client widgets.
+#ifndef OTWIRE_OTFD_H
+#define OTWIRE_OTFD_H
 
 #include <unistd.h>
 
