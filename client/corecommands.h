@@ -1,11 +1,11 @@
-// The commands of the core table (commandtable.h) by family, each family a table of
+// The commands of the core table (otcommandtable.h) by family, each family a table of
 // {command, flags, handler} in a file of its own. The interpreter stays the dispatcher: it
 // finds a line's command in the core table, then its handler here, looks up the widget the
 // command names and hands both over.
 #ifndef OTCLIENT_CORECOMMANDS_H
 #define OTCLIENT_CORECOMMANDS_H
 
-#include "commandtable.h"
+#include "otcommandtable.h"
 #include "widgetcommands.h"
 
 class QWidget;

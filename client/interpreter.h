@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "commandtable.h"
+#include "otcommandtable.h"
 #include "corecommands.h"
 #include "otconnection.h"
 #include "widgetcommands.h"

@@ -31,8 +31,8 @@
 
 #include <QPointer>
 
-#include "commandtable.h"
-#include "drawstream.h"
+#include "otcommandtable.h"
+#include "otdrawstream.h"
 #include "interpreter.h"
 #include "myqwtwidgets.h"
 #include "mywidgets.h"

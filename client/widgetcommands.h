@@ -1,4 +1,4 @@
-// Commands that act on one widget of the mask, beyond the core table of commandtable.h: the
+// Commands that act on one widget of the mask, beyond the core table of otcommandtable.h: the
 // setters of the widget kinds (texts, items, tables, list views, dates), the Qwt widgets,
 // and the dialogs and calls that ask the client something. Each family keeps its table of
 // {name, signature, handler} in a file of its own; the interpreter looks a line up in the core

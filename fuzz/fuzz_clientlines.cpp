@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "commandtable.h"
+#include "otcommandtable.h"
 #include "otinterpreter.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

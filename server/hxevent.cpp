@@ -1,53 +1,14 @@
-// Event lines of the client: kind, widget id and rest, as the protocol document's table gives
-// them. Pure functions over a line and a buffer size; the connection code is elsewhere.
+// Event lines of the client: kind, widget id and rest, as the shared event table gives them.
+// Pure functions over a line and a buffer size; the connection code is elsewhere.
 #include <string.h>
 
 #include <vector>
 
 #include "hxserver.h"
+#include "oteventtable.h"
 #include "otinterpreter.h"
 
 namespace {
-
-enum RestForm {
-  RestNone,  // ""
-  RestTail,  // the text after ')' (" -xy=x,y" of the image widget)
-  RestText,  // the decoded text of the second argument
-  RestArgs   // the arguments after the id, raw, in parentheses
-};
-
-struct EventEntry {
-  const char* name;
-  int kind;
-  const char* signature;  // what otCallLine::matches must accept; else the line is kind 0
-  RestForm rest;
-};
-
-const EventEntry kEvents[] = {
-    {"QPushButton", BUTTON_EVENT, "i", RestTail},
-    {"text", TEXT_EVENT, "is", RestText},
-    {"slider", SLIDER_EVENT, "ii", RestArgs},
-    {"check", CHECKBOX_EVENT, "is", RestText},
-    {"radio", RADIOBUTTON_EVENT, "is", RestText},
-    {"glIdle", GL_TICK_EVENT, "i", RestNone},
-    {"glPaint", GL_DRAW_EVENT, "i", RestNone},
-    // What the client's GL widget sends when it wants to be drawn.
-    {"paintGL", GL_DRAW_EVENT, "i", RestNone},
-    {"glInitialize", GL_SETUP_EVENT, "i", RestNone},
-    {"resizeGL", GL_SIZE_EVENT, "iii", RestArgs},
-    {"tab", TAB_EVENT, "ii", RestArgs},
-    {"tableClicked", TABLE_CLICKED_EVENT, "iiii", RestArgs},
-    {"tableText", TABLE_TEXT_EVENT, "iiis", RestArgs},
-    {"selection", SELECTION_EVENT, "iis", RestArgs},
-    {"@clipboard", CLIPBOARD_EVENT, "ii", RestNone},
-    {"QPushButtonPressed", BUTTON_PRESSED_EVENT, "i", RestNone},
-    {"QPlotMousePressed", BUTTON_PRESSED_EVENT, "iii", RestArgs},
-    {"QPushButtonReleased", BUTTON_RELEASED_EVENT, "i", RestTail},
-    {"QPlotMouseReleased", BUTTON_RELEASED_EVENT, "iii", RestArgs},
-    {"QMouseRight", RIGHT_MOUSE_EVENT, "i", RestNone},
-    {"key", KEYBOARD_EVENT, "ii", RestArgs},
-    {"shutup", SHUTUP_EVENT, "", RestNone},
-};
 
 // Length of the line up to its line feed, carriage return or NUL, -1 above one protocol line.
 int lineLength(const char* buf) {
@@ -115,13 +76,7 @@ int hxParseEventN(const char* buf, int* id, char* rest, int restSize) {
     rest[0] = '\0';
     return UNKNOWN_EVENT;
   }
-  const EventEntry* entry = nullptr;
-  for (const EventEntry& e : kEvents) {
-    if (strcmp(call.name, e.name) == 0) {
-      entry = &e;
-      break;
-    }
-  }
+  const otEventInfo* entry = otEventNamed(call.name);
   if (entry != nullptr && entry->kind == SHUTUP_EVENT && call.count == 0) {
     rest[0] = '\0';
     return SHUTUP_EVENT;
@@ -143,18 +98,18 @@ int hxParseEventN(const char* buf, int* id, char* rest, int restSize) {
   }
   int ok = 0;
   switch (entry->rest) {
-    case RestNone:
+    case otRestNone:
       rest[0] = '\0';
       break;
-    case RestTail:
+    case otRestTail:
       ok = putRest(rest, restSize, call.tail, call.tailLength, 0, 0);
       break;
-    case RestText: {
+    case otRestText: {
       const char* text = call.textArg(1);
       ok = putRest(rest, restSize, text, (int)strlen(text), 0, 0);
       break;
     }
-    case RestArgs:
+    case otRestArgs:
       ok = argsAfterId(buf, call, rest, restSize);
       break;
   }

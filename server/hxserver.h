@@ -17,6 +17,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "oteventtable.h"
 #include "otlinereader.h"
 #include "otrepeatlog.h"
 
@@ -47,30 +48,8 @@
 // notices a server that is gone without closing the connection.
 #define HX_ALIVE_MS 1000
 
-// The event kinds that hxParseEvent returns.
-enum {
-  SHUTUP_EVENT = -1,  // the client ends the connection
-  UNKNOWN_EVENT = 0,
-  QUIET_EVENT = 1,
-  BUTTON_EVENT = 2,
-  TEXT_EVENT = 3,
-  SLIDER_EVENT = 4,
-  CHECKBOX_EVENT = 5,
-  RADIOBUTTON_EVENT = 6,
-  GL_TICK_EVENT = 7,
-  GL_DRAW_EVENT = 8,
-  GL_SETUP_EVENT = 9,
-  GL_SIZE_EVENT = 10,
-  TAB_EVENT = 11,
-  TABLE_CLICKED_EVENT = 12,
-  TABLE_TEXT_EVENT = 13,
-  SELECTION_EVENT = 14,
-  CLIPBOARD_EVENT = 15,
-  BUTTON_PRESSED_EVENT = 16,
-  BUTTON_RELEASED_EVENT = 17,
-  RIGHT_MOUSE_EVENT = 18,
-  KEYBOARD_EVENT = 19
-};
+// The event kinds that hxParseEvent returns (SHUTUP_EVENT, BUTTON_EVENT, ...) are those of
+// oteventtable.h.
 
 struct hxServer;
 struct hxCallState;

@@ -1,5 +1,5 @@
 // QDrawWidget: the display client's canvas for the drawing command stream. A display server
-// sends one command per line (drawstream.h parses them); the widget draws them onto an
+// sends one command per line (otdrawstream.h parses them); the widget draws them onto an
 // off-screen pixmap and shows that pixmap when the stream ends. It keeps a small plotting
 // model (an axis box with x and y scales, grids, tick labels, symbols), a zoom that follows
 // the widget's size, records and replays metafiles, saves and prints its picture, and reports
@@ -27,7 +27,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "drawstream.h"
+#include "otdrawstream.h"
 
 class hxSvgAnimator;
 class QWebElement;

@@ -23,7 +23,7 @@
 #include <set>
 #include <sstream>
 
-#include "commandtable.h"
+#include "otcommandtable.h"
 #include "corecommands.h"
 #include "widgetcommands.h"
 #include "fakeserver.h"

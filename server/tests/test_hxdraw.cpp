@@ -18,6 +18,7 @@
 
 #include "hxserver.h"
 #include "hxtestutil.h"
+#include "otdrawstream.h"
 #include "testutil.h"
 
 namespace {
@@ -29,62 +30,71 @@ using HxDrawTest = hxtest::HxServerTest;
 struct Row {
   std::function<int(PARAM_*)> call;
   std::string line;
+  int command;  // what the drawing widget's parser makes of the first line
 };
 
 TEST_F(HxDrawTest, EveryCallWritesItsLineByteForByte) {
   static const float lx[] = {0.0f, 1.5f, -0.25f, 1e6f}, ly[] = {3.14159f, 0.1f, -2.0f, 1e20f};
   static const int px[] = {0, 10, -5}, py[] = {0, 20, 7};
   const std::vector<Row> rows = {
-      {[](PARAM_* p) { return gBeginDraw(p, 7); }, "gbeginDraw(7)\n"},
-      {[](PARAM_* p) { return gBox(p, 50, 40, 300, 200); }, "gbox(50,40,300,200)\n"},
-      {[](PARAM_* p) { return gRect(p, 1, 2, 3, -4); }, "grect(1,2,3,-4)\n"},
-      {[](PARAM_* p) { return gMoveTo(p, -1, 2); }, "gmoveTo(-1,2)\n"},
-      {[](PARAM_* p) { return gLineTo(p, 3, 4); }, "glineTo(3,4)\n"},
-      {[](PARAM_* p) { return gDrawArc(p, 1, 2, 3, 4, 90, -180); }, "gdrawArc(1,2,3,4,90,-180)\n"},
-      {[](PARAM_* p) { return gDrawPie(p, 1, 2, 3, 4, 0, 45); }, "gdrawPie(1,2,3,4,0,45)\n"},
+      {[](PARAM_* p) { return gBeginDraw(p, 7); }, "gbeginDraw(7)\n", DS_BEGIN},
+      {[](PARAM_* p) { return gBox(p, 50, 40, 300, 200); }, "gbox(50,40,300,200)\n", DS_BOX},
+      {[](PARAM_* p) { return gRect(p, 1, 2, 3, -4); }, "grect(1,2,3,-4)\n", DS_RECT},
+      {[](PARAM_* p) { return gMoveTo(p, -1, 2); }, "gmoveTo(-1,2)\n", DS_MOVETO},
+      {[](PARAM_* p) { return gLineTo(p, 3, 4); }, "glineTo(3,4)\n", DS_LINETO},
+      {[](PARAM_* p) { return gDrawArc(p, 1, 2, 3, 4, 90, -180); }, "gdrawArc(1,2,3,4,90,-180)\n",
+       DS_ARC},
+      {[](PARAM_* p) { return gDrawPie(p, 1, 2, 3, 4, 0, 45); }, "gdrawPie(1,2,3,4,0,45)\n",
+       DS_PIE},
       {[](PARAM_* p) { return gDrawPolygon(p, px, py, 3); },
-       "gdrawPolygon(3)\n0,0\n10,20\n-5,7\n}\n"},
-      {[](PARAM_* p) { return gDrawPolygon(p, nullptr, nullptr, 0); }, "gdrawPolygon(0)\n}\n"},
+       "gdrawPolygon(3)\n0,0\n10,20\n-5,7\n}\n", DS_POLYGON},
+      {[](PARAM_* p) { return gDrawPolygon(p, nullptr, nullptr, 0); }, "gdrawPolygon(0)\n}\n",
+       DS_POLYGON},
       {[](PARAM_* p) { return gLine(p, lx, ly, 4); },
        "gline(-n=4)\n0.000000,3.141590\n1.500000,0.100000\n-0.250000,-2.000000\n"
-       "1000000.000000,100000002004087734272.000000\n}\n"},
-      {[](PARAM_* p) { return gLine(p, nullptr, nullptr, 0); }, "gline(-n=0)\n}\n"},
+       "1000000.000000,100000002004087734272.000000\n}\n",
+       DS_LINE},
+      {[](PARAM_* p) { return gLine(p, nullptr, nullptr, 0); }, "gline(-n=0)\n}\n", DS_LINE},
       {[](PARAM_* p) { return gText(p, 10, 20, 1, "Temp 'C' (äöü)"); },
-       "gtext(10,20,1,\"Temp 'C' (äöü)\")\n"},
+       "gtext(10,20,1,\"Temp 'C' (äöü)\")\n", DS_TEXT},
       {[](PARAM_* p) { return gTextInAxis(p, 0.5, -2, 3, ""); },
-       "gtextInAxis(0.500000,-2.000000,3,\"\")\n"},
+       "gtextInAxis(0.500000,-2.000000,3,\"\")\n", DS_TEXTINAXIS},
       {[](PARAM_* p) { return gXAxis(p, -50, 10, 50, 1); },
-       "gxAxis(-50.000000,10.000000,50.000000,1)\n"},
-      {[](PARAM_* p) { return gYAxis(p, 0, 0.25, 1, 0); },
-       "gyAxis(0.000000,0.250000,1.000000,0)\n"},
+       "gxAxis(-50.000000,10.000000,50.000000,1)\n", DS_XAXIS},
+      {[](PARAM_* p) { return gYAxis(p, 0, 0.25, 1, 0); }, "gyAxis(0.000000,0.250000,1.000000,0)\n",
+       DS_YAXIS},
       {[](PARAM_* p) { return gRightYAxis(p, 5, 1, 0, 1); },
-       "grightYAxis(5.000000,1.000000,0.000000,1)\n"},
-      {[](PARAM_* p) { return gXGrid(p); }, "gxGrid\n"},
-      {[](PARAM_* p) { return gYGrid(p); }, "gyGrid\n"},
-      {[](PARAM_* p) { return gSetColor(p, 255, 0, 128); }, "gsetColor(255,0,128)\n"},
-      {[](PARAM_* p) { return gSetBackgroundColor(p, 0, 1, 2); }, "gsetBackgroundColor(0,1,2)\n"},
-      {[](PARAM_* p) { return gSetWidth(p, 0); }, "gsetWidth(0)\n"},
-      {[](PARAM_* p) { return gSetStyle(p, 0); }, "gsetStyle(0)\n"},
+       "grightYAxis(5.000000,1.000000,0.000000,1)\n", DS_RIGHTYAXIS},
+      {[](PARAM_* p) { return gXGrid(p); }, "gxGrid\n", DS_XGRID},
+      {[](PARAM_* p) { return gYGrid(p); }, "gyGrid\n", DS_YGRID},
+      {[](PARAM_* p) { return gSetColor(p, 255, 0, 128); }, "gsetColor(255,0,128)\n", DS_SETCOLOR},
+      {[](PARAM_* p) { return gSetBackgroundColor(p, 0, 1, 2); }, "gsetBackgroundColor(0,1,2)\n",
+       DS_SETBACKGROUND},
+      {[](PARAM_* p) { return gSetWidth(p, 0); }, "gsetWidth(0)\n", DS_SETWIDTH},
+      {[](PARAM_* p) { return gSetStyle(p, 0); }, "gsetStyle(0)\n", DS_SETSTYLE},
       {[](PARAM_* p) { return gSetFont(p, "Times New Roman", 12, 75, 1); },
-       "gsetFont(\"Times New Roman\",12,75,1)\n"},
-      {[](PARAM_* p) { return gSetLinestyle(p, 2); }, "gsetLinestyle(2)\n"},
-      {[](PARAM_* p) { return gSetFloatFormat(p, "%5.1lf%%"); }, "gsetFloatFormat(\"%5.1lf%%\")\n"},
-      {[](PARAM_* p) { return gScale(p, 1.5, 0.5); }, "gscale(1.500000,0.500000)\n"},
-      {[](PARAM_* p) { return gRotate(p, -90); }, "grotate(-90.000000)\n"},
-      {[](PARAM_* p) { return gTranslate(p, 1e-7, 0.1234567); }, "gtranslate(0.000000,0.123457)\n"},
-      {[](PARAM_* p) { return gComment(p, "say \"hi\""); }, "#say \"hi\"\n"},
+       "gsetFont(\"Times New Roman\",12,75,1)\n", DS_SETFONT},
+      {[](PARAM_* p) { return gSetLinestyle(p, 2); }, "gsetLinestyle(2)\n", DS_SETLINESTYLE},
+      {[](PARAM_* p) { return gSetFloatFormat(p, "%5.1lf%%"); }, "gsetFloatFormat(\"%5.1lf%%\")\n",
+       DS_SETFLOATFORMAT},
+      {[](PARAM_* p) { return gScale(p, 1.5, 0.5); }, "gscale(1.500000,0.500000)\n", DS_SCALE},
+      {[](PARAM_* p) { return gRotate(p, -90); }, "grotate(-90.000000)\n", DS_ROTATE},
+      {[](PARAM_* p) { return gTranslate(p, 1e-7, 0.1234567); }, "gtranslate(0.000000,0.123457)\n",
+       DS_TRANSLATE},
+      {[](PARAM_* p) { return gComment(p, "say \"hi\""); }, "#say \"hi\"\n", DS_NONE},
       {[](PARAM_* p) { return gBoxWithText(p, 50, 40, 300, 200, 10, "t/s", "U/V", "I/A"); },
        "gbox(50,40,300,200)\ngtext(200,262,1,\"t/s\")\ngtext(50,30,0,\"U/V\")\n"
-       "gtext(350,30,2,\"I/A\")\n"},
+       "gtext(350,30,2,\"I/A\")\n",
+       DS_BOX},
       {[](PARAM_* p) { return gBoxWithText(p, 0, 0, 10, 10, 12, "", "y", ""); },
-       "gbox(0,0,10,10)\ngtext(0,-12,0,\"y\")\n"},
-      {[](PARAM_* p) { return gPlaySVG(p, "plant.svg"); }, "gplaySVG(\"plant.svg\")\n"},
+       "gbox(0,0,10,10)\ngtext(0,-12,0,\"y\")\n", DS_BOX},
+      {[](PARAM_* p) { return gPlaySVG(p, "plant.svg"); }, "gplaySVG(\"plant.svg\")\n", DS_PLAYSVG},
       {[](PARAM_* p) { return gSocketPlaySVG(p, "<svg\nwidth=\"10\"\n/>"); },
-       "gplaySVGsocket\n<svg\nwidth=\"10\"\n/>\n<svgend></svgend>\n"},
+       "gplaySVGsocket\n<svg\nwidth=\"10\"\n/>\n<svgend></svgend>\n", DS_PLAYSVGSOCKET},
       {[](PARAM_* p) { return gSocketPlaySVG(p, "<svg/>\n"); },
-       "gplaySVGsocket\n<svg/>\n<svgend></svgend>\n"},
-      {[](PARAM_* p) { return gUpdateSVG(p); }, "gupdateSVG()\n"},
-      {[](PARAM_* p) { return gEndDraw(p); }, "gendDraw\n"},
+       "gplaySVGsocket\n<svg/>\n<svgend></svgend>\n", DS_PLAYSVGSOCKET},
+      {[](PARAM_* p) { return gUpdateSVG(p); }, "gupdateSVG()\n", DS_UPDATESVG},
+      {[](PARAM_* p) { return gEndDraw(p); }, "gendDraw\n", DS_END},
   };
   std::vector<int> results;
   start([&](PARAM_* p) {
@@ -93,8 +103,14 @@ TEST_F(HxDrawTest, EveryCallWritesItsLineByteForByte) {
     return 0;
   });
   Client c(port());
-  for (size_t i = 0; i < rows.size(); i++)
+  DsArgs args;
+  dsClearArgs(&args);
+  for (size_t i = 0; i < rows.size(); i++) {
     EXPECT_EQ(rows[i].line, c.bytes((int)rows[i].line.size())) << "row " << i;
+    // Both ends read the grammar from one table: what is sent is what the client parses.
+    std::string first = rows[i].line.substr(0, rows[i].line.find('\n'));
+    EXPECT_EQ(rows[i].command, dsParseLine(first.c_str(), &args)) << "row " << i;
+  }
   ASSERT_TRUE(eventually([&] { return finished == 1; }));
   ASSERT_EQ(rows.size(), results.size());
   for (size_t i = 0; i < results.size(); i++)

@@ -1,5 +1,6 @@
 // A display server played by the test: listens on loopback, accepts one client at a time,
-// sends lines and reads the client's event lines with time limits.
+// sends lines and reads the client's event lines with time limits, holding each to the event
+// table that the server parses them with.
 #ifndef OTCLIENT_FAKESERVER_H
 #define OTCLIENT_FAKESERVER_H
 
@@ -10,10 +11,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <string>
 #include <vector>
+
+#include "oteventtable.h"
+#include "otinterpreter.h"
 
 class FakeServer {
  public:
@@ -95,6 +101,7 @@ class FakeServer {
       if (nl != std::string::npos) {
         std::string line = pending_.substr(0, nl);
         pending_.erase(0, nl + 1);
+        holdToEventTable(line);
         return line;
       }
       if (t.elapsed() > ms) return "";
@@ -128,6 +135,16 @@ class FakeServer {
   }
 
  private:
+  // An event line of the client reads as the server's parser takes it: one table for both.
+  static void holdToEventTable(const std::string& line) {
+    otCallLine call;
+    if (call.parse(line.c_str(), (int)line.size()) < 0) return;
+    const otEventInfo* e = otEventNamed(call.name);
+    if (e != nullptr && call.matches(e->signature) != 1)
+      ADD_FAILURE() << "the client sent \"" << line << "\", the event table has " << e->name
+                    << " with \"" << e->signature << "\"";
+  }
+
   int listener_ = -1;
   int client_ = -1;
   int port_ = -1;

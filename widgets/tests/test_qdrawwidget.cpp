@@ -20,7 +20,7 @@
 #include <QWebFrame>
 #include <QTest>
 
-#include "drawstream.h"
+#include "otdrawstream.h"
 #include "fakeserver.h"
 #include "otoptions.h"
 #include "otstreams.h"

@@ -4,8 +4,8 @@
 //
 // Numbers are read as the server writes them (C's %d and %f, always a '.'), whatever locale
 // the client runs in.
-#ifndef DRAWSTREAM_H
-#define DRAWSTREAM_H
+#ifndef OTDRAWSTREAM_H
+#define OTDRAWSTREAM_H
 
 enum DsCommand {
   DS_NONE = 0,  // no keyword matches: the line is ignored

@@ -1,8 +1,8 @@
 // The commands a display server may send, as a table of {name, argument signature}. The
 // interpreter dispatches through it and the protocol document is checked against it, so the
 // two cannot drift apart. Knows nothing of Qt: the fuzz target and the tests use it alone.
-#ifndef OTCLIENT_COMMANDTABLE_H
-#define OTCLIENT_COMMANDTABLE_H
+#ifndef OTCOMMANDTABLE_H
+#define OTCOMMANDTABLE_H
 
 class otCallLine;
 

@@ -1,4 +1,4 @@
-#include "drawstream.h"
+#include "otdrawstream.h"
 
 #include <errno.h>
 #include <limits.h>

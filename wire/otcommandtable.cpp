@@ -1,4 +1,4 @@
-#include "commandtable.h"
+#include "otcommandtable.h"
 
 #include <string.h>
 
