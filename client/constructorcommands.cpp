@@ -10,6 +10,7 @@
 #include "interpreter.h"
 #include "myqwtwidgets.h"
 #include "mywidgets.h"
+#include "otlog.h"
 #include "qdrawwidget.h"
 #include "qimagewidget.h"
 
@@ -177,11 +178,10 @@ QWidget* makeQVtkTclWidget(otClientInterpreter&, int*, int id, QWidget* p, const
   l->setAlignment(Qt::AlignCenter);
   l->setWordWrap(true);
   l->setText("VTK/Tcl widget not available:\nthis client has no VTK with Tcl");
-  printf(
-      "otclient: widget %d: VTK with Tcl is not available on this client; a placeholder "
-      "is shown\n",
-      id);
-  fflush(stdout);
+  otLog(OT_LOG_WARNING,
+        "otclient: widget %d: VTK with Tcl is not available on this client; a placeholder "
+        "is shown\n",
+        id);
   return l;
 }
 

@@ -41,6 +41,7 @@
 #include "interpreter.h"
 #include "mainwindow.h"
 #include "otinterpreter.h"
+#include "otlog.h"
 #include "otoptions.h"
 #include "tcputil.h"
 #include "widgetcommands.h"
@@ -57,8 +58,7 @@ QWidget* owner(QWidget* root) {
 
 // Says what was refused on standard output and in the main window's status bar.
 void tell(QWidget* root, const QString& message) {
-  printf("otclient: %s\n", message.toUtf8().constData());
-  fflush(stdout);
+  otLog(OT_LOG_WARNING, "otclient: %s\n", message.toUtf8().constData());
   QWidget* top = owner(root);
   if (auto* d = qobject_cast<QDialog*>(top))
     if (d->parentWidget()) top = d->parentWidget()->window();
@@ -271,8 +271,7 @@ int clientCommand(QWidget* root, const otCallLine& c, WidgetContext&) {
     tell(root, QString("the server's command \"%1\" could not be started").arg(command.left(200)));
     return -1;
   }
-  printf("otclient: started the server's command %s\n", command.toUtf8().constData());
-  fflush(stdout);
+  otLog(OT_LOG_INFO, "otclient: started the server's command %s\n", command.toUtf8().constData());
   return 0;
 }
 
@@ -347,8 +346,8 @@ bool otDialogHost::add(int n, QWidget* w) {
       std::remove_if(open_.begin(), open_.end(), [](const Open& o) { return o.w.isNull(); }),
       open_.end());
   if ((int)open_.size() >= maxOpen) {
-    printf("otclient: more than %d dialogs of the server at once: refused\n", (int)maxOpen);
-    fflush(stdout);
+    otLog(OT_LOG_WARNING, "otclient: more than %d dialogs of the server at once: refused\n",
+          (int)maxOpen);
     delete w;
     if (n > 0) answerNow(n, otdialog::cancelled, QString());
     return false;
@@ -473,8 +472,7 @@ namespace {
 void printOn(QPrinter* printer, QWidget* w) {
   QPainter painter;
   if (!painter.begin(printer)) {
-    printf("otclient: cannot print widget\n");
-    fflush(stdout);
+    otLog(OT_LOG_WARNING, "otclient: cannot print widget\n");
     return;
   }
   QRect page = printer->pageLayout().paintRectPixels(printer->resolution());

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "interpreter.h"
+#include "otlog.h"
 #include "otstreams.h"
 #include "qimagewidget.h"
 
@@ -49,8 +50,8 @@ void setJpegImage(otClientInterpreter& in, QWidget* w, const otCallLine& c, Comm
 }
 
 void vtkTclScript(otClientInterpreter&, QWidget*, const otCallLine& c, Command, int id) {
-  printf("otclient: widget %d: no VTK with Tcl on this client; not run: %s\n", id, c.textArg(1));
-  fflush(stdout);
+  otLog(OT_LOG_WARNING, "otclient: widget %d: no VTK with Tcl on this client; not run: %s\n", id,
+        c.textArg(1));
 }
 
 const CoreCommand kTable[] = {

@@ -18,6 +18,7 @@
 
 #include "myqwtwidgets.h"
 #include "hxsvganimator.h"
+#include "otlog.h"
 #include "qdrawwidget.h"
 #include "hxglwidget.h"
 #include "otoptions.h"
@@ -53,13 +54,13 @@ int otClientInterpreter::idCount() const {
 
 void otClientInterpreter::refuse(const char* format, ...) {
   ignored_++;
-  if (!opt.debug) return;
+  if (!opt.debug && !otLogEnabled(OT_LOG_DEBUG)) return;
+  char text[OT_PRINTF_BUFFER];
   va_list ap;
   va_start(ap, format);
-  printf("otclient: ");
-  vprintf(format, ap);
+  vsnprintf(text, sizeof text, format, ap);
   va_end(ap);
-  fflush(stdout);
+  otLogDebug(1, "otclient: %s", text);
 }
 
 void otClientInterpreter::limitMessage(const char* format, ...) {
@@ -68,8 +69,7 @@ void otClientInterpreter::limitMessage(const char* format, ...) {
   va_start(ap, format);
   vsnprintf(text, sizeof(text), format, ap);
   va_end(ap);
-  printf("otclient: %s\n", text);
-  fflush(stdout);
+  otLog(OT_LOG_WARNING, "otclient: %s\n", text);
   statusMessage(200, 0, 0, text);
 }
 
@@ -77,8 +77,7 @@ void otClientInterpreter::line(otClientConnection&, const char* text, int len, b
   if (cut || len < 1 || text[len - 1] != '\n') {
     // Refused whole: the rest of the line is dropped as it arrives (a line cut short by a
     // server that hung up is no command either).
-    printf("otclient: line longer than %d bytes refused\n", (int)maxLine);
-    fflush(stdout);
+    otLog(OT_LOG_WARNING, "otclient: line longer than %d bytes refused\n", (int)maxLine);
     return;
   }
   interpret(text, len);
@@ -255,8 +254,8 @@ void otClientInterpreter::cmdDownload(otClientInterpreter& in, QWidget*, const o
 
 void otClientInterpreter::cmdPlaySound(otClientInterpreter&, QWidget*, const otCallLine& c, Command,
                                        int) {
-  printf("otclient: cannot play \"%s\": this client has no sound output\n", c.textArg(0));
-  fflush(stdout);
+  otLog(OT_LOG_WARNING, "otclient: cannot play \"%s\": this client has no sound output\n",
+        c.textArg(0));
 }
 
 void otClientInterpreter::cmdBeginDraw(otClientInterpreter& in, QWidget*, const otCallLine&,
@@ -405,8 +404,7 @@ void otClientInterpreter::download(const char* name, int n) {
   }
   auto file = std::make_shared<otServerFileWriter>();
   if (n > maxDownload || file->begin(name, n) != 0) {
-    printf("otclient: download of \"%s\" (%d bytes) refused\n", name ? name : "", n);
-    fflush(stdout);
+    otLog(OT_LOG_WARNING, "otclient: download of \"%s\" (%d bytes) refused\n", name ? name : "", n);
     if (status_ != nullptr)
       status_->showMessage(
           QString("download of \"%1\" refused").arg(QString::fromUtf8(name ? name : "")), 10000);
@@ -492,9 +490,8 @@ void otClientInterpreter::svgCommand(Command cmd, const otCallLine& c) {
     }
     if (args->cut) {
       // A limit of the client: said whether or not refusals are traced.
-      printf("otclient: %s(%d): an argument line above %d bytes refused\n", name.c_str(), id,
-             HX_SVG_MAX_LINE);
-      fflush(stdout);
+      otLog(OT_LOG_WARNING, "otclient: %s(%d): an argument line above %d bytes refused\n",
+            name.c_str(), id, HX_SVG_MAX_LINE);
       return;
     }
     svgApply(to.data(), cmd, state, args->lines);

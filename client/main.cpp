@@ -5,6 +5,7 @@
 #include <QTimer>
 
 #include "mainwindow.h"
+#include "otlog.h"
 #include "otoptions.h"
 #include "tcputil.h"
 
@@ -30,10 +31,10 @@ int main(int argc, char** argv) {
                            .arg(QString::fromUtf8(opt.screenshot_dir))
                            .arg(++shot, 4, 10, QChar('0'));
         if (window.grab().save(name, "PNG"))
-          printf("otclient: screenshot %s\n", name.toUtf8().constData());
+          otLog(OT_LOG_INFO, "otclient: screenshot %s\n", name.toUtf8().constData());
         else
-          printf("otclient: cannot write the screenshot %s\n", name.toUtf8().constData());
-        fflush(stdout);
+          otLog(OT_LOG_ERROR, "otclient: cannot write the screenshot %s\n",
+                name.toUtf8().constData());
       });
       shots.start(opt.screenshot_seconds * 1000);
     }

@@ -10,6 +10,7 @@
 
 #include "interpreter.h"
 #include "myqwtwidgets.h"
+#include "otnumber.h"
 #include "otstreams.h"
 
 using namespace otclient;
@@ -35,11 +36,13 @@ void plotPoints(otClientInterpreter& in, QWidget* w, int curve, int n) {
   QPointer<QwtPlotWidget> plot(qobject_cast<QwtPlotWidget*>(w));
   QPointer<otClientInterpreter> self(&in);
   auto each = [points](const char* text, int, bool) {
-    double a = 0, b = 0;
-    if (sscanf(text, "%lf,%lf", &a, &b) == 2) {
-      points->x.push_back(a);
-      points->y.push_back(b);
-    }
+    char *end = nullptr, *after = nullptr;
+    double a = otStrtod(text, &end);
+    if (end == text || *end != ',') return;
+    double b = otStrtod(end + 1, &after);
+    if (after == end + 1) return;
+    points->x.push_back(a);
+    points->y.push_back(b);
   };
   auto done = [points, plot, self, curve, n](bool complete) {
     if (!complete || self == nullptr) return;

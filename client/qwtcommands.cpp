@@ -5,7 +5,6 @@
 //
 // What the server sets is no user action: the handlers run with the widget's signals blocked,
 // so that no slider(...) event goes back for a value the server gave.
-#include <locale.h>
 #include <math.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -37,6 +36,7 @@
 #include "myqwtwidgets.h"
 #include "mywidgets.h"
 #include "otinterpreter.h"
+#include "otlog.h"
 #include "otnumber.h"
 #include "otstreams.h"
 #include "tcputil.h"
@@ -137,8 +137,7 @@ bool orientationAt(const otCallLine& c, int i, Qt::Orientation* out) {
 // A property that the widget had with Qwt 5 and no longer has: the line cannot be carried out,
 // and the operator's log says why (whether or not refusals are traced).
 int gone(const otCallLine& c, const WidgetContext& ctx, const char* what) {
-  printf("otclient: %s(%d) refused: %s\n", c.name, ctx.id, what);
-  fflush(stdout);
+  otLog(OT_LOG_WARNING, "otclient: %s(%d) refused: %s\n", c.name, ctx.id, what);
   return -1;
 }
 
@@ -158,13 +157,8 @@ class FormatScaleDraw : public QwtScaleDraw {
       return QwtText(t.toString(QString::fromUtf8(format_.mid((int)strlen(kTime)))));
     }
     char out[256];
-    locale_t old = uselocale(otCLocale());
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
     // The format passed dsIsFloatFormat: one double conversion, width <= 60, precision <= 20.
-    int n = snprintf(out, sizeof out, format_.constData(), v);
-#pragma GCC diagnostic pop
-    uselocale(old);
+    int n = otFormatWith(out, (int)sizeof out, format_.constData(), v);
     return n < 0 ? QwtText() : QwtText(QString::fromUtf8(out));
   }
 

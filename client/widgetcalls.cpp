@@ -38,6 +38,7 @@
 
 #include "mywidgets.h"
 #include "otinterpreter.h"
+#include "otlog.h"
 #include "otserverfiles.h"
 #include "qdrawwidget.h"
 #include "tcputil.h"
@@ -71,13 +72,12 @@ bool validAlignment(int a) {
 // the server's author needs to see.
 int unable(const char* format, ...) __attribute__((format(printf, 1, 2)));
 int unable(const char* format, ...) {
+  char text[OT_PRINTF_BUFFER];
   va_list ap;
   va_start(ap, format);
-  printf("otclient: ");
-  vprintf(format, ap);
-  printf("\n");
+  vsnprintf(text, sizeof text, format, ap);
   va_end(ap);
-  fflush(stdout);
+  otLog(OT_LOG_WARNING, "otclient: %s\n", text);
   return -1;
 }
 
@@ -624,8 +624,8 @@ int insertLines(QWidget* w, const otCallLine& c, bool rows) {
   else
     t->model()->insertColumns(at, room);
   if (room < count)
-    printf("otclient: table %d: %d of %d %s inserted, the table is at its bounds\n", t->id, room,
-           count, rows ? "rows" : "columns");
+    otLog(OT_LOG_WARNING, "otclient: table %d: %d of %d %s inserted, the table is at its bounds\n",
+          t->id, room, count, rows ? "rows" : "columns");
   return 0;
 }
 
@@ -1001,9 +1001,8 @@ int setTimeEditDisplay(QWidget* w, const otCallLine& c, WidgetContext&) {
 
 int vtkTcl(QWidget*, const otCallLine& c, WidgetContext& ctx) {
   // As for vtkTclScript: this client has no VTK with Tcl.
-  printf("otclient: widget %d: no VTK with Tcl on this client; not run: %s\n", ctx.id,
-         c.textArg(1));
-  fflush(stdout);
+  otLog(OT_LOG_WARNING, "otclient: widget %d: no VTK with Tcl on this client; not run: %s\n",
+        ctx.id, c.textArg(1));
   return 0;
 }
 

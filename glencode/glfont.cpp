@@ -6,6 +6,7 @@
 #include <string>
 
 #include "hxglencode.h"
+#include "otnumber.h"
 
 glFont::glFont() = default;
 glFont::~glFont() = default;
@@ -27,6 +28,7 @@ int glFont::read(const char* filename) {
 }
 
 int glFont::readText(const char* text) {
+  otCNumberScope numbers;  // a font's sizes are written with '.', whatever the locale
   for (Glyph& g : glyphs_)
     g = Glyph();
   strokes_.clear();

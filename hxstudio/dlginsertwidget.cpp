@@ -12,6 +12,7 @@
 
 #include "myqwtwidgets.h"
 #include "mywidgets.h"
+#include "otlog.h"
 #include "qdrawwidget.h"
 #include "qimagewidget.h"
 #include "studioopt.h"
@@ -78,7 +79,7 @@ void dlgInsertWidget::slotCancel() {
 QWidget* dlgInsertWidget::newWidget(QWidget* root, QWidget* parent, int x, int y) {
   if (!parent) return nullptr;
   result = 1;
-  if (studioOpt.debug) printf("newWidget at(%d,%d)\n", x, y);
+  otLogDebug(studioOpt.debug, "newWidget at(%d,%d)\n", x, y);
   Ui_DialogInsertWidget* f = form;
   int* s = &nullSocket;
   // The orientation combo boxes list Horizontal first; the widgets take Qt's numbers.
@@ -246,7 +247,7 @@ QWidget* dlgInsertWidget::newWidget(QWidget* root, QWidget* parent, int x, int y
     label->setText(f->lineEditCustomWidget->text());
     tag = "TQCustomWidget:";
   } else {
-    printf("newWidget: no radio checked !\n");
+    otLog(OT_LOG_WARNING, "newWidget: no radio checked !\n");
     return nullptr;
   }
   w->setStatusTip(tag);
@@ -294,7 +295,7 @@ void mySetGeometry(QWidget* w, int x, int y, int width, int height) {
     if (!w->whatsThis().isEmpty()) {
       draw->beginDraw(1);
       draw->setBackgroundColor(255, 255, 255);
-      if (studioOpt.debug) printf("draw->playSVG(%s)\n", w->whatsThis().toUtf8().constData());
+      otLogDebug(studioOpt.debug, "draw->playSVG(%s)\n", w->whatsThis().toUtf8().constData());
       draw->playSVG(w->whatsThis().toUtf8().constData());
     } else {
       draw->beginDraw(1);

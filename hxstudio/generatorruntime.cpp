@@ -124,6 +124,8 @@ QString studioRuntimeSource() {
 #include <algorithm>
 #include <memory>
 
+#include "otlog.h"
+#include "otnumber.h"
 #include "ottime.h"
 
 namespace {
@@ -185,6 +187,7 @@ const char* option(const char* arg, const char* name) {
 // The decimals that show every value of the tag: those of its scale and offset (at most 6);
 // "%g" for floats.
 void formatValue(const otTag& t, double v, char* out, size_t size) {
+  otCNumberScope numbers;
   if (t.type == otTag::FLOAT) {
     snprintf(out, size, "%g", v);
   } else {
@@ -279,7 +282,7 @@ void post(StudioMask& m, int k, double v) {
 bool number(const char* text, double* v) {
   char* end = nullptr;
   errno = 0;
-  *v = strtod(text, &end);
+  *v = otStrtod(text, &end);
   if (end == text || errno == ERANGE || !std::isfinite(*v)) return false;
   while (*end == ' ' || *end == '\t')
     end++;
@@ -430,8 +433,7 @@ int studioPlaySvg(StudioMask& m, int id, const char* file) {
 int studioPlaceholder(StudioMask& m, int id, int parent, const char* text, const char* message) {
   PARAM_* p = m.p;
   if (hxQLabel(p, id, parent) < 0 || hxSetText(p, id, text) < 0) return -1;
-  printf("%s: mask %d: %s\n", config.name.c_str(), m.number, message);
-  fflush(stdout);
+  otLog(OT_LOG_WARNING, "%s: mask %d: %s\n", config.name.c_str(), m.number, message);
   return hxStatusMessage(p, 255, 0, 0, message) < 0 ? -1 : 0;
 }
 
@@ -501,7 +503,7 @@ int studioMain(int argc, char** argv, const char* name, const char* projectDir,
   for (int n = 1; n < count && config.firstMask < 0; n++)
     if (masks[n] != nullptr) config.firstMask = n;
   if (config.firstMask < 0) {
-    printf("%s: no mask\n", name);
+    otLog(OT_LOG_ERROR, "%s: no mask\n", name);
     return 1;
   }
   hxServerOptions o;
@@ -529,7 +531,7 @@ int studioMain(int argc, char** argv, const char* name, const char* projectDir,
       char* end = nullptr;
       long ms = strtol(v, &end, 10);
       if (*v == '\0' || *end != '\0' || ms < 1 || ms > 3600000) {
-        printf("%s: bad value in %s (1 to 3600000)\n", name, a);
+        otLog(OT_LOG_ERROR, "%s: bad value in %s (1 to 3600000)\n", name, a);
         return 2;
       }
       config.refreshMs = (int)ms;
@@ -538,7 +540,7 @@ int studioMain(int argc, char** argv, const char* name, const char* projectDir,
     } else if (pathOption(a, "-mbx", &target, &value)) {
       mbx.push_back({target, "", value});
     } else {
-      printf("%s: unknown option %s (-h lists them)\n", name, a);
+      otLog(OT_LOG_ERROR, "%s: unknown option %s (-h lists them)\n", name, a);
       return 2;
     }
   }
@@ -547,12 +549,12 @@ int studioMain(int argc, char** argv, const char* name, const char* projectDir,
   std::string text;
   if (readText(config.tagsPath, 64L * 1024 * 1024, &text) != 0) {
     if (tagsGiven) {
-      printf("%s: the tag table %s cannot be read\n", name, config.tagsPath.c_str());
+      otLog(OT_LOG_ERROR, "%s: the tag table %s cannot be read\n", name, config.tagsPath.c_str());
       return 1;
     }
-    printf("%s: no tag table %s: no widget shows a value\n", name, config.tagsPath.c_str());
+    otLog(OT_LOG_WARNING, "%s: no tag table %s: no widget shows a value\n", name, config.tagsPath.c_str());
   } else if (config.table.parse(text.c_str(), &error) != 0) {
-    printf("%s: %s: %s\n", name, config.tagsPath.c_str(), error.c_str());
+    otLog(OT_LOG_ERROR, "%s: %s: %s\n", name, config.tagsPath.c_str(), error.c_str());
     return 1;
   }
   std::string folder = folderOf(config.tagsPath);
@@ -565,7 +567,7 @@ int studioMain(int argc, char** argv, const char* name, const char* projectDir,
     std::string path = t.header.size() > 0 && t.header[0] == '/' ? t.header : folder + "/" + t.header;
     if (readText(path, 16L * 1024 * 1024, &text) != 0 ||
         otReadDaemonHeader(text.c_str(), &h, &error) != 0) {
-      printf("%s: tag %s: the daemon header %s %s\n", name, t.name.c_str(), path.c_str(),
+      otLog(OT_LOG_ERROR, "%s: tag %s: the daemon header %s %s\n", name, t.name.c_str(), path.c_str(),
              error.empty() ? "cannot be read" : error.c_str());
       return 1;
     }
@@ -578,7 +580,7 @@ int studioMain(int argc, char** argv, const char* name, const char* projectDir,
       std::string target = given.target;
       if (target.empty()) {
         if (config.headers.size() != 1) {
-          printf("%s: -shm= and -mbx= name the daemon when the project has %d: -shm.TARGET=PATH\n",
+          otLog(OT_LOG_ERROR, "%s: -shm= and -mbx= name the daemon when the project has %d: -shm.TARGET=PATH\n",
                  name, (int)config.headers.size());
           return 2;
         }
@@ -586,7 +588,7 @@ int studioMain(int argc, char** argv, const char* name, const char* projectDir,
       }
       const otDaemonHeader* h = headerOf(target);
       if (h == nullptr) {
-        printf("%s: no daemon %s in the tag table\n", name, target.c_str());
+        otLog(OT_LOG_ERROR, "%s: no daemon %s in the tag table\n", name, target.c_str());
         return 2;
       }
       auto it = std::find_if(config.paths.begin(), config.paths.end(),
@@ -611,16 +613,14 @@ int studioMain(int argc, char** argv, const char* name, const char* projectDir,
   o.catchSignals = 0;
   hxServer* server = hxServerStart(&o, runConnection, nullptr);
   if (server == nullptr) {
-    printf("%s: cannot listen on port %d\n", name, o.port);
+    otLog(OT_LOG_ERROR, "%s: cannot listen on port %d\n", name, o.port);
     return 1;
   }
-  printf("%s: serving on port %d\n", name, hxServerPort(server));
-  fflush(stdout);
+  otLog(OT_LOG_INFO, "%s: serving on port %d\n", name, hxServerPort(server));
   int sig = 0;
   while (sigwait(&stopSignals, &sig) != 0) {
   }
-  printf("%s: signal %d: stopping\n", name, sig);
-  fflush(stdout);
+  otLog(OT_LOG_INFO, "%s: signal %d: stopping\n", name, sig);
   hxServerStop(server);
   return 0;
 }

@@ -11,6 +11,7 @@
 
 #include "generator.h"
 #include "generator_p.h"
+#include "otlog.h"
 #include "project.h"
 #include "studioopt.h"
 #include "studiowindow.h"
@@ -36,17 +37,17 @@ int batch(int argc, char** argv, bool build) {
   StudioProject p;
   QString error;
   if (StudioProject::open(QString::fromLocal8Bit(argv[2]), &p, &error) != 0) {
-    printf("hxstudio: %s\n", qPrintable(error));
+    otLog(OT_LOG_ERROR, "hxstudio: %s\n", qPrintable(error));
     return 1;
   }
   if (!build) {
     QVector<StudioBuildMessage> warnings;
     if (studioGenerate(p, &error, &warnings) != 0) {
-      printf("hxstudio: %s\n", qPrintable(error));
+      otLog(OT_LOG_ERROR, "hxstudio: %s\n", qPrintable(error));
       return 1;
     }
     fputs(qPrintable(studioWarningLines(warnings)), stdout);
-    printf("hxstudio: generated %s\n", qPrintable(p.folder));
+    otLog(OT_LOG_INFO, "hxstudio: generated %s\n", qPrintable(p.folder));
     return 0;
   }
   QString log;
@@ -56,10 +57,12 @@ int batch(int argc, char** argv, bool build) {
     int errors = 0;
     for (const StudioBuildMessage& m : studioParseBuildOutput(log))
       errors += m.severity == "error" ? 1 : 0;
-    printf("hxstudio: the build of %s failed (%d errors)\n", qPrintable(p.folder), errors);
+    otLog(OT_LOG_ERROR, "hxstudio: the build of %s failed (%d errors)\n", qPrintable(p.folder),
+          errors);
     return 1;
   }
-  printf("hxstudio: built %s/build/%s\n", qPrintable(p.folder), qPrintable(studioProgramName(p)));
+  otLog(OT_LOG_INFO, "hxstudio: built %s/build/%s\n", qPrintable(p.folder),
+        qPrintable(studioProgramName(p)));
   return 0;
 }
 
@@ -75,7 +78,7 @@ int main(int argc, char** argv) {
   QString folder = argc == 2 ? QString::fromLocal8Bit(argv[1]) : QDir::currentPath();
   QString error;
   if (window.openProject(folder, &error) != 0)
-    printf("hxstudio: %s: %s\n", qPrintable(folder), qPrintable(error));
+    otLog(OT_LOG_ERROR, "hxstudio: %s: %s\n", qPrintable(folder), qPrintable(error));
   window.show();
   return app.exec();
 }

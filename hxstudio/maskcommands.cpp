@@ -4,6 +4,7 @@
 #include <QVariant>
 #include <QWidget>
 
+#include "otlog.h"
 #include "studiokinds.h"
 #include "uiwidgets.h"
 
@@ -193,7 +194,8 @@ void MaskCommand::run(QWidget* root, const MaskOp& op, bool forward) {
       const UiNode& to = forward ? op.after : op.before;
       QWidget* w = maskFind(root, renamed(op.path, from.name));
       if (w == nullptr) {
-        qWarning("MaskCommand: no widget %s", qPrintable(op.path.join('/')));
+        otLog(OT_LOG_WARNING, "MaskCommand: no widget %s\n",
+              qPrintable(op.path.join(QLatin1Char('/'))));
         return;
       }
       uiApply(w, to);
@@ -204,7 +206,8 @@ void MaskCommand::run(QWidget* root, const MaskOp& op, bool forward) {
     case MaskOp::Remove: {
       QWidget* parent = maskFind(root, op.path);
       if (parent == nullptr) {
-        qWarning("MaskCommand: no container %s", qPrintable(op.path.join('/')));
+        otLog(OT_LOG_WARNING, "MaskCommand: no container %s\n",
+              qPrintable(op.path.join(QLatin1Char('/'))));
         return;
       }
       bool build = (op.kind == MaskOp::Create) == forward;

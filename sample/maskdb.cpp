@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "otnumber.h"
 #include "qtdatabase.h"
 #include "sample.h"
 
@@ -92,7 +93,7 @@ void showRow(DbMask& m, int row) {
   hxPrintf(m.p, ID_ROW, "%s (%s): %s %s, limit %s %s", v[COL_NAME].c_str(),
            v[COL_DESCRIPTION].c_str(), v[COL_VALUE].c_str(), v[COL_UNIT].c_str(),
            v[COL_LIMIT].c_str(), v[COL_UNIT].c_str());
-  if (atof(v[COL_VALUE].c_str()) > atof(v[COL_LIMIT].c_str()))
+  if (otStrtod(v[COL_VALUE].c_str(), nullptr) > otStrtod(v[COL_LIMIT].c_str(), nullptr))
     hxSetBackgroundColor(m.p, ID_ROW, 255, 160, 160);
   else
     hxSetBackgroundColor(m.p, ID_ROW, 200, 255, 200);

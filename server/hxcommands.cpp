@@ -15,17 +15,16 @@
 #include "hxserver.h"
 #include "hxserver_p.h"
 #include "otinterpreter.h"
+#include "otnumber.h"
 
 namespace {
 
 // Writes v so that it reads back as the same double, with '.' as decimal point whatever the
 // locale (a display server may run under a locale with a decimal comma). Returns the length.
 int formatDouble(double v, char* out, int size) {
-  int n = snprintf(out, (size_t)size, "%.15g", v);
-  if (strtod(out, nullptr) != v) n = snprintf(out, (size_t)size, "%.17g", v);
-  for (char* c = out; *c; c++)
-    if (*c == ',') *c = '.';
-  return n;
+  int n = otFormatShortest(out, size, v);
+  if (n < 0) out[0] = '\0';
+  return n < 0 ? 0 : n;
 }
 
 // One line "name(arg,...)\n" of at most HX_MAX_LINE bytes.

@@ -23,6 +23,7 @@
 
 #include "hxglwidget.h"
 #include "hxglwidget_p.h"
+#include "otlog.h"
 #include "otnumber.h"
 #include "tcputil.h"
 
@@ -1175,8 +1176,7 @@ int HxGLDecoder::dispatch(const char* text) {
   }
   if (entry == nullptr) {
     size_t len = strcspn(text, "\r\n");
-    printf("unknown: %.*s\n", (int)len, text);
-    fflush(stdout);
+    otLog(OT_LOG_WARNING, "unknown: %.*s\n", (int)len, text);
     return 0;
   }
   double a[kMaxArgs] = {0};

@@ -24,6 +24,7 @@
 #include <QWebFrame>
 
 #include "mywidgets_p.h"
+#include "otlog.h"
 #include "otoptions.h"
 #include "qdrawwidget.h"
 #include "tcputil.h"
@@ -460,8 +461,7 @@ int hxSvgAnimator::closefile() {
 // --- reading -------------------------------------------------------------------------------
 
 int hxSvgAnimator::refuse(const char* reason) {
-  printf("hxSvgAnimator: drawing refused: %s\n", reason);
-  fflush(stdout);
+  otLog(OT_LOG_WARNING, "hxSvgAnimator: drawing refused: %s\n", reason);
   freeDocument();
   return -1;
 }
@@ -1222,9 +1222,9 @@ bool svgPoint(QDrawWidget* w, int x, int y, int* px, int* py) {
 
 void hxSvgAnimator::beginRead() {
   if (draw_widget != nullptr && draw_widget->inLayout && opt.zoom != 100) {
-    printf(
-        "WARNING: SVG graphics within a layout AND opt.zoom != 100 percent will not find SVG "
-        "objects correctly\n");
+    otLog(OT_LOG_WARNING,
+          "WARNING: SVG graphics within a layout AND opt.zoom != 100 percent will not find SVG "
+          "objects correctly\n");
     QApplication::beep();
   }
   beginDocument();

@@ -9,6 +9,7 @@
 #include <QPalette>
 
 #include "mywidgets_p.h"
+#include "otlog.h"
 #include "otserverfiles.h"
 #include "otinterpreter.h"
 #include "tcputil.h"
@@ -24,7 +25,8 @@ int myEvent(int* s, const char* text, const char* fmt, ...) {
   if (n < 0) return -1;
   if (text == nullptr) {
     if (n + 1 > MY_EVENT_LINE_MAX) {
-      printf("myEvent: event line of %d bytes refused, at most %d\n", n + 1, MY_EVENT_LINE_MAX);
+      otLog(OT_LOG_WARNING, "myEvent: event line of %d bytes refused, at most %d\n", n + 1,
+            MY_EVENT_LINE_MAX);
       return -1;
     }
     line[n++] = '\n';
@@ -39,10 +41,10 @@ int myEvent(int* s, const char* text, const char* fmt, ...) {
     len = otInterpreter::escapeString(text, line + n + 1, room);
   }
   if (len < 0) {
-    printf(
-        "myEvent: %.*s...: text of %d bytes does not fit into an event line of %d bytes, "
-        "not sent\n",
-        n < 40 ? n : 40, line, otInterpreter::escapedLength(text), MY_EVENT_LINE_MAX);
+    otLog(OT_LOG_WARNING,
+          "myEvent: %.*s...: text of %d bytes does not fit into an event line of %d bytes, "
+          "not sent\n",
+          n < 40 ? n : 40, line, otInterpreter::escapedLength(text), MY_EVENT_LINE_MAX);
     return -1;
   }
   n += 1 + len;

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "otinifile.h"
+#include "otlog.h"
 
 OPT opt;
 
@@ -131,8 +132,8 @@ int apply(OPT* o, const Setting& s, const char* value, const char* origin) {
   if (s.text != nullptr) {
     size_t len = strlen(value);
     if (len < (size_t)s.min || len > (size_t)s.max) {
-      printf("otclient: %s: %s refused: %s\n", origin, value,
-             s.min > 0 ? "empty or too long" : "too long");
+      otLog(OT_LOG_WARNING, "otclient: %s: %s refused: %s\n", origin, value,
+            s.min > 0 ? "empty or too long" : "too long");
       return -1;
     }
     memcpy(o->*s.text, value, len + 1);
@@ -143,8 +144,8 @@ int apply(OPT* o, const Setting& s, const char* value, const char* origin) {
   // A zoom of 0 would later divide mouse positions by zero; 0 or less means "no zoom".
   if (ok && s.number == &OPT::zoom && v <= 0) v = 100;
   if (!ok || v < s.min || v > s.max) {
-    printf("otclient: %s: %s refused: a number from %d to %d is wanted\n", origin, value, s.min,
-           s.max);
+    otLog(OT_LOG_WARNING, "otclient: %s: %s refused: a number from %d to %d is wanted\n", origin,
+          value, s.min, s.max);
     return -1;
   }
   o->*s.number = (int)v;
@@ -163,7 +164,7 @@ int applyHostPort(OPT* o, const char* arg) {
   if (arg[0] == '[') {
     const char* close = strchr(arg, ']');
     if (close == nullptr || (close[1] != '\0' && close[1] != ':')) {
-      printf("otclient: %s refused: host[:port] is wanted\n", arg);
+      otLog(OT_LOG_WARNING, "otclient: %s refused: host[:port] is wanted\n", arg);
       return -1;
     }
     hostLen = (size_t)(close - arg - 1);
@@ -179,7 +180,7 @@ int applyHostPort(OPT* o, const char* arg) {
     }
   }
   if (hostLen == 0 || hostLen >= sizeof(host)) {
-    printf("otclient: %s refused: empty or too long host\n", arg);
+    otLog(OT_LOG_WARNING, "otclient: %s refused: empty or too long host\n", arg);
     return -1;
   }
   memcpy(host, arg, hostLen);
@@ -243,7 +244,8 @@ const char* otOptionsDefaultFile() {
 int otOptionsLoad(OPT* o, const char* path) {
   otIniFile ini;
   if (path == nullptr || ini.read(path) != 0) {
-    printf("otclient: cannot read the ini file %s\n", path != nullptr ? path : "(null)");
+    otLog(OT_LOG_WARNING, "otclient: cannot read the ini file %s\n",
+          path != nullptr ? path : "(null)");
     return -1;
   }
   for (const char* section = ini.firstSection(); section != nullptr; section = ini.nextSection()) {
@@ -253,7 +255,7 @@ int otOptionsLoad(OPT* o, const char* path) {
       snprintf(origin, sizeof(origin), "%s: [%s] %s", path, section, name);
       const Setting* s = findKey(section, name);
       if (s == nullptr) {
-        printf("otclient: %s: unknown key, skipped\n", origin);
+        otLog(OT_LOG_WARNING, "otclient: %s: unknown key, skipped\n", origin);
         continue;
       }
       apply(o, *s, ini.text(section, name), origin);
@@ -275,7 +277,7 @@ int otOptionsParseArgs(OPT* o, int argc, char** argv) {
       ini = a + 5;
     } else if (strcmp(a, "-ini") == 0) {
       if (i + 1 >= argc) {
-        printf("otclient: -ini needs a file\n");
+        otLog(OT_LOG_ERROR, "otclient: -ini needs a file\n");
         return -1;
       }
       ini = argv[++i];
@@ -293,7 +295,7 @@ int otOptionsParseArgs(OPT* o, int argc, char** argv) {
     const char* a = argv[i];
     if (a[0] != '-' || a[1] == '\0') {
       if (hostGiven) {
-        printf("otclient: %s: only one host[:port] may be given\n", a);
+        otLog(OT_LOG_ERROR, "otclient: %s: only one host[:port] may be given\n", a);
         return -1;
       }
       hostGiven = true;
@@ -309,7 +311,7 @@ int otOptionsParseArgs(OPT* o, int argc, char** argv) {
     }
     const Setting* s = findOption(name, nameLen);
     if (s == nullptr) {
-      printf("otclient: unknown option %s (otclient -h lists them)\n", a);
+      otLog(OT_LOG_ERROR, "otclient: unknown option %s (otclient -h lists them)\n", a);
       return -1;
     }
     const char* value;
@@ -320,7 +322,7 @@ int otOptionsParseArgs(OPT* o, int argc, char** argv) {
     } else if (i + 1 < argc) {
       value = argv[++i];
     } else {
-      printf("otclient: %s needs a value (%s)\n", a, s->valueName);
+      otLog(OT_LOG_ERROR, "otclient: %s needs a value (%s)\n", a, s->valueName);
       return -1;
     }
     if (apply(o, *s, value, a) != 0) return -1;

@@ -24,6 +24,7 @@
 
 #include "otfd.h"
 #include "otfilename.h"
+#include "otlog.h"
 #include "otoptions.h"
 
 namespace {
@@ -157,8 +158,7 @@ void otServerFileRefused(const char* name, const char* why) {
   std::string key = std::string(why) + '\n' + (name != nullptr ? name : "");
   if (told.count(key) != 0 || told.size() >= 4096) return;
   told.insert(key);
-  printf("otclient: file \"%s\" refused: %s\n", name != nullptr ? name : "", why);
-  fflush(stdout);
+  otLog(OT_LOG_WARNING, "otclient: file \"%s\" refused: %s\n", name != nullptr ? name : "", why);
 }
 
 int otOpenDownloadsDir(const char** why) {

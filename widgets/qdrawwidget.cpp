@@ -29,6 +29,7 @@
 #include "hxsvganimator.h"
 #include "mywidgets_p.h"
 #include "otcutil.h"
+#include "otlog.h"
 #include "otoptions.h"
 #include "otserverfiles.h"
 #include "tcputil.h"
@@ -183,9 +184,8 @@ int QDrawWidget::streamLine(const char* line) {
   if (!recordName.isEmpty() && strncmp(line, "gcloseFile", 10) != 0) {
     size_t len = strlen(line);
     if ((size_t)record.size() + len + 1 > (size_t)DS_MAX_RECORD_BYTES) {
-      printf("QDrawWidget: metafile \"%s\" above %d bytes dropped\n", recordName.constData(),
-             (int)DS_MAX_RECORD_BYTES);
-      fflush(stdout);
+      otLog(OT_LOG_WARNING, "QDrawWidget: metafile \"%s\" above %d bytes dropped\n",
+            recordName.constData(), (int)DS_MAX_RECORD_BYTES);
       recordName.clear();
       record.clear();
     } else {
@@ -917,7 +917,7 @@ void QDrawWidget::slotLoadFinished(bool ok) {
 int QDrawWidget::save(const char* filename) {
   if (filename == nullptr) return -1;
   if (!otIsLocalFileName(filename)) {
-    printf("ERROR QDrawWidget::save(%s) does not allow this filename\n", filename);
+    otLog(OT_LOG_ERROR, "ERROR QDrawWidget::save(%s) does not allow this filename\n", filename);
     return -1;
   }
   if (buffer.isNull()) return -1;
@@ -1135,7 +1135,7 @@ void QDrawWidget::playSVG(const char* filename) {
   QFile f(QString::fromLocal8Bit(filename));
   if (!f.open(QIODevice::ReadOnly)) return;
   if (f.size() > kMaxSvgBytes) {
-    printf("playSVG: %s is above %ld bytes\n", filename, kMaxSvgBytes);
+    otLog(OT_LOG_WARNING, "playSVG: %s is above %ld bytes\n", filename, kMaxSvgBytes);
     return;
   }
   playSvgText(f.readAll());
@@ -1153,7 +1153,7 @@ void QDrawWidget::finishSvgText() {
   QByteArray svg;
   svg.swap(svgText);
   if (svgTooLong) {
-    printf("gplaySVGsocket: SVG text above %ld bytes refused\n", kMaxSvgBytes);
+    otLog(OT_LOG_WARNING, "gplaySVGsocket: SVG text above %ld bytes refused\n", kMaxSvgBytes);
     return;
   }
   int w, h;
@@ -1351,7 +1351,7 @@ int writeDump(const char* filename, const QString& text) {
   if (filename == nullptr) return -1;
   FILE* out = fopen(filename, "w");
   if (out == nullptr) {
-    printf("could not write %s\n", filename);
+    otLog(OT_LOG_ERROR, "could not write %s\n", filename);
     return -1;
   }
   const QByteArray utf8 = text.toUtf8();
@@ -1363,7 +1363,7 @@ int writeDump(const char* filename, const QString& text) {
 
 int QDrawWidget::htmlOrSvgDump(const char* filename) {
   if (webPage == nullptr) {
-    printf("ERROR: htmlOrSvgDump only available if use_webkit_for_svg=1\n");
+    otLog(OT_LOG_ERROR, "ERROR: htmlOrSvgDump only available if use_webkit_for_svg=1\n");
     return -1;
   }
   return writeDump(filename, webPage->mainFrame()->toHtml());
@@ -1371,13 +1371,13 @@ int QDrawWidget::htmlOrSvgDump(const char* filename) {
 
 int QDrawWidget::renderTreeDump(const char* filename) {
   if (webPage == nullptr) {
-    printf("ERROR: renderTreeDump only available if use_webkit_for_svg=1\n");
+    otLog(OT_LOG_ERROR, "ERROR: renderTreeDump only available if use_webkit_for_svg=1\n");
     return -1;
   }
-  printf(
-      "ERROR: renderTreeDump: this web engine (QtWebKit %s) has no render-tree dump; %s not "
-      "written\n",
-      QTWEBKITWIDGETS_VERSION_STR, filename != nullptr ? filename : "");
+  otLog(OT_LOG_ERROR,
+        "ERROR: renderTreeDump: this web engine (QtWebKit %s) has no render-tree dump; %s not "
+        "written\n",
+        QTWEBKITWIDGETS_VERSION_STR, filename != nullptr ? filename : "");
   return -1;
 }
 

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "otfilename.h"
+#include "otlog.h"
 #include "otoptions.h"
 #include "otpeekline.h"
 #include "otpoll.h"
@@ -168,8 +169,7 @@ void setBroken(const char* format, ...) {
   va_start(ap, format);
   vsnprintf(brokenWhy, sizeof(brokenWhy), format, ap);
   va_end(ap);
-  printf("otclient: connection dropped: %s\n", brokenWhy);
-  fflush(stdout);
+  otLog(OT_LOG_WARNING, "otclient: connection dropped: %s\n", brokenWhy);
 }
 
 // Bytes taken from a slot: the peer is alive, and what a bounded stream brings is counted.
@@ -358,33 +358,34 @@ int connect_timed(int fd, const struct sockaddr* addr, socklen_t addrlen, int lo
     if (errno != EINTR || waitWritable(fd, -1) != 1 || pendingError(fd) != 0) return -1;
     return 0;
   }
-  if (opt.debug) printf("start connect_timed\n");
+  otLogDebug(opt.debug, "start connect_timed\n");
   int flags = fcntl(fd, F_GETFL, 0);
   if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) return -1;
   int ret = -1;
-  if (opt.debug) printf("try connect\n");
+  otLogDebug(opt.debug, "try connect\n");
   if (connect(fd, addr, addrlen) == 0) {
-    if (opt.debug) printf("directly connected\n");
+    otLogDebug(opt.debug, "directly connected\n");
     ret = 0;
   } else if (errno == EINPROGRESS || errno == EINTR) {
-    if (opt.debug) printf("test in progress\n");
-    if (opt.debug) printf("wait %d seconds\n", seconds);
+    otLogDebug(opt.debug, "test in progress\n");
+    otLogDebug(opt.debug, "wait %d seconds\n", seconds);
     int ready = waitWritable(fd, seconds > 2000000 ? 2000000000 : seconds * 1000);
-    if (opt.debug) printf("after wait\n");
+    otLogDebug(opt.debug, "after wait\n");
     if (ready == 1) {
       int err = pendingError(fd);
       if (err == 0)
         ret = 0;
       else if (opt.debug)
-        printf("connect_timed::ERROR %s (tcputil)\n", strerror(err));
+        otLog(OT_LOG_ERROR, "connect_timed::ERROR %s (tcputil)\n", strerror(err));
     }
   } else if (opt.debug) {
-    printf("connect_timed::ERROR %s (tcputil)\n", strerror(errno));
+    otLog(OT_LOG_ERROR, "connect_timed::ERROR %s (tcputil)\n", strerror(errno));
   }
   fcntl(fd, F_SETFL, flags);
   if (ret != 0)
-    printf("connect_timed::ERROR could not connect within %d seconds (tcputil)\n", seconds);
-  if (opt.debug) printf("end ret=%d\n", ret);
+    otLog(OT_LOG_ERROR, "connect_timed::ERROR could not connect within %d seconds (tcputil)\n",
+          seconds);
+  otLogDebug(opt.debug, "end ret=%d\n", ret);
   return ret;
 }
 
@@ -407,7 +408,7 @@ void dropUnslotted(int handle, int use_plugin) {
 // Sends on a slot and closes nothing on failure: tcp_send and tcp_close differ in what a
 // failure means.
 int sendRaw(int slot, const char* data, int len) {
-  if (opt.nettrace) printf("send=%.*s", len, data);
+  otLogDebug(opt.nettrace, "send=%.*s", len, data);
   if (use_hxc_com_plugin[slot] && hxc_com_send != nullptr)
     return hxc_com_send(slot, socket_array[slot], data, len, use_hxc_com_plugin);
   return otSendAll(socket_array[slot], data, len) == 0 ? len : -1;
@@ -488,15 +489,15 @@ int tcp_init() {
   const char* why = nullptr;
   int fd = openPlugin(path, sizeof(path), &why);
   if (why != nullptr) {
-    printf("hxc_com_plugin=%s refused: %s\n", opt.hxc_com_plugin, why);
+    otLog(OT_LOG_ERROR, "hxc_com_plugin=%s refused: %s\n", opt.hxc_com_plugin, why);
     return 0;
   }
   if (path[0] == '\0') {
-    printf("could not load hxc_com_plugin=%s\n", opt.hxc_com_plugin);
+    otLog(OT_LOG_ERROR, "could not load hxc_com_plugin=%s\n", opt.hxc_com_plugin);
     return 0;
   }
 
-  if (opt.debug) printf("Load communication plugin: tcp_init(%s)\n", path);
+  otLogDebug(opt.debug, "Load communication plugin: tcp_init(%s)\n", path);
   // The file checked is the file loaded: dlopen takes it by its open descriptor, so that it
   // cannot be swapped for another between the check and the load.
   if (fd >= 0) {
@@ -506,8 +507,8 @@ int tcp_init() {
     close(fd);
   }
   if (bifrost == nullptr) {
-    printf("could not load hxc_com_plugin=%s\n", path);
-    if (opt.debug && fd >= 0) printf("%s\n", dlerror());
+    otLog(OT_LOG_ERROR, "could not load hxc_com_plugin=%s\n", path);
+    if (fd >= 0) otLogDebug(opt.debug, "%s\n", dlerror());
   } else {
     hxc_com_con = symbol<ComCon>(bifrost, "hxc_com_con");
     hxc_com_rec = symbol<ComRec>(bifrost, "hxc_com_rec");
@@ -516,15 +517,13 @@ int tcp_init() {
     hxc_com_close = symbol<ComClose>(bifrost, "hxc_com_close");
     hxc_com_plugin_on = symbol<ComPluginOn>(bifrost, "hxc_com_plugin_on");
   }
-  if (opt.debug) {
-    printf("bifrost = %ld\n", address(bifrost));
-    printf("hxc_com_con        = %ld\n", address(hxc_com_con));
-    printf("hxc_com_rec        = %ld\n", address(hxc_com_rec));
-    printf("hxc_com_rec_binary = %ld\n", address(hxc_com_rec_binary));
-    printf("hxc_com_send       = %ld\n", address(hxc_com_send));
-    printf("hxc_com_close      = %ld\n", address(hxc_com_close));
-    printf("hxc_com_plugin_on  = %ld\n", address(hxc_com_plugin_on));
-  }
+  otLogDebug(opt.debug, "bifrost = %ld\n", address(bifrost));
+  otLogDebug(opt.debug, "hxc_com_con        = %ld\n", address(hxc_com_con));
+  otLogDebug(opt.debug, "hxc_com_rec        = %ld\n", address(hxc_com_rec));
+  otLogDebug(opt.debug, "hxc_com_rec_binary = %ld\n", address(hxc_com_rec_binary));
+  otLogDebug(opt.debug, "hxc_com_send       = %ld\n", address(hxc_com_send));
+  otLogDebug(opt.debug, "hxc_com_close      = %ld\n", address(hxc_com_close));
+  otLogDebug(opt.debug, "hxc_com_plugin_on  = %ld\n", address(hxc_com_plugin_on));
   return 0;
 }
 
@@ -537,13 +536,13 @@ int tcp_free() {
 
 int tcp_con(const char* host, int port) {
   if (host == nullptr) return -1;
-  if (opt.nettrace) printf("conn=%s port=%d\n", host, port);
+  otLogDebug(opt.nettrace, "conn=%s port=%d\n", host, port);
   int local = isLocal(host);
 
   if (hxc_com_con != nullptr) {
     int use_plugin = 0;
     int handle = hxc_com_con(host, port, &use_plugin);
-    if (opt.debug) printf("plugin returned use_plugin=%d\n", use_plugin);
+    otLogDebug(opt.debug, "plugin returned use_plugin=%d\n", use_plugin);
     if (handle > 0) {
       int slot = firstFreeSlot();
       if (slot == kTableFull) {
@@ -555,7 +554,7 @@ int tcp_con(const char* host, int port) {
       live[slot] = Liveness();
       live[slot].lastByteMs = otMonotonicMs();
       use_hxc_com_plugin[slot] = use_plugin;
-      if (opt.debug) printf("use_hxc_con_plugin[%d]=%d\n", slot, handle);
+      otLogDebug(opt.debug, "use_hxc_con_plugin[%d]=%d\n", slot, handle);
       return slot;
     }
   }
@@ -563,7 +562,8 @@ int tcp_con(const char* host, int port) {
   char service[16];
   snprintf(service, sizeof(service), "%d", port);
   if (port < 1 || port > 65535) {
-    printf("tcp_con 1: error for %s port=%s : %s\n", host, service, gai_strerror(EAI_SERVICE));
+    otLog(OT_LOG_ERROR, "tcp_con 1: error for %s port=%s : %s\n", host, service,
+          gai_strerror(EAI_SERVICE));
     return -1;
   }
   struct addrinfo hints;
@@ -573,7 +573,7 @@ int tcp_con(const char* host, int port) {
   struct addrinfo* res = nullptr;
   int err = getaddrinfo(host, service, &hints, &res);
   if (err != 0) {
-    printf("tcp_con 1: error for %s port=%s : %s\n", host, service, gai_strerror(err));
+    otLog(OT_LOG_ERROR, "tcp_con 1: error for %s port=%s : %s\n", host, service, gai_strerror(err));
     return -1;
   }
   int fd = -1;
@@ -589,7 +589,7 @@ int tcp_con(const char* host, int port) {
     }
   }
   freeaddrinfo(res);
-  if (fd == -1) printf("tcp_con 2: error for %s port=%s\n", host, service);
+  if (fd == -1) otLog(OT_LOG_ERROR, "tcp_con 2: error for %s port=%s\n", host, service);
   // Event lines are small and answered at once: waiting for an acknowledgement before the
   // next small line (Nagle) would cost a delayed-ACK interval on every click.
   if (fd != -1) {
@@ -656,7 +656,7 @@ int tcp_rec(int* s, char* line, int size) {
     if (n < 0 || !took(slot, n)) {
       dropPlain(slot, socket_array[slot], s);
       strcpy(line, "\n");
-      if (opt.nettrace) printf("close connection\n");
+      otLogDebug(opt.nettrace, "close connection\n");
       return -1;
     }
     if (n > 0 && line[n - 1] == '\n' &&
@@ -666,7 +666,7 @@ int tcp_rec(int* s, char* line, int size) {
       hxc_com_plugin_on(slot, line);
     }
   }
-  if (opt.nettrace) printf("recv=%s", line);
+  otLogDebug(opt.nettrace, "recv=%s", line);
   return n;
 }
 
@@ -686,7 +686,7 @@ int tcp_rec_line(int* s, char* line, int size, int* cut) {
 int tcp_rec_binary(int* s, char* buf, int len) {
   int slot = openSlot(s);
   if (slot == 0 || len < 0 || (buf == nullptr && len > 0)) return -1;
-  if (opt.nettrace) printf("recv_binary len=%d bytes\n", len);
+  otLogDebug(opt.nettrace, "recv_binary len=%d bytes\n", len);
   if (len == 0) return 0;
   if (use_hxc_com_plugin[slot] && hxc_com_rec_binary != nullptr) {
     int n = hxc_com_rec_binary(slot, socket_array[slot], buf, len, use_hxc_com_plugin);
@@ -723,7 +723,7 @@ int tcp_rec_binary(int* s, char* buf, int len) {
     ssize_t r = waitReadable(slot) ? otRecvRetry(fd, buf + got, (size_t)(len - got), 0) : -1;
     if (r <= 0 || !took(slot, r)) {
       dropPlain(slot, fd, s);
-      if (opt.nettrace) printf("close connection\n");
+      otLogDebug(opt.nettrace, "close connection\n");
       return -1;
     }
     got += (int)r;
@@ -739,7 +739,7 @@ int tcp_send(int* s, const char* data, int len) {
     // A plug-in closes its own handle; a plain socket is closed here, once.
     if (!use_hxc_com_plugin[slot] || hxc_com_send == nullptr) close(socket_array[slot]);
     markClosed(slot, s);
-    if (opt.nettrace) printf("close connection\n");
+    otLogDebug(opt.nettrace, "close connection\n");
     return -1;
   }
   return n;
@@ -758,7 +758,7 @@ int tcp_close(int* s) {
   use_hxc_com_plugin[slot] = 0;
   if (done == 1) return 0;
   close(sock);
-  if (opt.nettrace) printf("close connection\n");
+  otLogDebug(opt.nettrace, "close connection\n");
   return 0;
 }
 

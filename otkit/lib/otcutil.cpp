@@ -1,5 +1,6 @@
 #include "otcutil.h"
 #include "otlog.h"
+#include "otnumber.h"
 
 #include <ctype.h>
 #include <dirent.h>
@@ -267,8 +268,10 @@ int otIntOption(const char* string, const char* option, int def) {
 float otFloatOption(const char* string, const char* option, float def) {
   float value = def;
   const char* eq = optionValue(string, option);
-  if (eq == nullptr || sscanf(eq, "=%f", &value) != 1) return def;
-  return value;
+  if (eq == nullptr) return def;
+  char* end = nullptr;
+  value = otStrtof(eq + 1, &end);
+  return end == eq + 1 ? def : value;
 }
 
 const char* otTextOption(const char* string, const char* option, const char* def) {

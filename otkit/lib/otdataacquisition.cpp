@@ -1,5 +1,6 @@
 #include "otdataacquisition.h"
 #include "otlog.h"
+#include "otnumber.h"
 
 #include <errno.h>
 #include <limits.h>
@@ -298,7 +299,7 @@ float otDataAcquisitionImage::parseFloat(const char* text) {
     return DAQ_ERROR_FLOAT;
   errno = 0;
   char* end;
-  const float value = strtof(text, &end);
+  const float value = otStrtof(text, &end);
   if (end == text || (errno == ERANGE && isinf(value))) return DAQ_ERROR_FLOAT;
   return value;
 }

@@ -1,5 +1,6 @@
 #include "otdataprovider.h"
 #include "otdataprovider_p.h"
+#include "otnumber.h"
 #include "otpeekline.h"
 #include "otpoll.h"
 
@@ -154,9 +155,12 @@ float otDataProviderClient::getFloat(otSocket* s, int index, int* status) {
   int len = snprintf(request, sizeof(request), "getFloat(%d)\n", index);
   int ret = transact(s, request, len, REPLY_TIMEOUT, true, status);
   float value = 0.0f;
-  if (ret == 0 && !(interpreter.isCommand("floatResult(") &&
-                    sscanf(interpreter.line, "floatResult(%f)", &value) == 1))
-    ret = -1;
+  if (ret == 0) {
+    const char* number = interpreter.line + strlen("floatResult(");
+    char* end = nullptr;
+    if (interpreter.isCommand("floatResult(")) value = otStrtof(number, &end);
+    if (end == nullptr || end == number) ret = -1;
+  }
   if (status != nullptr) *status = ret;
   return ret == 0 ? value : 0.0f;
 }

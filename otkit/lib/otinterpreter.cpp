@@ -1,4 +1,5 @@
 #include "otinterpreter.h"
+#include "otnumber.h"
 
 #include <errno.h>
 #include <math.h>
@@ -112,8 +113,8 @@ int otInterpreter::escapeString(const char* text, char* out, int outsize) {
   return n;
 }
 
-// strtol and strtof read what "%d" and "%f" read (leading white space, sign, digits); unlike
-// sscanf they do not measure the rest of the text for every value.
+// strtol and otStrtof read what "%d" and "%f" (in the C locale) read (leading white space, sign,
+// digits); unlike sscanf they do not measure the rest of the text for every value.
 int otInterpreter::parseIntArray(const char* text, int* values, int max) {
   if (text == nullptr || values == nullptr) return 0;
   int n = 0;
@@ -144,7 +145,7 @@ int otInterpreter::parseFloatArray(const char* text, float* values, int max) {
       continue;
     }
     char* end = nullptr;
-    float value = strtof(p, &end);
+    float value = otStrtof(p, &end);
     if (end == p) break;
     values[n++] = value;
     p = strchr(end, ',');
@@ -245,7 +246,7 @@ int otCallLine::parse(const char* line, int len) {
         // strtod also reads hexadecimal numbers, "inf" and "nan"; the protocol has none of them.
         if (strpbrk(num, "xXiInN ") != nullptr) break;
         errno = 0;
-        double fv = strtod(num, &stop);
+        double fv = otStrtod(num, &stop);
         if (*stop != '\0' || !isfinite(fv)) break;
         a.kind = Float;
         a.f = fv;

@@ -10,6 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "otcutil.h"
+#include "otdataacquisition.h"
+#include "otinterpreter.h"
+#include "testutil.h"
+
 namespace {
 
 std::string printfF(double v) {
@@ -165,6 +170,32 @@ TEST(otNumber, ShortestReadsBackAndTheOthersMatchTheirC) {
     EXPECT_EQ(e1, e2) << t;
     EXPECT_EQ(a, c) << t;
   }
+}
+
+// The library's readers of protocol numbers under a locale with a decimal comma, as a display
+// client runs (Qt sets the user's locale): "1.5" is one and a half, not 1.
+TEST(otNumber, ReadersKeepThePointUnderADecimalCommaLocale) {
+  ottest::TempDir dir;
+  ASSERT_EQ("", ottest::useDecimalCommaLocale(dir));
+  otCallLine call;
+  double f = 0;
+  const char line[] = "setFloat(3,1.5)";
+  int args = call.parse(line, (int)strlen(line));
+  float values[3] = {0, 0, 0};
+  int n = otInterpreter::parseFloatArray("0.25,\"-2.5\",1e-3", values, 3);
+  float option = otFloatOption("-gain=2.75 -n=3", "-gain", 0);
+  float daq = otDataAcquisitionImage::parseFloat("12.5");
+  char check[8];
+  snprintf(check, sizeof check, "%.1f", 1.5);
+  setlocale(LC_NUMERIC, "C");
+  EXPECT_STREQ("1,5", check);  // the locale does use a comma
+  ASSERT_EQ(2, args);
+  ASSERT_EQ(0, call.floatArg(1, &f));
+  EXPECT_EQ(1.5, f);
+  EXPECT_EQ(3, n);
+  EXPECT_EQ((std::vector<float>{0.25f, -2.5f, 1e-3f}), std::vector<float>(values, values + 3));
+  EXPECT_EQ(2.75f, option);
+  EXPECT_EQ(12.5f, daq);
 }
 
 }  // namespace
