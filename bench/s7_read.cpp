@@ -15,15 +15,6 @@
 #include <cstdlib>
 #include <string>
 
-// The server script lies next to the test headers.
-static std::string benchTestSourceDir() {
-  std::string file = __FILE__;
-  size_t slash = file.rfind('/');
-  return (slash == std::string::npos ? std::string(".") : file.substr(0, slash)) +
-         "/../otkit/tests";
-}
-#define OTKIT_TEST_SOURCE_DIR benchTestSourceDir()
-
 #include "../otkit/tests/s7frames.h"
 #include "../otkit/tests/snap7server.h"
 #include "otsiemenstcp.h"

@@ -28,10 +28,9 @@ const int kBurstGapMs = 2;
 // The same in a batch that takes a stream: a server that draws frame after frame (a GL block
 // acknowledged, the next one made) pauses longer between its segments, and a window that
 // repainted in every such pause would spend more on it than on the stream. Such a batch waits
-// for more while it is younger than kStreamBatchMs: the window gets its turn at least that
-// often (and at once when the server falls silent for kStreamGapMs).
+// for more while it is younger than kBatchMs, as a burst of commands does: the window gets its
+// turn at least 25 times a second (and at once when the server falls silent for kStreamGapMs).
 const int kStreamGapMs = 15;
-const int kStreamBatchMs = 100;
 // How often a stream's silence is looked at.
 const int kStallCheckMs = 250;
 // The stall limit of an options record that was never given defaults (as tcputil's).
@@ -313,10 +312,9 @@ void otClientConnection::readAvailable() {
       ready = probe(size);
       streamed = streamed || inStream();
       const int most = streamed ? kStreamGapMs : kBurstGapMs;
-      const int young = streamed ? kStreamBatchMs : kBatchMs;
       QElapsedTimer gap;
       gap.start();
-      while (ready == 0 && batch.elapsed() < young && gap.elapsed() < most) {
+      while (ready == 0 && batch.elapsed() < kBatchMs && gap.elapsed() < most) {
         if (!readable(fd_, most)) break;
         ready = probe(size);
       }
