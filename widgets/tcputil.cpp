@@ -408,7 +408,7 @@ void dropUnslotted(int handle, int use_plugin) {
 // Sends on a slot and closes nothing on failure: tcp_send and tcp_close differ in what a
 // failure means.
 int sendRaw(int slot, const char* data, int len) {
-  otLogDebug(opt.nettrace, "send=%.*s", len, data);
+  if (opt.nettrace) otLogDebug(1, "send=%.*s", len, data);
   if (use_hxc_com_plugin[slot] && hxc_com_send != nullptr)
     return hxc_com_send(slot, socket_array[slot], data, len, use_hxc_com_plugin);
   return otSendAll(socket_array[slot], data, len) == 0 ? len : -1;
@@ -666,7 +666,8 @@ int tcp_rec(int* s, char* line, int size) {
       hxc_com_plugin_on(slot, line);
     }
   }
-  otLogDebug(opt.nettrace, "recv=%s", line);
+  // The switch is looked at here: this runs for every line of a stream.
+  if (opt.nettrace) otLogDebug(1, "recv=%s", line);
   return n;
 }
 
@@ -686,7 +687,7 @@ int tcp_rec_line(int* s, char* line, int size, int* cut) {
 int tcp_rec_binary(int* s, char* buf, int len) {
   int slot = openSlot(s);
   if (slot == 0 || len < 0 || (buf == nullptr && len > 0)) return -1;
-  otLogDebug(opt.nettrace, "recv_binary len=%d bytes\n", len);
+  if (opt.nettrace) otLogDebug(1, "recv_binary len=%d bytes\n", len);
   if (len == 0) return 0;
   if (use_hxc_com_plugin[slot] && hxc_com_rec_binary != nullptr) {
     int n = hxc_com_rec_binary(slot, socket_array[slot], buf, len, use_hxc_com_plugin);
