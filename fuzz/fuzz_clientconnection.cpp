@@ -30,15 +30,7 @@ int port = 0;
 void ensureApplication() {
   if (!fuzzApplication("fuzz_clientconnection")) return;
   tcp_init();
-  listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in sin{};
-  sin.sin_family = AF_INET;
-  sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof(sin);
-  if (bind(listener, reinterpret_cast<sockaddr*>(&sin), sizeof(sin)) == 0 &&
-      listen(listener, 4) == 0 &&
-      getsockname(listener, reinterpret_cast<sockaddr*>(&sin), &len) == 0)
-    port = ntohs(sin.sin_port);
+  listener = fuzzListener(&port);
 }
 
 void check(bool ok) {

@@ -4,7 +4,10 @@
 #ifndef OTWIDGETS_QTFUZZAPP_H
 #define OTWIDGETS_QTFUZZAPP_H
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -29,6 +32,24 @@ inline bool fuzzApplication(const char* name) {
   otOptionsDefaults(&opt);
   app = new QApplication(argc, argv);
   return true;
+}
+
+// A listening socket on a free loopback port, for a target that plays the server: its
+// descriptor, or -1 (*port is then 0).
+inline int fuzzListener(int* port) {
+  *port = 0;
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in sin{};
+  sin.sin_family = AF_INET;
+  sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof(sin);
+  if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&sin), sizeof(sin)) == 0 &&
+      listen(fd, 4) == 0 && getsockname(fd, reinterpret_cast<sockaddr*>(&sin), &len) == 0) {
+    *port = ntohs(sin.sin_port);
+    return fd;
+  }
+  if (fd >= 0) close(fd);
+  return -1;
 }
 
 #endif
