@@ -13,6 +13,7 @@
 #include <memory>
 #include <new>
 
+#include "otlog.h"
 #include "otwthread.h"
 
 namespace {
@@ -57,8 +58,8 @@ otMailbox::otMailbox(const char* path)
       buffer(nullptr) {
   struct stat st;
   if (path == nullptr || (stat(path, &st) != 0 && !createFile(path))) {
-    ::printf("could not write mailbox=%s\n", path != nullptr ? path : "(null)");
-    ::printf("you have to run this program as root !!!\n");
+    otLog(OT_LOG_ERROR, "could not write mailbox=%s\n", path != nullptr ? path : "(null)");
+    otLog(OT_LOG_ERROR, "you have to run this program as root !!!\n");
     exit(-1);
   }
   name = strdup(path);

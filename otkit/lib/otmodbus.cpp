@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "otlog.h"
 #include "otpoll.h"
 
 namespace {
@@ -574,10 +575,10 @@ int otModbus::transaction(int slave, int function, const unsigned char* request,
   bool wrong =
       ret >= 0 && ((expect >= 0 && ret != expect) || (echo && memcmp(reply, request, 4) != 0));
   if (ret < 0 || rslave != slave || rfunction != function || wrong) {
-    ::printf(
-        "otMOdbus::ERROR response ret=%d slave=%d ret_slave=%d function=%d "
-        "ret_function=%d timeout=%d\n",
-        ret, slave, rslave, function, rfunction, timeout);
+    otLog(OT_LOG_ERROR,
+          "otMOdbus::ERROR response ret=%d slave=%d ret_slave=%d function=%d "
+          "ret_function=%d timeout=%d\n",
+          ret, slave, rslave, function, rfunction, timeout);
     return -1;
   }
   return ret;

@@ -1,5 +1,6 @@
 #include "otsocket.h"
 
+#include "otlog.h"
 #include "otpeekline.h"
 #include "otpoll.h"
 #include "otsendall.h"
@@ -161,7 +162,7 @@ int otSocket::connect() {
     disconnect();
     if (ot_ipversion == 4) return connect4();
     if (ot_ipversion == 6) return connect6();
-    ::printf("otSocket:ERROR: ot_ipversion=%d not known\n", ot_ipversion);
+    otLog(OT_LOG_ERROR, "otSocket:ERROR: ot_ipversion=%d not known\n", ot_ipversion);
     return -1;
   }
   if (active != 0) return s;
@@ -238,7 +239,8 @@ int otSocket::connect6() {
   struct addrinfo* res = nullptr;
   int err = getaddrinfo(adr, service, &hints, &res);
   if (err != 0) {
-    ::printf("otSocket:tcp_connect error for %s port=%s : %s\n", adr, service, gai_strerror(err));
+    otLog(OT_LOG_ERROR, "otSocket:tcp_connect error for %s port=%s : %s\n", adr, service,
+          gai_strerror(err));
     return -1;
   }
   for (struct addrinfo* ai = res; ai != nullptr; ai = ai->ai_next) {
@@ -252,14 +254,14 @@ int otSocket::connect6() {
     ::close(fd);
   }
   freeaddrinfo(res);
-  ::printf("otSocket:tcp_connect error for %s port=%s\n", adr, service);
+  otLog(OT_LOG_ERROR, "otSocket:tcp_connect error for %s port=%s\n", adr, service);
   return -1;
 }
 
 int otSocket::listenSetup() {
   if (ot_ipversion == 4) return listen4();
   if (ot_ipversion == 6) return listen6();
-  ::printf("otSocket:ERROR: ot_ipversion=%d not known\n", ot_ipversion);
+  otLog(OT_LOG_ERROR, "otSocket:ERROR: ot_ipversion=%d not known\n", ot_ipversion);
   return -1;
 }
 
@@ -277,7 +279,7 @@ int otSocket::listen4() {
   sin.sin_addr.s_addr = htonl(INADDR_ANY);
   sin.sin_port = htons((uint16_t)port);
   while (::bind(os, reinterpret_cast<struct sockaddr*>(&sin), sizeof(sin)) < 0) {
-    ::printf("warning: could not bind to port=%d\n", port);
+    otLog(OT_LOG_WARNING, "warning: could not bind to port=%d\n", port);
     fflush(stdout);
     if (waitStop(1000)) {
       ::close(os);
@@ -304,7 +306,8 @@ int otSocket::listen6() {
   struct addrinfo* res = nullptr;
   int err = getaddrinfo(adr[0] ? adr : nullptr, service, &hints, &res);
   if (err != 0) {
-    ::printf("otSocket:tcp_listen error for %s port=%s : %s\n", adr, service, gai_strerror(err));
+    otLog(OT_LOG_ERROR, "otSocket:tcp_listen error for %s port=%s : %s\n", adr, service,
+          gai_strerror(err));
     return -1;
   }
   for (;;) {
@@ -319,7 +322,7 @@ int otSocket::listen6() {
         ::close(fd);
     }
     if (os >= 0) break;
-    ::printf("warning: could not bind to port=%d\n", port);
+    otLog(OT_LOG_WARNING, "warning: could not bind to port=%d\n", port);
     fflush(stdout);
     if (waitStop(1000)) {
       freeaddrinfo(res);

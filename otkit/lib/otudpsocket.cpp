@@ -9,6 +9,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <string>
+
+#include "otlog.h"
+
 otIpAdr::otIpAdr() {
   memset(&address, 0, sizeof(address));
 }
@@ -27,7 +31,7 @@ int otIpAdr::setAdr(const char* host, int port) {
     in = reinterpret_cast<struct sockaddr_in*>(res->ai_addr)->sin_addr;
     freeaddrinfo(res);
   } else if (host == nullptr || inet_aton(host, &in) == 0) {
-    ::printf("otIpAdr::setAdr() could not gethostbyname(%s)\n", host ? host : "(null)");
+    otLog(OT_LOG_ERROR, "otIpAdr::setAdr() could not gethostbyname(%s)\n", host ? host : "(null)");
     return -1;
   }
   address.sin_family = AF_INET;
@@ -44,12 +48,12 @@ int otIpAdr::operator==(const otIpAdr& other) const {
 }
 
 otUdpSocket::otUdpSocket(int debug_) : debug(debug_), readflag(0), writeflag(0) {
-  if (debug) ::printf("otUdpSocket() constructor\n");
+  otLogDebug(debug, "otUdpSocket() constructor\n");
   memset(&local, 0, sizeof(local));
   s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (s < 0) {
     s = -1;
-    ::printf("otUdpSocket::otUdpSocket could not get socket\n");
+    otLog(OT_LOG_ERROR, "otUdpSocket::otUdpSocket could not get socket\n");
   }
 }
 
@@ -74,7 +78,7 @@ int otUdpSocket::bind(int port) {
   local.sin_addr.s_addr = htonl(INADDR_ANY);
   local.sin_port = htons((uint16_t)port);
   if (s == -1 || ::bind(s, reinterpret_cast<struct sockaddr*>(&local), sizeof(local)) < 0) {
-    ::printf("otUdpSocket::setAdr() bind() failed port=%d\n", port);
+    otLog(OT_LOG_ERROR, "otUdpSocket::setAdr() bind() failed port=%d\n", port);
     return -1;
   }
   return 0;
@@ -92,7 +96,7 @@ int otUdpSocket::select(int timeout) {
 
 int otUdpSocket::recvfrom(void* buf, int maxlen, otIpAdr* source, int timeout) {
   if (timeout >= 0 && select(timeout) != 1) return -1;
-  if (debug) ::printf("otUdpSocket()::recvfrom() ...\n");
+  otLogDebug(debug, "otUdpSocket()::recvfrom() ...\n");
   struct sockaddr_in from;
   socklen_t fromlen = sizeof(from);
   ssize_t ret;
@@ -101,7 +105,7 @@ int otUdpSocket::recvfrom(void* buf, int maxlen, otIpAdr* source, int timeout) {
                      reinterpret_cast<struct sockaddr*>(&from), &fromlen);
   } while (ret < 0 && errno == EINTR);
   if (ret < 0) {
-    ::printf("ERROR: otUdpSocket::read()\n");
+    otLog(OT_LOG_ERROR, "ERROR: otUdpSocket::read()\n");
     return -2;
   }
   if (source != nullptr) source->address = from;
@@ -116,7 +120,7 @@ int otUdpSocket::sendto(const void* buf, int len, otIpAdr* destination) {
   ssize_t ret = ::sendto(s, buf, (size_t)len, writeflag | MSG_NOSIGNAL,
                          reinterpret_cast<struct sockaddr*>(&destination->address),
                          sizeof(destination->address));
-  if (ret < 0) ::printf("ERROR: otUdpSocket::sendto()\n");
+  if (ret < 0) otLog(OT_LOG_ERROR, "ERROR: otUdpSocket::sendto()\n");
   if (debug) trace("sendto", (int)ret, buf);
   return (int)ret;
 }
@@ -133,8 +137,12 @@ int otUdpSocket::printf(otIpAdr* destination, const char* format, ...) {
 
 void otUdpSocket::trace(const char* what, int ret, const void* data) {
   const unsigned char* p = static_cast<const unsigned char*>(data);
-  ::printf("otUdpSocket()::%s() ret=%d data=[0x%x", what, ret, ret > 0 ? p[0] : 0);
-  for (int i = 1; i < ret; i++)
-    ::printf(",0x%x", p[i]);
-  ::printf("]\n");
+  std::string bytes;
+  char one[8];
+  for (int i = 1; i < ret; i++) {
+    snprintf(one, sizeof one, ",0x%x", p[i]);
+    bytes += one;
+  }
+  otLogDebug(1, "otUdpSocket()::%s() ret=%d data=[0x%x%s]\n", what, ret, ret > 0 ? p[0] : 0,
+             bytes.c_str());
 }
