@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing otkit needs, if any is missing,
 # then snap7's S7 server (node-snap7, built from source into a cache folder outside the
-# repository), the S7 tests' peer. The display client and its widgets need Qt 5 and Qwt 6;
+# repository), the S7 tests' peer, and the Eclipse project's Sparkplug B codec, the broker
+# tests' peer. The display client and its widgets need Qt 5 and Qwt 6;
 # their tests run offscreen (OpenGL ones under Xvfb).
 set -euo pipefail
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config libgtest-dev libgmock-dev googletest socat
@@ -10,7 +11,8 @@ packages=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config libgtest-dev
   qtbase5-dev qtbase5-dev-tools qttools5-dev qttools5-dev-tools qttools5-private-dev librsvg2-bin libqt5svg5-dev libqt5webkit5-dev libqt5opengl5-dev libqwt-qt5-dev libglu1-mesa-dev
   xvfb xauth xdotool
   fonts-dejavu-core
-  poppler-utils wkhtmltopdf postgresql libqt5sql5-sqlite libqt5sql5-psql)
+  poppler-utils wkhtmltopdf postgresql libqt5sql5-sqlite libqt5sql5-psql
+  protobuf-compiler libprotobuf-dev mosquitto libmosquitto-dev nodejs npm)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -27,3 +29,4 @@ if [ ${#missing[@]} -gt 0 ]; then
   $line
 fi
 "$(dirname "$0")/install-snap7.sh"
+"$(dirname "$0")/install-sparkplug-peer.sh"

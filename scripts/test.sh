@@ -21,6 +21,7 @@ done
 
 "$here/scripts/install-deps.sh"
 export OTKIT_SNAP7_DIR=${OTKIT_SNAP7_DIR:-${OTKIT_CACHE:-/var/cache/otkit}/node-snap7}
+export OTKIT_SPARKPLUG_PEER_DIR=${OTKIT_SPARKPLUG_PEER_DIR:-${OTKIT_CACHE:-/var/cache/otkit}/sparkplug-peer}
 
 root=${OTKIT_BUILD_ROOT:-$here/build}
 build=$root/$mode
