@@ -8,52 +8,13 @@
 
 #include <string>
 
+#include "brokertest.h"
+
 namespace {
 
-std::string hex(const std::string& bytes) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out;
-}
-
-std::string unhex(const std::string& text) {
-  std::string out;
-  for (size_t i = 0; i + 1 < text.size(); i += 2)
-    out += (char)strtol(text.substr(i, 2).c_str(), nullptr, 16);
-  return out;
-}
-
-// Runs the peer codec; its output, or "" with a test failure when it cannot run.
-std::string peer(const std::string& mode, const std::string& arg) {
-  const char* dir = getenv("OTKIT_SPARKPLUG_PEER_DIR");
-  std::string modules =
-      std::string(dir != nullptr ? dir : "/var/cache/otkit/sparkplug-peer") + "/node_modules";
-  setenv("NODE_PATH", modules.c_str(), 1);
-  std::string quoted = "'";
-  for (char c : arg)
-    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  quoted += "'";
-  std::string command = std::string(OTKIT_NODE) + " " OTKIT_TEST_SOURCE_DIR "/sp_peer.js " + mode +
-                        " " + quoted + " 2>&1";
-  FILE* fp = popen(command.c_str(), "r");
-  if (fp == nullptr) {
-    ADD_FAILURE() << "cannot run " << command;
-    return "";
-  }
-  std::string out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, fp)) > 0)
-    out.append(buf, n);
-  int status = pclose(fp);
-  EXPECT_EQ(0, status) << "the peer codec (sparkplug-payload in " << modules
-                       << ", installed by scripts/install-deps.sh): " << out;
-  return out;
-}
+using brokertest::hex;
+using brokertest::peer;
+using brokertest::unhex;
 
 otSpMetric number(const char* name, uint64_t alias, int type, double v) {
   otSpMetric m;

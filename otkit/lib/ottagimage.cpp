@@ -312,7 +312,14 @@ const otTag& otTagImage::tag(int index) const {
 }
 
 int otTagImage::read(int index, double* value, int* fresh, long* ageSeconds) {
-  if (value != nullptr) *value = 0;
+  double raw = 0;
+  int r = readRaw(index, &raw, fresh, ageSeconds);
+  if (value != nullptr) *value = r == 0 ? raw * tag(index).scale + tag(index).offset : 0;
+  return r;
+}
+
+int otTagImage::readRaw(int index, double* raw, int* fresh, long* ageSeconds) {
+  if (raw != nullptr) *raw = 0;
   if (fresh != nullptr) *fresh = 0;
   if (ageSeconds != nullptr) *ageSeconds = -1;
   if (index < 0 || (size_t)index >= table_.tags.size() || daemonOf_[(size_t)index] < 0) return -1;
@@ -324,9 +331,9 @@ int otTagImage::read(int index, double* value, int* fresh, long* ageSeconds) {
       (unsigned long)c.base +
       (t.type == otTag::BIT ? (unsigned long)t.index / 8
                             : (unsigned long)t.index * (unsigned long)otTag::typeSize(t.type));
-  double raw;
-  if (d.readRaw(t, offset, &raw) != 0) return -1;
-  if (value != nullptr) *value = raw * t.scale + t.offset;
+  double v;
+  if (d.readRaw(t, offset, &v) != 0) return -1;
+  if (raw != nullptr) *raw = v;
   // An image without a status area (a daemon of an older generator) tells nothing of
   // freshness: its values count as not fresh.
   int ok = 0;
@@ -341,11 +348,16 @@ int otTagImage::read(int index, double* value, int* fresh, long* ageSeconds) {
 }
 
 int otTagImage::write(int index, double value) {
+  if (index < 0 || (size_t)index >= table_.tags.size()) return -1;
+  const otTag& t = table_.tags[(size_t)index];
+  return writeRaw(index, (value - t.offset) / t.scale);
+}
+
+int otTagImage::writeRaw(int index, double r) {
   if (index < 0 || (size_t)index >= table_.tags.size() || daemonOf_[(size_t)index] < 0) return -1;
   const otTag& t = table_.tags[(size_t)index];
   Daemon& d = *daemons_[(size_t)daemonOf_[(size_t)index]];
   if (!t.writable() || !writes_[(size_t)index].valid || !d.isOpen()) return -1;
-  const double r = (value - t.offset) / t.scale;
   if (!std::isfinite(r)) return -1;
   long raw;
   if (t.type == otTag::FLOAT) {

@@ -48,6 +48,7 @@ class otTagImage {
   // Opens the images and mailboxes not open yet. The number of daemons whose image is open.
   int open();
   int daemons() const;
+  int tagCount() const { return (int)table_.tags.size(); }
   // The index of a tag by name, -1 when the table has none.
   int find(const std::string& name) const;
   // The tag at index; an empty tag (name "") out of range.
@@ -58,12 +59,16 @@ class otTagImage {
   // age -1). 0, or -1 (value 0, fresh 0, age -1) when the index is out of range, the daemon's
   // image is not open or cannot be read. Null pointers are allowed.
   int read(int index, double* value, int* fresh, long* ageSeconds);
+  // The same without the tag's scale and offset: the value as its type holds it.
+  int readRaw(int index, double* raw, int* fresh, long* ageSeconds);
   // Posts value (unscaled back to the type) as the tag's write: 0 posted, 1 pending (the
   // mailbox is full; flush() tries again), -1 refused (read-only tag, image not open, value not
   // finite or, once unscaled and rounded, out of the type's range: bit 0..1, byte 0..255,
   // short -32768..32767, ushort 0..65535, int 32 bits, float within float's range; mailbox
   // error).
   int write(int index, double value);
+  // The same for a value as the tag's type holds it (no scale, no offset).
+  int writeRaw(int index, double raw);
   // Posts what waits. How many writes still wait.
   int flush();
 

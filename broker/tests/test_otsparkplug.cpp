@@ -1,0 +1,310 @@
+// otsparkplug as a real process against Debian's mosquitto on loopback, over a process image
+// that the test keeps as a daemon would (values, status area, mailbox): births, data by
+// exception, qualities, seq, the Will, rebirths, commands, and a broker that goes.
+#include <gtest/gtest.h>
+#include <sys/ipc.h>
+#include <sys/msg.h>
+#include <sys/shm.h>
+
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "brokertest.h"
+#include "gdaemon.h"
+#include "ipctest.h"
+#include "otdaemon.h"
+#include "otmailbox.h"
+#include "otsharedmemory.h"
+#include "ottagtable.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+using brokertest::Listener;
+using brokertest::Mosquitto;
+
+const char kTags[] =
+    "temp     demo.h 1 0 short  0.1 0  - -        -\n"
+    "count    demo.h 1 1 ushort 1   0  - -        -\n"
+    "blink    demo.h 2 1 bit    1   0  - -        -\n"
+    "ratio    demo.h 3 0 float  1   0  - -        -\n"
+    "setpoint demo.h 3 2 short  0.5 10 - register 1,2\n"
+    "valve    demo.h 4 5 bit    1   0  - coil     1,5\n";
+
+std::string example(const char* name) {
+  std::ifstream in(std::string(OTKIT_TEST_SOURCE_DIR) + "/../../examples/" + name);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// The demo's image kept by the test: what the daemon would read and its status.
+class EdgeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    hxDaemonFiles out;
+    ASSERT_EQ(
+        0, hxGenerate(HX_DAEMON_MODBUS, "demo.mkmodbus",
+                      example("demo.mkmodbus") + "shared_memory=" + shm + "\nmailbox=" + mbx + "\n",
+                      &out))
+        << out.log;
+    ottest::writeFile(dir.file("demo.h"), out.header);
+    ottest::writeFile(dir.file("tags.txt"), kTags);
+    std::string error;
+    ASSERT_EQ(0, otReadDaemonHeader(out.header.c_str(), &header, &error)) << error;
+    const otDaemonHeader::Cycle& last = header.cycles.back();
+    image.reset(new otSharedMemory(shm.c_str(), header.size));
+    mailbox.reset(new otMailbox(mbx.c_str()));
+    status.reset(new otDaemonStatus(
+        *image, otImageStatus(last.base + last.bytes, (long long)header.cycles.size())));
+    status->init();
+    put(1, 0, {0xFF, 0x38, 0x9C, 0x40});              // temp -200, count 40000
+    put(2, 0, {0x02});                                // blink
+    put(3, 0, {0x3F, 0xC0, 0x00, 0x00, 0x00, 0x64});  // ratio 1.5, setpoint 100
+    put(4, 0, {0x20});                                // valve
+    pass({true, true, true, true});
+    ASSERT_TRUE(broker.start()) << broker.output();
+  }
+  void TearDown() override {
+    edge.stop(SIGKILL, 5000);
+    status.reset();
+    image.reset();
+    mailbox.reset();
+    std::vector<key_t> keys = {ftok(shm.c_str(), 'b'), ftok(mbx.c_str(), 'b')};
+    ottest::removeAndExpectGone(
+        keys, "queue", [](key_t key) { return msgget(key, 0); },
+        [](int id) { msgctl(id, IPC_RMID, nullptr); });
+    ottest::removeAndExpectGone(
+        keys, "segment", [](key_t key) { return shmget(key, 0, 0); },
+        [](int id) { shmctl(id, IPC_RMID, nullptr); });
+  }
+
+  void put(int cycle, int at, const Bytes& b) {
+    ASSERT_EQ((int)b.size(), image->write((int)header.cycles[(size_t)cycle - 1].base + at, b.data(),
+                                          (int)b.size()));
+  }
+  void pass(const std::vector<bool>& good) {
+    status->passStart();
+    int n = 0;
+    for (size_t k = 0; k < good.size(); k++) {
+      status->cycleDone((int)k + 1, good[k]);
+      n += good[k] ? 1 : 0;
+    }
+    status->passEnd(n);
+  }
+  void startEdge(const std::string& brokers, const std::vector<std::string>& more = {}) {
+    std::vector<std::string> argv = {OTSPARKPLUG,         "-tags=" + dir.file("tags.txt"),
+                                     "-group=plant",      "-node=edge1",
+                                     "-scan=5",           "-keepalive=5",
+                                     "-broker=" + brokers};
+    argv.insert(argv.end(), more.begin(), more.end());
+    ASSERT_EQ(0, edge.start(argv, dir.file("edge.log")));
+  }
+  // The value of metric m as its birth's type says.
+  static double value(const otSpMetric& m, int type) {
+    double v = -12345;
+    EXPECT_TRUE(m.number(type, &v)) << m.name << " alias " << m.alias;
+    return v;
+  }
+  Bytes take() {
+    Bytes buffer(256);
+    int n = mailbox->read(buffer.data(), (int)buffer.size(), 0);
+    buffer.resize(n < 0 ? 0 : (size_t)n);
+    return buffer;
+  }
+  void command(Listener& l, const std::vector<otSpMetric>& metrics) {
+    otSpPayload p;
+    p.metrics = metrics;
+    std::string bytes;
+    otSpEncode(p, &bytes);
+    ASSERT_EQ(0, l.session().publish("spBv1.0/plant/NCMD/edge1", bytes, 1, false));
+  }
+
+  ottest::TempDir dir;
+  std::string shm = dir.file("demo.shm"), mbx = dir.file("demo.mbx");
+  otDaemonHeader header;
+  std::unique_ptr<otSharedMemory> image;
+  std::unique_ptr<otMailbox> mailbox;
+  std::unique_ptr<otDaemonStatus> status;
+  Mosquitto broker{dir};
+  modbussim::Child edge;
+};
+
+TEST_F(EdgeTest, BirthDataByExceptionQualitySeqAndTheWill) {
+  Listener l(broker.address());
+  ASSERT_TRUE(l.connect());
+  startEdge(broker.address());
+  int b = l.next("NBIRTH", 0, 10000);
+  ASSERT_GE(b, 0) << edge.output();
+  const brokertest::Message birth = l.messages[(size_t)b];
+  EXPECT_EQ("spBv1.0/plant/NBIRTH/edge1", birth.topic);
+  ASSERT_TRUE(birth.ok);
+  EXPECT_EQ(0u, birth.payload.seq);
+  const std::vector<otSpMetric>& m = birth.payload.metrics;
+  ASSERT_EQ(8u, m.size());
+  EXPECT_EQ("Node Control/Rebirth", m[0].name);
+  EXPECT_EQ("bdSeq", m[1].name);
+  const uint64_t bdSeq = (uint64_t)value(m[1], OT_SP_UINT64);
+  struct Want {
+    const char* name;
+    int type;
+    double raw;
+  } want[] = {{"temp", OT_SP_INT16, -200},    {"count", OT_SP_UINT16, 40000},
+              {"blink", OT_SP_BOOLEAN, 1},    {"ratio", OT_SP_FLOAT, 1.5},
+              {"setpoint", OT_SP_INT16, 100}, {"valve", OT_SP_BOOLEAN, 1}};
+  for (size_t k = 0; k < 6; k++) {
+    const otSpMetric& x = m[k + 2];
+    EXPECT_EQ(want[k].name, x.name);
+    EXPECT_EQ(k + 1, x.alias);
+    EXPECT_EQ(want[k].type, x.datatype);
+    EXPECT_EQ(want[k].raw, value(x, want[k].type)) << x.name;
+    EXPECT_EQ(-1, x.quality) << x.name;  // good
+  }
+
+  // The Eclipse project's codec reads the birth as we meant it.
+  std::string peerView = brokertest::peer("decode", brokertest::hex(birth.bytes));
+  const std::string tail = peerView.substr(peerView.find("metric name=\"Node"));
+  EXPECT_EQ(
+      "metric name=\"Node Control/Rebirth\" type=Boolean value=false\n"
+      "metric name=\"bdSeq\" type=UInt64 value=" +
+          std::to_string(bdSeq) +
+          "\n"
+          "metric name=\"temp\" alias=1 type=Int16 value=-200\n"
+          "metric name=\"count\" alias=2 type=UInt16 value=40000\n"
+          "metric name=\"blink\" alias=3 type=Boolean value=true\n"
+          "metric name=\"ratio\" alias=4 type=Float value=1.5\n"
+          "metric name=\"setpoint\" alias=5 type=Int16 value=100\n"
+          "metric name=\"valve\" alias=6 type=Boolean value=true\n",
+      tail);
+  EXPECT_EQ(0u, peerView.find("seq 0\ntimestamp "));
+
+  // Only what changed, by alias; a cycle that fails makes its tags stale.
+  put(1, 0, {0x00, 0x2A});  // temp 42
+  int d = l.next("NDATA", (size_t)b + 1, 5000);
+  ASSERT_GE(d, 0);
+  const otSpPayload& data = l.messages[(size_t)d].payload;
+  EXPECT_EQ(1u, data.seq);
+  ASSERT_EQ(1u, data.metrics.size());
+  EXPECT_EQ(1u, data.metrics[0].alias);
+  EXPECT_EQ("", data.metrics[0].name);
+  EXPECT_EQ(42, value(data.metrics[0], OT_SP_INT16));
+  pass({true, false, true, true});
+  d = l.next("NDATA", (size_t)d + 1, 5000);
+  ASSERT_GE(d, 0);
+  ASSERT_EQ(1u, l.messages[(size_t)d].payload.metrics.size());
+  EXPECT_EQ(3u, l.messages[(size_t)d].payload.metrics[0].alias);
+  EXPECT_EQ(OT_SP_QUALITY_STALE, l.messages[(size_t)d].payload.metrics[0].quality);
+  pass({true, true, true, true});
+  d = l.next("NDATA", (size_t)d + 1, 5000);
+  ASSERT_GE(d, 0);
+  EXPECT_EQ(OT_SP_QUALITY_GOOD, l.messages[(size_t)d].payload.metrics[0].quality);
+
+  // seq counts every message of the node, from 0 to 255 and round again.
+  uint64_t seq = l.messages[(size_t)d].payload.seq;
+  for (int i = 0; i < 260; i++) {
+    put(1, 2, {(unsigned char)(i >> 8), (unsigned char)i});  // count
+    int n = l.next("NDATA", (size_t)d + 1, 5000);
+    ASSERT_GE(n, 0) << "change " << i;
+    for (int k = d + 1; k <= n; k++)
+      if (l.messages[(size_t)k].topic.find("/NDATA/") != std::string::npos) {
+        EXPECT_EQ(otSpNext(seq), l.messages[(size_t)k].payload.seq);
+        seq = l.messages[(size_t)k].payload.seq;
+      }
+    d = n;
+  }
+  EXPECT_LT(seq, 256u);
+
+  // Killed: the broker publishes the Will, with the bdSeq of the birth.
+  edge.stop(SIGKILL, 5000);
+  int death = l.next("NDEATH", (size_t)d + 1, 10000);
+  ASSERT_GE(death, 0);
+  ASSERT_TRUE(l.messages[(size_t)death].ok);
+  ASSERT_EQ(1u, l.messages[(size_t)death].payload.metrics.size());
+  EXPECT_EQ("bdSeq", l.messages[(size_t)death].payload.metrics[0].name);
+  EXPECT_EQ((double)bdSeq, value(l.messages[(size_t)death].payload.metrics[0], OT_SP_UINT64));
+}
+
+TEST_F(EdgeTest, RebirthAndCommandsToWritableTagsOnly) {
+  Listener l(broker.address());
+  ASSERT_TRUE(l.connect());
+  startEdge(broker.address());
+  int b = l.next("NBIRTH", 0, 10000);
+  ASSERT_GE(b, 0) << edge.output();
+  put(1, 0, {0x00, 0x01});
+  int d = l.next("NDATA", (size_t)b + 1, 5000);
+  ASSERT_GE(d, 0);
+
+  otSpMetric rebirth;
+  rebirth.name = "Node Control/Rebirth";
+  rebirth.setNumber(OT_SP_BOOLEAN, 1);
+  command(l, {rebirth});
+  int again = l.next("NBIRTH", (size_t)d + 1, 5000);
+  ASSERT_GE(again, 0) << edge.output();
+  EXPECT_EQ(0u, l.messages[(size_t)again].payload.seq);
+  EXPECT_EQ(8u, l.messages[(size_t)again].payload.metrics.size());
+
+  // The setpoint by alias and the valve by name become the daemon's write requests.
+  otSpMetric setpoint;
+  setpoint.hasAlias = true;
+  setpoint.alias = 5;
+  setpoint.setNumber(OT_SP_INT16, -30);
+  setpoint.datatype = OT_SP_UNKNOWN;  // as a host sends data of a born metric
+  otSpMetric valve;
+  valve.name = "valve";
+  valve.setNumber(OT_SP_BOOLEAN, 0);
+  otSpMetric temp;  // read-only
+  temp.name = "temp";
+  temp.setNumber(OT_SP_INT16, 5);
+  otSpMetric unknown;
+  unknown.hasAlias = true;
+  unknown.alias = 99;
+  unknown.setNumber(OT_SP_INT16, 5);
+  command(l, {setpoint, valve, temp, unknown});
+  ASSERT_TRUE(edge.waitForOutput("command to alias 99 refused", 5000)) << edge.output();
+  EXPECT_NE(std::string::npos, edge.output().find("command to temp refused: the tag is read-only"));
+  EXPECT_EQ((Bytes{1, 6, 0, 2, 0xFF, 0xE2}), take());
+  EXPECT_EQ((Bytes{1, 5, 0, 5, 0x00, 0x00}), take());
+  EXPECT_EQ(Bytes{}, take());
+  // A command that is no payload is refused as a whole, and the node lives on.
+  ASSERT_EQ(0, l.session().publish("spBv1.0/plant/NCMD/edge1", "\x12\x7f", 1, false));
+  ASSERT_TRUE(edge.waitForOutput("NCMD refused: not a Sparkplug B payload", 5000));
+  EXPECT_TRUE(edge.running());
+}
+
+TEST_F(EdgeTest, ASecondBrokerTakesOverAndTheNodeIsBornThere) {
+  Mosquitto second(dir);
+  ASSERT_TRUE(second.start()) << second.output();
+  Listener on2(second.address());
+  ASSERT_TRUE(on2.connect());
+  startEdge(broker.address() + "," + second.address());
+  {
+    Listener on1(broker.address());
+    ASSERT_TRUE(on1.connect());
+    // A birth on the first broker: asked for, since this listener came after it.
+    otSpMetric rebirth;
+    rebirth.name = "Node Control/Rebirth";
+    rebirth.setNumber(OT_SP_BOOLEAN, 1);
+    ASSERT_TRUE(edge.waitForOutput("connected to " + broker.address(), 10000)) << edge.output();
+    command(on1, {rebirth});
+    ASSERT_GE(on1.next("NBIRTH", 0, 5000), 0) << edge.output();
+  }
+  broker.kill();
+  long long gone = modbussim::nowMs();
+  int b = on2.next("NBIRTH", 0, 10000);
+  ASSERT_GE(b, 0) << edge.output();
+  long long born = modbussim::nowMs();
+  printf("second broker: births %lld ms after the first was killed\n", born - gone);
+  EXPECT_LT(born - gone, 5000);
+  const otSpMetric& bd = on2.messages[(size_t)b].payload.metrics[1];
+  EXPECT_EQ("bdSeq", bd.name);
+  EXPECT_EQ(1, value(bd, OT_SP_UINT64));  // a new session
+  put(1, 0, {0x00, 0x07});
+  int d = on2.next("NDATA", (size_t)b + 1, 5000);
+  ASSERT_GE(d, 0);
+  EXPECT_EQ(7, value(on2.messages[(size_t)d].payload.metrics[0], OT_SP_INT16));
+}
+
+}  // namespace
