@@ -25,8 +25,8 @@ struct otMqttOptions {
   std::string clientId;
   std::string user, password;  // none when user is empty
   std::string caFile;          // TLS to the broker when not empty, verified against it
-  int keepAliveS = 10;  // 5 or more (libmosquitto refuses less)
-  int retryMs = 500;  // pause before the next broker is tried after a failed attempt
+  int keepAliveS = 10;         // 5 or more (libmosquitto refuses less)
+  int retryMs = 500;           // pause before the next broker is tried after a failed attempt
 };
 
 class otMqttSession {

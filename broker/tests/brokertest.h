@@ -64,6 +64,17 @@ inline std::string peer(const std::string& mode, const std::string& arg) {
   return out;
 }
 
+// Waits up to ms until pred holds.
+template <typename Pred>
+bool waitFor(Pred pred, int ms) {
+  long long end = modbussim::nowMs() + ms;
+  while (!pred()) {
+    if (modbussim::nowMs() >= end) return false;
+    usleep(10000);
+  }
+  return true;
+}
+
 class Mosquitto {
  public:
   explicit Mosquitto(const ottest::TempDir& dir) : dir_(dir) {}

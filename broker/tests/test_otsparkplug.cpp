@@ -18,6 +18,7 @@
 #include "otdaemon.h"
 #include "otmailbox.h"
 #include "otsharedmemory.h"
+#include "ottagimage.h"
 #include "ottagtable.h"
 
 namespace {
@@ -73,7 +74,10 @@ class EdgeTest : public ::testing::Test {
     status.reset();
     image.reset();
     mailbox.reset();
-    std::vector<key_t> keys = {ftok(shm.c_str(), 'b'), ftok(mbx.c_str(), 'b')};
+    mirror.stop(SIGKILL, 5000);
+    std::vector<key_t> keys;
+    for (const std::string& f : {shm, mbx, mirrorShm, mirrorMbx})
+      if (access(f.c_str(), F_OK) == 0) keys.push_back(ftok(f.c_str(), 'b'));
     ottest::removeAndExpectGone(
         keys, "queue", [](key_t key) { return msgget(key, 0); },
         [](int id) { msgctl(id, IPC_RMID, nullptr); });
@@ -130,7 +134,8 @@ class EdgeTest : public ::testing::Test {
   std::unique_ptr<otMailbox> mailbox;
   std::unique_ptr<otDaemonStatus> status;
   Mosquitto broker{dir};
-  modbussim::Child edge;
+  modbussim::Child edge, mirror;
+  std::string mirrorShm = dir.file("mirror.shm"), mirrorMbx = dir.file("mirror.mbx");
 };
 
 TEST_F(EdgeTest, BirthDataByExceptionQualitySeqAndTheWill) {
@@ -305,6 +310,61 @@ TEST_F(EdgeTest, ASecondBrokerTakesOverAndTheNodeIsBornThere) {
   int d = on2.next("NDATA", (size_t)b + 1, 5000);
   ASSERT_GE(d, 0);
   EXPECT_EQ(7, value(on2.messages[(size_t)d].payload.metrics[0], OT_SP_INT16));
+}
+
+// A display server's view of the mirror: the edge's values, fresh while the edge lives, and
+// its writes carried to the edge's daemon.
+TEST_F(EdgeTest, TheMirrorShowsTheEdgeAndCarriesWritesBack) {
+  startEdge(broker.address());
+  ASSERT_TRUE(edge.waitForOutput("connected to", 10000)) << edge.output();
+  ASSERT_EQ(0, mirror.start({OTSPMIRROR, "-tags=" + dir.file("tags.txt"), "-group=plant",
+                             "-node=edge1", "-broker=" + broker.address(), "-reorder=200",
+                             "-shm=" + mirrorShm, "-mbx=" + mirrorMbx},
+                            dir.file("mirror.log")));
+  std::string error;
+  std::unique_ptr<otTagImage> view = otTagImage::load(dir.file("tags.txt").c_str(), &error);
+  ASSERT_TRUE(view) << error;
+  view->setPaths("", mirrorShm, mirrorMbx);
+  const int temp = view->find("temp"), setpoint = view->find("setpoint");
+  auto reads = [&](int k, double want) {
+    return brokertest::waitFor(
+        [&] {
+          double v = 0;
+          int fresh = 0;
+          view->open();
+          return view->read(k, &v, &fresh, nullptr) == 0 && fresh == 1 && v == want;
+        },
+        10000);
+  };
+  ASSERT_TRUE(reads(temp, -20.0)) << mirror.output() << edge.output();
+  EXPECT_TRUE(reads(view->find("ratio"), 1.5));
+  EXPECT_TRUE(reads(view->find("valve"), 1));
+  put(1, 0, {0x01, 0x00});  // temp 256 raw
+  EXPECT_TRUE(reads(temp, 25.6)) << mirror.output();
+
+  // A write to the mirror's setpoint (60 = 10 + 0.5 * 100) reaches the edge's daemon.
+  ASSERT_EQ(0, view->write(setpoint, 60));
+  Bytes request;
+  ASSERT_TRUE(brokertest::waitFor(
+      [&] {
+        request = take();
+        return !request.empty();
+      },
+      10000))
+      << mirror.output() << edge.output();
+  EXPECT_EQ((Bytes{1, 6, 0, 2, 0, 100}), request);
+
+  // The edge gone: the mirror's values turn stale.
+  edge.stop(SIGKILL, 5000);
+  EXPECT_TRUE(brokertest::waitFor(
+      [&] {
+        double v = 0;
+        int fresh = 1;
+        return view->read(temp, &v, &fresh, nullptr) == 0 && fresh == 0;
+      },
+      10000))
+      << mirror.output();
+  EXPECT_TRUE(mirror.waitForOutput("the edge node edge1 died", 5000)) << mirror.output();
 }
 
 }  // namespace

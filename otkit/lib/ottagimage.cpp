@@ -327,10 +327,7 @@ int otTagImage::readRaw(int index, double* raw, int* fresh, long* ageSeconds) {
   if (!d.isOpen()) return -1;
   const otTag& t = table_.tags[(size_t)index];
   const otDaemonHeader::Cycle& c = d.header.cycles[(size_t)t.cycle - 1];
-  const unsigned long offset =
-      (unsigned long)c.base +
-      (t.type == otTag::BIT ? (unsigned long)t.index / 8
-                            : (unsigned long)t.index * (unsigned long)otTag::typeSize(t.type));
+  const unsigned long offset = (unsigned long)c.base + (unsigned long)t.blockOffset();
   double v;
   if (d.readRaw(t, offset, &v) != 0) return -1;
   if (raw != nullptr) *raw = v;
@@ -374,6 +371,29 @@ int otTagImage::writeRaw(int index, double r) {
     raw = (long)n;
   }
   return d.writes->put(index, raw);
+}
+
+int otTagImage::requestedWrite(const unsigned char* msg, int len, double* raw) const {
+  // What writeRaw() posts to a Modbus daemon: slave, function 5 (coil, 0xFF00 for on) or 6
+  // (register), the address and the value, each of two bytes, most significant first.
+  if (msg == nullptr || len != 6 || (msg[1] != 5 && msg[1] != 6)) return -1;
+  const int slave = msg[0], adr = (msg[2] << 8) | msg[3], value = (msg[4] << 8) | msg[5];
+  const int kind = msg[1] == 5 ? ottag::W_COIL : ottag::W_REGISTER;
+  for (size_t i = 0; i < writes_.size(); i++) {
+    const ottag::Address& a = writes_[i].address;
+    if (!writes_[i].valid || a.write != kind || a.slave != slave || a.adr != adr) continue;
+    if (kind == ottag::W_COIL) {
+      if (value != 0xFF00 && value != 0) return -1;
+      *raw = value != 0 ? 1 : 0;
+    } else {
+      const int type = table_.tags[i].type;
+      *raw = type == otTag::SHORT ? (double)(int16_t)value : (double)value;
+      if (type == otTag::BIT && value > 1) return -1;
+      if (type == otTag::BYTE && value > 255) return -1;
+    }
+    return (int)i;
+  }
+  return -1;
 }
 
 int otTagImage::flush() {

@@ -89,6 +89,8 @@ struct otTag {
   bool writable() const { return !write.empty(); }
   // Bytes of one value of the type (a bit counts as 1: the byte that holds it).
   static int typeSize(int type);
+  // The first byte of the value in its cycle's block.
+  long blockOffset() const { return type == BIT ? index / 8 : (long)index * typeSize(type); }
   static const char* typeName(int type);  // "bit", ... ; null outside the enum
   static int typeOf(const char* name);    // -1 for an unknown name
 };
