@@ -91,19 +91,21 @@ void otSpEdge::goodbye() {
   born_ = false;
 }
 
-bool otSpEdge::read(int k, otSpMetric* m) {
+void otSpEdge::readAll() {
+  image_.open();
+  image_.readAllRaw(&raw_, &fresh_, &ok_);
+}
+
+void otSpEdge::read(int k, otSpMetric* m) const {
   const otTag& t = image_.tag(k);
-  double raw = 0;
-  int fresh = 0;
   m->datatype = typeOf(t);
-  if (image_.readRaw(k, &raw, &fresh, nullptr) != 0) {
+  if (!ok_[(size_t)k]) {
     m->isNull = true;
     m->quality = OT_SP_QUALITY_BAD;
-    return false;
+    return;
   }
-  m->setNumber(typeOf(t), raw);
-  m->quality = fresh ? OT_SP_QUALITY_GOOD : OT_SP_QUALITY_STALE;
-  return true;
+  m->setNumber(typeOf(t), raw_[(size_t)k]);
+  m->quality = fresh_[(size_t)k] ? OT_SP_QUALITY_GOOD : OT_SP_QUALITY_STALE;
 }
 
 void otSpEdge::publish(const char* type, otSpPayload& p) {
@@ -117,7 +119,7 @@ void otSpEdge::publish(const char* type, otSpPayload& p) {
 }
 
 void otSpEdge::births() {
-  image_.open();
+  readAll();
   seq_ = 0;
   otSpPayload node;
   otSpMetric rebirth;
@@ -151,7 +153,7 @@ void otSpEdge::births() {
 
 void otSpEdge::scan() {
   if (!session_.isConnected() || !born_) return;
-  image_.open();
+  readAll();
   otSpPayload p;
   for (int k = 0; k < image_.tagCount(); k++) {
     otSpMetric m;

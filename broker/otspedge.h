@@ -59,7 +59,9 @@ class otSpEdge {
   void willOfNextSession();
   void births();
   void command(const otSpTopic& topic, const unsigned char* data, int len);
-  bool read(int k, otSpMetric* m);
+  // Reads every tag (one copy of each image); read(k, m) then fills metric m of tag k.
+  void readAll();
+  void read(int k, otSpMetric* m) const;
   void publish(const char* type, otSpPayload& p);
   std::string topic(const char* type) const;
 
@@ -68,6 +70,8 @@ class otSpEdge {
   otSpEdgeOptions o_;
   std::vector<double> deadband_;
   std::vector<Last> last_;
+  std::vector<double> raw_;
+  std::vector<char> fresh_, ok_;
   bool born_ = false;
   bool firstSession_ = true;
   uint64_t bdSeq_ = 0, seq_ = 0;

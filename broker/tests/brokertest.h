@@ -35,6 +35,7 @@ inline std::string unhex(const std::string& text) {
   return out;
 }
 
+#ifdef OTKIT_NODE
 // Runs the peer codec (sp_peer.js) with mode and its argument: its output, or "" with a test
 // failure when it cannot run.
 inline std::string peer(const std::string& mode, const std::string& arg) {
@@ -63,6 +64,7 @@ inline std::string peer(const std::string& mode, const std::string& arg) {
                        << ", installed by scripts/install-deps.sh): " << out;
   return out;
 }
+#endif
 
 // Waits up to ms until pred holds.
 template <typename Pred>

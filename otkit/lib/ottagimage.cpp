@@ -11,6 +11,7 @@
 #include <map>
 #include <type_traits>
 
+#include "otimagestatus.h"
 #include "otmodbusclient.h"
 #include "otppiclient.h"
 #include "otsiemenstcpclient.h"
@@ -24,6 +25,29 @@ const int kPlcOrder = 1;
 
 uint32_t big32(const unsigned char* b) {
   return ((uint32_t)b[0] << 24) | ((uint32_t)b[1] << 16) | ((uint32_t)b[2] << 8) | b[3];
+}
+
+// The raw value of t from its bytes, most significant first (how the daemons keep Modbus
+// registers, a 32-bit value high word first, and PLC values).
+double fromBig(const otTag& t, const unsigned char* b) {
+  switch (t.type) {
+    case otTag::BIT:
+      return (b[0] >> (t.index % 8)) & 1;
+    case otTag::BYTE:
+      return b[0];
+    case otTag::SHORT:
+      return (int16_t)(uint16_t)((b[0] << 8) | b[1]);
+    case otTag::USHORT:
+      return (uint16_t)((b[0] << 8) | b[1]);
+    case otTag::INT:
+      return (int32_t)big32(b);
+    default: {
+      uint32_t bits = big32(b);
+      float f;
+      memcpy(&f, &bits, 4);
+      return f;
+    }
+  }
 }
 
 // Whether a daemon has made its image: both files and the segment. The clients would create
@@ -103,31 +127,8 @@ struct otTagImage::Daemon {
       // spans two registers, high word first.
       unsigned char b[4];
       if (modbus->otSharedMemory::read(offset, b, n) != n) return -1;
-      switch (t.type) {
-        case otTag::BIT:
-          *raw = (b[0] >> (t.index % 8)) & 1;
-          return 0;
-        case otTag::BYTE:
-          *raw = b[0];
-          return 0;
-        case otTag::SHORT:
-          *raw = (int16_t)(uint16_t)((b[0] << 8) | b[1]);
-          return 0;
-        case otTag::USHORT:
-          *raw = (uint16_t)((b[0] << 8) | b[1]);
-          return 0;
-        case otTag::INT:
-          *raw = (int32_t)big32(b);
-          return 0;
-        case otTag::FLOAT: {
-          uint32_t bits = big32(b);
-          float f;
-          memcpy(&f, &bits, 4);
-          *raw = f;
-          return 0;
-        }
-      }
-      return -1;
+      *raw = fromBig(t, b);
+      return 0;
     }
     return siemens ? typed(*siemens, t, offset, n, raw) : ppi ? typed(*ppi, t, offset, n, raw) : -1;
   }
@@ -342,6 +343,50 @@ int otTagImage::readRaw(int index, double* raw, int* fresh, long* ageSeconds) {
   if (fresh != nullptr) *fresh = ok;
   if (ageSeconds != nullptr) *ageSeconds = age;
   return 0;
+}
+
+int otTagImage::readAllRaw(std::vector<double>* raw, std::vector<char>* fresh,
+                           std::vector<char>* ok) {
+  const size_t n = table_.tags.size();
+  raw->assign(n, 0);
+  fresh->assign(n, 0);
+  ok->assign(n, 0);
+  int good = 0;
+  std::vector<unsigned char> copy;
+  for (size_t di = 0; di < daemons_.size(); di++) {
+    Daemon& d = *daemons_[di];
+    otDeviceClient* c = d.client();
+    if (c == nullptr || d.header.size <= 0) continue;
+    copy.resize((size_t)d.header.size);
+    if (c->otSharedMemory::read(0, copy.data(), (int)copy.size()) != (int)copy.size()) continue;
+    // The status area, as the daemon runtime lays it out behind the blocks (otimagestatus.h).
+    const size_t size = copy.size();
+    std::vector<char> cycleGood(d.header.cycles.size() + 1, 0);
+    if (size >= (size_t)otImageStatus::PASS_RECORD) {
+      const unsigned char* pass = copy.data() + size - otImageStatus::PASS_RECORD;
+      const uint32_t cycles = big32(pass + otImageStatus::STATUS_CYCLES);
+      if (memcmp(pass + otImageStatus::STATUS_MARK, otImageStatus::MARK,
+                 otImageStatus::MARK_SIZE) == 0 &&
+          cycles <= (size - otImageStatus::PASS_RECORD) / otImageStatus::CYCLE_RECORD) {
+        const unsigned char* records = pass - (size_t)otImageStatus::CYCLE_RECORD * (size_t)cycles;
+        for (size_t k = 1; k <= cycles && k < cycleGood.size(); k++)
+          cycleGood[k] =
+              records[otImageStatus::CYCLE_RECORD * (k - 1) + otImageStatus::CYCLE_STATE] ==
+              otImageStatus::STATE_GOOD;
+      }
+    }
+    for (size_t k = 0; k < n; k++) {
+      if (daemonOf_[k] != (int)di) continue;
+      const otTag& t = table_.tags[k];
+      const size_t at = (size_t)d.header.cycles[(size_t)t.cycle - 1].base + (size_t)t.blockOffset();
+      if (at + (size_t)otTag::typeSize(t.type) > size) continue;
+      (*raw)[k] = fromBig(t, copy.data() + at);
+      (*fresh)[k] = cycleGood[(size_t)t.cycle];
+      (*ok)[k] = 1;
+      good++;
+    }
+  }
+  return good;
 }
 
 int otTagImage::write(int index, double value) {

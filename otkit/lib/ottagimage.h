@@ -61,6 +61,10 @@ class otTagImage {
   int read(int index, double* value, int* fresh, long* ageSeconds);
   // The same without the tag's scale and offset: the value as its type holds it.
   int readRaw(int index, double* raw, int* fresh, long* ageSeconds);
+  // Every tag at once as readRaw() reads it, from one copy of each daemon's image (one lock a
+  // daemon instead of several a tag): per tag its raw value, whether its cycle is fresh, and
+  // whether it could be read at all. The number of tags read.
+  int readAllRaw(std::vector<double>* raw, std::vector<char>* fresh, std::vector<char>* ok);
   // Posts value (unscaled back to the type) as the tag's write: 0 posted, 1 pending (the
   // mailbox is full; flush() tries again), -1 refused (read-only tag, image not open, value not
   // finite or, once unscaled and rounded, out of the type's range: bit 0..1, byte 0..255,
