@@ -81,13 +81,21 @@ class Mosquitto {
  public:
   explicit Mosquitto(const ottest::TempDir& dir) : dir_(dir) {}
   // Starts the broker on port (a free one when 0); false with the broker's output otherwise.
-  bool start(int port = 0) {
+  // With a user, only that user with that password may connect.
+  bool start(int port = 0, const std::string& user = "", const std::string& password = "") {
     port_ = port > 0 ? port : ottest::freePort();
     std::string conf = dir_.file("mosquitto-" + std::to_string(port_) + ".conf");
-    ottest::writeFile(conf, "listener " + std::to_string(port_) +
-                                " 127.0.0.1\n"
-                                "allow_anonymous true\n"
-                                "persistence false\n"
+    std::string access = "allow_anonymous true\n";
+    if (!user.empty()) {
+      std::string file = dir_.file("passwords-" + std::to_string(port_));
+      std::string make = "mosquitto_passwd -b -c " + file + " " + user + " " + password;
+      if (system(make.c_str()) != 0) return false;
+      access = "allow_anonymous false\npassword_file " + file + "\n";
+    }
+    // Started as root, mosquitto would change to its own user, which cannot read the test's
+    // private directory: it stays the user that starts it.
+    ottest::writeFile(conf, "listener " + std::to_string(port_) + " 127.0.0.1\n" + access +
+                                "persistence false\nuser root\n"
                                 "log_dest stdout\n");
     if (child_.start({"/usr/sbin/mosquitto", "-c", conf}, dir_.file("mosquitto.log")) != 0)
       return false;

@@ -367,4 +367,55 @@ TEST_F(EdgeTest, TheMirrorShowsTheEdgeAndCarriesWritesBack) {
   EXPECT_TRUE(mirror.waitForOutput("the edge node edge1 died", 5000)) << mirror.output();
 }
 
+TEST_F(EdgeTest, TheBrokerGoneTheMirrorIsStaleAndBothComeBackWithIt) {
+  startEdge(broker.address());
+  ASSERT_EQ(0, mirror.start({OTSPMIRROR, "-tags=" + dir.file("tags.txt"), "-group=plant",
+                             "-node=edge1", "-broker=" + broker.address(), "-keepalive=5",
+                             "-shm=" + mirrorShm, "-mbx=" + mirrorMbx},
+                            dir.file("mirror.log")));
+  std::string error;
+  std::unique_ptr<otTagImage> view = otTagImage::load(dir.file("tags.txt").c_str(), &error);
+  ASSERT_TRUE(view) << error;
+  view->setPaths("", mirrorShm, mirrorMbx);
+  auto fresh = [&](int want) {
+    return brokertest::waitFor(
+        [&] {
+          double v = 0;
+          int f = -1;
+          view->open();
+          return view->read(0, &v, &f, nullptr) == 0 && f == want;
+        },
+        10000);
+  };
+  ASSERT_TRUE(fresh(1)) << mirror.output();
+  const int port = broker.port();
+  broker.kill();
+  long long gone = modbussim::nowMs();
+  ASSERT_TRUE(fresh(0)) << mirror.output();
+  printf("broker killed: the mirror stale after %lld ms\n", modbussim::nowMs() - gone);
+  ASSERT_TRUE(broker.start(port)) << broker.output();
+  long long back = modbussim::nowMs();
+  ASSERT_TRUE(fresh(1)) << mirror.output() << edge.output();
+  printf("broker restarted: values flow again after %lld ms\n", modbussim::nowMs() - back);
+  EXPECT_LT(modbussim::nowMs() - back, 5000);
+  put(1, 0, {0x00, 0x09});
+  EXPECT_TRUE(brokertest::waitFor(
+      [&] {
+        double v = 0;
+        int f = 0;
+        return view->read(0, &v, &f, nullptr) == 0 && f == 1 && v == 0.9;
+      },
+      5000));
+}
+
+TEST_F(EdgeTest, ABrokerWithPasswordsTakesTheRightOneOnly) {
+  Mosquitto locked(dir);
+  ASSERT_TRUE(locked.start(0, "edge", "s3cret")) << locked.output();
+  startEdge(locked.address(), {"-user=edge", "-password=wrong"});
+  ASSERT_TRUE(edge.waitForOutput("not authorised", 10000)) << edge.output();
+  edge.stop(SIGTERM, 5000);
+  startEdge(locked.address(), {"-user=edge", "-password=s3cret"});
+  EXPECT_TRUE(edge.waitForOutput("connected to " + locked.address(), 10000)) << edge.output();
+}
+
 }  // namespace
