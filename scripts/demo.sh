@@ -10,6 +10,10 @@
 #   scripts/demo.sh --shots DIR     the screenshots go to DIR (default build/demo/screenshots)
 #   scripts/demo.sh --port P        the display server's port (default: a free one)
 #   scripts/demo.sh --terminal      the process image in the terminal instead of a window
+#   scripts/demo.sh --broker        the plant through an MQTT broker: otsparkplug publishes the
+#                                   daemon's image as Sparkplug B to a mosquitto of its own,
+#                                   otspmirror mirrors it into a second image, and otsample
+#                                   shows (and writes) the mirror
 #   scripts/demo.sh --studio        the studio hxstudio on a project bound to the plant
 #                                   (examples/plant-studio): press Run (F5) to build its
 #                                   server and see it in the client; without a display the
@@ -17,7 +21,7 @@
 # Everything it starts is stopped at the end; the shared memory and the mailbox are removed.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
-seconds=0 terminal=0 studio=0 display_port="" shots=""
+seconds=0 terminal=0 studio=0 broker=0 display_port="" shots=""
 while [ $# -gt 0 ]; do
   case $1 in
     --seconds) seconds=${2:?--seconds needs a number}; shift ;;
@@ -25,7 +29,8 @@ while [ $# -gt 0 ]; do
     --studio) studio=1 ;;
     --port) display_port=${2:?--port needs a number}; shift ;;
     --shots) shots=${2:?--shots needs a folder}; shift ;;
-    -h|--help) sed -n '2,17p' "$0"; exit 0 ;;
+    --broker) broker=1 ;;
+    -h|--help) sed -n '2,21p' "$0"; exit 0 ;;
     *) echo "unknown option: $1" >&2; exit 2 ;;
   esac
   shift
@@ -53,8 +58,10 @@ cleanup() {
   for pid in "${groups[@]}"; do kill -- "-$pid" 2>/dev/null || true; done
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-  [ -e "$work/demo.shm" ] && ipcrm -M "$(ipc_key "$work/demo.shm")" 2>/dev/null || true
-  [ -e "$work/demo.mbx" ] && ipcrm -Q "$(ipc_key "$work/demo.mbx")" 2>/dev/null || true
+  for image in demo mirror; do
+    [ -e "$work/$image.shm" ] && ipcrm -M "$(ipc_key "$work/$image.shm")" 2>/dev/null || true
+    [ -e "$work/$image.mbx" ] && ipcrm -Q "$(ipc_key "$work/$image.mbx")" 2>/dev/null || true
+  done
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -130,8 +137,29 @@ if [ "$studio" = 1 ]; then
   grep -h "screenshot" "$work/otclient.log" 2>/dev/null | tail -n 3 || true
   exit 0
 fi
+image=$work/demo
+if [ "$broker" = 1 ]; then
+  broker_port=$(free_port)
+  printf 'listener %s 127.0.0.1\nallow_anonymous true\npersistence false\nuser root\n' \
+    "$broker_port" > "$work/mosquitto.conf"
+  /usr/sbin/mosquitto -c "$work/mosquitto.conf" > "$work/mosquitto.log" 2>&1 &
+  pids+=($!)
+  sleep 0.5
+  cp "$here/examples/demo-broker-tags.txt" "$work/tags.txt"
+  otsparkplug -tags="$work/tags.txt" -group=demo -node=plant -broker="127.0.0.1:$broker_port" \
+    > "$work/otsparkplug.log" 2>&1 &
+  pids+=($!)
+  otspmirror -tags="$work/tags.txt" -group=demo -node=plant -broker="127.0.0.1:$broker_port" \
+    -shm="$work/mirror.shm" -mbx="$work/mirror.mbx" > "$work/otspmirror.log" 2>&1 &
+  pids+=($!)
+  await "$work/otspmirror.log" "connected to"
+  sleep 1
+  echo "== mosquitto on 127.0.0.1:$broker_port; otsparkplug publishes spBv1.0/demo/.../plant,"
+  echo "   otspmirror mirrors it into $work/mirror.shm (logs in $work)"
+  image=$work/mirror
+fi
 otsample -port="$display_port" -bind=127.0.0.1 -mask=1 -data="$prefix/share/otkit/sample" \
-  -shm="$work/demo.shm" -mbx="$work/demo.mbx" > "$work/otsample.log" 2>&1 &
+  -shm="$image.shm" -mbx="$image.mbx" > "$work/otsample.log" 2>&1 &
 pids+=($!)
 await "$work/otsample.log" serving
 echo "== otsample, the sample display server, on port $display_port (its log: $work/otsample.log)"

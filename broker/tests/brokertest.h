@@ -80,12 +80,30 @@ bool waitFor(Pred pred, int ms) {
 class Mosquitto {
  public:
   explicit Mosquitto(const ottest::TempDir& dir) : dir_(dir) {}
+  // The next start() serves TLS only, with a certificate of a CA made for it (caFile()).
+  void useTls() { tls_ = true; }
+  std::string caFile() const { return dir_.path() + "/ca.crt"; }
   // Starts the broker on port (a free one when 0); false with the broker's output otherwise.
   // With a user, only that user with that password may connect.
   bool start(int port = 0, const std::string& user = "", const std::string& password = "") {
     port_ = port > 0 ? port : ottest::freePort();
     std::string conf = dir_.file("mosquitto-" + std::to_string(port_) + ".conf");
     std::string access = "allow_anonymous true\n";
+    if (tls_) {
+      // A CA of the test's own, and the broker's certificate for 127.0.0.1 signed by it.
+      const std::string d = dir_.path() + "/";
+      const std::string make =
+          "(cd " + d +
+          " && openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=otkit-ca"
+          " -keyout ca.key -out ca.crt && openssl req -newkey rsa:2048 -nodes -subj /CN=127.0.0.1"
+          " -keyout broker.key -out broker.csr && echo subjectAltName=IP:127.0.0.1 > san.ext &&"
+          " openssl x509 -req -in broker.csr -CA ca.crt -CAkey ca.key -CAcreateserial -days 1"
+          " -extfile san.ext -out broker.crt) > " +
+          d + "openssl.log 2>&1";
+      if (system(make.c_str()) != 0) return false;
+      access +=
+          "cafile " + d + "ca.crt\ncertfile " + d + "broker.crt\nkeyfile " + d + "broker.key\n";
+    }
     if (!user.empty()) {
       std::string file = dir_.file("passwords-" + std::to_string(port_));
       std::string make = "mosquitto_passwd -b -c " + file + " " + user + " " + password;
@@ -110,6 +128,7 @@ class Mosquitto {
   const ottest::TempDir& dir_;
   modbussim::Child child_;
   int port_ = 0;
+  bool tls_ = false;
 };
 
 // One message as the broker delivered it.

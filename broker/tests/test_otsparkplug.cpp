@@ -418,4 +418,16 @@ TEST_F(EdgeTest, ABrokerWithPasswordsTakesTheRightOneOnly) {
   EXPECT_TRUE(edge.waitForOutput("connected to " + locked.address(), 10000)) << edge.output();
 }
 
+TEST_F(EdgeTest, TlsToTheBrokerVerifiedAgainstItsCa) {
+  Mosquitto secure(dir);
+  secure.useTls();
+  ASSERT_TRUE(secure.start()) << secure.output() << ottest::readFile(dir.file("openssl.log"));
+  // Without the CA the broker's certificate is not taken; with it the node is born.
+  startEdge(secure.address());
+  EXPECT_FALSE(edge.waitForOutput("connected to", 2000)) << edge.output();
+  edge.stop(SIGTERM, 5000);
+  startEdge(secure.address(), {"-cafile=" + secure.caFile()});
+  EXPECT_TRUE(edge.waitForOutput("connected to " + secure.address(), 10000)) << edge.output();
+}
+
 }  // namespace
