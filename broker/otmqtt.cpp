@@ -122,7 +122,31 @@ void otMqttSession::dropSession(const char* why) {
   // The socket is closed before the next broker is tried; the Will is the broker's now.
   mosquitto_disconnect(m_);
   retryAt_ = otMonotonicMs() + (wasUp ? 0 : o_.retryMs);
-  if (wasUp && lost) lost();
+  if (wasUp) events_.push_back({Event::LOST, "", ""});
+}
+
+void otMqttSession::deliver() {
+  // A callback may poll no further, but it may publish, which queues nothing here.
+  std::vector<Event> now;
+  now.swap(events_);
+  for (const Event& e : now) {
+    switch (e.kind) {
+      case Event::CONNECTED:
+        if (connected) connected();
+        break;
+      case Event::LOST:
+        if (lost) lost();
+        break;
+      case Event::SUBSCRIBED:
+        if (subscribed) subscribed();
+        break;
+      case Event::MESSAGE:
+        if (message)
+          message(e.topic, reinterpret_cast<const unsigned char*>(e.data.data()),
+                  (int)e.data.size());
+        break;
+    }
+  }
 }
 
 void otMqttSession::poll(int ms) {
@@ -134,11 +158,15 @@ void otMqttSession::poll(int ms) {
       return;
     }
     attempt();
-    if (!trying_) return;
+    if (!trying_) {
+      deliver();
+      return;
+    }
   }
   int rc = mosquitto_loop(m_, ms, 1);
   if (rc != MOSQ_ERR_SUCCESS && (trying_ || up_))
     dropSession(rc == MOSQ_ERR_ERRNO ? "connection failed" : mosquitto_strerror(rc));
+  deliver();
 }
 
 int otMqttSession::publish(const std::string& topic, const std::string& payload, int qos,
@@ -182,7 +210,7 @@ void otMqttSession::onConnect(mosquitto*, void* self, int rc) {
   s.trying_ = false;
   s.up_ = true;
   otLog(OT_LOG_INFO, "mqtt: connected to %s\n", s.broker().c_str());
-  if (s.connected) s.connected();
+  s.events_.push_back({Event::CONNECTED, "", ""});
 }
 
 void otMqttSession::onDisconnect(mosquitto*, void* self, int rc) {
@@ -192,11 +220,12 @@ void otMqttSession::onDisconnect(mosquitto*, void* self, int rc) {
 
 void otMqttSession::onMessage(mosquitto*, void* self, const mosquitto_message* m) {
   otMqttSession& s = *static_cast<otMqttSession*>(self);
-  if (s.message && m->topic != nullptr)
-    s.message(m->topic, static_cast<const unsigned char*>(m->payload), m->payloadlen);
+  if (m->topic == nullptr || m->payloadlen < 0) return;
+  std::string data;
+  if (m->payloadlen > 0) data.assign(static_cast<const char*>(m->payload), (size_t)m->payloadlen);
+  s.events_.push_back({Event::MESSAGE, m->topic, std::move(data)});
 }
 
 void otMqttSession::onSubscribe(mosquitto*, void* self, int, int, const int*) {
-  otMqttSession& s = *static_cast<otMqttSession*>(self);
-  if (s.subscribed) s.subscribed();
+  static_cast<otMqttSession*>(self)->events_.push_back({Event::SUBSCRIBED, "", ""});
 }

@@ -4,7 +4,8 @@
 // connection is a new session: beforeConnect() is called first so that its owner can set the
 // Will of that session (a Sparkplug edge node puts its new bdSeq there).
 //
-// Everything runs in the thread that calls poll(); the callbacks are called from there.
+// Everything runs in the thread that calls poll(); the callbacks are called from there, once
+// libmosquitto's own loop has returned, so that they may publish and subscribe freely.
 #ifndef OTMQTT_H
 #define OTMQTT_H
 
@@ -67,6 +68,13 @@ class otMqttSession {
   static void onSubscribe(mosquitto*, void* self, int mid, int count, const int* granted);
   void attempt();
   void dropSession(const char* why);
+  void deliver();
+
+  struct Event {
+    enum Kind { CONNECTED, LOST, SUBSCRIBED, MESSAGE } kind;
+    std::string topic, data;
+  };
+  std::vector<Event> events_;  // what the loop brought, in order
 
   otMqttOptions o_;
   mosquitto* m_ = nullptr;
