@@ -12,7 +12,7 @@ packages=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config libgtest-dev
   xvfb xauth xdotool
   fonts-dejavu-core
   poppler-utils wkhtmltopdf postgresql libqt5sql5-sqlite libqt5sql5-psql
-  protobuf-compiler libprotobuf-dev mosquitto libmosquitto-dev nodejs npm openssl)
+  protobuf-compiler libprotobuf-dev mosquitto libmosquitto-dev openssl)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -29,4 +29,5 @@ if [ ${#missing[@]} -gt 0 ]; then
   $line
 fi
 "$(dirname "$0")/install-snap7.sh"
+# node and npm come with install-snap7.sh (as commands: a node of another source may carry npm).
 "$(dirname "$0")/install-sparkplug-peer.sh"
