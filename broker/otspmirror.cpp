@@ -16,6 +16,7 @@
 #include "otdaemon.h"
 #include "otlog.h"
 #include "otmqtt.h"
+#include "otspoptions.h"
 #include "otsphost.h"
 #include "ottagimage.h"
 #include "ottagtable.h"
@@ -37,27 +38,10 @@ void usage() {
       "  -group=ID        the Sparkplug group\n"
       "  -node=ID         the edge node mirrored\n"
       "  -host=ID         this host application's id (default otspmirror-NODE)\n"
-      "  -broker=LIST     host:port,host:port,... tried in turn (default localhost:1883)\n"
-      "  -user=NAME       the broker's user name; -password=TEXT its password\n"
-      "  -cafile=FILE     TLS to the broker, verified against this CA certificate\n"
-      "  -keepalive=S     the MQTT keep-alive, 5 to 3600 (default 10)\n"
       "  -reorder=MS      how long a gap in seq may last before a rebirth (default 2000)\n"
       "  -shm=PATH, -mbx=PATH   the mirror's image and mailbox (default the header's)\n"
-      "  -log=LEVEL       error, warning, info (default) or debug\n"
       "  -h               this list\n");
-}
-
-const char* value(const char* arg, const char* name) {
-  size_t n = strlen(name);
-  return strncmp(arg, name, n) == 0 && arg[n] == '=' ? arg + n + 1 : nullptr;
-}
-
-bool number(const char* text, long lo, long hi, long* out) {
-  char* end = nullptr;
-  long v = strtol(text, &end, 10);
-  if (end == text || *end != '\0' || v < lo || v > hi) return false;
-  *out = v;
-  return true;
+  fputs(otSpCommonHelp, stdout);
 }
 
 // The one daemon header that the table's tags name, read from the table's folder.
@@ -101,53 +85,39 @@ bool daemonOf(const std::string& tablePath, otDaemonHeader* header, std::string*
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string tags, brokers = "localhost:1883", shm, mbx;
+  std::string tags, shm, mbx, error;
   otSpHostOptions host;
   otMqttOptions mqtt;
-  long keepAlive = 10, reorder = 2000;
+  long reorder = 2000;
   for (int i = 1; i < argc; i++) {
     const char* a = argv[i];
     const char* v = nullptr;
+    int taken = 0;
     if (strcmp(a, "-h") == 0 || strcmp(a, "--help") == 0) {
       usage();
       return 0;
-    } else if ((v = value(a, "-tags")) != nullptr) {
+    } else if ((v = otSpOptionValue(a, "-tags")) != nullptr) {
       tags = v;
-    } else if ((v = value(a, "-group")) != nullptr) {
+    } else if ((v = otSpOptionValue(a, "-group")) != nullptr) {
       host.group = v;
-    } else if ((v = value(a, "-node")) != nullptr) {
+    } else if ((v = otSpOptionValue(a, "-node")) != nullptr) {
       host.node = v;
-    } else if ((v = value(a, "-host")) != nullptr) {
+    } else if ((v = otSpOptionValue(a, "-host")) != nullptr) {
       host.host = v;
-    } else if ((v = value(a, "-broker")) != nullptr) {
-      brokers = v;
-    } else if ((v = value(a, "-user")) != nullptr) {
-      mqtt.user = v;
-    } else if ((v = value(a, "-password")) != nullptr) {
-      mqtt.password = v;
-    } else if ((v = value(a, "-cafile")) != nullptr) {
-      mqtt.caFile = v;
-    } else if ((v = value(a, "-shm")) != nullptr) {
+    } else if ((v = otSpOptionValue(a, "-shm")) != nullptr) {
       shm = v;
-    } else if ((v = value(a, "-mbx")) != nullptr) {
+    } else if ((v = otSpOptionValue(a, "-mbx")) != nullptr) {
       mbx = v;
-    } else if ((v = value(a, "-keepalive")) != nullptr) {
-      if (!number(v, 5, 3600, &keepAlive)) {
-        otLog(OT_LOG_ERROR, "otspmirror: bad value in %s (5 to 3600)\n", a);
-        return 2;
-      }
-    } else if ((v = value(a, "-reorder")) != nullptr) {
-      if (!number(v, 0, 600000, &reorder)) {
+    } else if ((v = otSpOptionValue(a, "-reorder")) != nullptr) {
+      if (!otSpNumber(v, 0, 600000, &reorder)) {
         otLog(OT_LOG_ERROR, "otspmirror: bad value in %s (0 to 600000)\n", a);
         return 2;
       }
-    } else if ((v = value(a, "-log")) != nullptr) {
-      int level = otLogLevelByName(v);
-      if (level < 0) {
-        otLog(OT_LOG_ERROR, "otspmirror: %s: error, warning, info or debug\n", a);
+    } else if ((taken = otSpCommonOption(a, &mqtt, &error)) != 0) {
+      if (taken < 0) {
+        otLog(OT_LOG_ERROR, "otspmirror: %s\n", error.c_str());
         return 2;
       }
-      otSetLogLevel(level);
     } else {
       otLog(OT_LOG_ERROR, "otspmirror: unknown option %s (-h lists them)\n", a);
       return 2;
@@ -160,11 +130,7 @@ int main(int argc, char** argv) {
           "otspmirror: -tags, -group and -node are needed; ids without '/', '+', '#'\n");
     return 2;
   }
-  std::string error;
-  if (!otMqttSession::parseBrokers(brokers, &mqtt.brokers, &error)) {
-    otLog(OT_LOG_ERROR, "otspmirror: -broker: %s\n", error.c_str());
-    return 2;
-  }
+  otSpCommonDefaults(&mqtt);
   otDaemonHeader header;
   std::unique_ptr<otTagImage> table = otTagImage::load(tags.c_str(), &error);
   if (table == nullptr || !daemonOf(tags, &header, &error)) {
@@ -175,7 +141,6 @@ int main(int argc, char** argv) {
   if (!mbx.empty()) header.mailbox = mbx;
   host.reorderMs = (int)reorder;
   mqtt.clientId = host.host;
-  mqtt.keepAliveS = (int)keepAlive;
   otMqttSession session(mqtt);
   otSpHost mirror(*table, header, session, host);
 
