@@ -74,11 +74,6 @@ bool daemonOf(const std::string& tablePath, otDaemonHeader* header, std::string*
     *error = path + ": " + *error;
     return false;
   }
-  if (header->kind != otDaemonHeader::MODBUS)
-    otLog(OT_LOG_WARNING,
-          "otspmirror: %s is no Modbus daemon: its values are mirrored, write requests are "
-          "refused (only Modbus requests are carried to the edge)\n",
-          path.c_str());
   return true;
 }
 

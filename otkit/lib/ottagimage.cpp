@@ -11,6 +11,7 @@
 #include <map>
 #include <type_traits>
 
+#include "otdaemon.h"
 #include "otimagestatus.h"
 #include "otmodbusclient.h"
 #include "otppiclient.h"
@@ -419,23 +420,50 @@ int otTagImage::writeRaw(int index, double r) {
 }
 
 int otTagImage::requestedWrite(const unsigned char* msg, int len, double* raw) const {
-  // What writeRaw() posts to a Modbus daemon: slave, function 5 (coil, 0xFF00 for on) or 6
-  // (register), the address and the value, each of two bytes, most significant first.
-  if (msg == nullptr || len != 6 || (msg[1] != 5 && msg[1] != 6)) return -1;
-  const int slave = msg[0], adr = (msg[2] << 8) | msg[3], value = (msg[4] << 8) | msg[5];
-  const int kind = msg[1] == 5 ? ottag::W_COIL : ottag::W_REGISTER;
+  if (msg == nullptr || len < 6) return -1;
+  // Modbus: slave, function 5 (coil, 0xFF00 for on) or 6 (register), the address and the
+  // value, each of two bytes, most significant first.
+  const bool modbus = len == 6 && (msg[1] == 5 || msg[1] == 6);
+  // Siemens and PPI: slave, area, db, start and the byte count (two bytes each), the Siemens
+  // function (bits: start is 8 * byte + bit), then the value in PLC order.
+  otDaemonByteRequest plc;
   for (size_t i = 0; i < writes_.size(); i++) {
     const ottag::Address& a = writes_[i].address;
-    if (!writes_[i].valid || a.write != kind || a.slave != slave || a.adr != adr) continue;
-    if (kind == ottag::W_COIL) {
-      if (value != 0xFF00 && value != 0) return -1;
-      *raw = value != 0 ? 1 : 0;
-    } else {
-      const int type = table_.tags[i].type;
-      *raw = type == otTag::SHORT ? (double)(int16_t)value : (double)value;
-      if (type == otTag::BIT && value > 1) return -1;
-      if (type == otTag::BYTE && value > 255) return -1;
+    if (!writes_[i].valid || daemonOf_[i] < 0) continue;
+    const otTag& t = table_.tags[i];
+    const int kind = daemons_[(size_t)daemonOf_[i]]->header.kind;
+    if (kind == otDaemonHeader::MODBUS) {
+      if (!modbus) continue;
+      const int slave = msg[0], adr = (msg[2] << 8) | msg[3], value = (msg[4] << 8) | msg[5];
+      const int write = msg[1] == 5 ? ottag::W_COIL : ottag::W_REGISTER;
+      if (a.write != write || a.slave != slave || a.adr != adr) continue;
+      if (write == ottag::W_COIL) {
+        if (value != 0xFF00 && value != 0) return -1;
+        *raw = value != 0 ? 1 : 0;
+      } else {
+        *raw = t.type == otTag::SHORT ? (double)(int16_t)value : (double)value;
+        if ((t.type == otTag::BIT && value > 1) || (t.type == otTag::BYTE && value > 255))
+          return -1;
+      }
+      return (int)i;
     }
+    const bool siemens = kind == otDaemonHeader::SIEMENS;
+    if (!plc.parse(msg, len,
+                   siemens ? otDaemonByteRequest::SIEMENS_HEADER : otDaemonByteRequest::PPI_HEADER))
+      continue;
+    if (plc.slave != a.slave || plc.area != a.org || plc.dbnum != a.db) continue;
+    const int size = otTag::typeSize(t.type);
+    if (t.type == otTag::BIT) {
+      if (!siemens || plc.function != otSiemensTCPClient::FUNCTION_BITS ||
+          plc.start != 8 * a.start + a.bit || plc.len != 1 || plc.available != 1)
+        continue;
+      *raw = plc.data[0] != 0 ? 1 : 0;
+      return (int)i;
+    }
+    if ((siemens && plc.function != otSiemensTCPClient::FUNCTION_BYTES) || plc.start != a.start ||
+        plc.len != size || plc.available != size)
+      continue;
+    *raw = fromBig(t, plc.data);
     return (int)i;
   }
   return -1;

@@ -73,9 +73,9 @@ class otTagImage {
   int write(int index, double value);
   // The same for a value as the tag's type holds it (no scale, no offset).
   int writeRaw(int index, double raw);
-  // The tag that a write request, as writeRaw() posts it to a Modbus daemon's mailbox, is
-  // for, with the raw value it writes: its index, or -1 for a request no writable tag of the
-  // table posts (requests to Siemens and PPI daemons are not read here).
+  // The tag that a write request, as writeRaw() posts it to its daemon's mailbox, is for,
+  // with the raw value it writes: its index, or -1 for a request that no writable tag of the
+  // table posts.
   int requestedWrite(const unsigned char* msg, int len, double* raw) const;
   // Posts what waits. How many writes still wait.
   int flush();

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -345,6 +346,26 @@ void putBig(Bytes& image, size_t at, unsigned long long v, int n) {
 // A project folder in a temporary directory: daemon headers whose image and mailbox lie in
 // it, the table, and the daemon's side of image and mailbox once made. TearDown removes every
 // queue and segment of its files.
+// Every writable tag's request, as writeRaw() posts it, leads back to the tag and its value.
+void expectRequestsReadBack(otTagImage& image, const std::vector<std::pair<int, double>>& writes,
+                            const std::function<Bytes()>& take) {
+  for (const auto& w : writes) {
+    SCOPED_TRACE(image.tag(w.first).name);
+    ASSERT_EQ(image.writeRaw(w.first, w.second), 0);
+    Bytes msg = take();
+    double raw = -99;
+    EXPECT_EQ(image.requestedWrite(msg.data(), (int)msg.size(), &raw), w.first);
+    EXPECT_EQ(raw, w.second);
+    if (image.tag(w.first).type != otTag::BIT) {
+      msg.back() ^= 0x40;  // another value, the same tag
+      EXPECT_EQ(image.requestedWrite(msg.data(), (int)msg.size(), &raw), w.first);
+      EXPECT_NE(raw, w.second);
+    }
+    msg[0] ^= 1;  // another slave: no tag
+    EXPECT_EQ(image.requestedWrite(msg.data(), (int)msg.size(), &raw), -1);
+  }
+}
+
 class TagImageTest : public ::testing::Test {
  protected:
   void TearDown() override {
@@ -529,6 +550,10 @@ TEST_F(TagImageTest, ModbusWritesPostWhatTheClientPostsAndTheLatestWins) {
   EXPECT_EQ(image->flush(), 0);
   EXPECT_EQ(take(), (Bytes{1, 6, 0, 2, 0, 60}));
   EXPECT_EQ(daemonMailbox->read(rest, sizeof(rest), 0), -1);
+  ds.msg_qbytes = 4096;
+  ASSERT_EQ(msgctl(id, IPC_SET, &ds), 0);
+  expectRequestsReadBack(*image, {{setpoint, -30}, {valve, 1}, {valve, 0}},
+                         [this] { return take(); });
 }
 
 TEST_F(TagImageTest, SiemensReadsAndWritesInPlcOrder) {
@@ -576,6 +601,8 @@ TEST_F(TagImageTest, SiemensReadsAndWritesInPlcOrder) {
   EXPECT_EQ(take(), take());
   EXPECT_EQ(image->write(3, 65536), -1);
   EXPECT_EQ(image->write(5, 1e39), -1);  // beyond a float
+  expectRequestsReadBack(*image, {{0, 1}, {1, 200}, {2, -3}, {3, 65534}, {4, -123456}, {5, -2.5}},
+                         [this] { return take(); });
 }
 
 TEST_F(TagImageTest, PPIWritesWholeValuesByTheirBytes) {
@@ -603,6 +630,7 @@ TEST_F(TagImageTest, PPIWritesWholeValuesByTheirBytes) {
   const float f = 6.0f;
   ASSERT_EQ(client.writeFloat(2, 0x84, 1, 64, 4, &f), 0);
   EXPECT_EQ(take(), take());
+  expectRequestsReadBack(*image, {{0, -2}, {1, 1.5}}, [this] { return take(); });
 }
 
 TEST_F(TagImageTest, LoadRefusesATagThatDoesNotFitItsDaemon) {
