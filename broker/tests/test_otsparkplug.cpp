@@ -82,12 +82,7 @@ class EdgeTest : public ::testing::Test {
     std::vector<key_t> keys;
     for (const std::string& f : {shm, mbx, mirrorShm, mirrorMbx})
       if (access(f.c_str(), F_OK) == 0) keys.push_back(ftok(f.c_str(), 'b'));
-    ottest::removeAndExpectGone(
-        keys, "queue", [](key_t key) { return msgget(key, 0); },
-        [](int id) { msgctl(id, IPC_RMID, nullptr); });
-    ottest::removeAndExpectGone(
-        keys, "segment", [](key_t key) { return shmget(key, 0, 0); },
-        [](int id) { shmctl(id, IPC_RMID, nullptr); });
+    ottest::removeImagesAndMailboxes(keys);
   }
 
   void put(int cycle, int at, const Bytes& b) {
