@@ -30,6 +30,8 @@ otMqttSession::otMqttSession(const otMqttOptions& options) : o_(options) {
     return;
   }
   mosquitto_int_option(m_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+  // Small messages go at once: with Nagle's algorithm one waits for the peer's delayed ACK.
+  mosquitto_int_option(m_, MOSQ_OPT_TCP_NODELAY, 1);
   mosquitto_connect_callback_set(m_, onConnect);
   mosquitto_disconnect_callback_set(m_, onDisconnect);
   mosquitto_message_callback_set(m_, onMessage);

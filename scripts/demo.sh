@@ -140,7 +140,7 @@ fi
 image=$work/demo
 if [ "$broker" = 1 ]; then
   broker_port=$(free_port)
-  printf 'listener %s 127.0.0.1\nallow_anonymous true\npersistence false\nuser root\n' \
+  printf 'listener %s 127.0.0.1\nallow_anonymous true\npersistence false\nuser root\nset_tcp_nodelay true\n' \
     "$broker_port" > "$work/mosquitto.conf"
   /usr/sbin/mosquitto -c "$work/mosquitto.conf" > "$work/mosquitto.log" 2>&1 &
   pids+=($!)

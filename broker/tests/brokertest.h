@@ -111,9 +111,10 @@ class Mosquitto {
       access = "allow_anonymous false\npassword_file " + file + "\n";
     }
     // Started as root, mosquitto would change to its own user, which cannot read the test's
-    // private directory: it stays the user that starts it.
+    // private directory: it stays the user that starts it. Without set_tcp_nodelay the
+    // broker's small messages wait for their subscriber's delayed ACK (about 40 ms).
     ottest::writeFile(conf, "listener " + std::to_string(port_) + " 127.0.0.1\n" + access +
-                                "persistence false\nuser root\n"
+                                "persistence false\nuser root\nset_tcp_nodelay true\n"
                                 "log_dest stdout\n");
     if (child_.start({"/usr/sbin/mosquitto", "-c", conf}, dir_.file("mosquitto.log")) != 0)
       return false;
