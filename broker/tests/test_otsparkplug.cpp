@@ -225,6 +225,50 @@ TEST_F(EdgeTest, BirthDataByExceptionQualitySeqAndTheWill) {
   edge.stop(SIGKILL, 5000);
   int death = l.next("NDEATH", (size_t)d + 1, 10000);
   ASSERT_GE(death, 0);
+
+  // The Eclipse codec reads every message of the node as we do: its seq and its metrics, by
+  // name or alias, in order (a sample of the data: the first twenty and the last ten).
+  std::vector<size_t> sample;
+  for (size_t i = (size_t)b; i <= (size_t)death; i++)
+    if (i < (size_t)b + 20 || i + 10 > (size_t)death) sample.push_back(i);
+  std::vector<std::string> hexes, ours;
+  for (size_t i : sample) {
+    const otSpPayload& p = l.messages[i].payload;
+    hexes.push_back(brokertest::hex(l.messages[i].bytes));
+    std::string mine = p.hasSeq ? "seq " + std::to_string(p.seq) + "\n" : "";
+    for (const otSpMetric& x : p.metrics)
+      mine += x.name.empty() ? "alias=" + std::to_string(x.alias) + "\n" : "name=" + x.name + "\n";
+    ours.push_back(mine + "--\n");
+  }
+  std::string args;
+  for (const std::string& h : hexes)
+    args += (args.empty() ? "" : " ") + h;
+  const std::string theirs = brokertest::peer("decode", args);
+  std::string expected, got;
+  for (const std::string& o : ours)
+    expected += o;
+  // Only the parts compared: seq, and each metric's name or (without a name) its alias.
+  std::istringstream in(theirs);
+  for (std::string line; std::getline(in, line);) {
+    if (line.compare(0, 4, "seq ") == 0 || line == "--") {
+      got += line + "\n";
+    } else if (line.compare(0, 7, "metric ") == 0) {
+      size_t n = line.find("name=\"");
+      if (n != std::string::npos)
+        got += "name=" + line.substr(n + 6, line.find('"', n + 6) - n - 6) + "\n";
+      else
+        got += "alias=" +
+               line.substr(line.find("alias=") + 6,
+                           line.find(' ', line.find("alias=")) - line.find("alias=") - 6) +
+               "\n";
+    }
+  }
+  EXPECT_EQ(expected, got);
+  size_t ends = 0;
+  for (size_t at = got.find("--\n"); at != std::string::npos; at = got.find("--\n", at + 3))
+    ends++;
+  EXPECT_EQ(sample.size(), ends);
+  EXPECT_GT(sample.size(), 20u);
   ASSERT_TRUE(l.messages[(size_t)death].ok);
   ASSERT_EQ(1u, l.messages[(size_t)death].payload.metrics.size());
   EXPECT_EQ("bdSeq", l.messages[(size_t)death].payload.metrics[0].name);
@@ -427,6 +471,44 @@ TEST_F(EdgeTest, TlsToTheBrokerVerifiedAgainstItsCa) {
   edge.stop(SIGTERM, 5000);
   startEdge(secure.address(), {"-cafile=" + secure.caFile()});
   EXPECT_TRUE(edge.waitForOutput("connected to " + secure.address(), 10000)) << edge.output();
+}
+
+// A gap in seq, or an alias that was never born: the mirror asks for a rebirth once the
+// reorder time-out has passed, and the edge answers it.
+TEST_F(EdgeTest, TheMirrorAsksForARebirthAfterAGapOrAnUnbornAlias) {
+  Listener l(broker.address());
+  ASSERT_TRUE(l.connect());
+  startEdge(broker.address());
+  ASSERT_GE(l.next("NBIRTH", 0, 10000), 0) << edge.output();
+  ASSERT_EQ(0, mirror.start({OTSPMIRROR, "-tags=" + dir.file("tags.txt"), "-group=plant",
+                             "-node=edge1", "-broker=" + broker.address(), "-reorder=300",
+                             "-shm=" + mirrorShm, "-mbx=" + mirrorMbx},
+                            dir.file("mirror.log")));
+  int b = l.next("NBIRTH", l.messages.size(), 10000);  // asked for when the mirror came
+  ASSERT_GE(b, 0) << mirror.output();
+  for (uint64_t alias : {(uint64_t)1, (uint64_t)999}) {
+    SCOPED_TRACE(alias);
+    otSpPayload p;
+    p.hasSeq = true;
+    p.seq = alias == 1 ? 77 : otSpNext(l.messages.back().payload.seq);  // a gap, then none
+    otSpMetric m;
+    m.hasAlias = true;
+    m.alias = alias;
+    m.setNumber(OT_SP_INT16, 5);
+    m.datatype = OT_SP_UNKNOWN;
+    p.metrics.push_back(m);
+    std::string bytes;
+    otSpEncode(p, &bytes);
+    const size_t from = l.messages.size();
+    const long long sent = modbussim::nowMs();
+    ASSERT_EQ(0, l.session().publish("spBv1.0/plant/NDATA/edge1", bytes, 0, false));
+    int cmd = l.next("NCMD", from, 5000);
+    ASSERT_GE(cmd, 0) << mirror.output();
+    EXPECT_GE(modbussim::nowMs() - sent, 250);  // not before the reorder time-out
+    ASSERT_FALSE(l.messages[(size_t)cmd].payload.metrics.empty());
+    EXPECT_EQ("Node Control/Rebirth", l.messages[(size_t)cmd].payload.metrics[0].name);
+    EXPECT_GE(l.next("NBIRTH", (size_t)cmd + 1, 5000), 0) << edge.output();
+  }
 }
 
 }  // namespace
