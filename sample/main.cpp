@@ -31,6 +31,13 @@ const char* option(const char* arg, const char* name) {
 int main(int argc, char** argv) {
   hxServerOptions o;
   o.catchSignals = 1;
+  o.moreUsage =
+      "  -mask=N        the mask a client gets first, 1 to 6 (default 1, the plant)\n"
+      "  -data=DIR      the sample data: pictures, sound, GL lists, VTK files (default .)\n"
+      "  -shm=FILE, -mbx=FILE   the demo daemon's image and mailbox (default its header's)\n"
+      "  -refresh=MS    how often the plant's values are sent (default 1000)\n"
+      "  -db=QSQLITE|QPSQL, -dbname=NAME, -dbhost=HOST, -dbuser=USER, -dbpass=PASS\n"
+      "                 the database mask's database (default QSQLITE, otsample.sqlite)\n";
   int r = hxParseServerArgs(argc, argv, &o);
   if (r != 0) return r < 0 ? 2 : 0;
   for (int i = 1; i < argc; i++) {

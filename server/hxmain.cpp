@@ -69,7 +69,7 @@ const OptionEntry kOptions[] = {
     {"-poll=", &hxServerOptions::pollMs, 0, 3600000},
 };
 
-void usage(const char* program) {
+void usage(const char* program, const char* more) {
   printf(
       "usage: %s [-port=N] [-bind=ADDR] [-maxclients=N] [-poll=MS] [-log=LEVEL] [-h]\n"
       "  -port=N        TCP port of the display server (default 5050)\n"
@@ -78,6 +78,7 @@ void usage(const char* program) {
       "  -poll=MS       idle event after MS milliseconds without an event (default 100)\n"
       "  -log=LEVEL     error, warning, info (default) or debug: what the server prints\n",
       program ? program : "server");
+  if (more != nullptr) fputs(more, stdout);
 }
 
 }  // namespace
@@ -88,7 +89,7 @@ int hxParseServerArgs(int argc, char** argv, hxServerOptions* o) {
     const char* arg = argv[i];
     if (arg == nullptr) continue;
     if (strcmp(arg, "-h") == 0 || strcmp(arg, "-help") == 0 || strcmp(arg, "--help") == 0) {
-      usage(argv[0]);
+      usage(argv[0], o->moreUsage);
       return 1;
     }
     if (strncmp(arg, "-bind=", 6) == 0) {

@@ -137,6 +137,8 @@ struct hxServerOptions {
   // hxRunServer: called once the port is bound and clients can connect (a program that says
   // it is serving before then would send its first clients to a closed port); null: none.
   void (*listening)(int port) = nullptr;
+  // Lines that -h prints after the library's own: the program's options; null: none.
+  const char* moreUsage = nullptr;
 };
 
 // Reads -port=N, -bind=ADDR, -maxclients=N, -poll=MS and -h into o (which keeps its values for

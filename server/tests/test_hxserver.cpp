@@ -685,8 +685,12 @@ TEST(HxParseServerArgs, ReadsTheOptionsAndRefusesBadValues) {
     EXPECT_EQ(-1, hxParseServerArgs(2, const_cast<char**>(argv), &o)) << bad;
   }
   const char* help[] = {"srv", "-h"};
+  o.moreUsage = "  -mine=X        the program's own\n";
   ottest::CaptureStdout out;
   EXPECT_EQ(1, hxParseServerArgs(2, const_cast<char**>(help), &o));
+  const std::string text = out.text();
+  EXPECT_NE(std::string::npos, text.find("-log=LEVEL")) << text;
+  EXPECT_NE(std::string::npos, text.find("  -mine=X        the program's own\n")) << text;
 }
 
 }  // namespace
