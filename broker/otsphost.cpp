@@ -1,7 +1,5 @@
 #include "otsphost.h"
 
-#include <string.h>
-
 #include "otlog.h"
 #include "otspedge.h"
 #include "ottime.h"
@@ -243,22 +241,5 @@ void otSpHost::place(int k, const otSpMetric& m, int type) {
   double v = 0;
   if (!m.number(type, &v)) return;
   std::vector<unsigned char>& b = blocks_[(size_t)t.cycle - 1];
-  const int size = otTag::typeSize(t.type);
-  const size_t at = (size_t)t.blockOffset();
-  if (at + (size_t)size > b.size()) return;
-  if (t.type == otTag::BIT) {
-    const unsigned char bit = (unsigned char)(1u << (t.index % 8));
-    b[at] = v != 0 ? (unsigned char)(b[at] | bit) : (unsigned char)(b[at] & ~bit);
-    return;
-  }
-  uint32_t bits;
-  if (t.type == otTag::FLOAT) {
-    float f = (float)v;
-    memcpy(&bits, &f, 4);
-  } else {
-    bits = (uint32_t)(int64_t)v;
-  }
-  // Most significant byte first, as the daemons keep Modbus registers and PLC values.
-  for (int i = size - 1; i >= 0; i--, bits >>= 8)
-    b[at + (size_t)i] = (unsigned char)bits;
+  otTagImage::putRaw(t, v, b.data(), b.size());
 }

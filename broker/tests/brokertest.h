@@ -77,6 +77,14 @@ bool waitFor(Pred pred, int ms) {
   return true;
 }
 
+// A program the test still runs at its end stops cleanly on SIGTERM, and no sanitizer spoke in
+// it.
+inline void expectCleanStop(modbussim::Child& c) {
+  if (!c.running()) return;
+  EXPECT_TRUE(modbussim::exitedWith(c.stop(SIGTERM, 10000), 0)) << c.output();
+  EXPECT_EQ(std::string::npos, c.output().find("Sanitizer")) << c.output();
+}
+
 class Mosquitto {
  public:
   explicit Mosquitto(const ottest::TempDir& dir) : dir_(dir) {}

@@ -70,12 +70,8 @@ class EdgeTest : public ::testing::Test {
     ASSERT_TRUE(broker.start()) << broker.output();
   }
   void TearDown() override {
-    // What still runs stops cleanly on SIGTERM, and no sanitizer spoke in it.
-    for (modbussim::Child* c : {&edge, &mirror}) {
-      if (!c->running()) continue;
-      EXPECT_TRUE(modbussim::exitedWith(c->stop(SIGTERM, 10000), 0)) << c->output();
-      EXPECT_EQ(std::string::npos, c->output().find("Sanitizer")) << c->output();
-    }
+    brokertest::expectCleanStop(edge);
+    brokertest::expectCleanStop(mirror);
     status.reset();
     image.reset();
     mailbox.reset();
@@ -105,6 +101,26 @@ class EdgeTest : public ::testing::Test {
                                      "-broker=" + brokers};
     argv.insert(argv.end(), more.begin(), more.end());
     ASSERT_EQ(0, edge.start(argv, dir.file("edge.log")));
+  }
+  // Starts otspmirror on the test's broker into its own image, with more options.
+  void startMirror(const std::vector<std::string>& more) {
+    std::vector<std::string> argv = {OTSPMIRROR,
+                                     "-tags=" + dir.file("tags.txt"),
+                                     "-group=plant",
+                                     "-node=edge1",
+                                     "-shm=" + mirrorShm,
+                                     "-mbx=" + mirrorMbx,
+                                     "-broker=" + broker.address()};
+    argv.insert(argv.end(), more.begin(), more.end());
+    ASSERT_EQ(0, mirror.start(argv, dir.file("mirror.log")));
+  }
+  // The mirror's image as a display server's bound widgets read and write it.
+  std::unique_ptr<otTagImage> mirrorView() {
+    std::string error;
+    std::unique_ptr<otTagImage> view = otTagImage::load(dir.file("tags.txt").c_str(), &error);
+    EXPECT_TRUE(view) << error;
+    if (view) view->setPaths("", mirrorShm, mirrorMbx);
+    return view;
   }
   // The value of metric m as its birth's type says.
   static double value(const otSpMetric& m, int type) {
@@ -360,14 +376,9 @@ TEST_F(EdgeTest, ASecondBrokerTakesOverAndTheNodeIsBornThere) {
 TEST_F(EdgeTest, TheMirrorShowsTheEdgeAndCarriesWritesBack) {
   startEdge(broker.address());
   ASSERT_TRUE(edge.waitForOutput("connected to", 10000)) << edge.output();
-  ASSERT_EQ(0, mirror.start({OTSPMIRROR, "-tags=" + dir.file("tags.txt"), "-group=plant",
-                             "-node=edge1", "-broker=" + broker.address(), "-reorder=200",
-                             "-shm=" + mirrorShm, "-mbx=" + mirrorMbx},
-                            dir.file("mirror.log")));
-  std::string error;
-  std::unique_ptr<otTagImage> view = otTagImage::load(dir.file("tags.txt").c_str(), &error);
-  ASSERT_TRUE(view) << error;
-  view->setPaths("", mirrorShm, mirrorMbx);
+  startMirror({"-reorder=200"});
+  std::unique_ptr<otTagImage> view = mirrorView();
+  ASSERT_TRUE(view);
   const int temp = view->find("temp"), setpoint = view->find("setpoint");
   auto reads = [&](int k, double want) {
     return brokertest::waitFor(
@@ -412,14 +423,9 @@ TEST_F(EdgeTest, TheMirrorShowsTheEdgeAndCarriesWritesBack) {
 
 TEST_F(EdgeTest, TheBrokerGoneTheMirrorIsStaleAndBothComeBackWithIt) {
   startEdge(broker.address());
-  ASSERT_EQ(0, mirror.start({OTSPMIRROR, "-tags=" + dir.file("tags.txt"), "-group=plant",
-                             "-node=edge1", "-broker=" + broker.address(), "-keepalive=5",
-                             "-shm=" + mirrorShm, "-mbx=" + mirrorMbx},
-                            dir.file("mirror.log")));
-  std::string error;
-  std::unique_ptr<otTagImage> view = otTagImage::load(dir.file("tags.txt").c_str(), &error);
-  ASSERT_TRUE(view) << error;
-  view->setPaths("", mirrorShm, mirrorMbx);
+  startMirror({"-keepalive=5"});
+  std::unique_ptr<otTagImage> view = mirrorView();
+  ASSERT_TRUE(view);
   auto fresh = [&](int want) {
     return brokertest::waitFor(
         [&] {
@@ -480,10 +486,7 @@ TEST_F(EdgeTest, TheMirrorAsksForARebirthAfterAGapOrAnUnbornAlias) {
   ASSERT_TRUE(l.connect());
   startEdge(broker.address());
   ASSERT_GE(l.next("NBIRTH", 0, 10000), 0) << edge.output();
-  ASSERT_EQ(0, mirror.start({OTSPMIRROR, "-tags=" + dir.file("tags.txt"), "-group=plant",
-                             "-node=edge1", "-broker=" + broker.address(), "-reorder=300",
-                             "-shm=" + mirrorShm, "-mbx=" + mirrorMbx},
-                            dir.file("mirror.log")));
+  startMirror({"-reorder=300"});
   int b = l.next("NBIRTH", l.messages.size(), 10000);  // asked for when the mirror came
   ASSERT_GE(b, 0) << mirror.output();
   for (uint64_t alias : {(uint64_t)1, (uint64_t)999}) {

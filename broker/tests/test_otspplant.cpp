@@ -19,11 +19,8 @@ namespace {
 class PlantThroughTheBroker : public hxtest::GeneratedDaemon {
  protected:
   void TearDown() override {
-    for (modbussim::Child* c : {&edge, &mirror}) {
-      if (!c->running()) continue;
-      EXPECT_TRUE(modbussim::exitedWith(c->stop(SIGTERM, 10000), 0)) << c->output();
-      EXPECT_EQ(std::string::npos, c->output().find("Sanitizer")) << c->output();
-    }
+    brokertest::expectCleanStop(edge);
+    brokertest::expectCleanStop(mirror);
     std::vector<key_t> keys;
     for (const std::string& f : {dir.file("mirror.shm"), dir.file("mirror.mbx")})
       if (access(f.c_str(), F_OK) == 0) keys.push_back(ftok(f.c_str(), 'b'));

@@ -27,13 +27,11 @@ inline long ageOf(unsigned long long then) {
   return age < 0 ? 0 : (long)age;
 }
 
-// The daemon's record and the number of cycles; false if the image does not end with one.
-inline bool passRecord(otSharedMemory& image, unsigned char* record, unsigned long* base,
-                       unsigned long* cycles) {
-  const unsigned long size = image.size();
-  if (size < otSharedMemory::SHM_HEADER_SIZE + PASS_RECORD) return false;
-  const unsigned long user = size - otSharedMemory::SHM_HEADER_SIZE;
-  if (image.read(user - PASS_RECORD, record, PASS_RECORD) != PASS_RECORD) return false;
+// Whether record, the last PASS_RECORD bytes of an image of user bytes, is a daemon's record;
+// then the number of cycles and the offset of the first cycle record.
+inline bool passRecordOf(const unsigned char* record, unsigned long user, unsigned long* base,
+                         unsigned long* cycles) {
+  if (user < PASS_RECORD) return false;
   if (memcmp(record + otImageStatus::STATUS_MARK, otImageStatus::MARK, otImageStatus::MARK_SIZE) !=
       0)
     return false;
@@ -43,6 +41,16 @@ inline bool passRecord(otSharedMemory& image, unsigned char* record, unsigned lo
   *cycles = (unsigned long)n;
   *base = user - PASS_RECORD - CYCLE_RECORD * *cycles;
   return true;
+}
+
+// The daemon's record and the number of cycles; false if the image does not end with one.
+inline bool passRecord(otSharedMemory& image, unsigned char* record, unsigned long* base,
+                       unsigned long* cycles) {
+  const unsigned long size = image.size();
+  if (size < otSharedMemory::SHM_HEADER_SIZE + PASS_RECORD) return false;
+  const unsigned long user = size - otSharedMemory::SHM_HEADER_SIZE;
+  if (image.read(user - PASS_RECORD, record, PASS_RECORD) != PASS_RECORD) return false;
+  return passRecordOf(record, user, base, cycles);
 }
 
 inline int cycleStatus(otSharedMemory& image, int cycle, int* ok, long* ageSeconds) {

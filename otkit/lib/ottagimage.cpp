@@ -12,7 +12,7 @@
 #include <type_traits>
 
 #include "otdaemon.h"
-#include "otimagestatus.h"
+#include "otimagestatus_p.h"
 #include "otmodbusclient.h"
 #include "otppiclient.h"
 #include "otsiemenstcpclient.h"
@@ -346,6 +346,27 @@ int otTagImage::readRaw(int index, double* raw, int* fresh, long* ageSeconds) {
   return 0;
 }
 
+bool otTagImage::putRaw(const otTag& t, double raw, unsigned char* block, size_t size) {
+  const int n = otTag::typeSize(t.type);
+  const size_t at = (size_t)t.blockOffset();
+  if (block == nullptr || at + (size_t)n > size) return false;
+  if (t.type == otTag::BIT) {
+    const unsigned char bit = (unsigned char)(1u << (t.index % 8));
+    block[at] = raw != 0 ? (unsigned char)(block[at] | bit) : (unsigned char)(block[at] & ~bit);
+    return true;
+  }
+  uint32_t bits;
+  if (t.type == otTag::FLOAT) {
+    float f = (float)raw;
+    memcpy(&bits, &f, 4);
+  } else {
+    bits = (uint32_t)(int64_t)raw;
+  }
+  for (int i = n - 1; i >= 0; i--, bits >>= 8)
+    block[at + (size_t)i] = (unsigned char)bits;
+  return true;
+}
+
 int otTagImage::readAllRaw(std::vector<double>* raw, std::vector<char>* fresh,
                            std::vector<char>* ok) {
   const size_t n = table_.tags.size();
@@ -360,21 +381,16 @@ int otTagImage::readAllRaw(std::vector<double>* raw, std::vector<char>* fresh,
     if (c == nullptr || d.header.size <= 0) continue;
     copy.resize((size_t)d.header.size);
     if (c->otSharedMemory::read(0, copy.data(), (int)copy.size()) != (int)copy.size()) continue;
-    // The status area, as the daemon runtime lays it out behind the blocks (otimagestatus.h).
     const size_t size = copy.size();
     std::vector<char> cycleGood(d.header.cycles.size() + 1, 0);
-    if (size >= (size_t)otImageStatus::PASS_RECORD) {
-      const unsigned char* pass = copy.data() + size - otImageStatus::PASS_RECORD;
-      const uint32_t cycles = big32(pass + otImageStatus::STATUS_CYCLES);
-      if (memcmp(pass + otImageStatus::STATUS_MARK, otImageStatus::MARK,
-                 otImageStatus::MARK_SIZE) == 0 &&
-          cycles <= (size - otImageStatus::PASS_RECORD) / otImageStatus::CYCLE_RECORD) {
-        const unsigned char* records = pass - (size_t)otImageStatus::CYCLE_RECORD * (size_t)cycles;
-        for (size_t k = 1; k <= cycles && k < cycleGood.size(); k++)
-          cycleGood[k] =
-              records[otImageStatus::CYCLE_RECORD * (k - 1) + otImageStatus::CYCLE_STATE] ==
-              otImageStatus::STATE_GOOD;
-      }
+    unsigned long base = 0, cycles = 0;
+    if (size >= (size_t)otImageStatus::PASS_RECORD &&
+        otimagestatus::passRecordOf(copy.data() + size - otImageStatus::PASS_RECORD, size, &base,
+                                    &cycles)) {
+      for (size_t k = 1; k <= cycles && k < cycleGood.size(); k++)
+        cycleGood[k] =
+            copy[base + otImageStatus::CYCLE_RECORD * (k - 1) + otImageStatus::CYCLE_STATE] ==
+            otImageStatus::STATE_GOOD;
     }
     for (size_t k = 0; k < n; k++) {
       if (daemonOf_[k] != (int)di) continue;

@@ -65,6 +65,9 @@ class otTagImage {
   // daemon instead of several a tag): per tag its raw value, whether its cycle is fresh, and
   // whether it could be read at all. The number of tags read.
   int readAllRaw(std::vector<double>* raw, std::vector<char>* fresh, std::vector<char>* ok);
+  // Puts raw, a value as t's type holds it, into block (t's cycle block of size bytes) as the
+  // daemons keep it: most significant byte first, a bit in its byte. false when it does not fit.
+  static bool putRaw(const otTag& t, double raw, unsigned char* block, size_t size);
   // Posts value (unscaled back to the type) as the tag's write: 0 posted, 1 pending (the
   // mailbox is full; flush() tries again), -1 refused (read-only tag, image not open, value not
   // finite or, once unscaled and rounded, out of the type's range: bit 0..1, byte 0..255,
