@@ -12,7 +12,7 @@ packages=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config libgtest-dev
   xvfb xauth xdotool
   fonts-dejavu-core
   poppler-utils wkhtmltopdf postgresql libqt5sql5-sqlite libqt5sql5-psql
-  protobuf-compiler libprotobuf-dev mosquitto libmosquitto-dev openssl)
+  protobuf-compiler libprotobuf-dev mosquitto libmosquitto-dev openssl libssl-dev libargon2-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

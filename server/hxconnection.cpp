@@ -14,6 +14,7 @@
 #include "otsendall.h"
 #include "otlog.h"
 #include "hxserver.h"
+#include "otwritegate.h"
 #include "hxserver_p.h"
 #include "otinterpreter.h"
 #include "ottime.h"
@@ -95,7 +96,11 @@ _PARAM_::_PARAM_(int fd, int poll)
       clipboardDropped("hxPollEvent: clipboards dropped"),
       server(nullptr),
       holdDepth(0),
-      calls(hxNewCallState()) {
+      calls(hxNewCallState()),
+      loginUser("-"),
+      role(OT_ROLE_ADMIN),
+      peer("-"),
+      maskName("-") {
   // A display client waits for the answer to each click, and a pass of updates ends in a
   // sync: no small line may wait for the acknowledgement of the one before (Nagle).
   int on = 1;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "hxserver.h"
+#include "otwritegate.h"
 #include "oteventtable.h"
 #include "otinterpreter.h"
 
@@ -114,6 +115,8 @@ int hxParseEventN(const char* buf, int* id, char* rest, int restSize) {
       break;
   }
   *id = first;
+  // A write that the mask makes for this event is the widget's (the audit trail names it).
+  if (ok >= 0) otSetWriteWidget(first);
   return ok < 0 ? UNKNOWN_EVENT : entry->kind;
 }
 

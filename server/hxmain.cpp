@@ -12,13 +12,16 @@
 
 #include <atomic>
 #include <mutex>
+#include <string>
 
+#include "hxsecurity_p.h"
 #include "hxserver.h"
 #include "otlog.h"
 #include "otacceptloop.h"
 
 struct hxServer {
   otAcceptLoop loop;
+  hxSecurity security;
   int (*run)(PARAM_* p) = nullptr;
   void* user = nullptr;
   int pollMs = 100;
@@ -31,11 +34,20 @@ const char kRefusal[] = "otserver: too many clients\n";
 
 void serveClient(int fd, void* user) {
   hxServer* s = static_cast<hxServer*>(user);
-  PARAM_ p(fd, s->pollMs);
+  std::string peer;
+  // With TLS the connection is served through the plain end of its relay; the relay is
+  // closed after the record, so that what the server wrote last still goes out.
+  std::unique_ptr<otTlsConnection> tls = s->security.handshake(fd, &peer);
+  if (s->security.usesTls() && !tls) return;
+  PARAM_ p(tls ? tls->fd() : fd, s->pollMs);
   p.aliveMs = s->aliveMs;
   p.user = s->user;
   p.server = s;
+  p.peer = peer;
+  if (s->security.login(&p) != 0) return;
+  hxSecurity::enter(&p);
   s->run(&p);
+  hxSecurity::leave();
 }
 
 // The stop request: a flag for the truth and a pipe to wake the waiting hxRunServer at once.
@@ -71,9 +83,18 @@ const OptionEntry kOptions[] = {
 
 void usage(const char* program, const char* more) {
   printf(
-      "usage: %s [-port=N] [-bind=ADDR] [-maxclients=N] [-poll=MS] [-log=LEVEL] [-h]\n"
+      "usage: %s [-port=N] [-bind=ADDR] [-tls=CERT,KEY|auto] [-tls12] [-state=DIR]\n"
+      "       [-accounts=FILE] [-audit=FILE] [-maxclients=N] [-poll=MS] [-log=LEVEL] [-h]\n"
       "  -port=N        TCP port of the display server (default 5050)\n"
-      "  -bind=ADDR     address to listen on (default: every IPv4 address)\n"
+      "  -bind=ADDR     address to listen on (default: every IPv4 address with TLS or logins,\n"
+      "                 else " HX_SAFE_BIND
+      " only)\n"
+      "  -tls=CERT,KEY  serve TLS 1.3 only, with these PEM files; -tls=auto makes a\n"
+      "                 self-signed certificate in the state folder and prints its fingerprint\n"
+      "  -tls12         accept TLS 1.2 as well\n"
+      "  -state=DIR     the server's own files (default ~/.local/state/otkit/PROGRAM)\n"
+      "  -accounts=FILE every client logs in with a user of FILE (made with otaccounts)\n"
+      "  -audit=FILE    append every write request to the audit trail FILE (otaudit verify)\n"
       "  -maxclients=N  clients served at once, 0 for no limit (default 100)\n"
       "  -poll=MS       idle event after MS milliseconds without an event (default 100)\n"
       "  -log=LEVEL     error, warning, info (default) or debug: what the server prints\n",
@@ -85,6 +106,7 @@ void usage(const char* program, const char* more) {
 
 int hxParseServerArgs(int argc, char** argv, hxServerOptions* o) {
   if (o == nullptr || (argc > 0 && argv == nullptr)) return -1;
+  if (argc > 0 && argv[0] != nullptr) o->programName = argv[0];
   for (int i = 1; i < argc; i++) {
     const char* arg = argv[i];
     if (arg == nullptr) continue;
@@ -94,6 +116,29 @@ int hxParseServerArgs(int argc, char** argv, hxServerOptions* o) {
     }
     if (strncmp(arg, "-bind=", 6) == 0) {
       o->bindAddress = arg + 6;
+      continue;
+    }
+    struct {
+      const char* prefix;
+      const char* hxServerOptions::*field;
+    } const texts[] = {{"-tls=", &hxServerOptions::tls},
+                       {"-state=", &hxServerOptions::stateDir},
+                       {"-accounts=", &hxServerOptions::accounts},
+                       {"-audit=", &hxServerOptions::audit}};
+    bool taken = false;
+    for (const auto& t : texts) {
+      const size_t len = strlen(t.prefix);
+      if (strncmp(arg, t.prefix, len) != 0) continue;
+      if (arg[len] == '\0') {
+        otLog(OT_LOG_ERROR, "hxParseServerArgs: %s needs a value\n", arg);
+        return -1;
+      }
+      o->*t.field = arg + len;
+      taken = true;
+    }
+    if (taken) continue;
+    if (strcmp(arg, "-tls12") == 0) {
+      o->tls12 = 1;
       continue;
     }
     if (strncmp(arg, "-log=", 5) == 0) {
@@ -130,8 +175,12 @@ hxServer* hxServerStart(const hxServerOptions* o, int (*run)(PARAM_* p), void* u
   s->user = user;
   s->pollMs = o->pollMs < 0 ? 0 : o->pollMs;
   s->aliveMs = o->aliveMs < 0 ? 0 : o->aliveMs;
+  if (s->security.configure(*o) != 0) {
+    delete s;
+    return nullptr;
+  }
   otAcceptConfig config;
-  config.bindAddress = o->bindAddress;
+  config.bindAddress = s->security.bindAddress(*o);
   config.port = o->port;
   config.maxClients = o->maxClients < 0 ? 0 : o->maxClients;
   config.refusal = kRefusal;
@@ -207,6 +256,8 @@ int hxRunMasks(PARAM_* p, int (*const masks[])(PARAM_*), int count, int first) {
   for (;;) {
     if (p->stop.load()) return -1;
     if (n < 0 || n >= count || masks[n] == nullptr) return n;
+    // Writes are the mask's until it names itself (hxSetMaskName).
+    hxSetMaskName(p, ("mask " + std::to_string(n)).c_str());
     n = masks[n](p);
   }
 }

@@ -123,6 +123,13 @@ typedef struct _PARAM_ {
   // What the dialog and global calls keep for the connection (its threads, its cleanup, the
   // point buffer, dialog numbers); ended and freed with the record.
   hxCallState* calls;
+  // Who is connected: the user of the login ("-" when the server requires none), the role
+  // (OT_ROLE_* of otwritegate.h; a server without a login gives every connection admin, as
+  // before there were roles) and the client's address and port ("127.0.0.1:40022").
+  std::string loginUser;
+  int role;
+  std::string peer;
+  std::string maskName;  // hxSetMaskName: the mask shown, for the audit trail
 } PARAM_;
 
 // ---- Server main ----------------------------------------------------------------------------
@@ -139,9 +146,27 @@ struct hxServerOptions {
   void (*listening)(int port) = nullptr;
   // Lines that -h prints after the library's own: the program's options; null: none.
   const char* moreUsage = nullptr;
+  // TLS: "CERT,KEY" (PEM files) or "auto" (a self-signed certificate kept in stateDir); null:
+  // plain TCP. A server with TLS refuses connections that do not begin with a TLS handshake.
+  const char* tls = nullptr;
+  int tls12 = 0;  // 1: TLS 1.2 is accepted too (else 1.3 only)
+  // The server's own files (the certificate of -tls=auto); null: $XDG_STATE_HOME/otkit/NAME
+  // or ~/.local/state/otkit/NAME, NAME the program's name.
+  const char* stateDir = nullptr;
+  const char* programName = nullptr;  // set by hxParseServerArgs from argv[0]
+  // The accounts file (secure/otaccounts.h): every connection must log in first; null: none.
+  const char* accounts = nullptr;
+  // The audit trail: every write request a connection's thread posts through the device
+  // clients is appended to this file (secure/otaudit.h); null: none.
+  const char* audit = nullptr;
 };
 
-// Reads -port=N, -bind=ADDR, -maxclients=N, -poll=MS and -h into o (which keeps its values for
+// Where a server listens when no -bind names an address: every address when it has TLS or
+// requires a login, else only the loopback address (it says so at start).
+#define HX_SAFE_BIND "127.0.0.1"
+
+// Reads -port=N, -bind=ADDR, -maxclients=N, -poll=MS, -tls=CERT,KEY|auto, -tls12, -state=DIR,
+// -accounts=FILE, -audit=FILE, -log=LEVEL and -h into o (which keeps its values for
 // options not given). Other arguments are left to the program. Returns 0; 1 after -h (the
 // usage is printed); -1 for a value that is not a number in range (a message is printed).
 int hxParseServerArgs(int argc, char** argv, hxServerOptions* o);
@@ -166,6 +191,18 @@ void hxServerStop(hxServer* s);
 // so on. Returns the number that ended the run (outside 0..count-1, or a null entry), or -1 when
 // the connection closed.
 int hxRunMasks(PARAM_* p, int (*const masks[])(PARAM_*), int count, int first);
+
+// ---- Who is connected -----------------------------------------------------------------------
+
+// The connection's user ("-" without a login) and role (OT_ROLE_VIEWER .. OT_ROLE_ADMIN).
+const char* hxUser(PARAM_* p);
+int hxRole(PARAM_* p);
+// Names the mask being shown (for the audit trail of the writes made from it).
+void hxSetMaskName(PARAM_* p, const char* name);
+// A mask that needs a role calls this first: 0 when the connection's role is at least role
+// (the mask is named as by hxSetMaskName); -1 otherwise, when the refusal is logged and the
+// client is told with a message line (the mask is not to be built).
+int hxRequireRole(PARAM_* p, int role, const char* mask);
 
 // ---- Connection I/O -------------------------------------------------------------------------
 

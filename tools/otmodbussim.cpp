@@ -36,14 +36,17 @@ const char kUsage[] =
     "from memory over Modbus/TCP or a serial line (RTU or ASCII).\n"
     "\n"
     "Transport (one of them; default -port=5020):\n"
-    "  -port=N             Modbus/TCP on port N of every IPv4 interface, or of the\n"
-    "                      -bind address\n"
+    "  -port=N             Modbus/TCP on port N of the loopback address 127.0.0.1, or of\n"
+    "                      the -bind address\n"
     "  -bind=ADDR          with -port (or its default): listen on ADDR only, an IPv4 or\n"
     "                      IPv6 address (brackets optional) or a host name, e.g.\n"
     "                      -bind=127.0.0.1, -bind=::1, -bind=:: (IPv6 and IPv4);\n"
-    "                      default 0.0.0.0 (every IPv4 interface)\n"
-    "  -tcp=[HOST:]PORT    Modbus/TCP on one address: 0.0.0.0 (every IPv4 interface),\n"
-    "                      an IPv4 or IPv6 address or a host name; IPv6 in brackets,\n"
+    "                      default 127.0.0.1: Modbus has no login, so the simulator\n"
+    "                      listens elsewhere only when told (-bind=0.0.0.0: every\n"
+    "                      IPv4 interface)\n"
+    "  -tcp=[HOST:]PORT    Modbus/TCP on one address (without HOST 127.0.0.1):\n"
+    "                      0.0.0.0 (every IPv4 interface), an IPv4 or IPv6 address or\n"
+    "                      a host name; IPv6 in brackets,\n"
     "                      e.g. -tcp=127.0.0.1:5020, -tcp=[::]:5020 (IPv6 and IPv4),\n"
     "                      -tcp=[::1]:5020\n"
     "  -serial=DEVICE      serial line, e.g. -serial=/dev/ttyUSB0\n"
@@ -656,7 +659,8 @@ struct Options {
   enum { TCP_ANY, TCP_HOST, SERIAL } transport = TCP_ANY;
   int port = 5020;
   std::string host;
-  bool bind = false;  // host came from -bind
+  bool bind = false;         // host came from -bind
+  bool explicitAny = false;  // -bind or -tcp named every interface
   std::string device;
   int mode = otModbus::MODBUS_RTU;
   int baud = 9600;
@@ -740,6 +744,7 @@ std::string parseOptions(int argc, char** argv, Options* o) {
       if (!parseHostPort(value, &o->host, &o->port)) return bad();
       bool any = o->host.empty() || o->host == "0.0.0.0" || o->host == "*";
       o->transport = any ? Options::TCP_ANY : Options::TCP_HOST;
+      o->explicitAny = any && !o->host.empty();
     } else if (name == "-serial") {
       if (value.empty()) return bad();
       serial = true;
@@ -796,6 +801,7 @@ std::string parseOptions(int argc, char** argv, Options* o) {
   if (o->bind && !serial) {
     bool any = o->host == "0.0.0.0" || o->host == "*";
     o->transport = any ? Options::TCP_ANY : Options::TCP_HOST;
+    o->explicitAny = any;
   }
   if (serial) o->transport = Options::SERIAL;
   if (serialOptions && !serial) return "-mode, -baud, -parity, -bits and -stopbits need -serial";
@@ -884,8 +890,14 @@ int main(int argc, char** argv) {
     fflush(stdout);
     status = serveSerial(&serial, o.mode, &logic);
   } else {
-    status = serveTcp(o.transport == Options::TCP_HOST ? o.host : "", o.port, o.idleSeconds,
-                      o.maxClients, &logic);
+    std::string host = o.transport == Options::TCP_HOST ? o.host : "";
+    if (o.transport == Options::TCP_ANY && !o.explicitAny) {
+      host = "127.0.0.1";
+      printf(
+          "otmodbussim: no address given: listening on 127.0.0.1 only (-bind=0.0.0.0 for "
+          "every interface)\n");
+    }
+    status = serveTcp(host, o.port, o.idleSeconds, o.maxClients, &logic);
     if (status != 0) return status;
   }
   printf("otmodbussim: stopped\n");

@@ -146,8 +146,10 @@ class otDataProviderThreads {
   otDataProviderThreads(const otDataProviderThreads&) = delete;
   otDataProviderThreads& operator=(const otDataProviderThreads&) = delete;
 
-  // Address to listen on from the next start(): null or "" (the default) every IPv4 address,
-  // else a numeric address ("127.0.0.1", "::") or a host name (copied). Returns 0; -1 while
+  // Address to listen on from the next start(): null or "" (the default) every IPv4 address
+  // when a secret is set, else only the loopback address 127.0.0.1 (said at start: anyone who
+  // reaches the port could change the store); else a numeric address ("0.0.0.0",
+  // "127.0.0.1", "::") or a host name (copied). Returns 0; -1 while
   // running (nothing changed).
   int setBindAddress(const char* address);
   // Shared secret from the next start(): null or "" (the default) none, every request is

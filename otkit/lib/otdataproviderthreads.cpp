@@ -1,4 +1,5 @@
 #include "otdataprovider.h"
+#include "otlog.h"
 #include "otdataprovider_p.h"
 #include "otpeekline.h"
 #include "otpoll.h"
@@ -127,6 +128,14 @@ int otDataProviderThreads::start() {
   poller = std::move(p);
   otAcceptConfig config;
   config.bindAddress = bindAddress.empty() ? nullptr : bindAddress.c_str();
+  // Without a secret anyone who reaches the port may change the store: such a provider
+  // listens on the loopback address unless it was given an address.
+  if (bindAddress.empty() && secret.empty()) {
+    config.bindAddress = "127.0.0.1";
+    otLog(OT_LOG_WARNING,
+          "otDataProvider: no secret is set: listening on 127.0.0.1 only (bind 0.0.0.0 or "
+          "set a secret to listen elsewhere)\n");
+  }
   config.port = port;  // with the default deep backlog a burst of clients is queued whole
   config.bindRetryMs = 1000;
   if (loop.start(config, serveConnection, this) != 0) {

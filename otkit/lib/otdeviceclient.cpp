@@ -1,10 +1,16 @@
 #include "otdeviceclient.h"
 
 #include <stdint.h>
+#include <stdio.h>
 #include <string.h>
 
+#include <string>
+
 #include "otbyteorder.h"
+#include "otdaemon.h"
 #include "otimagestatus_p.h"
+#include "otsiemenstcpclient.h"
+#include "otwritegate.h"
 
 using namespace otbyteorder;
 
@@ -14,14 +20,78 @@ otDeviceClient::otDeviceClient(const char* mbxname, const char* shmname, int shm
 
 otDeviceClient::~otDeviceClient() {}
 
+namespace {
+
+std::string hexBytes(const unsigned char* p, int n) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  for (int i = 0; i < n; i++) {
+    out += digits[p[i] >> 4];
+    out += digits[p[i] & 15];
+  }
+  return out;
+}
+
+// The write a message asks for, as the audit trail names it: where it goes, and its value.
+// The header's length tells the kind of daemon (Modbus 2, Siemens 9, PPI 8 bytes).
+void describe(const unsigned char* msg, int len, int headLen, std::string* target,
+              std::string* value) {
+  char text[160];
+  if (headLen == 2 && len >= 4) {
+    const int slave = msg[0], function = msg[1], adr = get16(msg + 2);
+    const char* what = function == 5 ? "coil" : function == 6 ? "register" : nullptr;
+    if (what != nullptr && len == 6) {
+      snprintf(text, sizeof text, "modbus %d,%d %s", slave, adr, what);
+      *target = text;
+      *value = std::to_string(function == 5 ? (msg[4] != 0 ? 1 : 0) : get16(msg + 4));
+      return;
+    }
+    snprintf(text, sizeof text, "modbus %d,%d function %d", slave, adr, function);
+    *target = text;
+    *value = hexBytes(msg + 4, len - 4);
+    return;
+  }
+  otDaemonByteRequest r;
+  if ((headLen == otDaemonByteRequest::SIEMENS_HEADER ||
+       headLen == otDaemonByteRequest::PPI_HEADER) &&
+      r.parse(msg, len, headLen)) {
+    const bool siemens = headLen == otDaemonByteRequest::SIEMENS_HEADER;
+    const bool bits = siemens && r.function == otSiemensTCPClient::FUNCTION_BITS;
+    if (bits)
+      snprintf(text, sizeof text, "siemens %d,%d,%d,%d.%d bit", r.slave, r.area, r.dbnum,
+               r.start / 8, r.start % 8);
+    else
+      snprintf(text, sizeof text, "%s %d,%d,%d,%d bytes %d", siemens ? "siemens" : "ppi", r.slave,
+               r.area, r.dbnum, r.start, r.len);
+    *target = text;
+    *value = hexBytes(r.data, r.available);
+    return;
+  }
+  *target = "request";
+  *value = hexBytes(msg, len);
+}
+
+bool postAccepted(int r) {
+  return r == 0 || r == -2;
+}
+
+}  // namespace
+
 int otDeviceClient::post(const unsigned char* head, int headLen, const unsigned char* data,
                          int len) {
   if (headLen < 0 || len < 0 || headLen > MAX_POST - len || (len > 0 && data == nullptr)) return -1;
   unsigned char message[MAX_POST];
   memcpy(message, head, (size_t)headLen);
   if (len > 0) memcpy(message + headLen, data, (size_t)len);
-  int r = otMailbox::write(message, headLen + len);
-  return r == 0 || r == -2 ? r : -1;
+  const int total = headLen + len;
+  auto write = [&] {
+    int r = otMailbox::write(message, total);
+    return r == 0 || r == -2 ? r : -1;
+  };
+  if (otCurrentWriteGate() == nullptr || otWriteGated()) return write();
+  otWriteRequest request;
+  describe(message, total, headLen, &request.target, &request.newValue);
+  return otGatedWrite(request, write, postAccepted);
 }
 
 int otDeviceClient::cycleStatus(int cycle, int* ok, long* ageSeconds) {

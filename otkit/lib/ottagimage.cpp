@@ -17,7 +17,9 @@
 #include "otppiclient.h"
 #include "otsiemenstcpclient.h"
 #include "ottag_p.h"
+#include "otnumber.h"
 #include "otwritecoalescer.h"
+#include "otwritegate.h"
 
 namespace {
 
@@ -235,6 +237,8 @@ otTagImage::otTagImage(const otTagTable& table,
           Daemon* dp = d.get();
           // The coalescer's key is the tag's index.
           d->writes.reset(new otWriteCoalescer([this, dp](int key, long raw) {
+            // A write that waited in the queue was recorded when it was asked for.
+            otWriteGatedScope recorded;
             return dp->post(table_.tags[(size_t)key], writes_[(size_t)key].address, raw);
           }));
           found = (int)daemons_.size();
@@ -432,7 +436,19 @@ int otTagImage::writeRaw(int index, double r) {
     if (n < kMin[t.type] || n > kMax[t.type]) return -1;
     raw = (long)n;
   }
-  return d.writes->put(index, raw);
+  if (otCurrentWriteGate() == nullptr) return d.writes->put(index, raw);
+  // The audit trail and the role check see the write as the tag's, in shown values.
+  otWriteRequest request;
+  request.target = t.name;
+  request.minRole = t.role;
+  char text[40];
+  double old = 0;
+  if (read(index, &old, nullptr, nullptr) == 0 && otFormatShortest(text, sizeof text, old) > 0)
+    request.oldValue = text;
+  const double shown = t.type == otTag::FLOAT ? (double)(float)r : (double)raw;
+  if (otFormatShortest(text, sizeof text, shown * t.scale + t.offset) > 0) request.newValue = text;
+  return otGatedWrite(
+      request, [&] { return d.writes->put(index, raw); }, [](int result) { return result >= 0; });
 }
 
 int otTagImage::requestedWrite(const unsigned char* msg, int len, double* raw) const {

@@ -539,19 +539,21 @@ int splitWords(const std::string& line, std::vector<Word>* words, std::string* r
   return 0;
 }
 
-const char* const kFields[] = {"name",  "header", "cycle", "index", "type",
-                               "scale", "offset", "unit",  "write", "address"};
-const int kFieldCount = 10;
+const char* const kFields[] = {"name",   "header", "cycle", "index",   "type", "scale",
+                               "offset", "unit",   "write", "address", "role"};
+// The role column may be left out (a table without roles is written without it).
+const int kFieldCount = 11;
+const int kRequiredFields = 10;
 
 // One tag line into *t; 0, or -1 and *reason.
 int parseTagLine(const std::string& line, otTag* t, std::string* reason) {
   std::vector<Word> w;
   if (splitWords(line, &w, reason) != 0) return -1;
-  if (w.size() != (size_t)kFieldCount)
+  if (w.size() != (size_t)kRequiredFields && w.size() != (size_t)kFieldCount)
     return fail(reason, std::to_string(w.size()) +
                             " fields; a tag has 10: name header cycle index type scale offset "
-                            "unit write address");
-  for (int i = 0; i < kFieldCount; i++)
+                            "unit write address, and may have an 11th, role");
+  for (size_t i = 0; i < w.size(); i++)
     if (w[(size_t)i].quoted && i != 7)
       return fail(reason, std::string("the ") + kFields[i] + " must not be quoted");
   otTag tag;
@@ -586,6 +588,14 @@ int parseTagLine(const std::string& line, otTag* t, std::string* reason) {
     return fail(reason, "unit " + quote(w[7].text) + " is neither a quoted text nor -");
   tag.write = w[8].text == "-" ? "" : w[8].text;
   tag.address = w[9].text == "-" ? "" : w[9].text;
+  if (w.size() > 10 && w[10].text != "-") {
+    const int role = otRoleOf(w[10].text.c_str());
+    if (role < OT_ROLE_OPERATOR)
+      return fail(reason, "role " + quote(w[10].text) +
+                              " is not a role that writes (operator, engineer, admin) nor -");
+    if (tag.write.empty()) return fail(reason, "a read-only tag takes no role (-)");
+    tag.role = role;
+  }
   if (otTagTable::check(tag, nullptr, reason) != 0) return -1;
   *t = tag;
   return 0;
@@ -699,24 +709,28 @@ std::string otTagTable::format() const {
   rows.reserve(tags.size() + 1);
   rows.push_back(std::vector<std::string>(kFields, kFields + kFieldCount));
   rows[0][0] = "# name";
+  bool roles = false;
   for (const otTag& t : tags) {
     const char* type = otTag::typeName(t.type);
     rows.push_back({t.name, t.header, std::to_string(t.cycle), std::to_string(t.index),
                     type != nullptr ? type : "?", formatNumber(t.scale), formatNumber(t.offset),
                     formatUnit(t.unit), t.write.empty() ? "-" : t.write,
-                    t.address.empty() ? "-" : t.address});
+                    t.address.empty() ? "-" : t.address,
+                    t.role > OT_ROLE_OPERATOR ? otRoleName(t.role) : "-"});
+    roles = roles || t.role > OT_ROLE_OPERATOR;
   }
+  const int fields = roles ? kFieldCount : kRequiredFields;
   // Columns line up, but a single long entry does not push every line out.
   size_t width[kFieldCount] = {0};
   for (const auto& row : rows)
-    for (int i = 0; i < kFieldCount; i++)
+    for (int i = 0; i < fields; i++)
       width[i] = std::max(width[i], std::min(row[(size_t)i].size(), (size_t)24));
   std::string out;
   for (const auto& row : rows) {
     std::string line;
-    for (int i = 0; i < kFieldCount; i++) {
+    for (int i = 0; i < fields; i++) {
       line += row[(size_t)i];
-      if (i + 1 < kFieldCount)
+      if (i + 1 < fields)
         line.append(row[(size_t)i].size() < width[i] ? width[i] - row[(size_t)i].size() + 2 : 2,
                     ' ');
     }

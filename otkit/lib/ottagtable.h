@@ -41,6 +41,8 @@
 //            daveDB, daveDI, daveLocal, daveV, daveCounter, daveTimer. db 0..65535; start
 //            such that the value's last byte is at most 65535 (a bit write: start 0..8191,
 //            bit 0..7, since the request carries start * 8 + bit in 16 bits)
+//   role     optional: the least role that may write the tag from a display, "operator" (the
+//            default, also "-"), "engineer" or "admin"; a read-only tag has none
 //
 // Reading refuses a bad line with its line number and the reason ("line 3: unknown type
 // \"word\""); the table then holds the lines before it. A line of more than 4096 bytes
@@ -51,6 +53,8 @@
 
 #include <string>
 #include <vector>
+
+#include "otwritegate.h"
 
 // What a daemon's generated header says about its process image.
 struct otDaemonHeader {
@@ -83,8 +87,9 @@ struct otTag {
   double scale = 1;
   double offset = 0;
   std::string unit;
-  std::string write;    // "" for a read-only tag
-  std::string address;  // "" for a read-only tag
+  std::string write;            // "" for a read-only tag
+  std::string address;          // "" for a read-only tag
+  int role = OT_ROLE_OPERATOR;  // the least role that writes it
 
   bool writable() const { return !write.empty(); }
   // Bytes of one value of the type (a bit counts as 1: the byte that holds it).

@@ -23,6 +23,7 @@
 #include "otsiemenstcpclient.h"
 #include "ottagimage.h"
 #include "ottagtable.h"
+#include "otwritegate.h"
 #include "testutil.h"
 
 namespace {
@@ -114,7 +115,7 @@ TEST(TagTable, RefusesABadLineWithItsNumberAndReason) {
       {"good demo.h 1 0 short 1 0 - - -", "duplicate name \"good\""},
       {"a demo.h 1 0 bit 1 0 - coil -", "write \"coil\" needs an address \"slave,adr\""},
       {"a demo.h 1 0 short 1 0 - - ", "9 fields"},
-      {"a demo.h 1 0 short 1 0 - - - extra", "11 fields"},
+      {"a demo.h 1 0 short 1 0 - - - - extra", "12 fields"},
       {"a demo.h 1 0 short 1 0 % - -", "unit \"%\" is neither a quoted text nor -"},
       {"a demo.h 1 0 short 1 0 \"open - -", "no closing quote"},
       {"a demo.h 1 0 short 1 0 \"x\"y - -", "text after the closing quote"},
@@ -651,6 +652,116 @@ TEST_F(TagImageTest, LoadRefusesATagThatDoesNotFitItsDaemon) {
   double v;
   EXPECT_EQ(direct.read(0, &v, nullptr, nullptr), -1);
   EXPECT_EQ(direct.read(1, &v, nullptr, nullptr), -1);
+}
+
+// Records what the gate is asked, and applies the library's role rule.
+struct RecordingGate : otWriteGate {
+  struct Seen {
+    std::string user, mask, target, oldValue, newValue;
+    int widget;
+    bool accepted;
+    std::string why;
+  };
+  bool allow(const otWriteRequest& r, std::string* why) override {
+    return otWriteAllowedByRole(r, why);
+  }
+  void done(const otWriteRequest& r, bool accepted, const std::string& why) override {
+    seen.push_back({r.origin ? r.origin->user : "", r.origin ? r.origin->mask : "", r.target,
+                    r.oldValue, r.newValue, r.origin ? r.origin->widget : -2, accepted, why});
+  }
+  std::vector<Seen> seen;
+};
+
+TEST_F(TagImageTest, TheGateSeesEveryWriteOnceAndRefusesByRole) {
+  writeText(dir.file("demo.h"), generated(HX_DAEMON_MODBUS, "demo.mkmodbus"));
+  std::unique_ptr<otTagImage> image = load(
+      "setpoint demo.h 3 2 short  0.5 10 - register 1,2\n"
+      "limit    demo.h 3 3 short  1   0  - register 1,3 engineer\n"
+      "valve    demo.h 4 5 bit    1   0  - coil     1,5 -\n");
+  ASSERT_TRUE(image);
+  EXPECT_EQ(image->tag(1).role, OT_ROLE_ENGINEER);
+  EXPECT_EQ(image->tag(0).role, OT_ROLE_OPERATOR);
+  Bytes bytes(116);
+  bytes[14] = 100;  // setpoint raw 100: shown 60
+  startDaemon(bytes);
+  image->setPaths("", shm, mbx);
+  ASSERT_EQ(image->open(), 1);
+  RecordingGate gate;
+  otSetWriteGate(&gate);
+  otWriteOrigin anna;
+  anna.user = "anna";
+  anna.role = OT_ROLE_OPERATOR;
+  anna.mask = "boiler";
+  otSetWriteOrigin(&anna);
+  otSetWriteWidget(7);
+
+  ASSERT_EQ(image->write(0, 70), 0);
+  EXPECT_EQ(take(), (Bytes{1, 6, 0, 2, 0, 120}));
+  EXPECT_EQ(image->write(1, 5), -1);  // needs an engineer
+  otModbusClient client(mbx.c_str(), shm.c_str(), 116);
+  ASSERT_EQ(client.writeSingleCoil(1, 9, 1), 0);  // not through a tag: named by its address
+  EXPECT_EQ(take(), (Bytes{1, 5, 0, 9, 0xFF, 0}));
+  anna.role = OT_ROLE_VIEWER;
+  otSetWriteOrigin(&anna);
+  EXPECT_EQ(image->write(2, 1), -1);
+  EXPECT_EQ(client.writePresetSingleRegister(1, 3, 4), -1);
+  unsigned char rest[64];
+  EXPECT_EQ(daemonMailbox->read(rest, sizeof(rest), 0), -1);  // nothing refused was posted
+
+  // A write that waits for a full mailbox is recorded when it is asked for, not again when
+  // the queue posts it.
+  anna.role = OT_ROLE_ADMIN;
+  otSetWriteOrigin(&anna);
+  struct msqid_ds ds;
+  int id = msgget(ftok(mbx.c_str(), 'b'), 0);
+  ASSERT_EQ(msgctl(id, IPC_STAT, &ds), 0);
+  ds.msg_qbytes = 6;
+  ASSERT_EQ(msgctl(id, IPC_SET, &ds), 0);
+  ASSERT_EQ(image->write(1, 5), 0);
+  EXPECT_EQ(image->write(1, 6), 1);
+  take();
+  EXPECT_EQ(image->flush(), 0);
+  take();
+  otSetWriteOrigin(nullptr);
+  ASSERT_EQ(client.writeSingleCoil(1, 9, 0), 0);  // no connection's: allowed, no origin
+  take();
+  otSetWriteGate(nullptr);
+  ASSERT_EQ(image->write(0, 20), 0);  // without a gate nothing is seen
+  take();
+
+  ASSERT_EQ(gate.seen.size(), 8u);
+  const auto& s = gate.seen;
+  EXPECT_EQ(s[0].user + s[0].mask + s[0].target, "annaboilersetpoint");
+  EXPECT_EQ(s[0].widget, 7);
+  EXPECT_EQ(s[0].oldValue + " " + s[0].newValue, "60 70");
+  EXPECT_TRUE(s[0].accepted);
+  EXPECT_FALSE(s[1].accepted);
+  EXPECT_EQ(s[1].why, "role operator may not write limit (needs engineer)");
+  EXPECT_EQ(s[2].target + " " + s[2].oldValue + " " + s[2].newValue, "modbus 1,9 coil - 1");
+  EXPECT_TRUE(s[2].accepted);
+  EXPECT_EQ(s[3].why, "role viewer may not write valve");
+  EXPECT_EQ(s[4].why, "role viewer may not write modbus 1,3 register");
+  EXPECT_TRUE(s[5].accepted && s[6].accepted);
+  EXPECT_EQ(s[6].newValue, "6");
+  EXPECT_EQ(s[7].widget, -2);  // no origin
+  ds.msg_qbytes = 4096;
+  msgctl(id, IPC_SET, &ds);
+}
+
+TEST(TagTable, RoleColumnIsOptionalAndWrittenOnlyWhenUsed) {
+  otTagTable t;
+  std::string error;
+  ASSERT_EQ(t.parse("a demo.h 1 0 short 1 0 - register 1,2\n", &error), 0) << error;
+  EXPECT_EQ(t.format().find("role"), std::string::npos);
+  ASSERT_EQ(t.parse("a demo.h 1 0 short 1 0 - register 1,2 admin\n", &error), 0) << error;
+  otTagTable back;
+  ASSERT_EQ(back.parse(t.format().c_str(), &error), 0) << error;
+  EXPECT_EQ(back.tags[0].role, OT_ROLE_ADMIN);
+  EXPECT_EQ(t.parse("a demo.h 1 0 short 1 0 - register 1,2 viewer\n", &error), -1);
+  EXPECT_EQ(error,
+            "line 1: role \"viewer\" is not a role that writes (operator, engineer, admin) nor -");
+  EXPECT_EQ(t.parse("a demo.h 1 0 short 1 0 - - - engineer\n", &error), -1);
+  EXPECT_EQ(error, "line 1: a read-only tag takes no role (-)");
 }
 
 }  // namespace
