@@ -290,6 +290,26 @@ void otClientInterpreter::cmdSvg(otClientInterpreter& in, QWidget*, const otCall
   in.svgCommand(cmd, c);
 }
 
+void otClientInterpreter::cmdLogin(otClientInterpreter& in, QWidget*, const otCallLine& c, Command,
+                                   int) {
+  int attempt = argInt(c, 0);
+  if (attempt < 1) {
+    in.refuse("@login(%d) refused\n", attempt);
+    return;
+  }
+  Q_EMIT in.loginRequested(attempt, QString::fromUtf8(c.textArg(1)));
+}
+
+void otClientInterpreter::cmdLoggedIn(otClientInterpreter& in, QWidget*, const otCallLine& c,
+                                      Command, int) {
+  Q_EMIT in.loggedIn(QString::fromUtf8(c.textArg(0)), QString::fromUtf8(c.textArg(1)));
+}
+
+void otClientInterpreter::cmdLoginFailed(otClientInterpreter& in, QWidget*, const otCallLine& c,
+                                         Command, int) {
+  Q_EMIT in.loginFailed(QString::fromUtf8(c.textArg(0)));
+}
+
 const CoreCommand* otClientInterpreter::ownCommands(int* count) {
   static const CoreCommand table[] = {
       {CmdStartDefinition, 0, cmdStartDefinition},
@@ -317,6 +337,9 @@ const CoreCommand* otClientInterpreter::ownCommands(int* count) {
       {CmdSvgShow, 0, cmdSvg},
       {CmdSvgBoundsOnElement, 0, cmdSvg},
       {CmdSvgMatrixForElement, 0, cmdSvg},
+      {CmdLogin, 0, cmdLogin},
+      {CmdLoggedIn, 0, cmdLoggedIn},
+      {CmdLoginFailed, 0, cmdLoginFailed},
   };
   *count = (int)(sizeof(table) / sizeof(table[0]));
   return table;

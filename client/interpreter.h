@@ -87,6 +87,13 @@ class otClientInterpreter : public QObject, public otStreamConsumer {
   void maskShown();
   // Emitted for sync(n) before the answer goes out: what was carried out is to be shown now.
   void syncRequested();
+  // The server's login (otloginline.h): it asks for user and password (attempt 1, 2, ...;
+  // message "" at the first, else why the last failed); it says who the connection belongs
+  // to; it refused the login and closes next. Whoever answers must not wait for the operator
+  // inside the slot: the connection's reader is calling.
+  void loginRequested(int attempt, const QString& message);
+  void loggedIn(const QString& user, const QString& role);
+  void loginFailed(const QString& message);
 
  private:
   struct Mask {
@@ -111,7 +118,7 @@ class otClientInterpreter : public QObject, public otStreamConsumer {
   // The handlers of ownCommands().
   using Handler = void(otClientInterpreter&, QWidget*, const otCallLine&, otclient::Command, int);
   static Handler cmdStartDefinition, cmdEndDefinition, cmdSync, cmdAlive, cmdDownload, cmdPlaySound,
-      cmdBeginDraw, cmdGlBegin, cmdGlUpdate, cmdSvg;
+      cmdBeginDraw, cmdGlBegin, cmdGlUpdate, cmdSvg, cmdLogin, cmdLoggedIn, cmdLoginFailed;
 
   int* s_;
   QStatusBar* status_;

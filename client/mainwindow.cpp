@@ -2,12 +2,16 @@
 
 #include <stdio.h>
 
+#include <algorithm>
+#include <string>
+
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QScreen>
 #include <QScrollArea>
 #include <QStatusBar>
@@ -15,7 +19,10 @@
 #include <QToolBar>
 
 #include "interpreter.h"
+#include "logindialog.h"
 #include "otconnection.h"
+#include "otlog.h"
+#include "otloginline.h"
 #include "otoptions.h"
 #include "tcputil.h"
 
@@ -60,7 +67,13 @@ otClientWindow::otClientWindow(const QString& host, int port, QWidget* parent)
       area->setUpdatesEnabled(true);
     }
   });
+  // The user and role come from the server: text, never markup.
+  connection_->setTextFormat(Qt::PlainText);
   statusBar()->addPermanentWidget(connection_);
+  connect(interpreter_, &otClientInterpreter::loginRequested, this,
+          &otClientWindow::loginRequested);
+  connect(interpreter_, &otClientInterpreter::loggedIn, this, &otClientWindow::loggedIn);
+  connect(interpreter_, &otClientInterpreter::loginFailed, this, &otClientWindow::loginFailed);
   // A sync is answered once everything before it is on screen, not only in the widgets.
   // Only what changed is painted: the widgets have marked it, and the window's pending update
   // request paints and shows exactly that.
@@ -139,6 +152,8 @@ void otClientWindow::closeEvent(QCloseEvent* e) {
 
 void otClientWindow::connectNow() {
   timer_->stop();
+  loginCancelled_ = false;
+  loginFailure_.clear();
   if (conn_->isOpen()) {
     if (!conn_->inStream()) return;
     // The operator gives up the stream that is under way; the connection is made again at
@@ -164,7 +179,22 @@ void otClientWindow::lost() {
   wasConnected_ = false;
   // The mask stays on screen, greyed out: its values are no longer live.
   mask_->setEnabled(false);
+  // A login asked for on the connection that is gone is not answered any more.
+  if (login_ != nullptr) login_->hide();
   QString why = QString::fromUtf8(tcp_broken_reason());
+  if (!loginFailure_.isEmpty()) why = "login failed: " + loginFailure_;
+  if (loginCancelled_ || !loginFailure_.isEmpty()) {
+    // Trying again by itself would ask the operator again at once, or try the same refused
+    // login again and again.
+    delay_ = firstDelayMs;
+    setConnectionText(QString("no connection to %1:%2 (%3), Ctrl+R connects again")
+                          .arg(host_)
+                          .arg(port_)
+                          .arg(why),
+                      true);
+    if (was) Q_EMIT connectedChanged(false);
+    return;
+  }
   setConnectionText(QString("no connection to %1:%2%4, next try in %3 s (Ctrl+R: now)")
                         .arg(host_)
                         .arg(port_)
@@ -192,4 +222,52 @@ void otClientWindow::keyPressEvent(QKeyEvent* e) {
     return;
   }
   QMainWindow::keyPressEvent(e);
+}
+
+void otClientWindow::loginRequested(int attempt, const QString& message) {
+  if (!conn_->isOpen()) return;
+  // A kiosk logs in without anyone at the screen, but only at the first request: a second one
+  // means the stored login failed, and the operator is asked.
+  if (attempt == 1 && opt.login_user[0] != '\0' && opt.login_password[0] != '\0') {
+    std::string line = otFormatLoginLine(opt.login_user, opt.login_password);
+    if (!line.empty()) {
+      tcp_send(conn_->handle(), line.data(), (int)line.size());
+      std::fill(line.begin(), line.end(), '\0');
+      return;
+    }
+    otLog(OT_LOG_WARNING, "otclient: the [login] user or password cannot be sent: asking\n");
+  }
+  if (login_ == nullptr) {
+    login_ = new otLoginDialog(this);
+    connect(login_, &otLoginDialog::answered, this, &otClientWindow::loginAnswered);
+    connect(login_, &QDialog::rejected, this, &otClientWindow::loginCancelled);
+  }
+  // The user typed last time (or configured) is offered again.
+  QString user = login_->userEdit()->text();
+  if (user.isEmpty()) user = QString::fromUtf8(opt.login_user);
+  login_->ask(QString("%1:%2").arg(host_).arg(port_), user, message, tcp_fd(conn_->handle()) >= 0);
+  // open(), not exec(): this runs inside the reader of the connection, which goes on.
+  login_->open();
+}
+
+void otClientWindow::loginAnswered(const QByteArray& line) {
+  if (conn_->isOpen()) tcp_send(conn_->handle(), line.constData(), line.size());
+}
+
+void otClientWindow::loginCancelled() {
+  if (!conn_->isOpen()) return;
+  loginCancelled_ = true;
+  conn_->abort("login cancelled");
+}
+
+void otClientWindow::loggedIn(const QString& user, const QString& role) {
+  if (login_ != nullptr) login_->hide();
+  setConnectionText(QString("connected to %1:%2 as %3 (%4)").arg(host_).arg(port_).arg(user, role),
+                    false);
+}
+
+void otClientWindow::loginFailed(const QString& message) {
+  if (login_ != nullptr) login_->hide();
+  loginFailure_ = message.isEmpty() ? QString("refused") : message;
+  setConnectionText(QString("login failed: %1").arg(loginFailure_), true);
 }

@@ -1,5 +1,8 @@
 // The display client's main window: the mask in a scroll area, a status bar, the connection
-// to the display server and its reconnection with a growing delay.
+// to the display server and its reconnection with a growing delay, and the login a server may
+// ask for: answered from the options at the first request when they hold a user and password
+// (a kiosk), else in the login dialog. A login the operator cancels, or one the server
+// refused, is not tried again by itself: Ctrl+R connects again.
 #ifndef OTCLIENT_MAINWINDOW_H
 #define OTCLIENT_MAINWINDOW_H
 
@@ -11,6 +14,7 @@ class QLabel;
 class QAction;
 class otClientConnection;
 class otClientInterpreter;
+class otLoginDialog;
 
 class otClientWindow : public QMainWindow {
   Q_OBJECT
@@ -29,6 +33,8 @@ class otClientWindow : public QMainWindow {
   // True while a command's block or stream is under way (the window stays live meanwhile).
   bool readingStream() const;
   otClientConnection* connection() const { return conn_; }
+  // The login dialog once a server has asked for a login (null before).
+  otLoginDialog* loginDialog() const { return login_; }
 
  public Q_SLOTS:
   void connectNow();
@@ -44,6 +50,11 @@ class otClientWindow : public QMainWindow {
  private:
   void lost();
   void checkAlive();
+  void loginRequested(int attempt, const QString& message);
+  void loginAnswered(const QByteArray& line);
+  void loginCancelled();
+  void loggedIn(const QString& user, const QString& role);
+  void loginFailed(const QString& message);
   void setConnectionText(const QString& text, bool bad);
 
   QString host_;
@@ -58,6 +69,9 @@ class otClientWindow : public QMainWindow {
   bool wasConnected_ = false;
   bool burstHeld_ = false;  // repainting held back for a burst of lines
   QTimer* aliveTimer_;
+  otLoginDialog* login_ = nullptr;
+  bool loginCancelled_ = false;  // the operator gave up the login: no reconnect by itself
+  QString loginFailure_;         // the server refused the login (its words): none either
 };
 
 #endif

@@ -158,12 +158,24 @@ if [ "$broker" = 1 ]; then
   echo "   otspmirror mirrors it into $work/mirror.shm (logs in $work)"
   image=$work/mirror
 fi
+# The display connection as a plant should run it: TLS with a certificate made on the first
+# start, a login, and an audit trail of every write.
+echo demo | otaccounts "$work/accounts" add operator operator >/dev/null
 otsample -port="$display_port" -bind=127.0.0.1 -mask=1 -data="$prefix/share/otkit/sample" \
-  -shm="$image.shm" -mbx="$image.mbx" > "$work/otsample.log" 2>&1 &
+  -shm="$image.shm" -mbx="$image.mbx" -tls=auto -state="$work/state" \
+  -accounts="$work/accounts" -audit="$work/audit.log" > "$work/otsample.log" 2>&1 &
 pids+=($!)
 await "$work/otsample.log" serving
-echo "== otsample, the sample display server, on port $display_port (its log: $work/otsample.log)"
-client=(otclient -reconnect=1000 "127.0.0.1:$display_port")
+fingerprint=$(sed -n 's/.*certificate SHA-256 fingerprint \([0-9A-F:]*\).*/\1/p' "$work/otsample.log")
+echo "== otsample, the sample display server, on port $display_port with TLS (certificate"
+echo "   SHA-256 $fingerprint), logins and the audit trail $work/audit.log"
+echo "   (its log: $work/otsample.log)"
+# The client of a kiosk: the pinned certificate and the login in an ini file of its own.
+printf '[plugin]\nfile=tls\n[tls]\nfingerprint=%s\n[login]\nuser=operator\npassword=demo\n' \
+  "$fingerprint" > "$work/otclient.ini"
+chmod 600 "$work/otclient.ini"
+echo "== otclient -plugin=tls, logged in as operator (password demo)"
+client=(otclient -ini="$work/otclient.ini" -reconnect=1000 "127.0.0.1:$display_port")
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -z "$shots" ]; then
   echo "== otclient: the window opens; close it or press Ctrl-C to end the demo"
   setsid "${client[@]}" > "$work/otclient.log" 2>&1 &
@@ -186,3 +198,4 @@ else
   wait "$client_pid" || true
 fi
 grep -h "screenshot" "$work/otclient.log" | tail -n 3 || true
+echo "== otaudit verify: $(otaudit verify "$work/audit.log" 2>&1 || true)"

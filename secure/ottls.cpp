@@ -6,6 +6,8 @@
 #include <stdio.h>
 #include <stdint.h>
 #include <string.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -273,14 +275,22 @@ void otTlsConnection::Impl::relayLoop() {
     }
     // Server to client.
     if (!plainDone && netLen == 0) {
-      ssize_t r = recv(relay.get(), toNet.data(), toNet.size(), MSG_DONTWAIT);
-      if (r > 0) {
-        netLen = (size_t)r;
-        netPos = 0;
-        moved = true;
-      } else if (r == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
-        plainDone = true;
-        flushDeadline = otDeadlineIn(FLUSH_MS);
+      // All that waits, in one record where it fits: a server sends a line at a time, and a
+      // record of its own for each would cost a seal and a send per line.
+      netPos = 0;
+      for (;;) {
+        ssize_t r = recv(relay.get(), toNet.data() + netLen, toNet.size() - netLen, MSG_DONTWAIT);
+        if (r > 0) {
+          netLen += (size_t)r;
+          moved = true;
+          if (netLen == toNet.size()) break;
+          continue;
+        }
+        if (r == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+          plainDone = true;
+          flushDeadline = otDeadlineIn(FLUSH_MS);
+        }
+        break;
       }
     }
     if (netPos < netLen && !netDone) {
@@ -406,6 +416,7 @@ int otTlsServer::configure(const char* spec, const char* stateDir, bool allowTls
   SSL_CTX_set_options(ctx, SSL_OP_NO_RENEGOTIATION | SSL_OP_CIPHER_SERVER_PREFERENCE);
   SSL_CTX_set_mode(ctx, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
   SSL_CTX_set_session_cache_mode(ctx, SSL_SESS_CACHE_OFF);
+  SSL_CTX_set_read_ahead(ctx, 1);
   SSL_CTX_set_num_tickets(ctx, 0);
   if (SSL_CTX_use_certificate_chain_file(ctx, cert.c_str()) != 1) {
     *error = sslError(cert.c_str());
@@ -433,6 +444,10 @@ std::unique_ptr<otTlsConnection> otTlsServer::accept(int fd, int timeoutMs, std:
   std::unique_ptr<otTlsConnection::Impl> c(new otTlsConnection::Impl);
   c->net = fd;
   c->ssl = SSL_new(ctx_);
+  // The server sends its lines as they come: without Nagle's delay, as on a plain
+  // connection (whose own setting lands on the relay's end, not on this socket).
+  const int on = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   BIO* bio = c->ssl != nullptr ? socketBio(fd) : nullptr;
   if (bio == nullptr || !setNonBlocking(fd)) {
     BIO_free(bio);

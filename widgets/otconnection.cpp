@@ -71,7 +71,8 @@ int otClientConnection::open(const char* host, int port) {
   if (s_ > 0) return 0;
   int slot = tcp_con(host, port);
   s_ = slot;
-  int fd = (slot >= 1 && slot <= 32) ? tcp_fd(&s_) : -1;
+  // The plain socket, or what the plug-in that carries the connection waits on.
+  int fd = (slot >= 1 && slot <= 32) ? tcp_wait_fd(&s_) : -1;
   if (fd < 0) {
     if (slot >= 1 && slot <= 32) tcp_close(&s_);
     s_ = -1;
@@ -279,12 +280,8 @@ bool otClientConnection::takeBlockPart(int ready) {
 }
 
 int otClientConnection::probe(int lineSize) {
-  // A connection the plug-in took over is read when its socket is, a line or a whole block a
-  // call (a plug-in may frame what it carries as messages).
-  if (tcp_fd(&s_) < 0) {
-    if (fd_ < 0 || !readable(fd_, 0)) return 0;
-    return blockLeft_ > 0 ? INT_MAX : 1;
-  }
+  // A connection the plug-in carries is asked the same way: tcputil counts what the plug-in
+  // holds decrypted already, or looks at its descriptor when the plug-in cannot tell.
   if (blockLeft_ > 0) return tcp_bytes_ready(&s_);
   return tcp_line_ready(&s_, lineSize);
 }

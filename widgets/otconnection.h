@@ -56,8 +56,8 @@ class otClientConnection : public QObject {
 
   // The consumer of lines outside any stream (not owned; null: such lines are dropped).
   void setBase(otStreamConsumer* base) { base_ = base; }
-  // Connects (tcp_con). 0, or -1 when no connection could be made or it is one the plug-in
-  // carries from its start (no descriptor to wait on).
+  // Connects (tcp_con). 0, or -1 when no connection could be made (tcp_broken_reason says why
+  // when the plug-in refused it) or there is no descriptor to wait on (tcp_wait_fd).
   int open(const char* host, int port);
   bool isOpen() const { return s_ > 0; }
   // The tcputil handle, for sending (tcp_send) and for the widgets that send events.

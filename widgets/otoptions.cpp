@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "otinifile.h"
@@ -45,9 +46,20 @@ const Setting kSettings[] = {
     {"server", "mask", "mask", "NAME", nullptr, &OPT::initial_mask, 0, 1023,
      "the mask to ask the server for, empty: its first"},
     {"plugin", "file", "plugin", "FILE", nullptr, &OPT::hxc_com_plugin, 0, 1023,
-     "communication plug-in, empty: plain TCP"},
+     "communication plug-in (tls: TLS), empty: plain TCP"},
     {"plugin", "dir", "plugindir", "DIR", nullptr, &OPT::plugin_dir, 0, 1023,
      "directory of plug-in names without '/'"},
+    {"tls", "ca", "tlsca", "FILE", nullptr, &OPT::tls_ca, 0, 1023,
+     "TLS: verify the server's chain and host against this CA file"},
+    {"tls", "fingerprint", "tlsfingerprint", "HEX", nullptr, &OPT::tls_fingerprint, 0, 200,
+     "TLS: the SHA-256 fingerprint of the server's certificate"},
+    {"tls", "allow_tls12", "tls12", nullptr, &OPT::tls_allow12, nullptr, 0, 1,
+     "TLS: allow TLS 1.2 as well as 1.3"},
+    {"login", "user", "user", "NAME", nullptr, &OPT::login_user, 0, 63,
+     "the user a login request is answered for"},
+    // No command-line option: every user of the machine can read a command line.
+    {"login", "password", nullptr, "TEXT", nullptr, &OPT::login_password, 0, 1023,
+     "that user's password (ini file only)"},
     {"display", "zoom", "zoom", "PERCENT", &OPT::zoom, nullptr, 1, 1000,
      "initial zoom of drawings, 0 or less: 100"},
     {"display", "use_webkit_for_svg", "webkit", nullptr, &OPT::use_webkit_for_svg, nullptr, 0, 1,
@@ -71,7 +83,8 @@ const Setting kSettings[] = {
 
 const Setting* findOption(const char* name, size_t len) {
   for (const Setting& s : kSettings)
-    if (strlen(s.option) == len && strncmp(s.option, name, len) == 0) return &s;
+    if (s.option != nullptr && strlen(s.option) == len && strncmp(s.option, name, len) == 0)
+      return &s;
   return nullptr;
 }
 
@@ -201,12 +214,16 @@ void printHelp() {
   printf("  -ini=FILE            ini file (%s)\n", otOptionsDefaultFile());
   for (const Setting& s : kSettings) {
     char name[64];
-    if (s.valueName != nullptr)
+    if (s.option == nullptr)
+      snprintf(name, sizeof(name), "(ini only)");
+    else if (s.valueName != nullptr)
       snprintf(name, sizeof(name), "-%s=%s", s.option, s.valueName);
     else
       snprintf(name, sizeof(name), "-%s[=N]", s.option);
     char def[1040];
-    if (s.text != nullptr)
+    if (s.text == &OPT::login_password)
+      snprintf(def, sizeof(def), "none");
+    else if (s.text != nullptr)
       snprintf(def, sizeof(def), "\"%s\"", d.*s.text);
     else
       snprintf(def, sizeof(def), "%d", d.*s.number);
@@ -262,6 +279,13 @@ int otOptionsLoad(OPT* o, const char* path) {
     }
   }
   if (!copyText(o->ini_file, sizeof(o->ini_file), path)) o->ini_file[0] = '\0';
+  // Said, not refused: a kiosk should still start, and its operator learn to mend it.
+  struct stat st;
+  const char* password = ini.text("login", "password");
+  if (password != nullptr && password[0] != '\0' && stat(path, &st) == 0 &&
+      (st.st_mode & (S_IRWXG | S_IRWXO)) != 0)
+    otLog(OT_LOG_WARNING,
+          "otclient: %s holds a password and other users may read it (chmod 600 it)\n", path);
   return 0;
 }
 

@@ -17,9 +17,25 @@
 //   mask=                    -mask=NAME: the mask the operator asks the server
 //                            for (hxGetInitialMask); empty: none           text
 //   [plugin]
-//   file=                    -plugin=FILE (empty: plain TCP)                text
+//   file=                    -plugin=FILE (empty: plain TCP; tls: the TLS plug-in
+//                            installed with the client, tcputil.h)          text
 //   dir=$XDG_CONFIG_HOME/otclient/plugins (or ~/.config/otclient/plugins)
 //                            -plugindir=DIR                                 text
+//   [tls]                    (read by a TLS plug-in, -plugin=tls)
+//   ca=                      -tlsca=FILE: the server's chain and its host name or address
+//                            are verified against this CA file (PEM)        text
+//   fingerprint=             -tlsfingerprint=HEX: the SHA-256 of the server's certificate
+//                            (its DER), 64 hex digits, colons and case ignored    text
+//                            Neither given: a TLS plug-in refuses every connection; both:
+//                            both must hold.
+//   allow_tls12=0            -tls12[=0|1]: TLS 1.2 as well as 1.3 (never below)  0 or 1
+//   [login]                  (the answer to a server's login request, a kiosk's)
+//   user=                    -user=NAME: at the first request this user logs in without
+//                            the login dialog when the password is set too; else the
+//                            dialog offers it                               text, 63 bytes
+//   password=                the ini file only (a command line is seen by every user);
+//                            a file that holds one should be readable by its owner only
+//                                                                           text
 //   [display]
 //   zoom=100                 -zoom=PERCENT (0 or less: 100)                 up to 1000
 //   use_webkit_for_svg=0     -webkit[=0|1]                                  0 or 1
@@ -39,7 +55,7 @@
 //   nettrace=0               -nettrace[=0|1]                                0 or 1
 //
 // Texts hold at most 1023 bytes. Values take the forms "-name=value" and "-name value" (the
-// flags -debug, -nettrace and -webkit only the first). -ini=FILE names the ini file, -h
+// flags -debug, -nettrace, -webkit and -tls12 only the first). -ini=FILE names the ini file, -h
 // prints the list.
 #ifndef OTOPTIONS_H
 #define OTOPTIONS_H
@@ -71,6 +87,14 @@ struct OPT {
   // The only command lines a server may have the client start, separated by ';'. Empty (the
   // default): a server can start nothing on the operator's machine.
   char client_commands[1024];
+  // What a TLS plug-in verifies the server by (the CA file, the pinned fingerprint) and
+  // whether it may speak TLS 1.2.
+  char tls_ca[1024];
+  char tls_fingerprint[1024];
+  int tls_allow12;
+  // A kiosk's login: the user (also offered by the login dialog) and its password.
+  char login_user[1024];
+  char login_password[1024];
 };
 
 extern OPT opt;

@@ -83,7 +83,11 @@ TcpWaitHook waitHook = nullptr;
 void* waitHookContext = nullptr;
 bool inHook = false;
 long long lastHookMs = 0;
-char brokenWhy[160] = "";
+// Long enough for a plug-in's refusal that names a host and a certificate's fingerprint.
+char brokenWhy[512] = "";
+// Set when the configured plug-in could not be loaded: every connection is refused with it,
+// since the operator asked for that transport (TLS, say) and plain TCP would ignore the ask.
+char pluginFailure[512] = "";
 
 // A blocking wait looks at the socket in slices this long and gives the hook its turn between
 // them; while bytes keep coming the hook still runs this often.
@@ -102,6 +106,11 @@ typedef int (*ComRecBinary)(int slot, int sock, char* buf, int len, int* use_tab
 typedef int (*ComSend)(int slot, int sock, const char* data, int len, int* use_table);
 typedef int (*ComClose)(int slot, int sock, int* use_table);
 typedef int (*ComPluginOn)(int slot, const char* line);
+// The optional extras (tcputil.h).
+typedef int (*ComSet)(const char* name, const char* value);
+typedef const char* (*ComRefusal)(void);
+typedef int (*ComFd)(int slot, int sock);
+typedef int (*ComReady)(int slot, int sock, const char** data);
 
 void* bifrost = nullptr;
 ComCon hxc_com_con = nullptr;
@@ -110,6 +119,10 @@ ComRecBinary hxc_com_rec_binary = nullptr;
 ComSend hxc_com_send = nullptr;
 ComClose hxc_com_close = nullptr;
 ComPluginOn hxc_com_plugin_on = nullptr;
+ComSet hxc_com_set = nullptr;
+ComRefusal hxc_com_refusal = nullptr;
+ComFd hxc_com_fd = nullptr;
+ComReady hxc_com_ready = nullptr;
 
 const char kPluginSwitch[] = "@plugin(";
 
@@ -131,6 +144,10 @@ void clearPlugin() {
   hxc_com_send = nullptr;
   hxc_com_close = nullptr;
   hxc_com_plugin_on = nullptr;
+  hxc_com_set = nullptr;
+  hxc_com_refusal = nullptr;
+  hxc_com_fd = nullptr;
+  hxc_com_ready = nullptr;
 }
 
 // The slot that s names, or 0 when s is null or outside the handed-out slots.
@@ -170,6 +187,45 @@ void setBroken(const char* format, ...) {
   vsnprintf(brokenWhy, sizeof(brokenWhy), format, ap);
   va_end(ap);
   otLog(OT_LOG_WARNING, "otclient: connection dropped: %s\n", brokenWhy);
+}
+
+// A connection that was not made: why is kept as the reason, as for one dropped.
+void setRefused(const char* why) {
+  snprintf(brokenWhy, sizeof(brokenWhy), "%s", why);
+  otLog(OT_LOG_WARNING, "otclient: no connection: %s\n", brokenWhy);
+}
+
+// What the plug-in holds for its slot: its bytes with *data, 0 for none yet, -1 when the
+// connection has ended (the next read says so), -2 when the plug-in cannot tell.
+int pluginHeld(int slot, const char** data) {
+  *data = nullptr;
+  if (hxc_com_ready == nullptr) return -2;
+  int n = hxc_com_ready(slot, socket_array[slot], data);
+  if (n > 0 && *data == nullptr) return -2;
+  return n < 0 ? -1 : n;
+}
+
+// The descriptor to wait on for a slot the plug-in carries: the plug-in's word, else its
+// handle when that is a descriptor (the contract's plug-ins hand out their socket).
+int pluginWaitFd(int slot) {
+  const int sock = socket_array[slot];
+  if (hxc_com_fd != nullptr) return hxc_com_fd(slot, sock);
+  return sock >= 0 && fcntl(sock, F_GETFD) != -1 ? sock : -1;
+}
+
+// Hands the plug-in the settings it may use before it connects (names it does not know it
+// refuses, and they are not missed).
+void passSettings() {
+  if (hxc_com_set == nullptr) return;
+  char number[16];
+  hxc_com_set("ca", opt.tls_ca);
+  hxc_com_set("fingerprint", opt.tls_fingerprint);
+  hxc_com_set("allow_tls12", opt.tls_allow12 ? "1" : "0");
+  snprintf(number, sizeof(number), "%d", opt.connect_timeout);
+  hxc_com_set("connect_timeout", number);
+  snprintf(number, sizeof(number), "%d",
+           opt.stream_timeout > 0 ? opt.stream_timeout : kDefaultStallS);
+  hxc_com_set("stall_timeout", number);
 }
 
 // Bytes taken from a slot: the peer is alive, and what a bounded stream brings is counted.
@@ -408,7 +464,11 @@ void dropUnslotted(int handle, int use_plugin) {
 // Sends on a slot and closes nothing on failure: tcp_send and tcp_close differ in what a
 // failure means.
 int sendRaw(int slot, const char* data, int len) {
-  if (opt.nettrace) otLogDebug(1, "send=%.*s", len, data);
+  // A trace is read by whoever gets the log: a login's password stays out of it.
+  if (opt.nettrace && len >= 6 && memcmp(data, "login(", 6) == 0)
+    otLogDebug(1, "send=login(...)\n");
+  else if (opt.nettrace)
+    otLogDebug(1, "send=%.*s", len, data);
   if (use_hxc_com_plugin[slot] && hxc_com_send != nullptr)
     return hxc_com_send(slot, socket_array[slot], data, len, use_hxc_com_plugin);
   return otSendAll(socket_array[slot], data, len) == 0 ? len : -1;
@@ -426,42 +486,18 @@ const char* ownerRefusal(const struct stat& st) {
   return nullptr;
 }
 
-// Opens the plug-in named in opt for dlopen: a plain name in the plug-in folder, the folder
-// absolute, neither the working directory nor the downloads folder (where a server may put
-// files), file and folder safe from other users, the file itself no link. The descriptor, or
-// -1 with the reason in *why (null when the file is simply missing); path gets the full name.
-int openPlugin(char* path, size_t size, const char** why) {
-  const char* name = opt.hxc_com_plugin;
-  *why = nullptr;
+// A plug-in name is a plain file name: nothing that leads out of its folder.
+const char* nameRefusal(const char* name) {
   if (strchr(name, '/') != nullptr || strchr(name, '\\') != nullptr ||
-      strstr(name, "..") != nullptr || name[0] == '.') {
-    *why = "a plug-in is given by a plain file name in the plug-in folder";
-    return -1;
-  }
-  char dir[PATH_MAX];
+      strstr(name, "..") != nullptr || name[0] == '.')
+    return "a plug-in is given by a plain file name in the plug-in folder";
+  return nullptr;
+}
+
+// Opens path for dlopen when it is a regular file, no link, safe from other users. The
+// descriptor, or -1 with the reason in *why (null when the file is simply missing).
+int openCandidate(const char* path, const char** why) {
   struct stat st;
-  bool found = false;
-  if (opt.plugin_dir[0] != '/') {
-    *why = "the plug-in folder must be an absolute path";
-  } else if (realpath(opt.plugin_dir, dir) == nullptr || stat(dir, &st) != 0) {
-    found = false;  // no folder: the file is missing
-  } else if (!S_ISDIR(st.st_mode)) {
-    *why = "the plug-in folder is no folder";
-  } else if (otIsSameFile(".", st)) {
-    *why = "the plug-in folder is the working directory";
-  } else if (otIsSameFile(opt.download_dir, st)) {
-    *why = "the plug-in folder is the downloads folder";
-  } else {
-    *why = ownerRefusal(st);
-    found = true;
-  }
-  if (*why != nullptr) return -1;
-  int n = snprintf(path, size, "%s/%s", found ? dir : opt.plugin_dir, name);
-  if (n < 0 || (size_t)n >= size) {
-    path[0] = '\0';
-    return -1;
-  }
-  if (!found) return -1;
   int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     if (errno == ELOOP) *why = "a symbolic link";
@@ -478,11 +514,95 @@ int openPlugin(char* path, size_t size, const char** why) {
   return fd;
 }
 
+// Opens the plug-in name of the folder for dlopen: the folder absolute, neither the working
+// directory nor the downloads folder (where a server may put files), file and folder safe from
+// other users, the file itself no link. A name without a dot stands for NAME.so as well
+// (-plugin=tls). The descriptor, or -1 with the reason in *why (null when the file is simply
+// missing); path gets the full name.
+int openPluginIn(const char* folder, const char* name, char* path, size_t size, const char** why) {
+  *why = nullptr;
+  char dir[PATH_MAX];
+  struct stat st;
+  bool found = false;
+  if (folder[0] != '/') {
+    *why = "the plug-in folder must be an absolute path";
+  } else if (realpath(folder, dir) == nullptr || stat(dir, &st) != 0) {
+    found = false;  // no folder: the file is missing
+  } else if (!S_ISDIR(st.st_mode)) {
+    *why = "the plug-in folder is no folder";
+  } else if (otIsSameFile(".", st)) {
+    *why = "the plug-in folder is the working directory";
+  } else if (otIsSameFile(opt.download_dir, st)) {
+    *why = "the plug-in folder is the downloads folder";
+  } else {
+    *why = ownerRefusal(st);
+    found = true;
+  }
+  if (*why != nullptr) return -1;
+  int n = snprintf(path, size, "%s/%s", found ? dir : folder, name);
+  if (n < 0 || (size_t)n >= size) {
+    path[0] = '\0';
+    return -1;
+  }
+  if (!found) return -1;
+  int fd = openCandidate(path, why);
+  if (fd >= 0 || *why != nullptr || strchr(name, '.') != nullptr) return fd;
+  std::string withSuffix = std::string(path) + ".so";
+  if (withSuffix.size() >= size) return -1;
+  fd = openCandidate(withSuffix.c_str(), why);
+  if (fd >= 0 || *why != nullptr) memcpy(path, withSuffix.c_str(), withSuffix.size() + 1);
+  return fd;
+}
+
+// The folder of the plug-ins installed with this library: otkit/plugins beside it (in the
+// build tree beside the built library, where the built plug-ins are put). False when it
+// cannot be told.
+bool installedPluginDir(char* dir, size_t size) {
+  Dl_info info;
+  if (dladdr(reinterpret_cast<void*>(&tcp_init), &info) == 0 || info.dli_fname == nullptr)
+    return false;
+  char lib[PATH_MAX];
+  if (realpath(info.dli_fname, lib) == nullptr) return false;
+  char* slash = strrchr(lib, '/');
+  if (slash == nullptr) return false;
+  *slash = '\0';
+  int n = snprintf(dir, size, "%s/otkit/plugins", lib);
+  return n > 0 && (size_t)n < size;
+}
+
+// Opens the plug-in named in opt: in the user's plug-in folder, else among the installed ones.
+// A refusal in the user's folder is final: a file the user did not secure is never passed
+// over for another of the same name. As openPluginIn.
+int openPlugin(char* path, size_t size, const char** why) {
+  const char* name = opt.hxc_com_plugin;
+  *why = nameRefusal(name);
+  if (*why != nullptr) return -1;
+  int fd = -1;
+  path[0] = '\0';
+  if (opt.plugin_dir[0] != '\0') {
+    fd = openPluginIn(opt.plugin_dir, name, path, size, why);
+    if (fd >= 0 || *why != nullptr) return fd;
+  }
+  char installed[PATH_MAX], other[1024];
+  const char* otherWhy = nullptr;
+  if (!installedPluginDir(installed, sizeof(installed))) return -1;
+  int found = openPluginIn(installed, name, other, sizeof(other), &otherWhy);
+  if (found < 0 && otherWhy == nullptr) {
+    // Missing in both: said with the user's folder, where the operator would put it.
+    if (path[0] == '\0' && opt.plugin_dir[0] == '\0') snprintf(path, size, "%s", other);
+    return -1;
+  }
+  *why = otherWhy;
+  snprintf(path, size, "%s", other);
+  return found;
+}
+
 }  // namespace
 
 int tcp_init() {
   clearTables();
   if (bifrost != nullptr) tcp_free();
+  pluginFailure[0] = '\0';
   if (opt.hxc_com_plugin[0] == '\0') return 0;  // plain TCP
 
   char path[1024] = "";
@@ -490,8 +610,12 @@ int tcp_init() {
   int fd = openPlugin(path, sizeof(path), &why);
   if (why != nullptr) {
     otLog(OT_LOG_ERROR, "hxc_com_plugin=%s refused: %s\n", opt.hxc_com_plugin, why);
+    snprintf(pluginFailure, sizeof(pluginFailure),
+             "the communication plug-in %.200s is refused: %s", opt.hxc_com_plugin, why);
     return 0;
   }
+  snprintf(pluginFailure, sizeof(pluginFailure),
+           "the communication plug-in %.200s cannot be loaded", opt.hxc_com_plugin);
   if (path[0] == '\0') {
     otLog(OT_LOG_ERROR, "could not load hxc_com_plugin=%s\n", opt.hxc_com_plugin);
     return 0;
@@ -516,6 +640,11 @@ int tcp_init() {
     hxc_com_send = symbol<ComSend>(bifrost, "hxc_com_send");
     hxc_com_close = symbol<ComClose>(bifrost, "hxc_com_close");
     hxc_com_plugin_on = symbol<ComPluginOn>(bifrost, "hxc_com_plugin_on");
+    hxc_com_set = symbol<ComSet>(bifrost, "hxc_com_set");
+    hxc_com_refusal = symbol<ComRefusal>(bifrost, "hxc_com_refusal");
+    hxc_com_fd = symbol<ComFd>(bifrost, "hxc_com_fd");
+    hxc_com_ready = symbol<ComReady>(bifrost, "hxc_com_ready");
+    pluginFailure[0] = '\0';
   }
   otLogDebug(opt.debug, "bifrost = %ld\n", address(bifrost));
   otLogDebug(opt.debug, "hxc_com_con        = %ld\n", address(hxc_com_con));
@@ -538,11 +667,23 @@ int tcp_con(const char* host, int port) {
   if (host == nullptr) return -1;
   otLogDebug(opt.nettrace, "conn=%s port=%d\n", host, port);
   int local = isLocal(host);
+  if (pluginFailure[0] != '\0') {
+    setRefused(pluginFailure);
+    return -1;
+  }
 
   if (hxc_com_con != nullptr) {
+    passSettings();
     int use_plugin = 0;
     int handle = hxc_com_con(host, port, &use_plugin);
     otLogDebug(opt.debug, "plugin returned use_plugin=%d\n", use_plugin);
+    // A plug-in that refuses says why; its refusal is never undone by plain TCP.
+    const char* refused = hxc_com_refusal != nullptr ? hxc_com_refusal() : nullptr;
+    if (refused != nullptr && refused[0] != '\0') {
+      setRefused(refused);
+      if (handle > 0) dropUnslotted(handle, use_plugin);
+      return -1;
+    }
     if (handle > 0) {
       int slot = firstFreeSlot();
       if (slot == kTableFull) {
@@ -774,20 +915,59 @@ int tcp_fd(int* s) {
   return socket_array[slot];
 }
 
-int tcp_line_ready(int* s, int size) {
-  int fd = tcp_fd(s);
-  if (fd < 0 || size < 2) return 1;  // nothing to wait for: tcp_rec answers at once
+int tcp_wait_fd(int* s) {
   int slot = slotOf(s);
+  if (slot == 0 || socket_array[slot] == -1) return -1;
+  return use_hxc_com_plugin[slot] ? pluginWaitFd(slot) : socket_array[slot];
+}
+
+namespace {
+
+// Lines in n bytes, counted with memchr, which takes many bytes a step.
+int countLines(const char* p, size_t n) {
+  int lines = 0;
+  const char* end = p + n;
+  for (; (p = static_cast<const char*>(memchr(p, '\n', (size_t)(end - p)))) != nullptr; p++)
+    lines++;
+  return lines;
+}
+
+// tcp_line_ready for a slot the plug-in carries.
+int pluginLineReady(int slot, int size) {
+  const char* data = nullptr;
+  int held = pluginHeld(slot, &data);
+  if (held == -1) return 1;  // ended: the read reports it
+  if (held >= 0) {
+    int lines = countLines(data, (size_t)held);
+    if (lines > 0) return lines;
+    if (held >= size - 1) return 1;
+    // A server that has hung up sends no line feed any more: its last bytes are read as they
+    // are (as on a plain connection).
+    int fd = pluginWaitFd(slot);
+    struct pollfd hup = {fd, POLLIN | POLLRDHUP, 0};
+    if (held > 0 && fd >= 0 && poll(&hup, 1, 0) > 0 &&
+        (hup.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0)
+      return 1;
+    return 0;
+  }
+  // A plug-in that cannot tell is read once its descriptor is readable, a line a call.
+  int fd = pluginWaitFd(slot);
+  return fd < 0 || otPollOne(fd, POLLIN, 0) != 0 ? 1 : 0;
+}
+
+}  // namespace
+
+int tcp_line_ready(int* s, int size) {
+  int slot = slotOf(s);
+  // Nothing to wait for: tcp_rec answers at once.
+  if (slot == 0 || socket_array[slot] == -1 || size < 2) return 1;
+  if (use_hxc_com_plugin[slot]) return pluginLineReady(slot, size);
+  int fd = socket_array[slot];
   ssize_t waiting = fillReadAhead(slot);
   int lookError = errno;
   const ReadAhead& b = readAhead[slot];
-  // Counted with memchr, which takes many bytes a step: an event loop asks once per read-ahead
-  // and takes the lines without asking again.
-  int lines = 0;
-  const char* end = b.data.data() + b.data.size();
-  for (const char* p = b.data.data() + b.pos;
-       (p = static_cast<const char*>(memchr(p, '\n', (size_t)(end - p)))) != nullptr; p++)
-    lines++;
+  // An event loop asks once per read-ahead and takes the lines without asking again.
+  int lines = countLines(b.data.data() + b.pos, b.left());
   if (lines > 0) return lines;
   // Part of a line is waiting: a full buffer's worth of it is still one read.
   if (b.left() >= (size_t)size - 1) return 1;
@@ -802,7 +982,15 @@ int tcp_line_ready(int* s, int size) {
 int tcp_bytes_ready(int* s) {
   int slot = slotOf(s);
   if (slot == 0 || socket_array[slot] == -1) return 1;
-  if (use_hxc_com_plugin[slot]) return INT_MAX;
+  if (use_hxc_com_plugin[slot]) {
+    const char* data = nullptr;
+    int held = pluginHeld(slot, &data);
+    if (held == -1) return 1;
+    if (held >= 0) return held;
+    // A plug-in that cannot tell reads a whole block a call once its descriptor is readable.
+    int fd = pluginWaitFd(slot);
+    return fd < 0 || otPollOne(fd, POLLIN, 0) != 0 ? INT_MAX : 0;
+  }
   const int fd = socket_array[slot];
   long long have = (long long)readAhead[slot].left();
   int queued = 0;
@@ -845,7 +1033,9 @@ int tcp_peer_silent(int* s) {
   if (otMonotonicMs() - live[slot].lastByteMs <= limit) return 0;
   // Bytes may be waiting that this program was too busy to take: the peer is not silent.
   if (readAhead[slot].left() > 0) return 0;
-  int fd = use_hxc_com_plugin[slot] ? -1 : socket_array[slot];
+  const char* data = nullptr;
+  if (use_hxc_com_plugin[slot] && pluginHeld(slot, &data) > 0) return 0;
+  int fd = tcp_wait_fd(s);
   if (fd >= 0 && otPollOne(fd, POLLIN, 0) != 0) return 0;
   snprintf(brokenWhy, sizeof(brokenWhy), "the server said nothing for %lld s", limit / 1000);
   return 1;

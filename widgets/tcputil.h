@@ -20,6 +20,41 @@
 //   int hxc_com_plugin_on(int slot, const char* line)
 //       the server sent line, beginning with "@plugin(", on a plain connection: the plug-in
 //       carries the slot from the next byte on (the result is not used)
+// A plug-in's handle is the socket it carries (closed here when hxc_com_close does not say 1).
+// A read or send that fails (-1) ends the handle: the plug-in closes what it holds.
+//
+// Optional extras; a plug-in without them works as above:
+//   int hxc_com_set(const char* name, const char* value)
+//       settings, handed over before every hxc_com_con: "ca" and "fingerprint" (opt.tls_ca,
+//       opt.tls_fingerprint), "allow_tls12" ("0" or "1"), "connect_timeout" and
+//       "stall_timeout" (seconds: opt.connect_timeout, opt.stream_timeout). 0, or -1 for a
+//       name or value the plug-in does not take (not an error here)
+//   const char* hxc_com_refusal(void)
+//       asked right after every hxc_com_con: a text that is not empty means the plug-in
+//       refused the connection (a server that failed verification, say). Whatever hxc_com_con
+//       returned, there is then no plain TCP: a handle > 0 goes back to hxc_com_close (slot
+//       33), tcp_con returns -1 and the text is the reason (tcp_broken_reason). A plug-in
+//       that must never leave a connection to plain TCP also returns a handle > 0 that carries
+//       nothing, for a loader without this extra
+//   int hxc_com_fd(int slot, int sock)
+//       the descriptor an event loop waits on until the slot has something (without it: the
+//       handle, when it is an open descriptor)
+//   int hxc_com_ready(int slot, int sock, const char** data)
+//       takes without waiting what the connection brings now and shows what the plug-in holds
+//       taken and not yet handed out: *data (valid until the next call for the slot) and the
+//       count; -1 when the connection has ended (the next read says so). A TLS record holds
+//       many lines: with this extra they are handed out one by one without the descriptor
+//       being readable again, and a block is taken as it arrives.
+//
+// The plug-in (opt.hxc_com_plugin) is a plain file name, looked for in the user's plug-in
+// folder (opt.plugin_dir), then among the plug-ins installed with this library: the folder
+// otkit/plugins beside libotwidgets (PREFIX/lib/otkit/plugins; in the build tree beside the
+// built library, where the built plug-ins are put). A name without a dot stands for NAME.so
+// as well: -plugin=tls loads the TLS plug-in, tls.so. File and folder pass the same checks in
+// both places (no link, owned by the user or root, writable by no one else, neither the
+// working directory nor the downloads folder); a refusal in the user's folder is final. A
+// plug-in that is configured but cannot be loaded refuses every connection (tcp_con -1, with
+// the reason): the operator asked for that transport, not for plain TCP.
 #ifndef TCPUTIL_H
 #define TCPUTIL_H
 
@@ -28,8 +63,10 @@ int tcp_init();
 // Unloads the plug-in. Returns 0.
 int tcp_free();
 // Connects to host:port. Returns the slot (1 to 32), 33 when every slot is taken (the
-// connection is then closed again), -1 when the host cannot be resolved. A slot whose
-// connection could not be made holds -1 and reports the connection closed at its first use.
+// connection is then closed again), -1 when the host cannot be resolved, the plug-in refused
+// the connection or the configured plug-in could not be loaded (the last two say why in
+// tcp_broken_reason). A slot whose connection could not be made holds -1 and reports the
+// connection closed at its first use.
 int tcp_con(const char* host, int port);
 // Reads one line into line (size bytes): at most size - 1 bytes, up to and including the
 // line feed, NUL-terminated; the rest of a longer line comes with the next call. Returns the
@@ -50,21 +87,28 @@ int tcp_close(int* s);
 // Waits msec milliseconds. Returns 0.
 int tcp_sleep(int msec);
 
-// The socket descriptor behind a plain connection, for an event loop that waits until it is
-// readable; -1 for a closed connection or one that the plug-in carries.
+// The socket descriptor behind a plain connection; -1 for a closed connection or one that the
+// plug-in carries.
 int tcp_fd(int* s);
+// The descriptor an event loop waits on until the connection has something: the plain
+// socket, or the plug-in's (hxc_com_fd, else its handle). -1 for a closed connection or a
+// plug-in without one. Readable or not, ask tcp_line_ready and tcp_bytes_ready what to take.
+int tcp_wait_fd(int* s);
 
 // How many calls of tcp_rec(s, line, size) will not block: the number of whole lines waiting
-// (1 for size - 1 bytes without a line feed, for a closed
-// connection and for one that is not a plain connection); 0 while only part of a line has
-// arrived. Lets an event loop leave a slow or stalled sender's partial line for later.
+// (1 for size - 1 bytes without a line feed and for a closed or ended connection); 0 while
+// only part of a line has arrived. Lets an event loop leave a slow or stalled sender's
+// partial line for later. For a connection the plug-in carries: the lines it holds
+// (hxc_com_ready); a plug-in that cannot tell gives 1 while its descriptor is readable (or
+// when it has none), else 0.
 int tcp_line_ready(int* s, int size);
 
 // How many bytes tcp_rec_binary(s, buf, n) takes now without waiting: those taken ahead with
-// the last lines and those the socket holds. 1 for a closed connection and for a peer that
-// has hung up (the read then reports it), INT_MAX for a connection the plug-in carries (its
-// own read waits as it must), 0 while nothing has arrived. Lets an event loop take a block
-// as it arrives.
+// the last lines and those the socket holds (or those the plug-in holds, hxc_com_ready). 1 for
+// a closed connection and for a peer that has hung up (the read then reports it), 0 while
+// nothing has arrived. A plug-in that cannot tell: INT_MAX while its descriptor is readable or
+// when it has none (its own read waits as it must), else 0. Lets an event loop take a block as
+// it arrives.
 int tcp_bytes_ready(int* s);
 
 // Blocking reads (a command's block or stream: lines of a drawing, bytes of a download) wait

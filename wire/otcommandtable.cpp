@@ -110,6 +110,9 @@ const CommandInfo table[] = {
     {"gsvgShow", "ii", CmdSvgShow},
     {"gsvgBoundsOnElement", "i", CmdSvgBoundsOnElement},
     {"gsvgMatrixForElement", "i", CmdSvgMatrixForElement},
+    {"@login", "is", CmdLogin},
+    {"@loggedIn", "ss", CmdLoggedIn},
+    {"@loginFailed", "s", CmdLoginFailed},
 };
 
 static_assert(sizeof(table) / sizeof(table[0]) == CmdCount, "one table row per command");

@@ -112,6 +112,10 @@ enum Command {
   CmdSvgShow,
   CmdSvgBoundsOnElement,
   CmdSvgMatrixForElement,
+  // The login of a server that requires one (otloginline.h).
+  CmdLogin,
+  CmdLoggedIn,
+  CmdLoginFailed,
   CmdCount,
   // Not in the table: what interpret() returns for a command of the widget families
   // (widgetcommands.h).

@@ -28,6 +28,7 @@ const otEventInfo kEvents[] = {
     {"QMouseRight", RIGHT_MOUSE_EVENT, "i", otRestNone},
     {"key", KEYBOARD_EVENT, "ii", otRestArgs},
     {"shutup", SHUTUP_EVENT, "", otRestNone},
+    {"login", LOGIN_EVENT, "ss", otRestNone},
 };
 
 }  // namespace

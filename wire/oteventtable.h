@@ -26,7 +26,11 @@ enum {
   BUTTON_PRESSED_EVENT = 16,
   BUTTON_RELEASED_EVENT = 17,
   RIGHT_MOUSE_EVENT = 18,
-  KEYBOARD_EVENT = 19
+  KEYBOARD_EVENT = 19,
+  // The client's answer to a login request. The server's login reads it before any event
+  // (otloginline.h); its first argument is no id, so the event parser never hands it on as
+  // an event, password and all.
+  LOGIN_EVENT = 20
 };
 
 // What the server hands on as an event's rest.

@@ -26,6 +26,7 @@
 
 #include "dialogcommands.h"
 #include "fakeserver.h"
+#include "windowtest.h"
 #include "hxserver.h"
 #include "interpreter.h"
 #include "mainwindow.h"
@@ -45,22 +46,8 @@ class UrlCatcher : public QObject {
 
 namespace {
 
-class Dialogs : public ::testing::Test {
+class Dialogs : public ClientWindowTest {
  protected:
-  void SetUp() override {
-    otOptionsDefaults(&opt);
-    snprintf(opt.download_dir, sizeof(opt.download_dir), "%s", dir.file("d").c_str());
-    tcp_init();
-    ASSERT_GT(server.port(), 0);
-    window.reset(new otClientWindow("127.0.0.1", server.port()));
-    window->show();
-    ASSERT_TRUE(server.accept());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window->isConnected(); }, 5000));
-  }
-  void TearDown() override {
-    window.reset();
-    tcp_free();
-  }
   // Made by the first dialog line.
   otDialogHost* host() { return otDialogHost::find(window->interpreter()); }
   template <class T>
@@ -68,10 +55,6 @@ class Dialogs : public ::testing::Test {
     return host() ? qobject_cast<T*>(host()->dialog(n)) : nullptr;
   }
   QString status() { return window->statusBar()->currentMessage(); }
-
-  ottest::TempDir dir;
-  FakeServer server;
-  std::unique_ptr<otClientWindow> window;
 };
 
 // Types path into the chooser and accepts it, as the operator would.
@@ -154,7 +137,7 @@ TEST_F(Dialogs, InputDialogsAreBoundedAndEscapeTheirAnswer) {
 }
 
 TEST_F(Dialogs, AFileIsUploadedOnlyWhenPickedAndAskedFor) {
-  std::string table = dir.file("plan.csv");
+  std::string table = downloads.file("plan.csv");
   std::ofstream(table) << "a,b\n1,2\n";
   ASSERT_TRUE(server.send("fileDialog(1,\"Open table\",\"Tables (*.csv)\",100)\n"));
   ASSERT_TRUE(server.sync(1));
@@ -272,7 +255,7 @@ TEST_F(Dialogs, BaseUpdatesReachTheBaseMask) {
 }
 
 TEST_F(Dialogs, CommandsRunOnlyFromTheAllowList) {
-  std::string ran = dir.file("ran"), other = dir.file("other");
+  std::string ran = downloads.file("ran"), other = downloads.file("other");
   // Off by default.
   ASSERT_TRUE(server.send("clientCommand(\"touch " + ran + "\")\n"));
   ASSERT_TRUE(server.sync(1));

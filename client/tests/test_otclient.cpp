@@ -27,6 +27,7 @@
 #include "corecommands.h"
 #include "widgetcommands.h"
 #include "fakeserver.h"
+#include "windowtest.h"
 #include "interpreter.h"
 #include "mainwindow.h"
 #include "otoptions.h"
@@ -38,30 +39,12 @@
 
 namespace {
 
-class Client : public ::testing::Test {
+class Client : public ClientWindowTest {
  protected:
-  void SetUp() override {
-    otOptionsDefaults(&opt);
-    opt.reconnect_max_ms = 400;
-    snprintf(opt.download_dir, sizeof(opt.download_dir), "%s", downloads.file("d").c_str());
-    tcp_init();
-    ASSERT_GT(server.port(), 0);
-    window.reset(new otClientWindow("127.0.0.1", server.port()));
-    window->show();
-    ASSERT_TRUE(server.accept());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window->isConnected(); }, 5000));
-  }
-  void TearDown() override {
-    window.reset();
-    tcp_free();
-  }
+  Client() { reconnectMaxMs = 400; }
   QWidget* widget(int id) { return window->interpreter()->widget(id); }
 
   std::string downloaded(const std::string& name) { return downloads.file("d/" + name); }
-
-  ottest::TempDir downloads;
-  FakeServer server;
-  std::unique_ptr<otClientWindow> window;
 };
 
 // Every command of the core table has its handler in exactly one family (the constructors in

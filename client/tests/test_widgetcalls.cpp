@@ -26,6 +26,7 @@
 #include <sstream>
 
 #include "fakeserver.h"
+#include "windowtest.h"
 #include "interpreter.h"
 #include "mainwindow.h"
 #include "mywidgets.h"
@@ -37,22 +38,8 @@
 
 namespace {
 
-class WidgetCalls : public ::testing::Test {
+class WidgetCalls : public ClientWindowTest {
  protected:
-  void SetUp() override {
-    otOptionsDefaults(&opt);
-    snprintf(opt.download_dir, sizeof(opt.download_dir), "%s", downloads.file("d").c_str());
-    tcp_init();
-    ASSERT_GT(server.port(), 0);
-    window.reset(new otClientWindow("127.0.0.1", server.port()));
-    window->show();
-    ASSERT_TRUE(server.accept());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window->isConnected(); }, 5000));
-  }
-  void TearDown() override {
-    window.reset();
-    tcp_free();
-  }
   QWidget* widget(int id) { return window->interpreter()->widget(id); }
   template <typename T>
   T* as(int id) {
@@ -93,9 +80,6 @@ class WidgetCalls : public ::testing::Test {
     return bytes;
   }
 
-  ottest::TempDir downloads;
-  FakeServer server;
-  std::unique_ptr<otClientWindow> window;
   int syncs = 0;
 };
 

@@ -33,20 +33,23 @@ inline bool eventually(const std::function<bool()>& cond, int ms = 10000) {
   return true;
 }
 
+// A TCP connection to port on the loopback address; -1 when it cannot be made.
+inline int connectLoopback(int port) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in sin{};
+  sin.sin_family = AF_INET;
+  sin.sin_port = htons((uint16_t)port);
+  sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 // The fake display client.
 struct Client {
-  explicit Client(int port) {
-    fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_port = htons((uint16_t)port);
-    sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin) != 0) {
-      close(fd);
-      fd = -1;
-    }
-    in.reset(new otLineReader(fd));
-  }
+  explicit Client(int port) : fd(connectLoopback(port)) { in.reset(new otLineReader(fd)); }
   ~Client() {
     if (fd >= 0) close(fd);
   }

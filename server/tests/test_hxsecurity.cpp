@@ -51,25 +51,12 @@ struct LogCapture {
   std::string text;
 };
 
-int connectTo(int port) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in sin{};
-  sin.sin_family = AF_INET;
-  sin.sin_port = htons((uint16_t)port);
-  sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
 // A TLS client as a display client's plug-in would be: a pinned certificate, TLS 1.3.
 struct TlsClient {
   TlsClient(int port, const std::string& fingerprint) {
     ctx = SSL_CTX_new(TLS_client_method());
     SSL_CTX_set_min_proto_version(ctx, TLS1_3_VERSION);
-    fd = connectTo(port);
+    fd = hxtest::connectLoopback(port);
     ssl = SSL_new(ctx);
     SSL_set_fd(ssl, fd);
     ok = fd >= 0 && SSL_connect(ssl) == 1;

@@ -533,7 +533,14 @@ TEST_F(TcpPlugin, PathRulesAndDebugLines) {
   text = initOutput();
   EXPECT_EQ(text, "could not load hxc_com_plugin=" + std::string(30, 'n') + "\n");
 
+  // The plug-in asked for is missing: no connection, rather than one in plain TCP.
   Listener server;
+  tcp_clear_broken_reason();
+  EXPECT_EQ(tcp_con("127.0.0.1", server.port()), -1);
+  EXPECT_EQ(std::string(tcp_broken_reason()),
+            "the communication plug-in " + std::string(30, 'n') + " cannot be loaded");
+  opt.hxc_com_plugin[0] = '\0';
+  initOutput();
   int s = tcp_con("127.0.0.1", server.port());
   EXPECT_GE(tcp_fd(&s), 0);
 }
