@@ -368,19 +368,19 @@ otTlsServer::~otTlsServer() {
   SSL_CTX_free(ctx_);
 }
 
-int otTlsServer::configure(const char* spec, const char* stateDir, bool allowTls12,
+int otTlsServer::configure(const char* source, const char* stateDir, bool allowTls12,
                            std::string* error) {
   std::string why;
   if (error == nullptr) error = &why;
   SSL_CTX_free(ctx_);
   ctx_ = nullptr;
   made_ = false;
-  if (spec == nullptr || spec[0] == '\0') {
+  if (source == nullptr || source[0] == '\0') {
     *error = "-tls needs CERT,KEY or auto";
     return -1;
   }
   std::string cert, key;
-  if (strcmp(spec, "auto") == 0) {
+  if (strcmp(source, "auto") == 0) {
     if (stateDir == nullptr || stateDir[0] == '\0') {
       *error = "-tls=auto needs a state folder";
       return -1;
@@ -397,12 +397,12 @@ int otTlsServer::configure(const char* spec, const char* stateDir, bool allowTls
       made_ = true;
     }
   } else {
-    const char* comma = strchr(spec, ',');
-    if (comma == nullptr || comma == spec || comma[1] == '\0') {
+    const char* comma = strchr(source, ',');
+    if (comma == nullptr || comma == source || comma[1] == '\0') {
       *error = "-tls needs CERT,KEY or auto";
       return -1;
     }
-    cert.assign(spec, (size_t)(comma - spec));
+    cert.assign(source, (size_t)(comma - source));
     key = comma + 1;
   }
   SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());

@@ -21,10 +21,10 @@ class otTlsServer {
   otTlsServer(const otTlsServer&) = delete;
   otTlsServer& operator=(const otTlsServer&) = delete;
 
-  // spec "CERT,KEY" (PEM files; the certificate file may hold the chain) or "auto": a
+  // source "CERT,KEY" (PEM files; the certificate file may hold the chain) or "auto": a
   // self-signed certificate made on the first start and kept as "tls-cert.pem" and
   // "tls-key.pem" (mode 0600) in stateDir, which is made when missing. 0, or -1 with *error.
-  int configure(const char* spec, const char* stateDir, bool allowTls12, std::string* error);
+  int configure(const char* source, const char* stateDir, bool allowTls12, std::string* error);
   bool configured() const { return ctx_ != nullptr; }
   // The SHA-256 of the certificate (its DER), "AB:CD:..." (95 characters).
   const std::string& fingerprint() const { return fingerprint_; }
