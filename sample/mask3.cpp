@@ -176,8 +176,13 @@ int show_mask3(PARAM_* p) {
   for (;;) {
     animate(p, m);
     int id = 0;
-    int kind = nextEvent(p, event, text, &id);
+    if (hxPollEvent(p, event) < 0) return -1;
+    int kind = hxParseEvent(event, &id, text);
     if (kind == SHUTUP_EVENT) return -1;
+    // The drawing widgets report their size after every resize, as GL widgets do; they are
+    // redrawn every pass anyway, so there is nothing to do and nothing to say about it.
+    if (kind == GL_SIZE_EVENT && (id == ID_DRAW_SMALL || id == ID_DRAW_LARGE)) continue;
+    printEvent(p, kind, id, text);
     if (kind != BUTTON_EVENT) continue;
     switch (id) {
       case ID_MASK1:

@@ -36,7 +36,7 @@ while [ $# -gt 0 ]; do
   shift
 done
 
-"$here/scripts/install-deps.sh"
+"$here/scripts/install-deps.sh" --build
 build=${OTKIT_BUILD_ROOT:-$here/build}/demo
 prefix=$build/prefix
 cmake -S "$here" -B "$build" -G Ninja -DOTKIT_TESTS=OFF >/dev/null

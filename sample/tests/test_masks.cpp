@@ -360,6 +360,21 @@ TEST_F(MaskTest, Mask3AnimatesAndChangesItsNumbersAndPictureEveryEighthPass) {
   EXPECT_EQ(1, count(peer.lines, "print(11)"));
 }
 
+TEST_F(MaskTest, Mask3KeepsQuietAboutTheSizeOfItsDrawings) {
+  ottest::CaptureStdout out;
+  {
+    Served s(show_mask3, 1);
+    Peer peer(s.port());
+    ASSERT_TRUE(peer.until("endDefinition()"));
+    for (int k = 0; k < 50; k++)
+      peer.send("resizeGL(11,200,150)\nresizeGL(12,400,300)\n");
+    peer.send("resizeGL(5,1,1)\nQPushButton(1)\n");  // 5 is no drawing
+    peer.drain();
+    ASSERT_TRUE(eventually([&] { return s.done(); }));
+  }
+  EXPECT_EQ(out.text(), "you have to call resizeGL(w,h)\nBUTTON_EVENT id=1\n");
+}
+
 TEST_F(MaskTest, Mask3PlacesThePictureOnlyWithAPositiveSize) {
   ottest::TempDir dir;
   sampleSettings.dataDir = dir.path().c_str();
