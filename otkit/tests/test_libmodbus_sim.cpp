@@ -72,7 +72,8 @@ std::vector<uint8_t> writeRequest(int slave, int fc, int adr, int count, int byt
     EXPECT_EQ(errno, (err)) << modbus_strerror(errno) << " instead of " << (err); \
   } while (0)
 
-// The simulator on a free port of every IPv4 interface, reached on 127.0.0.1.
+// The simulator on a free port (of 127.0.0.1 unless an option names an address), reached on
+// 127.0.0.1.
 class SimTcp : public ::testing::Test {
  protected:
   void startSim(std::vector<std::string> options) {
@@ -342,6 +343,23 @@ TEST_F(SimTcp, ListensOnTheBindAddressBesideItsPort) {
   ASSERT_NE(ctx, nullptr);
   uint16_t v = 1;
   EXPECT_EQ(modbus_read_registers(ctx, 0, 1, &v), 1);
+}
+
+// Modbus has no login: without an address the simulator serves the loopback address alone,
+// and says so; -bind=0.0.0.0 serves every interface.
+TEST_F(SimTcp, ListensOnLoopbackUnlessToldOtherwise) {
+  for (const char* bind : {"", "-bind=0.0.0.0"}) {
+    SCOPED_TRACE(bind);
+    startSim(bind[0] != '\0' ? std::vector<std::string>{bind} : std::vector<std::string>{});
+    if (bind[0] == '\0') {
+      EXPECT_TRUE(sim.waitForOutput("listening on 127.0.0.1 only", 5000)) << sim.output();
+    }
+    modbus_t* other = modbus_new_tcp("127.0.0.2", port);
+    ASSERT_NE(other, nullptr);
+    EXPECT_EQ(modbus_connect(other) == 0, bind[0] != '\0');
+    modbus_free(other);
+    EXPECT_EQ(sim.stop(SIGTERM), 0);
+  }
 }
 
 // A raw request's MBAP length is its own length, so a PDU with bytes missing or left over is

@@ -623,6 +623,20 @@ TEST(otDataProviderServer, BindAddress) {
   otDataProviderThreads unbindable(freePort(), &provider);
   ASSERT_EQ(unbindable.setBindAddress("192.0.2.1"), 0);  // not an address of this machine
   EXPECT_EQ(unbindable.start(), -1);
+
+  // Without an address: loopback only while anyone could change the store, every address
+  // once a secret guards it.
+  for (const char* secret : {"", "guard"}) {
+    SCOPED_TRACE(secret);
+    int p = freePort();
+    otDataProviderThreads byDefault(p, &provider);
+    ASSERT_EQ(byDefault.setSecret(secret), 0);
+    ASSERT_EQ(byDefault.start(), 0);
+    otSocket loopback("127.0.0.1", p, 1), elsewhere("127.0.0.2", p, 1);
+    EXPECT_GE(loopback.connect(), 0);
+    EXPECT_EQ(elsewhere.connect() >= 0, secret[0] != '\0');
+    byDefault.stop();
+  }
 }
 
 }  // namespace
