@@ -60,9 +60,10 @@ class otBenchSide {
 };
 
 // Says which of sides spread wider than otBenchSteady (nothing when none does), then prints
-// "LABEL: R" with R the ratio of the medians of a and b.
+// "LABEL: R" with R the ratio of the medians of a and b, to `decimals` places (more for a
+// ratio far below one, such as the price of a lock against a bare access).
 inline void otBenchRatio(const char* label, const otBenchSide& a, const otBenchSide& b,
-                         std::initializer_list<const otBenchSide*> sides) {
+                         std::initializer_list<const otBenchSide*> sides, int decimals = 2) {
   std::string wide;
   for (const otBenchSide* s : sides)
     if (s->spread() > otBenchSteady) {
@@ -72,7 +73,7 @@ inline void otBenchRatio(const char* label, const otBenchSide& a, const otBenchS
       wide += part;
     }
   if (!wide.empty()) printf("spread above %.0f %%: %s\n", otBenchSteady * 100, wide.c_str());
-  printf("%s: %.2f\n", label, b.median() > 0 ? a.median() / b.median() : 0.0);
+  printf("%s: %.*f\n", label, decimals, b.median() > 0 ? a.median() / b.median() : 0.0);
 }
 
 #endif

@@ -2,8 +2,8 @@
 // Redis server started for the run (Debian's redis-server, no persistence, a temporary
 // directory), each with one request in flight per connection: first on one connection, then
 // the aggregate of 50 client threads with a connection each. In both parts the two sides take
-// turns (ours, Redis, Redis, ours, ...) in short rounds, so that scheduling noise and the load
-// of other processes hit both alike, and each side's rate is the median of its rounds.
+// turns (ours, Redis, ours, Redis, ...) in rounds, so that scheduling noise and the load of
+// other processes hit both alike, and each side's rate is the median of its rounds.
 // Usage: bench_dataprovider [round trips per side and part]. The last line is the ratio with 50
 // connections, the line before it the ratio on one connection.
 #include <arpa/inet.h>
@@ -27,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "benchrounds.h"
 #include "otdataprovider.h"
 
 #include "testutil.h"
@@ -165,12 +166,6 @@ class RedisServer {
   pid_t pid_ = -1;
 };
 
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  size_t n = v.size();
-  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
 double seconds(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
@@ -277,41 +272,35 @@ int main(int argc, char** argv) {
 
   oursBatch(client, sock, 2000);  // warm-up
   redisBatch(rc, 2000);
-  // One connection: batches of 1000 round trips, the side that goes first alternating.
-  const int batch = 1000;
-  std::vector<double> oursRates, redisRates;
-  for (int round = 0, total = 0; total < trips; round++, total += batch) {
-    for (int side = 0; side < 2; side++) {
-      if ((side == 0) == (round % 2 == 0))
-        oursRates.push_back(batch / oursBatch(client, sock, batch));
-      else
-        redisRates.push_back(batch / redisBatch(rc, batch));
-    }
+  // One connection: the round trips of the part shared out among the rounds.
+  const int batch = trips / otBenchRounds;
+  otBenchSide ours("data provider getInt, one connection", "round trips/s");
+  otBenchSide ref("redis GET, one connection", "round trips/s");
+  for (int round = 0; round < otBenchRounds; round++) {
+    ours.add(batch / oursBatch(client, sock, batch));
+    ref.add(batch / redisBatch(rc, batch));
   }
-  double ours = median(oursRates), ref = median(redisRates);
 
   // 50 connections: rounds of the same shape, each side's connections and threads made anew.
-  const int rounds = 11;
-  int perThread = trips / kThreads / rounds * 5;
+  int perThread = trips / kThreads * 5 / otBenchRounds;
   if (perThread < 200) perThread = 200;
-  std::vector<double> oursAllRates, redisAllRates;
-  for (int round = 0; round < rounds; round++) {
-    for (int side = 0; side < 2; side++) {
-      if ((side == 0) == (round % 2 == 0))
-        oursAllRates.push_back(oursAggregate(port, perThread));
-      else
-        redisAllRates.push_back(redisAggregate(redis.port(), perThread));
-    }
+  char name[80];
+  snprintf(name, sizeof name, "data provider getInt, %d connections", kThreads);
+  otBenchSide oursAll(name, "round trips/s");
+  snprintf(name, sizeof name, "redis GET, %d connections", kThreads);
+  otBenchSide redisAll(name, "round trips/s");
+  for (int round = 0; round < otBenchRounds; round++) {
+    oursAll.add(oursAggregate(port, perThread));
+    redisAll.add(redisAggregate(redis.port(), perThread));
   }
-  double oursAll = median(oursAllRates), redisAll = median(redisAllRates);
   threads.stop();
 
-  std::printf("medians of interleaved rounds (%zu and %d per side)\n", oursRates.size(), rounds);
-  std::printf("data provider getInt, one connection:   %.0f round trips/s\n", ours);
-  std::printf("redis GET, one connection:               %.0f round trips/s\n", ref);
-  std::printf("data provider getInt, %d connections:   %.0f round trips/s\n", kThreads, oursAll);
-  std::printf("redis GET, %d connections:              %.0f round trips/s\n", kThreads, redisAll);
-  std::printf("ratio dataprovider/redis (one connection): %.2f\n", ours / ref);
-  std::printf("ratio dataprovider/redis (%d connections): %.2f\n", kThreads, oursAll / redisAll);
+  ours.print();
+  ref.print();
+  oursAll.print();
+  redisAll.print();
+  otBenchRatio("ratio dataprovider/redis (one connection)", ours, ref, {&ours, &ref});
+  snprintf(name, sizeof name, "ratio dataprovider/redis (%d connections)", kThreads);
+  otBenchRatio(name, oursAll, redisAll, {&oursAll, &redisAll});
   return 0;
 }

@@ -19,6 +19,7 @@
 #include <atomic>
 #include <vector>
 
+#include "benchrounds.h"
 #include "hxserver.h"
 #include "interpreter.h"
 #include "mainwindow.h"
@@ -186,7 +187,9 @@ double runDirect(Direct& direct, int frames) {
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   QApplication app(argc, argv);
-  const int frames = argc > 1 ? atoi(argv[1]) : 500;
+  // Frames of a whole run of each side; each round gets its share.
+  const int total = argc > 1 ? atoi(argv[1]) : 1500;
+  const int frames = std::max(1, total / otBenchRounds);
   otOptionsDefaults(&opt);
   tcp_init();
   hxServerOptions o;
@@ -197,10 +200,10 @@ int main(int argc, char** argv) {
     fprintf(stderr, "draw_stream: cannot start the server\n");
     return 1;
   }
-  // Ours and the reference take turns, three rounds each; the best round of each side
-  // counts, which keeps a moment of load on the machine from deciding the ratio.
-  const int rounds = 3;
-  double ours = -1, theirs = -1, trend = -1;
+  otBenchSide ours("diagram over the wire (otserver g... calls -> QDrawWidget)", "frames/s");
+  otBenchSide theirs("diagram painted directly with QPainter", "frames/s");
+  bool failed = false;
+  double trend = -1;
   Direct direct;
   direct.resize(W, H);
   direct.show();
@@ -214,24 +217,26 @@ int main(int argc, char** argv) {
     }
     runOurs(20);  // warm-up
     runDirect(direct, 20);
-    for (int r = 0; r < rounds; r++) {
-      ours = std::max(ours, runOurs(frames));
-      theirs = std::max(theirs, runDirect(direct, frames));
+    for (int r = 0; r < otBenchRounds && !failed; r++) {
+      const double a = runOurs(frames);
+      failed = a < 0;
+      ours.add(a);
+      theirs.add(runDirect(direct, frames));
     }
     trendPoints = 10000;
     runOurs(5);
-    trend = runOurs(std::max(10, frames / 10));
+    trend = runOurs(std::max(10, total / 30));
   }
   hxServerStop(server);
   tcp_free();
 
-  printf(
-      "diagram over the wire (otserver g... calls -> QDrawWidget), best of %d rounds: %.1f "
-      "frames/s\n",
-      rounds, ours);
-  printf("diagram painted directly with QPainter, best of %d rounds: %.1f frames/s\n", rounds,
-         theirs);
+  if (failed) {
+    fprintf(stderr, "draw_stream: frames did not arrive\n");
+    return 1;
+  }
+  ours.print();
+  theirs.print();
   printf("10000-point trend curve over the wire: %.1f frames/s\n", trend);
-  printf("ratio ours/reference %.2f\n", ours / theirs);
-  return ours > 0 && theirs > 0 && trend > 0 ? 0 : 1;
+  otBenchRatio("ratio ours/reference", ours, theirs, {&ours, &theirs});
+  return trend > 0 ? 0 : 1;
 }

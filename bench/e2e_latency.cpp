@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "benchrounds.h"
 #include "otimagestatus.h"
 #include "otmodbus.h"
 #include "otsharedmemory.h"
@@ -130,33 +131,44 @@ int main(int argc, char** argv) {
     status = 1;
   }
 
-  // Pass time: life counter increments over two seconds.
-  int l0 = lifeCounter();
-  start = Clock::now();
-  std::this_thread::sleep_for(std::chrono::seconds(2));
-  double passMs = msSince(start) / std::max(1, lifeCounter() - l0);
-
+  // Rounds of the pass time (life counter increments over a share of two seconds) and of a
+  // share of the changes, in turns. The rounds' latencies are also pooled for the tail.
+  const int perRound = std::max(1, changes / otBenchRounds);
+  otBenchSide latencySide("latency simulator -> shared memory", "ms");
+  otBenchSide passSide("daemon pass over 4 cycles", "ms");
   std::vector<double> latency;
   std::mt19937 random(42);
-  for (int i = 0; i < changes && status == 0; i++) {
-    int value = (i * 7919 + 1) & 0x7FFF;
-    if (value == watchedValue()) value ^= 0x100;
-    // A random phase against the daemon's polling.
-    std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
-    Clock::time_point t = Clock::now();
-    if (writer.presetSingleRegister(1, 0, value, 2000) < 0) {
-      fprintf(stderr, "writing the simulator's register failed\n");
-      status = 1;
-      break;
+  for (int round = 0; round < otBenchRounds && status == 0; round++) {
+    int l0 = lifeCounter();
+    start = Clock::now();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2000 / otBenchRounds));
+    passSide.add(msSince(start) / std::max(1, lifeCounter() - l0));
+    std::vector<double> inRound;
+    for (int i = round * perRound; i < (round + 1) * perRound && status == 0; i++) {
+      int value = (i * 7919 + 1) & 0x7FFF;
+      if (value == watchedValue()) value ^= 0x100;
+      // A random phase against the daemon's polling.
+      std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
+      Clock::time_point t = Clock::now();
+      if (writer.presetSingleRegister(1, 0, value, 2000) < 0) {
+        fprintf(stderr, "writing the simulator's register failed\n");
+        status = 1;
+        break;
+      }
+      while (watchedValue() != value && msSince(t) < 5000)
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+      if (watchedValue() != value) {
+        fprintf(stderr, "change %d did not arrive in the image\n", i);
+        status = 1;
+        break;
+      }
+      inRound.push_back(msSince(t));
     }
-    while (watchedValue() != value && msSince(t) < 5000)
-      std::this_thread::sleep_for(std::chrono::microseconds(50));
-    if (watchedValue() != value) {
-      fprintf(stderr, "change %d did not arrive in the image\n", i);
-      status = 1;
-      break;
-    }
-    latency.push_back(msSince(t));
+    if (inRound.empty()) break;
+    latency.insert(latency.end(), inRound.begin(), inRound.end());
+    std::sort(inRound.begin(), inRound.end());
+    const size_t n = inRound.size();
+    latencySide.add(n % 2 == 1 ? inRound[n / 2] : (inRound[n / 2 - 1] + inRound[n / 2]) / 2);
   }
 
   stop(daemon);
@@ -168,14 +180,13 @@ int main(int argc, char** argv) {
   if (status != 0 || latency.empty()) return 1;
 
   std::sort(latency.begin(), latency.end());
-  double median = latency[latency.size() / 2];
-  double p99 = latency[std::min(latency.size() - 1, latency.size() * 99 / 100)];
-  printf("changes: %zu, daemon pass over 4 cycles: %.2f ms\n", latency.size(), passMs);
-  printf(
-      "latency simulator -> shared memory: median %.2f ms, 99th percentile %.2f ms, "
-      "max %.2f ms\n",
-      median, p99, latency.back());
-  printf("99th percentile / pass time: %.2f\n", p99 / passMs);
-  printf("ratio median latency/pass time: %.2f\n", median / passMs);
+  const double p99 = latency[std::min(latency.size() - 1, latency.size() * 99 / 100)];
+  printf("changes: %zu\n", latency.size());
+  latencySide.print();
+  passSide.print();
+  printf("all changes: median %.2f ms, 99th percentile %.2f ms, max %.2f ms\n",
+         latency[latency.size() / 2], p99, latency.back());
+  printf("99th percentile / pass time: %.2f\n", p99 / passSide.median());
+  otBenchRatio("ratio median latency/pass time", latencySide, passSide, {&latencySide, &passSide});
   return 0;
 }

@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "benchrounds.h"
 #include "oteventlogserver.h"
 
 #include "testutil.h"
@@ -29,7 +30,6 @@
 namespace {
 
 const int kSenders = 8;
-const int kRounds = 4;
 
 std::string eventLine(int sender, int i) {
   char buf[128];
@@ -177,7 +177,8 @@ void removeTree(const std::string& dir) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int lines = argc > 1 ? std::atoi(argv[1]) : 20000;
+  // As many events in a whole run as in the four rounds of old.
+  int lines = argc > 1 ? std::atoi(argv[1]) : 80000 / otBenchRounds;
   if (lines < 1) lines = 1;
   const char* tmp = getenv("TMPDIR");
   std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/otkit-bench-eventlog-XXXXXX";
@@ -185,8 +186,8 @@ int main(int argc, char** argv) {
   const std::string dir = tmpl;
 
   long long oursSent = 0, sinkSent = 0, fileLines = 0;
-  double oursSeconds = 0, sinkSeconds = 0;
-  long long measured = 0;
+  otBenchSide oursSide("event log server, 8 senders, file logging", "events/s");
+  otBenchSide refSide("plain TCP sink, 8 senders, counts lines", "lines/s");
   int files = 0;
   bool failed = false;
   Sink sink;
@@ -197,27 +198,21 @@ int main(int argc, char** argv) {
       removeTree(dir);
       return 1;
     }
-    // Warm-up, then rounds that alternate which side goes first.
+    // Warm-up, then rounds of ours and the sink in turn.
     int warm = lines / 4 > 0 ? lines / 4 : 1;
     failed |= runSenders(threads.getPort(), warm) < 0;
     failed |= runSenders(sink.port(), warm) < 0;
     oursSent += (long long)kSenders * warm;
     sinkSent += (long long)kSenders * warm;
-    for (int round = 0; round < kRounds && !failed; round++) {
-      double a, b;
-      if (round % 2 == 0) {
-        a = runSenders(threads.getPort(), lines);
-        b = runSenders(sink.port(), lines);
-      } else {
-        b = runSenders(sink.port(), lines);
-        a = runSenders(threads.getPort(), lines);
-      }
+    const double events = (double)kSenders * lines;
+    for (int round = 0; round < otBenchRounds && !failed; round++) {
+      const double a = runSenders(threads.getPort(), lines);
+      const double b = runSenders(sink.port(), lines);
       failed |= a < 0 || b < 0;
-      oursSeconds += a;
-      sinkSeconds += b;
+      if (a > 0) oursSide.add(events / a);
+      if (b > 0) refSide.add(events / b);
       oursSent += (long long)kSenders * lines;
       sinkSent += (long long)kSenders * lines;
-      measured += (long long)kSenders * lines;
     }
     threads.stop();
     fileLines = countFileLines(dir, &files);
@@ -228,13 +223,11 @@ int main(int argc, char** argv) {
     return 1;
   }
   long long sinkLines = sink.lines();
-  double ours = measured / oursSeconds, ref = measured / sinkSeconds;
-  printf(
-      "event log server, 8 senders, file logging: %.0f events/s; lost %lld of %lld "
-      "(%lld lines in %d files)\n",
-      ours, oursSent - fileLines, oursSent, fileLines, files);
-  printf("plain TCP sink, 8 senders, counts lines:   %.0f lines/s; lost %lld of %lld\n", ref,
-         sinkSent - sinkLines, sinkSent);
-  printf("ratio eventlog/sink: %.2f\n", ours / ref);
+  oursSide.print();
+  refSide.print();
+  printf("event log server: lost %lld of %lld (%lld lines in %d files)\n", oursSent - fileLines,
+         oursSent, fileLines, files);
+  printf("plain TCP sink: lost %lld of %lld\n", sinkSent - sinkLines, sinkSent);
+  otBenchRatio("ratio eventlog/sink", oursSide, refSide, {&oursSide, &refSide});
   return oursSent == fileLines && sinkSent == sinkLines ? 0 : 1;
 }

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "benchrounds.h"
 #include "otfifo.h"
 
 namespace {
@@ -69,21 +70,25 @@ double rate(int messages, int bytes) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int messages = argc > 1 ? std::atoi(argv[1]) : 2000000;
+  // The counts are for a whole run; each round gets its share.
+  int messages = (argc > 1 ? std::atoi(argv[1]) : 6000000) / otBenchRounds;
   int bytes = argc > 2 ? std::atoi(argv[2]) : 64;
-  rate<otFifo>(messages / 10, bytes);  // warm-up
-  rate<ReferenceQueue>(messages / 10, bytes);
-  double ours = 0, ref = 0;
-  // Alternate the two and keep each one's best of three, so that neither profits from a
-  // quieter moment of the machine.
-  for (int round = 0; round < 3; round++) {
-    double a = rate<otFifo>(messages, bytes);
-    double b = rate<ReferenceQueue>(messages, bytes);
-    if (a > ours) ours = a;
-    if (b > ref) ref = b;
+  if (messages < 1 || bytes < 1) {
+    std::fprintf(stderr, "usage: bench_fifo [messages] [message bytes]\n");
+    return 2;
   }
-  std::printf("otFifo:    %.0f messages/s (%d bytes each)\n", ours, bytes);
-  std::printf("reference: %.0f messages/s (std::mutex + condition_variable + deque)\n", ref);
-  std::printf("ratio ours/reference: %.2f\n", ours / ref);
+  rate<otFifo>(messages / 10 + 1, bytes);  // warm-up
+  rate<ReferenceQueue>(messages / 10 + 1, bytes);
+  char label[64];
+  std::snprintf(label, sizeof label, "otFifo (%d bytes each)", bytes);
+  otBenchSide ours(label, "messages/s");
+  otBenchSide ref("reference (std::mutex + condition_variable + deque)", "messages/s");
+  for (int round = 0; round < otBenchRounds; round++) {
+    ours.add(rate<otFifo>(messages, bytes));
+    ref.add(rate<ReferenceQueue>(messages, bytes));
+  }
+  ours.print();
+  ref.print();
+  otBenchRatio("ratio ours/reference", ours, ref, {&ours, &ref});
   return 0;
 }

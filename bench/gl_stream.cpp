@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <string>
 
+#include "benchrounds.h"
 #include "glscene.h"
 #include "hxglwidget.h"
 #include "interpreter.h"
@@ -103,7 +104,9 @@ int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "xcb", 1);
   QApplication app(argc, argv);
   const int triangles = argc > 1 ? atoi(argv[1]) : 10000;
-  const int frames = argc > 2 ? atoi(argv[2]) : 100;
+  // Frames of a whole run of each side (five times as many with display lists); each round
+  // gets its share.
+  const int frames = std::max(1, (argc > 2 ? atoi(argv[2]) : 300) / otBenchRounds);
   otOptionsDefaults(&opt);
   tcp_init();
 
@@ -129,50 +132,63 @@ int main(int argc, char** argv) {
   HxGLWidget& direct = *gl();
   Shown shown;
   window.installEventFilter(&shown);
-  // Warm-up, then ours and the reference take turns, three rounds each; the best round of
-  // each side counts, which keeps a moment of load on the machine from deciding the ratio.
+  // Warm-up, then ours and the reference take turns.
   runStream(server, false, 10);
   runDirect(direct, mesh, false, 10, 10);
   runStream(server, true, 10);
   runDirect(direct, mesh, true, 10, 10);
-  // The stream's best round, beside the reference of the same round that shows as many frames
+  // Each round of the stream beside the reference of the same round that shows as many frames
   // as the stream's client did (the fair comparison: the same drawing and the same showing);
-  // also the best of the reference showing every frame, and of GL alone.
-  struct Best {
-    double stream = -1, same = -1, every = -1, glOnly = -1;
-    int shown = 0;
-  } calls, lists;
-  for (int r = 0; r < 3; r++) {
+  // also the reference showing every frame, and GL alone.
+  struct Sides {
+    otBenchSide stream, same, every, glOnly;
+    int shownMin, shownMax;
+  };
+  Sides calls{{"call by call, over the wire", "frames/s"},
+              {"call by call, direct GL showing as many", "frames/s"},
+              {"call by call, direct GL showing every frame", "frames/s"},
+              {"call by call, GL alone", "frames/s"},
+              frames,
+              0};
+  Sides lists{{"display list, over the wire", "frames/s"},
+              {"display list, direct GL showing as many", "frames/s"},
+              {"display list, direct GL showing every frame", "frames/s"},
+              {"display list, GL alone", "frames/s"},
+              frames * 5,
+              0};
+  bool failed = false;
+  for (int r = 0; r < otBenchRounds && !failed; r++) {
     for (bool useList : {false, true}) {
-      Best& b = useList ? lists : calls;
+      Sides& b = useList ? lists : calls;
       const int n = useList ? frames * 5 : frames;
       shown.count = 0;
-      double s = runStream(server, useList, n);
-      int k = std::min(shown.count, n);
-      double same = runDirect(direct, mesh, useList, n, k);
-      if (s > b.stream) {
-        b.stream = s;
-        b.same = same;
-        b.shown = k;
-      }
-      b.every = std::max(b.every, runDirect(direct, mesh, useList, n, n));
-      b.glOnly = std::max(b.glOnly, runDirect(direct, mesh, useList, n, 0));
+      const double s = runStream(server, useList, n);
+      failed |= s <= 0;
+      const int k = std::min(shown.count, n);
+      b.shownMin = std::min(b.shownMin, k);
+      b.shownMax = std::max(b.shownMax, k);
+      b.stream.add(s);
+      b.same.add(runDirect(direct, mesh, useList, n, k));
+      b.every.add(runDirect(direct, mesh, useList, n, n));
+      b.glOnly.add(runDirect(direct, mesh, useList, n, 0));
     }
   }
   server.writeString("\xff");
   tcp_free();
 
-  printf("scene: %d lit triangles, %dx%d, best of 3 rounds\n", made, W, H);
+  printf("scene: %d lit triangles, %dx%d\n", made, W, H);
   for (bool useList : {true, false}) {
-    const Best& b = useList ? lists : calls;
+    const Sides& b = useList ? lists : calls;
     const int n = useList ? frames * 5 : frames;
-    const char* what = useList ? "display list" : "call by call";
-    printf("%s, over the wire: %.1f frames/s, %d of %d shown\n", what, b.stream, b.shown, n);
-    printf("%s, direct GL showing as many: %.1f frames/s\n", what, b.same);
-    printf("%s, direct GL showing every frame: %.1f frames/s; GL alone: %.1f frames/s\n", what,
-           b.every, b.glOnly);
-    if (useList) printf("display list: ratio ours/direct %.2f\n", b.stream / b.same);
+    printf("%s: %d to %d of %d frames a round shown\n", useList ? "display list" : "call by call",
+           b.shownMin, b.shownMax, n);
+    b.stream.print();
+    b.same.print();
+    b.every.print();
+    b.glOnly.print();
   }
-  printf("ratio ours/direct %.2f\n", calls.stream / calls.same);
-  return calls.stream > 0 && lists.stream > 0 ? 0 : 1;
+  otBenchRatio("display list: ratio ours/direct", lists.stream, lists.same,
+               {&lists.stream, &lists.same});
+  otBenchRatio("ratio ours/direct", calls.stream, calls.same, {&calls.stream, &calls.same});
+  return failed ? 1 : 0;
 }

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "benchrounds.h"
 #include "otmodbus.h"
 
 namespace {
@@ -96,18 +97,14 @@ int main(int argc, char** argv) {
 
   ourBatch(ours, 2000);  // warm-up, and the connection
   libmodbusBatch(ctx, 2000);
-  // Short batches that alternate which side goes first, so both see the same machine.
-  const int batch = 1000;
-  double oursSeconds = 0, refSeconds = 0;
-  int done = 0;
-  for (int round = 0; done < total; round++, done += batch) {
-    if (round % 2 == 0) {
-      oursSeconds += ourBatch(ours, batch);
-      refSeconds += libmodbusBatch(ctx, batch);
-    } else {
-      refSeconds += libmodbusBatch(ctx, batch);
-      oursSeconds += ourBatch(ours, batch);
-    }
+  // The count is for a whole run; each round gets its share.
+  const int perRound = total / otBenchRounds;
+  if (perRound < 1) return 2;
+  otBenchSide oursSide("otModbus (read 10 holding registers)", "transactions/s");
+  otBenchSide refSide("libmodbus", "transactions/s");
+  for (int round = 0; round < otBenchRounds; round++) {
+    oursSide.add(perRound / ourBatch(ours, perRound));
+    refSide.add(perRound / libmodbusBatch(ctx, perRound));
   }
   modbus_close(ctx);
   modbus_free(ctx);
@@ -115,9 +112,8 @@ int main(int argc, char** argv) {
   stopServer = true;
   server.join();
   close(lfd);
-  double oursRate = done / oursSeconds, refRate = done / refSeconds;
-  std::printf("otModbus:  %.0f transactions/s (read 10 holding registers)\n", oursRate);
-  std::printf("libmodbus: %.0f transactions/s\n", refRate);
-  std::printf("ratio ours/libmodbus: %.2f\n", oursRate / refRate);
+  oursSide.print();
+  refSide.print();
+  otBenchRatio("ratio ours/libmodbus", oursSide, refSide, {&oursSide, &refSide});
   return 0;
 }

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "benchrounds.h"
 #include "daemontest.h"
 #include "demo.h"
 #include "hxtestutil.h"
@@ -136,17 +137,24 @@ int main(int argc, char** argv) {
   if (server == nullptr) return 1;
   const int port = hxServerPort(server);
 
-  // One client, full refreshes back to back, beside the daemon's passes.
-  double maskRate = 0, daemonRate = 0;
+  // One client, full refreshes back to back, beside the daemon's passes in the same windows:
+  // the time shared out among the rounds.
+  otBenchSide maskSide(
+      "plant mask, one client, full refresh (every value, the trend, the picture), each pass "
+      "acknowledged",
+      "passes/s");
+  otBenchSide daemonSide("the daemon polling the simulator", "passes/s");
   {
     Client one(port);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));  // definition and picture
-    long m0 = passes, d0 = passCount(*image);
-    long long t0 = otMonotonicMs();
-    std::this_thread::sleep_for(std::chrono::seconds(seconds));
-    double s = (otMonotonicMs() - t0) / 1000.0;
-    maskRate = (passes - m0) / s;
-    daemonRate = (passCount(*image) - d0) / s;
+    for (int round = 0; round < otBenchRounds; round++) {
+      long m0 = passes, d0 = passCount(*image);
+      long long t0 = otMonotonicMs();
+      std::this_thread::sleep_for(std::chrono::milliseconds(seconds * 1000 / otBenchRounds));
+      double s = (otMonotonicMs() - t0) / 1000.0;
+      maskSide.add((passes - m0) / s);
+      daemonSide.add((passCount(*image) - d0) / s);
+    }
   }
   hxtest::waitFor([&] { return hxServerClients(server) == 0; });
 
@@ -193,14 +201,11 @@ int main(int argc, char** argv) {
   int mbxId = msgget(ftok(mbx.c_str(), 'b'), 0);
   if (mbxId >= 0) msgctl(mbxId, IPC_RMID, nullptr);
 
-  printf(
-      "plant mask, one client, full refresh (every value, the trend, the picture), each pass "
-      "acknowledged: %.1f passes/s\n",
-      maskRate);
-  printf("the daemon polling the simulator: %.1f passes/s\n", daemonRate);
+  maskSide.print();
+  daemonSide.print();
   for (const std::string& r : rows)
     printf("%s\n", r.c_str());
   printf("clients served at 1 s: up to %d\n", served);
-  printf("ratio mask passes/daemon passes %.2f\n", daemonRate > 0 ? maskRate / daemonRate : 0.0);
+  otBenchRatio("ratio mask passes/daemon passes", maskSide, daemonSide, {&maskSide, &daemonSide});
   return served == 100 ? 0 : 1;
 }

@@ -19,6 +19,7 @@ extern "C" {
 #include <string>
 #include <vector>
 
+#include "benchrounds.h"
 #include "ottime.h"
 #include "socatpair.h"
 #include "testutil.h"
@@ -66,25 +67,33 @@ int main() {
     int bad = 0;
     for (int i = 0; i < 100; i++)  // warm-up
       if (daveReadBytes(dc, daveDB, 1, 0, 4, data) != daveResOK) bad++;
-    long long start = otMonotonicMs();
-    int reads = 0;
-    while (otMonotonicMs() - start < 3000) {
-      if (daveReadBytes(dc, daveDB, 1, 0, 4, data) != daveResOK || data[0] != 0x98) bad++;
-      reads++;
+    // Rounds of a share of three seconds each; the wire limit, a figure of the line, is the
+    // same in every round and stands beside them as the reference.
+    char name[64];
+    snprintf(name, sizeof name, "wire limit at %d baud", baud);
+    otBenchSide measured("otnodave against otppisim over a pty", "reads/s"), wire(name, "reads/s");
+    for (int round = 0; round < otBenchRounds; round++) {
+      long long start = otMonotonicMs();
+      int reads = 0;
+      while (otMonotonicMs() - start < 3000 / otBenchRounds) {
+        if (daveReadBytes(dc, daveDB, 1, 0, 4, data) != daveResOK || data[0] != 0x98) bad++;
+        reads++;
+      }
+      measured.add(reads / ((otMonotonicMs() - start) / 1000.0));
+      wire.add(wireLimit);
     }
-    double seconds = (otMonotonicMs() - start) / 1000.0;
-    double rate = reads / seconds;
+    const double rate = measured.median();
     printf("exchange: %d bytes on the line, %.1f ms at %d baud (11 bits a byte)\n",
            bytesPerExchange, 1000.0 / wireLimit, baud);
-    printf("wire limit at %d baud: %.1f reads/s\n", baud, wireLimit);
-    printf("otnodave against otppisim over a pty: %.1f reads/s (%.3f ms a read, %d failed)\n", rate,
-           1000.0 / rate, bad);
+    wire.print();
+    measured.print();
+    printf("a read over the pty: %.3f ms, %d failed\n", 1000.0 / rate, bad);
     // On a real line each read takes its wire time plus what the pty pair takes now (this
     // library, socat and the simulator together): an estimate, not a measurement.
     double estimate = 1000.0 / (1000.0 / wireLimit + 1000.0 / rate);
     printf("estimate for a paced 19200-baud line: %.1f reads/s (%.3f of the wire limit)\n",
            estimate, estimate / wireLimit);
-    printf("ratio measured/wire limit: %.2f\n", rate / wireLimit);
+    otBenchRatio("ratio measured/wire limit", measured, wire, {&measured, &wire});
     status = bad == 0 ? 0 : 1;
   } else {
     fprintf(stderr, "bench_ppi_read: cannot set up the master on %s\n", pair.a().c_str());

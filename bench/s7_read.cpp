@@ -16,6 +16,7 @@
 #include <string>
 
 #include "../otkit/tests/s7frames.h"
+#include "benchrounds.h"
 #include "../otkit/tests/snap7server.h"
 #include "otsiemenstcp.h"
 
@@ -60,25 +61,20 @@ int main(int argc, char** argv) {
 
   ourBatch(ours, 1000);  // warm-up, and the connection
   referenceBatch(fd, job, 1000);
-  // Short batches that alternate which side goes first, so both see the same machine.
-  const int batch = 500;
-  double oursSeconds = 0, refSeconds = 0;
-  int done = 0;
-  for (int round = 0; done < total; round++, done += batch) {
-    if (round % 2 == 0) {
-      oursSeconds += ourBatch(ours, batch);
-      refSeconds += referenceBatch(fd, job, batch);
-    } else {
-      refSeconds += referenceBatch(fd, job, batch);
-      oursSeconds += ourBatch(ours, batch);
-    }
+  // The count is for a whole run; each round gets its share.
+  const int perRound = total / otBenchRounds;
+  if (perRound < 1) return 2;
+  otBenchSide oursSide("otSiemensTCP (32 bytes of DB10)", "reads/s");
+  otBenchSide refSide("reference (hand-built frames)", "reads/s");
+  for (int round = 0; round < otBenchRounds; round++) {
+    oursSide.add(perRound / ourBatch(ours, perRound));
+    refSide.add(perRound / referenceBatch(fd, job, perRound));
   }
   close(fd);
   ours.disconnect();
   server.stop();
-  double oursRate = done / oursSeconds, refRate = done / refSeconds;
-  std::printf("otSiemensTCP: %.0f reads/s (32 bytes of DB10)\n", oursRate);
-  std::printf("reference:    %.0f reads/s (hand-built frames)\n", refRate);
-  std::printf("ratio ours/reference: %.2f\n", oursRate / refRate);
+  oursSide.print();
+  refSide.print();
+  otBenchRatio("ratio ours/reference", oursSide, refSide, {&oursSide, &refSide});
   return 0;
 }

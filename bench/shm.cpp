@@ -11,6 +11,7 @@
 #include <chrono>
 #include <string>
 
+#include "benchrounds.h"
 #include "otsharedmemory.h"
 
 namespace {
@@ -49,7 +50,8 @@ double directRate(void* user, long operations) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  long operations = argc > 1 ? atol(argv[1]) : 2000000;
+  // The count is for a whole run; each round gets its share.
+  long operations = (argc > 1 ? atol(argv[1]) : 6000000) / otBenchRounds;
   if (operations < 2) operations = 2;
   const char* base = getenv("TMPDIR");
   std::string path = std::string(base && *base ? base : "/tmp") + "/otkit-bench-XXXXXX";
@@ -69,20 +71,18 @@ int main(int argc, char** argv) {
   }
   lockedRate(&shm, operations / 10);  // warm-up
   directRate(shm.getUserAdr(), operations / 10);
-  double ours = 0, ref = 0;
-  // Alternate the two and keep each one's best of three.
-  for (int round = 0; round < 3; round++) {
-    double a = lockedRate(&shm, operations);
-    double b = directRate(shm.getUserAdr(), operations);
-    if (a > ours) ours = a;
-    if (b > ref) ref = b;
+  otBenchSide ours("otSharedMemory (readShort/writeShort, file-locked)", "operations/s");
+  otBenchSide ref("reference (direct access through getUserAdr)", "operations/s");
+  for (int round = 0; round < otBenchRounds; round++) {
+    ours.add(lockedRate(&shm, operations));
+    ref.add(directRate(shm.getUserAdr(), operations));
   }
   shm.deleteSharedMemory();
   unlink(path.c_str());
 
-  printf("otSharedMemory: %.0f operations/s (readShort/writeShort, file-locked)\n", ours);
-  printf("reference:      %.0f operations/s (direct access through getUserAdr)\n", ref);
-  printf("lock cost:      %.0f ns per operation\n", 1e9 / ours - 1e9 / ref);
-  printf("ratio ours/reference: %.4f\n", ours / ref);
+  ours.print();
+  ref.print();
+  printf("lock cost: %.0f ns per operation\n", 1e9 / ours.median() - 1e9 / ref.median());
+  otBenchRatio("ratio ours/reference", ours, ref, {&ours, &ref}, 4);
   return 0;
 }

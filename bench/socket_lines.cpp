@@ -15,6 +15,7 @@
 #include <string>
 #include <thread>
 
+#include "benchrounds.h"
 #include "otsocket.h"
 
 namespace {
@@ -120,23 +121,17 @@ int main(int argc, char** argv) {
   PlainClient plain(sock.s);
   otBatch(sock, 2000);  // warm-up
   plainBatch(plain, 2000);
-  // Many short batches, alternating which side goes first, so that both see the same
-  // scheduling and load of the machine.
-  const int batch = 1000;
-  double oursSeconds = 0, refSeconds = 0;
-  for (int done = 0, round = 0; done < trips; done += batch, round++) {
-    if (round % 2 == 0) {
-      oursSeconds += otBatch(sock, batch);
-      refSeconds += plainBatch(plain, batch);
-    } else {
-      refSeconds += plainBatch(plain, batch);
-      oursSeconds += otBatch(sock, batch);
-    }
+  // The count is for a whole run; each round gets its share.
+  const int perRound = trips / otBenchRounds;
+  if (perRound < 1) return 2;
+  otBenchSide ours("otSocket printf+readStr (40-byte lines)", "round trips/s");
+  otBenchSide ref("plain send+recv client", "round trips/s");
+  for (int round = 0; round < otBenchRounds; round++) {
+    ours.add(perRound / otBatch(sock, perRound));
+    ref.add(perRound / plainBatch(plain, perRound));
   }
-  int total = (trips + batch - 1) / batch * batch;
-  double ours = total / oursSeconds, ref = total / refSeconds;
-  std::printf("otSocket printf+readStr: %.0f round trips/s (40-byte lines)\n", ours);
-  std::printf("plain send+recv client:  %.0f round trips/s\n", ref);
-  std::printf("ratio ours/reference: %.2f\n", ours / ref);
+  ours.print();
+  ref.print();
+  otBenchRatio("ratio ours/reference", ours, ref, {&ours, &ref});
   return 0;
 }

@@ -2,8 +2,8 @@
 // sliders, LCD numbers, frames holding children, Qwt meters, a third of them bound to tags) is
 // written as a .ui file; each round loads it (uiLoad) and generates its server source
 // (studioGenerateMask), against uic generating C++ from the same file as a process. Both are
-// timed the same way, wall clock per round, over several rounds after a warm-up. The last line
-// is the ratio of the rates, ours / uic.
+// timed the same way, wall clock per mask, in interleaved rounds after a warm-up. The last line
+// is the ratio of the median rates, ours / uic.
 //   bench_studio_generate [ROUNDS]
 #include <stdio.h>
 #include <stdlib.h>
@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "benchrounds.h"
 #include "generator.h"
 #include "studio_undo.h"
 #include "ottagtable.h"
@@ -135,7 +136,8 @@ int main(int argc, char** argv) {
   // The undo steps run on live design widgets, offscreen.
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   QApplication app(argc, argv);
-  const int rounds = argc > 1 ? std::max(1, atoi(argv[1])) : 10;
+  // One mask a round and side; more rounds than the usual, as one mask is quickly made.
+  const int rounds = std::max(otBenchRounds, argc > 1 ? atoi(argv[1]) : 10);
   QTemporaryDir dir;
   const QString path = dir.filePath("mask1.ui"), out = dir.filePath("ui_mask1.h");
   QString error;
@@ -173,19 +175,24 @@ int main(int argc, char** argv) {
     }
   };
   auto rate = [&](const std::function<void()>& run) {
-    run();  // warm-up: caches, the file in the page cache
     QElapsedTimer t;
     t.start();
-    for (int k = 0; k < rounds; k++)
-      run();
-    return rounds / (t.nsecsElapsed() / 1e9);
+    run();
+    return 1e9 / std::max<qint64>(1, t.nsecsElapsed());
   };
-  const double rOurs = rate(ours), rUic = rate(uic);
-  printf("mask of %d widgets, %d rounds after a warm-up\n", kWidgets, rounds);
-  printf("ours (uiLoad + studioGenerateMask, %ld characters): %.2f masks/s (%.1f ms each)\n", bytes,
-         rOurs, 1000 / rOurs);
-  printf("uic -g cpp (a process): %.2f masks/s (%.1f ms each)\n", rUic, 1000 / rUic);
+  ours();  // warm-up: caches, the file in the page cache
+  uic();
+  otBenchSide oursSide("ours (uiLoad + studioGenerateMask)", "masks/s");
+  otBenchSide uicSide("uic -g cpp (a process)", "masks/s");
+  for (int k = 0; k < rounds; k++) {
+    oursSide.add(rate(ours));
+    uicSide.add(rate(uic));
+  }
+  printf("mask of %d widgets, generated source of %ld characters\n", kWidgets, bytes);
+  oursSide.print();
+  uicSide.print();
+  printf("ms a mask: ours %.1f, uic %.1f\n", 1000 / oursSide.median(), 1000 / uicSide.median());
   undoSteps(mask);
-  printf("ratio ours/uic: %.2f\n", rOurs / rUic);
+  otBenchRatio("ratio ours/uic", oursSide, uicSide, {&oursSide, &uicSide});
   return 0;
 }

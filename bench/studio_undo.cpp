@@ -6,7 +6,9 @@
 #include <stdlib.h>
 
 #include <QApplication>
+#include <algorithm>
 
+#include "benchrounds.h"
 #include "studio_undo.h"
 #include "studioopt.h"
 #include "uiwidgets.h"
@@ -15,30 +17,38 @@ int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   QApplication app(argc, argv);
   studioOpt = StudioOptions();
-  const int steps = argc > 1 ? atoi(argv[1]) : 10000;
-  double ours = undoStepsMs(steps);
-  printf("undo: %d steps in %.1f ms, %.4f ms a step\n", steps, ours, ours / steps);
+  // Steps of a whole run of each side; each round gets its share.
+  const int steps = std::max(otBenchRounds, argc > 1 ? atoi(argv[1]) : 10000) / otBenchRounds;
+  const int refSteps = std::min(steps, 500 / otBenchRounds);
 
-  // The reference: each undo step rebuilds the mask from the snapshot before it.
-  const int refSteps = steps < 500 ? steps : 500;
+  // The reference: each undo step rebuilds the mask from the snapshot before it. The
+  // snapshots of all its rounds are made first, each round rebuilding the next share of them.
   QVector<QByteArray> snapshots;
-  EditedMask m(chaosStartForm(), refSteps, &snapshots);
+  EditedMask m(chaosStartForm(), refSteps * otBenchRounds, &snapshots);
   QWidget holder;
-  QElapsedTimer t;
-  t.start();
-  for (int i = refSteps - 1; i >= 0; i--) {
-    UiForm f;
-    QString error;
-    if (uiParse(snapshots[i], &f, &error) != 0) {
-      printf("snapshot %d: %s\n", i, qPrintable(error));
-      return 1;
+  otBenchSide ours("undo by the commands' reverse steps", "ms a step");
+  otBenchSide ref("snapshot rebuild", "ms a step");
+  int next = refSteps * otBenchRounds - 1;
+  for (int r = 0; r < otBenchRounds; r++) {
+    ours.add(undoStepsMs(steps) / steps);
+    QElapsedTimer t;
+    t.start();
+    for (int i = 0; i < refSteps; i++, next--) {
+      UiForm f;
+      QString error;
+      if (uiParse(snapshots[next], &f, &error) != 0) {
+        printf("snapshot %d: %s\n", next, qPrintable(error));
+        return 1;
+      }
+      auto* root = new QWidget(&holder);
+      uiBuildForm(f, root);
+      delete root;
     }
-    auto* root = new QWidget(&holder);
-    uiBuildForm(f, root);
-    delete root;
+    ref.add(t.nsecsElapsed() / 1e6 / refSteps);
   }
-  double ref = t.nsecsElapsed() / 1e6;
-  printf("snapshot rebuild: %d steps in %.1f ms, %.4f ms a step\n", refSteps, ref, ref / refSteps);
-  printf("ratio ours/reference (time a step): %.3f\n", (ours / steps) / (ref / refSteps));
+  printf("undo: %d steps a round, snapshot rebuild: %d steps a round\n", steps, refSteps);
+  ours.print();
+  ref.print();
+  otBenchRatio("ratio ours/reference (time a step)", ours, ref, {&ours, &ref}, 3);
   return 0;
 }

@@ -19,6 +19,7 @@
 #include <atomic>
 #include <string>
 
+#include "benchrounds.h"
 #include "hxserver.h"
 #include "hxsvganimator.h"
 #include "interpreter.h"
@@ -147,17 +148,24 @@ double run(int which, int updates) {
   return updates * 1e9 / (double)std::max<qint64>(1, t.nsecsElapsed());
 }
 
-// Best of rounds for ours (mode 1) and the reference (mode 2) in turns, on one window.
-void measure(int rounds, int updates, double* ours, double* theirs) {
+// Rounds of ours (mode 1) and the reference (mode 2) in turns, on one window. False when
+// updates went missing.
+bool measure(int updates, otBenchSide* ours, otBenchSide* theirs) {
   run(1, 10);  // warm-up
-  run(2, 10);
-  for (int r = 0; r < rounds; r++) {
-    *ours = std::max(*ours, run(1, updates));
-    if (theirs != nullptr) *theirs = std::max(*theirs, run(2, updates));
+  if (theirs != nullptr) run(2, 10);
+  for (int r = 0; r < otBenchRounds; r++) {
+    const double a = run(1, updates);
+    if (a < 0) return false;
+    ours->add(a);
+    if (theirs == nullptr) continue;
+    const double b = run(2, updates);
+    if (b < 0) return false;
+    theirs->add(b);
   }
+  return true;
 }
 
-bool serveOneWindow(int webkit, int rounds, int updates, double* ours, double* theirs) {
+bool serveOneWindow(int webkit, int updates, otBenchSide* ours, otBenchSide* theirs) {
   opt.use_webkit_for_svg = webkit;
   hxServerOptions o;
   o.bindAddress = "127.0.0.1";
@@ -177,7 +185,7 @@ bool serveOneWindow(int webkit, int rounds, int updates, double* ours, double* t
                  d->existingAnimator()->numLines() > 0;
         },
         20000);
-    if (ok) measure(rounds, updates, ours, theirs);
+    if (ok) ok = measure(updates, ours, theirs);
   }
   hxServerStop(server);
   return ok;
@@ -188,7 +196,9 @@ bool serveOneWindow(int webkit, int rounds, int updates, double* ours, double* t
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   QApplication app(argc, argv);
-  const int updates = argc > 1 ? atoi(argv[1]) : 100;
+  // Updates of a whole run of each side; each round gets its share.
+  const int total = argc > 1 ? atoi(argv[1]) : 300;
+  const int updates = std::max(1, total / otBenchRounds);
   // The server runs otsvgcat from the build's tools.
   std::string path = std::string(OTKIT_TOOLS_DIR) + ":" + (getenv("PATH") ? getenv("PATH") : "");
   setenv("PATH", path.c_str(), 1);
@@ -206,20 +216,22 @@ int main(int argc, char** argv) {
 
   otOptionsDefaults(&opt);
   tcp_init();
-  double ours = -1, theirs = -1, web = -1;
-  bool ok = serveOneWindow(0, 3, updates, &ours, &theirs) &&
-            serveOneWindow(1, 1, std::max(10, updates / 2), &web, nullptr);
+  otBenchSide ours("one change through the animator, plain renderer", "updates/s");
+  otBenchSide theirs("whole changed document sent and rendered anew", "updates/s");
+  otBenchSide web("one change through the animator, web engine", "updates/s");
+  bool ok = serveOneWindow(0, updates, &ours, &theirs) &&
+            serveOneWindow(1, std::max(2, total / 6 / otBenchRounds), &web, nullptr);
   tcp_free();
   remove(plantPath.c_str());
   rmdir(dir);
   if (!ok) {
-    fprintf(stderr, "svg_update: the drawing did not arrive\n");
+    fprintf(stderr, "svg_update: the drawing or its updates did not arrive\n");
     return 1;
   }
   printf("plant picture: %d elements, %zu bytes\n", elements, doc.size());
-  printf("one change through the animator, plain renderer, best of 3: %.1f updates/s\n", ours);
-  printf("whole changed document sent and rendered anew, best of 3: %.1f updates/s\n", theirs);
-  printf("one change through the animator, web engine: %.1f updates/s\n", web);
-  printf("ratio ours/reference %.2f\n", ours / theirs);
-  return ours > 0 && theirs > 0 && web > 0 ? 0 : 1;
+  ours.print();
+  theirs.print();
+  web.print();
+  otBenchRatio("ratio ours/reference", ours, theirs, {&ours, &theirs});
+  return 0;
 }
