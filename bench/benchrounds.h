@@ -59,6 +59,16 @@ class otBenchSide {
   std::vector<double> values_;
 };
 
+// Runs rounds of each side in turns, a's first: each callable returns its round's figure.
+template <typename A, typename B>
+void otBenchInterleave(otBenchSide& a, A roundOfA, otBenchSide& b, B roundOfB,
+                       int rounds = otBenchRounds) {
+  for (int r = 0; r < rounds; r++) {
+    a.add(roundOfA());
+    b.add(roundOfB());
+  }
+}
+
 // Says which of sides spread wider than otBenchSteady (nothing when none does), then prints
 // "LABEL: R" with R the ratio of the medians of a and b, to `decimals` places (more for a
 // ratio far below one, such as the price of a lock against a bare access).

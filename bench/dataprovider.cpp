@@ -276,10 +276,9 @@ int main(int argc, char** argv) {
   const int batch = trips / otBenchRounds;
   otBenchSide ours("data provider getInt, one connection", "round trips/s");
   otBenchSide ref("redis GET, one connection", "round trips/s");
-  for (int round = 0; round < otBenchRounds; round++) {
-    ours.add(batch / oursBatch(client, sock, batch));
-    ref.add(batch / redisBatch(rc, batch));
-  }
+  otBenchInterleave(
+      ours, [&] { return batch / oursBatch(client, sock, batch); }, ref,
+      [&] { return batch / redisBatch(rc, batch); });
 
   // 50 connections: rounds of the same shape, each side's connections and threads made anew.
   int perThread = trips / kThreads * 5 / otBenchRounds;
@@ -289,10 +288,9 @@ int main(int argc, char** argv) {
   otBenchSide oursAll(name, "round trips/s");
   snprintf(name, sizeof name, "redis GET, %d connections", kThreads);
   otBenchSide redisAll(name, "round trips/s");
-  for (int round = 0; round < otBenchRounds; round++) {
-    oursAll.add(oursAggregate(port, perThread));
-    redisAll.add(redisAggregate(redis.port(), perThread));
-  }
+  otBenchInterleave(
+      oursAll, [&] { return oursAggregate(port, perThread); }, redisAll,
+      [&] { return redisAggregate(redis.port(), perThread); });
   threads.stop();
 
   ours.print();

@@ -83,10 +83,9 @@ int main(int argc, char** argv) {
   std::snprintf(label, sizeof label, "otFifo (%d bytes each)", bytes);
   otBenchSide ours(label, "messages/s");
   otBenchSide ref("reference (std::mutex + condition_variable + deque)", "messages/s");
-  for (int round = 0; round < otBenchRounds; round++) {
-    ours.add(rate<otFifo>(messages, bytes));
-    ref.add(rate<ReferenceQueue>(messages, bytes));
-  }
+  otBenchInterleave(
+      ours, [&] { return rate<otFifo>(messages, bytes); }, ref,
+      [&] { return rate<ReferenceQueue>(messages, bytes); });
   ours.print();
   ref.print();
   otBenchRatio("ratio ours/reference", ours, ref, {&ours, &ref});

@@ -102,10 +102,9 @@ int main(int argc, char** argv) {
   if (perRound < 1) return 2;
   otBenchSide oursSide("otModbus (read 10 holding registers)", "transactions/s");
   otBenchSide refSide("libmodbus", "transactions/s");
-  for (int round = 0; round < otBenchRounds; round++) {
-    oursSide.add(perRound / ourBatch(ours, perRound));
-    refSide.add(perRound / libmodbusBatch(ctx, perRound));
-  }
+  otBenchInterleave(
+      oursSide, [&] { return perRound / ourBatch(ours, perRound); }, refSide,
+      [&] { return perRound / libmodbusBatch(ctx, perRound); });
   modbus_close(ctx);
   modbus_free(ctx);
   sock.disconnect();

@@ -66,10 +66,9 @@ int main(int argc, char** argv) {
   if (perRound < 1) return 2;
   otBenchSide oursSide("otSiemensTCP (32 bytes of DB10)", "reads/s");
   otBenchSide refSide("reference (hand-built frames)", "reads/s");
-  for (int round = 0; round < otBenchRounds; round++) {
-    oursSide.add(perRound / ourBatch(ours, perRound));
-    refSide.add(perRound / referenceBatch(fd, job, perRound));
-  }
+  otBenchInterleave(
+      oursSide, [&] { return perRound / ourBatch(ours, perRound); }, refSide,
+      [&] { return perRound / referenceBatch(fd, job, perRound); });
   close(fd);
   ours.disconnect();
   server.stop();

@@ -73,10 +73,9 @@ int main(int argc, char** argv) {
   directRate(shm.getUserAdr(), operations / 10);
   otBenchSide ours("otSharedMemory (readShort/writeShort, file-locked)", "operations/s");
   otBenchSide ref("reference (direct access through getUserAdr)", "operations/s");
-  for (int round = 0; round < otBenchRounds; round++) {
-    ours.add(lockedRate(&shm, operations));
-    ref.add(directRate(shm.getUserAdr(), operations));
-  }
+  otBenchInterleave(
+      ours, [&] { return lockedRate(&shm, operations); }, ref,
+      [&] { return directRate(shm.getUserAdr(), operations); });
   shm.deleteSharedMemory();
   unlink(path.c_str());
 

@@ -126,10 +126,9 @@ int main(int argc, char** argv) {
   if (perRound < 1) return 2;
   otBenchSide ours("otSocket printf+readStr (40-byte lines)", "round trips/s");
   otBenchSide ref("plain send+recv client", "round trips/s");
-  for (int round = 0; round < otBenchRounds; round++) {
-    ours.add(perRound / otBatch(sock, perRound));
-    ref.add(perRound / plainBatch(plain, perRound));
-  }
+  otBenchInterleave(
+      ours, [&] { return perRound / otBatch(sock, perRound); }, ref,
+      [&] { return perRound / plainBatch(plain, perRound); });
   ours.print();
   ref.print();
   otBenchRatio("ratio ours/reference", ours, ref, {&ours, &ref});
