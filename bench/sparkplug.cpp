@@ -7,8 +7,9 @@
 // 2 ms) to the mirror's image (whose passes run every 5 ms).
 // Plain: a publisher sends as many messages of the same size at the same pace, a subscriber
 // takes them; latency from the publish to the receipt.
-// Printed: delivered changes per second and the 99th-percentile latency of each, then the ratio
-// of delivered changes ours/plain.
+// Five rounds of each side in turns. Printed: delivered changes and the latency median and 99th
+// percentile of each, each side's median rate and spread, then the ratio of the medians of
+// delivered changes ours/plain.
 #include <stdio.h>
 #include <string.h>
 #include <sys/ipc.h>
@@ -22,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "benchrounds.h"
 #include "brokertest.h"
 #include "gdaemon.h"
 #include "otdaemon.h"
@@ -44,11 +46,6 @@ double percentile(std::vector<double> v, double p) {
   std::sort(v.begin(), v.end());
   return v[std::min(v.size() - 1, (size_t)(p * (double)v.size()))];
 }
-
-struct Result {
-  double changesPerS = 0, p50Ms = -1, p99Ms = -1;
-  long delivered = 0, offered = 0;
-};
 
 // The value of tag k after round r (each tag changes every kTags / kPerRound rounds).
 int16_t valueOf(int round) {
@@ -125,77 +122,14 @@ int main() {
     return 1;
   }
 
-  // ---- ours ----------------------------------------------------------------------------
-  std::vector<long long> writtenAt(kRounds, 0);
-  std::vector<double> latencies;
-  std::atomic<int> written{0};
-  std::atomic<bool> done{false};
-  long deliveredRounds = 0;
-  std::thread watcher([&] {
-    std::vector<unsigned char> now((size_t)blocks);
-    int next = 0;  // the first round not yet seen whole
-    while (!done || next < written) {
-      seen->read(0, now.data(), (int)blocks);
-      while (next < written) {
-        const int16_t want = valueOf(next);
-        bool whole = true;
-        for (int i = 0; i < kPerRound && whole; i++) {
-          const int k = (next * kPerRound + i) % kTags;
-          const int16_t v = (int16_t)((now[(size_t)k * 2] << 8) | now[(size_t)k * 2 + 1]);
-          // A later round may have changed the tag again.
-          whole = v == want || (int16_t)(v - want) > 0;
-        }
-        if (!whole) break;
-        latencies.push_back((double)(modbussim::nowMs() - writtenAt[(size_t)next]));
-        deliveredRounds++;
-        next++;
-      }
-      if (done && modbussim::nowMs() > writtenAt[(size_t)kRounds - 1] + 2000) break;
-      usleep(500);
-    }
-  });
-  const long long start = modbussim::nowMs();
-  for (int r = 0; r < kRounds; r++) {
-    long long due = start + (long long)r * kRoundMs;
-    while (modbussim::nowMs() < due)
-      usleep(200);
-    // A round's tags lie side by side, as a daemon's cycle writes its block: one copy.
-    const int16_t v = valueOf(r);
-    std::vector<unsigned char> block((size_t)kPerRound * 2);
-    for (int i = 0; i < kPerRound; i++) {
-      block[(size_t)i * 2] = (unsigned char)((uint16_t)v >> 8);
-      block[(size_t)i * 2 + 1] = (unsigned char)v;
-    }
-    image.write((unsigned long)((r * kPerRound) % kTags) * 2, block.data(), (int)block.size());
-    writtenAt[(size_t)r] = modbussim::nowMs();
-    written = r + 1;
-  }
-  const long long end = modbussim::nowMs();
-  done = true;
-  watcher.join();
-  edge.stop(SIGTERM, 5000);
-  mirror.stop(SIGTERM, 5000);
-  Result ours;
-  ours.offered = (long)kRounds * kPerRound;
-  ours.delivered = deliveredRounds * kPerRound;
-  ours.changesPerS = (double)ours.delivered * 1000.0 / (double)std::max(1LL, end - start);
-  ours.p50Ms = percentile(latencies, 0.5);
-  ours.p99Ms = percentile(latencies, 0.99);
-  long messages = 0, changes = 0;
-  {
-    std::string log = edge.output();
-    size_t at = log.find("births, ");
-    if (at != std::string::npos)
-      sscanf(log.c_str() + at, "births, %ld data messages, %ld", &messages, &changes);
-  }
-  if (messages <= 0) messages = kRounds;
-  // The size of such a message: its changes as the edge sends them (Int16 by alias).
+  // ---- rounds: ours and plain in turns ---------------------------------------------------
+  // The plain side's message: one pass of changes as the edge sends them (Int16 by alias), one
+  // message a pass; the edge's own count of its data messages is checked against it at the end.
   otSpPayload typical;
   typical.hasTimestamp = typical.hasSeq = true;
   typical.timestamp = 1765280000000ull;
   typical.seq = 200;
-  const long perMessage = std::max(1L, changes / messages);
-  for (long i = 0; i < perMessage; i++) {
+  for (int i = 0; i < kPerRound; i++) {
     otSpMetric m;
     m.hasAlias = true;
     m.alias = 5000 + (uint64_t)i;
@@ -206,11 +140,70 @@ int main() {
   std::string bytes;
   otSpEncode(typical, &bytes);
 
-  // ---- plain MQTT ------------------------------------------------------------------------
-  Result plain;
-  {
+  const int passes = kRounds / otBenchRounds;  // passes of changes in one round of each side
+  std::vector<double> latencies, plainLatencies;
+  long offered = 0, delivered = 0, plainOffered = 0, plainDelivered = 0;
+  int nextPass = 0;  // the first pass of ours not yet written (values go on from round to round)
+  // One round of ours: passes of changes at the pace, each delivered once the mirror holds all
+  // of it. Changes per second delivered.
+  auto oursRound = [&]() -> double {
+    const int first = nextPass;
+    nextPass += passes;
+    std::vector<long long> writtenAt((size_t)passes, 0);
+    std::atomic<int> written{0};
+    std::atomic<bool> done{false};
+    long seenWhole = 0;
+    std::thread watcher([&] {
+      std::vector<unsigned char> now((size_t)blocks);
+      int next = 0;  // the first pass of the round not yet seen whole
+      while (!done || next < written) {
+        seen->read(0, now.data(), (int)blocks);
+        while (next < written) {
+          const int16_t want = valueOf(first + next);
+          bool whole = true;
+          for (int i = 0; i < kPerRound && whole; i++) {
+            const int k = ((first + next) * kPerRound + i) % kTags;
+            const int16_t v = (int16_t)((now[(size_t)k * 2] << 8) | now[(size_t)k * 2 + 1]);
+            // A later pass may have changed the tag again.
+            whole = v == want || (int16_t)(v - want) > 0;
+          }
+          if (!whole) break;
+          latencies.push_back((double)(modbussim::nowMs() - writtenAt[(size_t)next]));
+          seenWhole++;
+          next++;
+        }
+        if (done && modbussim::nowMs() > writtenAt[(size_t)passes - 1] + 2000) break;
+        usleep(500);
+      }
+    });
+    const long long start = modbussim::nowMs();
+    for (int r = 0; r < passes; r++) {
+      long long due = start + (long long)r * kRoundMs;
+      while (modbussim::nowMs() < due)
+        usleep(200);
+      // A pass's tags lie side by side, as a daemon's cycle writes its block: one copy.
+      const int16_t v = valueOf(first + r);
+      std::vector<unsigned char> block((size_t)kPerRound * 2);
+      for (int i = 0; i < kPerRound; i++) {
+        block[(size_t)i * 2] = (unsigned char)((uint16_t)v >> 8);
+        block[(size_t)i * 2 + 1] = (unsigned char)v;
+      }
+      image.write((unsigned long)(((first + r) * kPerRound) % kTags) * 2, block.data(),
+                  (int)block.size());
+      writtenAt[(size_t)r] = modbussim::nowMs();
+      written = r + 1;
+    }
+    const long long end = modbussim::nowMs();
+    done = true;
+    watcher.join();
+    offered += (long)passes * kPerRound;
+    delivered += seenWhole * kPerRound;
+    return (double)seenWhole * kPerRound * 1000.0 / (double)std::max(1LL, end - start);
+  };
+  // One round of plain MQTT: as many messages at the same pace, through a publisher and a
+  // subscriber of the round's own (a subscriber left on the broker would take ours too).
+  auto plainRound = [&]() -> double {
     brokertest::Listener subscriber(broker.address());
-    std::vector<double> plainLatencies;
     long received = 0;
     subscriber.session().message = [&](const std::string& topic, const unsigned char* d, int n) {
       if (topic != "spBv1.0/bench/NDATA/plain") return;  // a retained STATE, say
@@ -232,16 +225,16 @@ int main() {
         5000);
     std::atomic<bool> stopping{false};
     std::thread taker([&] {
-      while (!stopping || received < messages) {
+      const long long giveUp = modbussim::nowMs() + (long long)passes * kRoundMs + 60000;
+      while (!stopping || received < passes) {
         subscriber.session().poll(1);
-        if (stopping && modbussim::nowMs() > end + 60000) break;
+        if (stopping && modbussim::nowMs() > giveUp) break;
       }
     });
     const long long t0 = modbussim::nowMs();
-    const double gapMs = (double)(end - start) / (double)messages;
-    for (long i = 0; i < messages; i++) {
+    for (int i = 0; i < passes; i++) {
       for (;;) {
-        const double wait = (double)i * gapMs - (double)(modbussim::nowMs() - t0);
+        const long long wait = (long long)i * kRoundMs - (modbussim::nowMs() - t0);
         if (wait <= 0) break;
         publisher.poll((int)wait + 1);
       }
@@ -255,24 +248,36 @@ int main() {
       publisher.poll(5);
     stopping = true;
     taker.join();
-    plain.offered = messages * perMessage;
-    plain.delivered = received * perMessage;
-    plain.changesPerS = (double)plain.delivered * 1000.0 / (double)std::max(1LL, t1 - t0);
-    plain.p50Ms = percentile(plainLatencies, 0.5);
-    plain.p99Ms = percentile(plainLatencies, 0.99);
+    plainOffered += (long)passes * kPerRound;
+    plainDelivered += received * kPerRound;
+    return (double)received * kPerRound * 1000.0 / (double)std::max(1LL, t1 - t0);
+  };
+  otBenchSide ours("ours  (edge -> mosquitto -> mirror image)", "changes/s delivered");
+  otBenchSide plain("plain (publisher -> mosquitto -> subscriber)", "changes/s delivered");
+  otBenchInterleave(ours, oursRound, plain, plainRound);
+  edge.stop(SIGTERM, 5000);
+  mirror.stop(SIGTERM, 5000);
+  long messages = 0, changes = 0;
+  {
+    std::string log = edge.output();
+    size_t at = log.find("births, ");
+    if (at != std::string::npos)
+      sscanf(log.c_str() + at, "births, %ld data messages, %ld", &messages, &changes);
   }
 
-  printf("%d tags, %d changes every %d ms for %d ms; %ld NDATA messages of %zu bytes\n", kTags,
-         kPerRound, kRoundMs, kRounds * kRoundMs, messages, bytes.size());
-  const Result* both[] = {&ours, &plain};
-  const char* names[] = {"ours  (edge -> mosquitto -> mirror image)",
-                         "plain (publisher -> mosquitto -> subscriber)"};
-  for (int i = 0; i < 2; i++)
-    printf("%s: %.0f changes/s delivered, %ld of %ld, latency median %.1f ms, p99 %.1f ms\n",
-           names[i], both[i]->changesPerS, both[i]->delivered, both[i]->offered, both[i]->p50Ms,
-           both[i]->p99Ms);
-  printf("ratio ours/plain %.2f\n",
-         plain.changesPerS > 0 ? ours.changesPerS / plain.changesPerS : 0);
+  printf(
+      "%d tags, %d changes every %d ms, %d rounds of %d ms a side; the edge sent %ld NDATA "
+      "messages for %d passes, plain %zu bytes a message\n",
+      kTags, kPerRound, kRoundMs, otBenchRounds, passes * kRoundMs, messages, kRounds,
+      bytes.size());
+  printf("ours: %ld of %ld changes delivered, latency median %.1f ms, p99 %.1f ms\n", delivered,
+         offered, percentile(latencies, 0.5), percentile(latencies, 0.99));
+  printf("plain: %ld of %ld changes delivered, latency median %.1f ms, p99 %.1f ms\n",
+         plainDelivered, plainOffered, percentile(plainLatencies, 0.5),
+         percentile(plainLatencies, 0.99));
+  ours.print();
+  plain.print();
+  otBenchRatio("ratio ours/plain", ours, plain, {&ours, &plain});
   // The queues and segments of both images go with the bench.
   for (const std::string& path : {shm, mbx, mirrorShm, mirrorMbx}) {
     key_t key = ftok(path.c_str(), 'b');
