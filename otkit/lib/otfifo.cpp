@@ -10,7 +10,7 @@ struct otFifo::Message {
   unsigned char* data() { return reinterpret_cast<unsigned char*>(this + 1); }
 };
 
-otFifo::otFifo(int maxmes_) : maxmes(maxmes_), nmes(0), head(nullptr), tail(nullptr) {
+otFifo::otFifo(int maxmes_) : maxmes(maxmes_), nmes(0), head(nullptr), tail(nullptr), waiting(0) {
   otwrapinit_semaphore(&semaphore, 1000);
 }
 
@@ -44,8 +44,10 @@ int otFifo::write(const void* data, int length) {
   tail = m;
   nmes++;
   semaphore.nready++;
-  pthread_cond_signal(&semaphore.cond);
+  // Woken after the unlock, the reader finds the mutex free instead of blocking on it again.
+  const bool wake = waiting > 0;
   pthread_mutex_unlock(&semaphore.mutex);
+  if (wake) pthread_cond_signal(&semaphore.cond);
   return length;
 }
 
@@ -59,16 +61,32 @@ int otFifo::printf(const char* format, ...) {
   return write(t.text, t.length);
 }
 
-static void unlockMutex(void* mutex) {
-  pthread_mutex_unlock(static_cast<pthread_mutex_t*>(mutex));
+namespace {
+
+// What a reader cancelled in its wait (the only cancellation point under the lock) leaves.
+struct WaitingReader {
+  pthread_mutex_t* mutex;
+  int* waiting;
+};
+
+void cancelledReader(void* arg) {
+  WaitingReader* r = static_cast<WaitingReader*>(arg);
+  (*r->waiting)--;
+  pthread_mutex_unlock(r->mutex);
 }
+
+}  // namespace
 
 OT_CANCELLATION_POINT int otFifo::read(void* buffer, int size) {
   pthread_mutex_lock(&semaphore.mutex);
-  // A reader cancelled while it waits must not leave the queue locked.
-  pthread_cleanup_push(unlockMutex, &semaphore.mutex);
-  while (semaphore.nready == 0)
+  // A reader cancelled while it waits must not leave the queue locked, nor counted as waiting.
+  WaitingReader self = {&semaphore.mutex, &waiting};
+  pthread_cleanup_push(cancelledReader, &self);
+  while (semaphore.nready == 0) {
+    waiting++;
     pthread_cond_wait(&semaphore.cond, &semaphore.mutex);
+    waiting--;
+  }
   pthread_cleanup_pop(0);
   Message* m = head;
   if (m->length > size || (m->length > 0 && buffer == nullptr)) {

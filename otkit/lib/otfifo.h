@@ -41,6 +41,9 @@ class otFifo {
   // Counts the queued messages; its mutex also guards the list, so that a write or a read
   // takes one lock instead of two.
   WSEMAPHORE semaphore;
+  // Readers blocked in read() (under the mutex): a write wakes one only when one waits, so a
+  // busy reader costs the writer no system call.
+  int waiting;
 };
 
 #endif
