@@ -15,6 +15,7 @@
 
 #include "otfd.h"
 #include "otlog.h"
+#include "otnumber.h"
 #include "ottime.h"
 
 namespace {
@@ -252,13 +253,7 @@ std::string otSha256Hex(const void* data, size_t len) {
   unsigned char md[EVP_MAX_MD_SIZE];
   unsigned int n = 0;
   if (EVP_Digest(data, len, md, &n, EVP_sha256(), nullptr) != 1 || n != 32) return "";
-  static const char hex[] = "0123456789abcdef";
-  std::string out(64, '0');
-  for (unsigned i = 0; i < 32; i++) {
-    out[2 * i] = hex[md[i] >> 4];
-    out[2 * i + 1] = hex[md[i] & 15];
-  }
-  return out;
+  return otHexBytes(md, n);
 }
 
 std::string otAuditLine(long long seq, const otAuditRecord& r, const std::string& prevHex) {

@@ -22,7 +22,9 @@
 #include <thread>
 #include <vector>
 
+#include "otcutil.h"
 #include "otfd.h"
+#include "otnumber.h"
 #include "otpoll.h"
 
 namespace {
@@ -42,13 +44,7 @@ std::string hexFingerprint(X509* cert) {
   unsigned char md[EVP_MAX_MD_SIZE];
   unsigned int n = 0;
   if (X509_digest(cert, EVP_sha256(), md, &n) != 1) return "";
-  std::string out;
-  char two[4];
-  for (unsigned i = 0; i < n; i++) {
-    snprintf(two, sizeof two, i == 0 ? "%02X" : ":%02X", md[i]);
-    out += two;
-  }
-  return out;
+  return otHexBytes(md, n, true);
 }
 
 bool setNonBlocking(int fd) {
@@ -150,20 +146,6 @@ bool makeCertificate(const std::string& certPath, const std::string& keyPath, st
   X509_free(cert);
   EVP_PKEY_free(key);
   return ok;
-}
-
-bool makeFolder(const std::string& dir, std::string* error) {
-  std::string part;
-  for (size_t i = 0; i <= dir.size(); i++) {
-    if (i == dir.size() || (dir[i] == '/' && i > 0)) {
-      part = dir.substr(0, i);
-      if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
-        *error = part + ": " + strerror(errno);
-        return false;
-      }
-    }
-  }
-  return true;
 }
 
 // The socket under a TLS connection, written with MSG_NOSIGNAL: a client that is gone must
@@ -385,7 +367,10 @@ int otTlsServer::configure(const char* source, const char* stateDir, bool allowT
       *error = "-tls=auto needs a state folder";
       return -1;
     }
-    if (!makeFolder(stateDir, error)) return -1;
+    if (otMakeFolders(stateDir, 0700) != 0) {
+      *error = std::string(stateDir) + ": " + strerror(errno);
+      return -1;
+    }
     cert = std::string(stateDir) + "/tls-cert.pem";
     key = std::string(stateDir) + "/tls-key.pem";
     if (!exists(cert) || !exists(key)) {

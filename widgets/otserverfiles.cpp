@@ -22,28 +22,13 @@
 #include <set>
 #include <string>
 
+#include "otcutil.h"
 #include "otfd.h"
 #include "otfilename.h"
 #include "otlog.h"
 #include "otoptions.h"
 
 namespace {
-
-// Makes path and its missing parents; the folders made are the user's alone.
-bool makeFolders(const char* path) {
-  char buf[PATH_MAX];
-  size_t len = strlen(path);
-  if (len == 0 || len >= sizeof(buf)) return false;
-  memcpy(buf, path, len + 1);
-  for (size_t i = 1; i <= len; i++) {
-    if (buf[i] != '/' && buf[i] != '\0') continue;
-    char keep = buf[i];
-    buf[i] = '\0';
-    if (mkdir(buf, 0700) != 0 && errno != EEXIST) return false;
-    buf[i] = keep;
-  }
-  return true;
-}
 
 // Sum of the sizes of the regular files in the folder, but for skip.
 long long folderBytes(int dir, const char* skip) {
@@ -168,7 +153,7 @@ int otOpenDownloadsDir(const char** why) {
     reason = "no downloads folder configured";
   } else {
     fd = open(opt.download_dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0 && errno == ENOENT && makeFolders(opt.download_dir))
+    if (fd < 0 && errno == ENOENT && otMakeFolders(opt.download_dir, 0700) == 0)
       fd = open(opt.download_dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     struct stat dir;
     if (fd < 0) {

@@ -22,6 +22,7 @@
 #include <mutex>
 #include <vector>
 
+#include "clientprocess.h"
 #include "fakeserver.h"
 #include "hxserver.h"
 #include "interpreter.h"
@@ -292,29 +293,8 @@ TEST(EndToEndPictures, DrawingStreamAndImageFile) {
 // temporary folders; the pid, or -1.
 pid_t spawnClient(const ottest::TempDir& home, const ottest::TempDir& work, int port,
                   std::vector<std::string> args) {
-  std::string where = "127.0.0.1:" + std::to_string(port);
-  std::string config = "XDG_CONFIG_HOME=" + home.file("config");
-  std::string homeVar = "HOME=" + home.path();
-  std::vector<char*> env;
-  for (char** e = environ; *e != nullptr; e++)
-    if (strncmp(*e, "XDG_CONFIG_HOME=", 16) != 0 && strncmp(*e, "HOME=", 5) != 0 &&
-        strncmp(*e, "QT_QPA_PLATFORM=", 16) != 0)
-      env.push_back(*e);
-  std::string platform = "QT_QPA_PLATFORM=offscreen";
-  env.push_back(&config[0]);
-  env.push_back(&homeVar[0]);
-  env.push_back(&platform[0]);
-  env.push_back(nullptr);
-  args.push_back(where);
-  std::vector<char*> argv = {(char*)OTCLIENT_PROGRAM};
-  for (std::string& a : args)
-    argv.push_back(&a[0]);
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  ottest::ScopedChdir here(work.path());
-  if (posix_spawn(&pid, OTCLIENT_PROGRAM, nullptr, nullptr, argv.data(), env.data()) != 0)
-    return -1;
-  return pid;
+  args.push_back("127.0.0.1:" + std::to_string(port));
+  return spawnOtclient(home.path(), work.path(), args, "offscreen");
 }
 
 TEST(EndToEndHostile, FifosAndPrintDialogsDoNotStopTheClient) {

@@ -12,35 +12,20 @@
 #include <QDir>
 #include <QImage>
 #include <atomic>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "clientprocess.h"
 #include "hxserver.h"
+#include "logcapture.h"
 #include "otaccounts.h"
-#include "otlog.h"
 #include "ottls.h"
 #include "qttestmain.h"
 #include "testutil.h"
 
-extern char** environ;
-
 namespace {
 
 std::atomic<int> synced{0};
-std::mutex logLock;
-std::string logText;
-
-void keepLog(int, const char* line, void*) {
-  std::lock_guard<std::mutex> hold(logLock);
-  logText += line;
-}
-
-bool logHas(const std::string& part) {
-  std::lock_guard<std::mutex> hold(logLock);
-  return logText.find(part) != std::string::npos;
-}
-
 // A red label across the top of the mask, and the user's name in it.
 int redMask(PARAM_* p) {
   hxStartDefinition(p, 2);
@@ -73,7 +58,7 @@ int redPixels(const std::string& dir) {
 
 TEST(SecurePlant, TheRealClientShowsAMaskOverTlsAfterItsLogin) {
   ottest::TempDir dir;
-  otSetLogSink(keepLog, nullptr);
+  ottest::LogCapture log;
   otAccounts accounts;
   std::string error;
   ASSERT_EQ(accounts.set("anna", OT_ROLE_OPERATOR, "s3cret", &error, otHashCost{1024, 1, 1}), 0)
@@ -98,33 +83,22 @@ TEST(SecurePlant, TheRealClientShowsAMaskOverTlsAfterItsLogin) {
                              "\n[plugin]\nfile=tls\n");
   ASSERT_EQ(chmod(ini.c_str(), 0600), 0);
   ASSERT_EQ(mkdir(shots.c_str(), 0700), 0);
-  std::vector<std::string> args = {OTCLIENT_PROGRAM, "-ini=" + ini, "-shots=" + shots,
-                                   "-shotevery=1",
-                                   "127.0.0.1:" + std::to_string(hxServerPort(server))};
-  std::vector<char*> argv;
-  for (std::string& a : args)
-    argv.push_back(&a[0]);
-  argv.push_back(nullptr);
-  std::string config = "XDG_CONFIG_HOME=" + dir.file("config"), home = "HOME=" + dir.path();
-  std::vector<char*> env;
-  for (char** e = environ; *e != nullptr; e++)
-    if (strncmp(*e, "XDG_CONFIG_HOME=", 16) != 0 && strncmp(*e, "HOME=", 5) != 0) env.push_back(*e);
-  env.push_back(&config[0]);
-  env.push_back(&home[0]);
-  env.push_back(nullptr);
-  pid_t pid = -1;
-  ASSERT_EQ(posix_spawn(&pid, OTCLIENT_PROGRAM, nullptr, nullptr, argv.data(), env.data()), 0);
+  // Xvfb's platform, from the environment the test runs in.
+  pid_t pid = spawnOtclient(dir.path(), "",
+                            {"-ini=" + ini, "-shots=" + shots, "-shotevery=1",
+                             "127.0.0.1:" + std::to_string(hxServerPort(server))},
+                            "");
+  ASSERT_GT(pid, 0);
 
   for (int i = 0; i < 600 && (synced.load() == 0 || redPixels(shots) < 1000); i++)
     usleep(50000);
   EXPECT_EQ(synced.load(), 1);
-  EXPECT_TRUE(logHas("logged in as anna (operator)"));
+  EXPECT_TRUE(log.has("logged in as anna (operator)"));
   EXPECT_GT(redPixels(shots), 5000);  // 400 x 120 at every second pixel: 12000
   kill(pid, SIGTERM);
   int status = 0;
   waitpid(pid, &status, 0);
   hxServerStop(server);
-  otSetLogSink(nullptr, nullptr);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "clientprocess.h"
 #include "fakeserver.h"
 #include "mainwindow.h"
 #include "otoptions.h"
@@ -47,32 +48,6 @@ TEST(TlsClient, ARefusalShowsInTheWindowAndNothingIsSentInPlainText) {
   otOptionsDefaults(&opt);
 }
 
-// otclient as a process of its own with its home in a temporary folder (no plug-in of the
-// user's there: the installed one is found). The pid, or -1.
-pid_t spawnClient(const ottest::TempDir& home, std::vector<std::string> args) {
-  std::string config = "XDG_CONFIG_HOME=" + home.file("config");
-  std::string homeVar = "HOME=" + home.path();
-  std::string platform = "QT_QPA_PLATFORM=offscreen";
-  std::vector<char*> env;
-  for (char** e = environ; *e != nullptr; e++)
-    if (strncmp(*e, "XDG_CONFIG_HOME=", 16) != 0 && strncmp(*e, "HOME=", 5) != 0 &&
-        strncmp(*e, "QT_QPA_PLATFORM=", 16) != 0)
-      env.push_back(*e);
-  env.push_back(&config[0]);
-  env.push_back(&homeVar[0]);
-  env.push_back(&platform[0]);
-  env.push_back(nullptr);
-  std::vector<char*> argv = {(char*)OTCLIENT_PROGRAM};
-  for (std::string& a : args)
-    argv.push_back(&a[0]);
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  ottest::ScopedChdir here(home.path());
-  if (posix_spawn(&pid, OTCLIENT_PROGRAM, nullptr, nullptr, argv.data(), env.data()) != 0)
-    return -1;
-  return pid;
-}
-
 TEST(TlsClient, TheProgramLogsInOverTlsWithThePluginItWasBuiltWith) {
   if (!tlstest::haveOpenssl()) GTEST_SKIP() << "no openssl";
   tlstest::Certificates certs;
@@ -85,8 +60,11 @@ TEST(TlsClient, TheProgramLogsInOverTlsWithThePluginItWasBuiltWith) {
   ASSERT_EQ(0, chmod(ini.c_str(), 0600));
   // Read by s_server once the client is there.
   ASSERT_TRUE(server.send("@login(1,\"\")\n"));
-  pid_t pid = spawnClient(home, {"-ini=" + ini, "-plugin=tls", "-tlsca=" + certs.ca,
-                                 "localhost:" + std::to_string(server.port())});
+  // No plug-in of the user's in its home: the installed one is found.
+  pid_t pid = spawnOtclient(home.path(), home.path(),
+                            {"-ini=" + ini, "-plugin=tls", "-tlsca=" + certs.ca,
+                             "localhost:" + std::to_string(server.port())},
+                            "offscreen");
   ASSERT_GT(pid, 0);
   EXPECT_TRUE(server.waitFor("login(\"kiosk\",\"s3cret\")\n", 60000)) << server.output();
   ASSERT_TRUE(server.send("@loggedIn(\"kiosk\",\"viewer\")\nsync(5)\n"));

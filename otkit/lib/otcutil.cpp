@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <pthread.h>
 #include <pwd.h>
 #include <signal.h>
@@ -422,6 +423,24 @@ int otWriteFile(const char* path, const void* data, int length) {
 
 int otMkdir(const char* path, int mode) {
   return mkdir(path, (mode_t)mode);
+}
+
+int otMakeFolders(const char* path, int mode) {
+  char buf[PATH_MAX];
+  const size_t len = path != nullptr ? strlen(path) : 0;
+  if (len == 0 || len >= sizeof(buf)) {
+    errno = len == 0 ? ENOENT : ENAMETOOLONG;
+    return -1;
+  }
+  memcpy(buf, path, len + 1);
+  for (size_t i = 1; i <= len; i++) {
+    if (buf[i] != '/' && buf[i] != '\0') continue;
+    const char keep = buf[i];
+    buf[i] = '\0';
+    if (mkdir(buf, (mode_t)mode) != 0 && errno != EEXIST) return -1;
+    buf[i] = keep;
+  }
+  return 0;
 }
 
 int otBitSet(int bit, int* value) {

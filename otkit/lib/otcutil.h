@@ -84,6 +84,9 @@ int otFRead(FILE* fp, void* buffer, int length);
 int otFWrite(FILE* fp, const void* buffer, int length);
 int otWriteFile(const char* path, const void* data, int length);
 int otMkdir(const char* path, int mode);
+// Makes path and its missing parents with mode (folders there already are left as they are).
+// 0, or -1 with errno (also for an empty path or one of PATH_MAX bytes or more).
+int otMakeFolders(const char* path, int mode);
 int otBitSet(int bit, int* value);
 int otBitClear(int bit, int* value);
 int otBitChange(int bit, int* value);

@@ -9,6 +9,7 @@
 #include "otbyteorder.h"
 #include "otdaemon.h"
 #include "otimagestatus_p.h"
+#include "otnumber.h"
 #include "otsiemenstcpclient.h"
 #include "otwritegate.h"
 
@@ -21,16 +22,6 @@ otDeviceClient::otDeviceClient(const char* mbxname, const char* shmname, int shm
 otDeviceClient::~otDeviceClient() {}
 
 namespace {
-
-std::string hexBytes(const unsigned char* p, int n) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  for (int i = 0; i < n; i++) {
-    out += digits[p[i] >> 4];
-    out += digits[p[i] & 15];
-  }
-  return out;
-}
 
 // The write a message asks for, as the audit trail names it: where it goes, and its value.
 // The header's length tells the kind of daemon (Modbus 2, Siemens 9, PPI 8 bytes).
@@ -48,7 +39,7 @@ void describe(const unsigned char* msg, int len, int headLen, std::string* targe
     }
     snprintf(text, sizeof text, "modbus %d,%d function %d", slave, adr, function);
     *target = text;
-    *value = hexBytes(msg + 4, len - 4);
+    *value = otHexBytes(msg + 4, (size_t)(len - 4));
     return;
   }
   otDaemonByteRequest r;
@@ -64,11 +55,11 @@ void describe(const unsigned char* msg, int len, int headLen, std::string* targe
       snprintf(text, sizeof text, "%s %d,%d,%d,%d bytes %d", siemens ? "siemens" : "ppi", r.slave,
                r.area, r.dbnum, r.start, r.len);
     *target = text;
-    *value = hexBytes(r.data, r.available);
+    *value = otHexBytes(r.data, (size_t)r.available);
     return;
   }
   *target = "request";
-  *value = hexBytes(msg, len);
+  *value = otHexBytes(msg, (size_t)len);
 }
 
 bool postAccepted(int r) {

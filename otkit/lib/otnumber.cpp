@@ -184,3 +184,16 @@ slow:
   locale_t c = otCLocale();
   return c != (locale_t)0 ? strtod_l(s, end, c) : strtod(s, end);
 }
+
+std::string otHexBytes(const void* data, size_t len, bool colons) {
+  const char* digits = colons ? "0123456789ABCDEF" : "0123456789abcdef";
+  const unsigned char* p = static_cast<const unsigned char*>(data);
+  std::string out;
+  out.reserve(len * 3);
+  for (size_t i = 0; i < len; i++) {
+    if (colons && i > 0) out += ':';
+    out += digits[p[i] >> 4];
+    out += digits[p[i] & 15];
+  }
+  return out;
+}

@@ -4,6 +4,9 @@
 #define OTNUMBER_H
 
 #include <locale.h>
+#include <stddef.h>
+
+#include <string>
 
 // The C locale, made once; (locale_t)0 when it cannot be made.
 locale_t otCLocale();
@@ -25,6 +28,10 @@ int otFormatWith(char* buf, int size, const char* format, double v);
 // The shortest text of 15 to 17 significant digits ("%.*g") that reads back as v exactly, in
 // the C locale; snprintf's result, -1 when the locale is not available or size is below 1.
 int otFormatShortest(char* buf, int size, double v);
+
+// len bytes as hex digits, two a byte: lower case ("0a1b"), or with colons upper case
+// ("0A:1B"), the form in which certificate fingerprints are printed and compared.
+std::string otHexBytes(const void* data, size_t len, bool colons = false);
 
 // While one lives, this thread's printf and scanf use the C locale (other threads keep
 // theirs), for code that formats many numbers in a row.

@@ -13,18 +13,18 @@
 
 #include <chrono>
 #include <fstream>
-#include <mutex>
 #include <sstream>
 
 #include "gdaemon.h"
 #include "hxserver.h"
+#include "logcapture.h"
 #include "hxtestutil.h"
 #include "ipctest.h"
 #include "otaccounts.h"
 #include "otaudit.h"
-#include "otlog.h"
 #include "otloginline.h"
 #include "otmailbox.h"
+#include "otnumber.h"
 #include "otsharedmemory.h"
 #include "ottagimage.h"
 #include "ottls.h"
@@ -33,23 +33,6 @@
 namespace {
 
 using hxtest::eventually;
-
-// What the server logs, kept for the test to look at.
-struct LogCapture {
-  LogCapture() { otSetLogSink(take, this); }
-  ~LogCapture() { otSetLogSink(nullptr, nullptr); }
-  static void take(int, const char* line, void* arg) {
-    LogCapture* c = static_cast<LogCapture*>(arg);
-    std::lock_guard<std::mutex> hold(c->lock);
-    c->text += line;
-  }
-  bool has(const std::string& part) {
-    std::lock_guard<std::mutex> hold(lock);
-    return text.find(part) != std::string::npos;
-  }
-  std::mutex lock;
-  std::string text;
-};
 
 // A TLS client as a display client's plug-in would be: a pinned certificate, TLS 1.3.
 struct TlsClient {
@@ -65,11 +48,7 @@ struct TlsClient {
       unsigned char md[32];
       unsigned n = 0;
       X509_digest(cert, EVP_sha256(), md, &n);
-      char hex[4];
-      for (unsigned i = 0; i < n; i++) {
-        snprintf(hex, sizeof hex, i ? ":%02X" : "%02X", md[i]);
-        seen += hex;
-      }
+      seen = otHexBytes(md, n, true);
       X509_free(cert);
     }
     ok = ok && seen == fingerprint;
@@ -143,7 +122,7 @@ class SecureServerTest : public hxtest::HxServerTest {
     return path;
   }
   ottest::TempDir dir;
-  LogCapture log;
+  ottest::LogCapture log;
 };
 
 TEST_F(SecureServerTest, TlsOnlyThirteenPlainAndTwelveRefused) {

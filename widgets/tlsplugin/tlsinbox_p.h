@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "otnumber.h"
+
 // Bytes in arrival order: appended at the end (room, then commit), taken from the front. One
 // TLS record holds many lines; they wait here until the connection layer asks for them.
 class otTlsInbox {
@@ -92,14 +94,7 @@ inline bool otTlsParseFingerprint(const char* text, unsigned char out[32]) {
 
 // The form servers print and operators compare: "AB:CD:...", upper case.
 inline std::string otTlsFormatFingerprint(const unsigned char* bytes, size_t n) {
-  static const char hex[] = "0123456789ABCDEF";
-  std::string s;
-  for (size_t i = 0; i < n; i++) {
-    if (i > 0) s += ':';
-    s += hex[bytes[i] >> 4];
-    s += hex[bytes[i] & 15];
-  }
-  return s;
+  return otHexBytes(bytes, n, true);
 }
 
 #endif
