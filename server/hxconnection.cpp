@@ -354,12 +354,22 @@ bool outOfRange(PARAM_* p, const char* line, int len) {
   return true;
 }
 
+// Whether line is the client's farewell, as hxParseEvent reads it.
+bool farewell(const char* line, int len) {
+  if (len < 6 || memcmp(line, "shutup", 6) != 0) return false;
+  int id = 0;
+  char none[1];
+  return hxParseEventN(line, &id, none, sizeof none) == SHUTUP_EVENT;
+}
+
 // Queues a line that came while waiting. A slider value replaces a queued one of the same
 // widget, which it makes pointless: however many values come meanwhile, the mask gets the last,
-// in the place of the last among the other events.
-void queueLine(PARAM_* p, const char* line, int len) {
+// in the place of the last among the other events. True when the line was the client's
+// farewell, which is queued however full the queue is: dropped, it would leave the mask serving
+// a client that has gone.
+bool queueLine(PARAM_* p, const char* line, int len) {
   // Refused before it could replace a value that is in range.
-  if (outOfRange(p, line, len)) return;
+  if (outOfRange(p, line, len)) return false;
   int id = 0, value = 0, queuedId = 0;
   if (sliderEvent(line, len, &id, &value)) {
     for (auto it = p->queued.begin(); it != p->queued.end(); ++it) {
@@ -370,15 +380,17 @@ void queueLine(PARAM_* p, const char* line, int len) {
       break;
     }
   }
-  if ((int)p->queued.size() >= HX_EVENT_QUEUE_LINES ||
-      p->queuedBytes + len > HX_EVENT_QUEUE_BYTES) {
+  bool last = farewell(line, len);
+  if (!last && ((int)p->queued.size() >= HX_EVENT_QUEUE_LINES ||
+                p->queuedBytes + len > HX_EVENT_QUEUE_BYTES)) {
     p->droppedEvents++;
     p->queueFull.say("hxWait: event queue full, an event was dropped (%ld so far)\n",
                      p->droppedEvents);
-    return;
+    return false;
   }
   p->queued.emplace_back(line, (size_t)len);
   p->queuedBytes += len;
+  return last;
 }
 
 }  // namespace
@@ -410,7 +422,8 @@ int hxWaitLine(PARAM_* p, const char* pattern, char* found, int size, int* lengt
       if (length != nullptr) *length = len;
       return 0;
     }
-    queueLine(p, line.data(), len);
+    // No answer comes after a farewell; the mask finds it in the queue.
+    if (queueLine(p, line.data(), len)) return -1;
   }
   if (!p->heard) {
     otLog(OT_LOG_WARNING, "hxWait: the client sent nothing within %d ms, connection dropped\n",

@@ -225,7 +225,7 @@ int hxtcpreceive_binary(PARAM_* p, void* buf, int len);
 int hxlock(PARAM_* p);
 int hxunlock(PARAM_* p);
 // Reads lines until one begins with pattern; the lines before it are queued for hxPollEvent.
-// 0, or -1 closed or not within ioTimeoutMs.
+// 0, or -1 closed, not within ioTimeoutMs, or the client said "shutup" (queued for the poll).
 int hxWait(PARAM_* p, const char* pattern);
 // Sends sync(n) and waits for synced(n): every line sent before has been carried out.
 int hxSync(PARAM_* p);

@@ -342,6 +342,35 @@ TEST_F(HxServerTest, WaitQueuesEventsForThePoll) {
             after);
 }
 
+// A client that floods the queue while the server waits and then says goodbye is let go at once,
+// not when the answer it will never send runs out.
+TEST_F(HxServerTest, AFarewellBehindAFullQueueIsNotDropped) {
+  std::vector<std::string> after;
+  long dropped = -1;
+  int waited = -2;
+  start([&](PARAM_* p) {
+    p->ioTimeoutMs = 20000;
+    waited = hxSync(p);
+    std::vector<char> buf(HX_EVENT_BUFSIZE);
+    while (hxPollEvent(p, buf.data()) == 0) {
+      after.push_back(buf.data());
+      if (after.back() == "shutup") break;
+    }
+    dropped = p->droppedEvents;
+    return 0;
+  });
+  Client c(port());
+  std::string flood;
+  for (int i = 0; i < HX_EVENT_QUEUE_LINES + 100; i++)
+    flood += "nonsense(" + std::to_string(i) + ")\n";
+  c.send(flood + "shutup\n");
+  ASSERT_TRUE(eventually([&] { return finished == 1; }, 5000));
+  EXPECT_EQ(-1, waited);
+  EXPECT_EQ(100, dropped);
+  ASSERT_EQ((size_t)HX_EVENT_QUEUE_LINES + 1, after.size());
+  EXPECT_EQ("shutup", after.back());
+}
+
 // While the server waits for an answer, a slider's values replace each other, so that however
 // many come the mask gets the last; values outside the slider's range never reach it, and a
 // modal dialog's ranges do not outlive it.
