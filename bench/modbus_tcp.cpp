@@ -1,9 +1,12 @@
 // "Read 10 holding registers" transactions on one connection each to the same libmodbus server
-// on loopback: otModbus as master against libmodbus as master, in the same run.
+// on loopback: otModbus as master against libmodbus as master, in the same run, and a plain
+// socket that sends the same request bytes and reads the reply with one blocking recv, the
+// floor any master on this server can reach.
 // Usage: bench_modbus_tcp [transactions]. The last line is the ratio ours/libmodbus.
 #include <arpa/inet.h>
 #include <modbus/modbus.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -73,6 +76,24 @@ double libmodbusBatch(modbus_t* ctx, int n) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+// The request ourBatch sends, its reply read whole; the same bytes as both masters'.
+double plainBatch(int fd, int n) {
+  const unsigned char request[12] = {0, 0, 0, 0, 0, 6, 1, 3, 0, 0, 0, 10};
+  unsigned char reply[64];
+  auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < n; i++) {
+    if (send(fd, request, sizeof request, MSG_NOSIGNAL) != (ssize_t)sizeof request) std::exit(4);
+    int got = 0;
+    while (got < 29) {
+      ssize_t r = recv(fd, reply + got, sizeof reply - (size_t)got, 0);
+      if (r <= 0) std::exit(4);
+      got += (int)r;
+    }
+    if (got != 29 || reply[28] != 27) std::exit(4);
+  }
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -94,17 +115,27 @@ int main(int argc, char** argv) {
   modbus_t* ctx = modbus_new_tcp("127.0.0.1", port);
   if (ctx == nullptr || modbus_connect(ctx) != 0) return 1;
   modbus_set_slave(ctx, 1);
+  int plainFd = socket(AF_INET, SOCK_STREAM, 0);
+  int one = 1;
+  setsockopt(plainFd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  if (connect(plainFd, reinterpret_cast<sockaddr*>(&sin), sizeof(sin)) != 0) return 1;
 
   ourBatch(ours, 2000);  // warm-up, and the connection
   libmodbusBatch(ctx, 2000);
+  plainBatch(plainFd, 2000);
   // The count is for a whole run; each round gets its share.
   const int perRound = total / otBenchRounds;
   if (perRound < 1) return 2;
   otBenchSide oursSide("otModbus (read 10 holding registers)", "transactions/s");
   otBenchSide refSide("libmodbus", "transactions/s");
+  otBenchSide plainSide("plain socket, same bytes", "transactions/s");
   otBenchInterleave(
       oursSide, [&] { return perRound / ourBatch(ours, perRound); }, refSide,
-      [&] { return perRound / libmodbusBatch(ctx, perRound); });
+      [&] {
+        plainSide.add(perRound / plainBatch(plainFd, perRound));
+        return perRound / libmodbusBatch(ctx, perRound);
+      });
+  close(plainFd);
   modbus_close(ctx);
   modbus_free(ctx);
   sock.disconnect();
@@ -113,6 +144,9 @@ int main(int argc, char** argv) {
   close(lfd);
   oursSide.print();
   refSide.print();
-  otBenchRatio("ratio ours/libmodbus", oursSide, refSide, {&oursSide, &refSide});
+  plainSide.print();
+  printf("ours / plain socket: %.2f, libmodbus / plain socket: %.2f\n",
+         oursSide.median() / plainSide.median(), refSide.median() / plainSide.median());
+  otBenchRatio("ratio ours/libmodbus", oursSide, refSide, {&oursSide, &refSide, &plainSide});
   return 0;
 }

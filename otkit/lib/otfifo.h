@@ -2,6 +2,8 @@
 #ifndef OTFIFO_H
 #define OTFIFO_H
 
+#include <atomic>
+
 #include "otcutil.h"
 #include "otwthread.h"
 
@@ -44,6 +46,12 @@ class otFifo {
   // Readers blocked in read() (under the mutex): a write wakes one only when one waits, so a
   // busy reader costs the writer no system call.
   int waiting;
+  // Spent messages of small size kept for the next writes (under the mutex): a steady flow of
+  // small messages then costs no allocation and no free across threads.
+  Message* spare;
+  int spares;
+  // nmes, for readers that look without the lock before they sleep.
+  std::atomic<int> queued;
 };
 
 #endif
