@@ -60,6 +60,30 @@ TEST(otFifoQueue, BinaryEmptyAndFormattedMessages) {
   EXPECT_EQ(fifo.printf("%s", big.c_str()), 4095);
 }
 
+// Spent messages are written again: sizes around the kept size, in and out of turn, keep
+// their bytes, and a full bounded queue refuses without touching the kept ones.
+TEST(otFifoQueue, ReusedMessagesKeepTheirBytes) {
+  otFifo fifo(600);
+  const int sizes[] = {1, 239, 240, 241, 5000, 0, 64};
+  std::vector<std::string> sent;
+  for (int round = 0; round < 3; round++) {
+    for (int i = 0; i < 600; i++) {
+      int n = sizes[(i + round) % 7];
+      std::string m((size_t)n, (char)('a' + (i + round) % 26));
+      if (n > 0) m[0] = (char)i;
+      ASSERT_EQ(fifo.write(m.data(), n), n);
+      sent.push_back(m);
+    }
+    EXPECT_EQ(fifo.write("x", 1), otFifo::FIFO_FULL);
+    std::vector<char> buf(6000);
+    for (int i = 0; i < 600; i++) {
+      int n = fifo.read(buf.data(), (int)buf.size());
+      ASSERT_EQ(std::string(buf.data(), (size_t)n), sent[(size_t)(round * 600 + i)]) << i;
+    }
+  }
+  EXPECT_EQ(fifo.nmesAvailable(), 0);
+}
+
 TEST(otFifoQueue, ReadBlocksUntilAWrite) {
   otFifo fifo;
   std::atomic<int> got{-100};
