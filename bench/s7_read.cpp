@@ -1,6 +1,7 @@
 // Reads of 32 bytes from DB10 on one connection each to the same snap7 server on loopback:
 // otSiemensTCP::fetch against a plain client that sends the same hand-built S7 frames and reads
-// each reply (s7frames.h), in the same run.
+// each reply (s7frames.h), in the same run; and the floor of this server: the same frame sent
+// and its reply taken by blocking receives, without a poll or a deadline.
 // Usage: bench_s7_read [reads]. The last line is the ratio ours/reference.
 //
 // The benchmark and the server (which inherits the affinity) run on one CPU. Spread over two,
@@ -39,6 +40,22 @@ double referenceBatch(int fd, const std::string& job, int n) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+double floorBatch(int fd, const std::string& job, int n) {
+  char reply[512];
+  auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < n; i++) {
+    if (!s7frames::sendAll(fd, job)) std::exit(4);
+    int got = 0;
+    while (got < 4 || got < (unsigned char)reply[2] * 256 + (unsigned char)reply[3]) {
+      ssize_t r = ::recv(fd, reply + got, sizeof reply - (size_t)got, 0);
+      if (r <= 0) std::exit(4);
+      got += (int)r;
+    }
+    if (got != 25 + 32 || reply[25 + 31] != 31) std::exit(4);
+  }
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -56,24 +73,34 @@ int main(int argc, char** argv) {
   otSiemensTCP ours("127.0.0.1", otSiemensTCP::S7_300, 0, -1, -1);
   ours.setPort(server.port());
   int fd = s7frames::openSession(server.port());
-  if (fd < 0) return 1;
+  int floorFd = s7frames::openSession(server.port());
+  if (fd < 0 || floorFd < 0) return 1;
   const std::string job = s7frames::readVar(s7frames::kDB, 10, 0, 32);
 
   ourBatch(ours, 1000);  // warm-up, and the connection
   referenceBatch(fd, job, 1000);
+  floorBatch(floorFd, job, 1000);
   // The count is for a whole run; each round gets its share.
   const int perRound = total / otBenchRounds;
   if (perRound < 1) return 2;
   otBenchSide oursSide("otSiemensTCP (32 bytes of DB10)", "reads/s");
   otBenchSide refSide("reference (hand-built frames)", "reads/s");
+  otBenchSide floorSide("blocking receives, same frames", "reads/s");
   otBenchInterleave(
       oursSide, [&] { return perRound / ourBatch(ours, perRound); }, refSide,
-      [&] { return perRound / referenceBatch(fd, job, perRound); });
+      [&] {
+        floorSide.add(perRound / floorBatch(floorFd, job, perRound));
+        return perRound / referenceBatch(fd, job, perRound);
+      });
   close(fd);
+  close(floorFd);
   ours.disconnect();
   server.stop();
   oursSide.print();
   refSide.print();
-  otBenchRatio("ratio ours/reference", oursSide, refSide, {&oursSide, &refSide});
+  floorSide.print();
+  printf("ours / floor: %.2f, reference / floor: %.2f\n", oursSide.median() / floorSide.median(),
+         refSide.median() / floorSide.median());
+  otBenchRatio("ratio ours/reference", oursSide, refSide, {&oursSide, &refSide, &floorSide});
   return 0;
 }
