@@ -69,6 +69,25 @@ void otBenchInterleave(otBenchSide& a, A roundOfA, otBenchSide& b, B roundOfB,
   }
 }
 
+// The same with a third side, such as the floor that both ours and the reference stand on.
+template <typename A, typename B, typename C>
+void otBenchInterleave(otBenchSide& a, A roundOfA, otBenchSide& b, B roundOfB, otBenchSide& c,
+                       C roundOfC, int rounds = otBenchRounds) {
+  for (int r = 0; r < rounds; r++) {
+    a.add(roundOfA());
+    b.add(roundOfB());
+    c.add(roundOfC());
+  }
+}
+
+// "A / FLOOR: x, B / FLOOR: y": how near each of a and b comes to the floor (the medians).
+inline void otBenchShares(const char* aName, const otBenchSide& a, const char* bName,
+                          const otBenchSide& b, const char* floorName, const otBenchSide& floor) {
+  double f = floor.median() > 0 ? floor.median() : 1;
+  printf("%s / %s: %.2f, %s / %s: %.2f\n", aName, floorName, a.median() / f, bName, floorName,
+         b.median() / f);
+}
+
 // Says which of sides spread wider than otBenchSteady (nothing when none does), then prints
 // "LABEL: R" with R the ratio of the medians of a and b, to `decimals` places (more for a
 // ratio far below one, such as the price of a lock against a bare access).
