@@ -3,7 +3,10 @@
 // directory), each with one request in flight per connection: first on one connection, then
 // the aggregate of 50 client threads with a connection each. In both parts the two sides take
 // turns (ours, Redis, ours, Redis, ...) in rounds, so that scheduling noise and the load of
-// other processes hit both alike, and each side's rate is the median of its rounds.
+// other processes hit both alike, and each side's rate is the median of its rounds. Beside them
+// runs the floor that both stand on: a server that does nothing but answer each request line
+// with the same reply (epoll threads as many as ours, one read and one send per wake-up) and
+// clients that send the same bytes with one blocking receive each.
 // Usage: bench_dataprovider [round trips per side and part]. The last line is the ratio with 50
 // connections, the line before it the ratio on one connection.
 #include <arpa/inet.h>
@@ -12,11 +15,14 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <signal.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -242,6 +248,152 @@ double redisAggregate(int port, int trips) {
   return (double)kThreads * trips / seconds(start);
 }
 
+const char kRequest[] = "getInt(1)\n";
+const char kReply[] = "intResult(42)\n";
+
+// The floor server: epoll threads on a listening socket of their own, each connection read as
+// it comes and answered with one send of a reply per line feed.
+class FloorServer {
+ public:
+  FloorServer() {
+    listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int on = 1;
+    setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
+    sockaddr_in sin{};
+    sin.sin_family = AF_INET;
+    sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (bind(listenFd_, reinterpret_cast<sockaddr*>(&sin), sizeof(sin)) != 0 ||
+        listen(listenFd_, 256) != 0)
+      return;
+    socklen_t len = sizeof(sin);
+    getsockname(listenFd_, reinterpret_cast<sockaddr*>(&sin), &len);
+    port_ = ntohs(sin.sin_port);
+    wake_ = eventfd(0, EFD_CLOEXEC);
+    unsigned cores = std::thread::hardware_concurrency();
+    int count = cores < 1 ? 1 : cores > 4 ? 4 : (int)cores;
+    for (int i = 0; i < count; i++) {
+      int ep = epoll_create1(EPOLL_CLOEXEC);
+      epoll_event ev{};
+      ev.events = EPOLLIN;
+      ev.data.fd = wake_;
+      epoll_ctl(ep, EPOLL_CTL_ADD, wake_, &ev);
+      epolls_.push_back(ep);
+      threads_.emplace_back([this, ep] { serve(ep); });
+    }
+    acceptor_ = std::thread([this] {
+      for (unsigned next = 0;; next++) {
+        int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) return;
+        int one = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+        epoll_event ev{};
+        ev.events = EPOLLIN;
+        ev.data.fd = fd;
+        epoll_ctl(epolls_[next % epolls_.size()], EPOLL_CTL_ADD, fd, &ev);
+      }
+    });
+  }
+  ~FloorServer() {
+    if (listenFd_ >= 0) shutdown(listenFd_, SHUT_RDWR);
+    if (acceptor_.joinable()) acceptor_.join();
+    uint64_t one = 1;
+    if (wake_ >= 0 && write(wake_, &one, sizeof(one)) != sizeof(one)) std::exit(6);
+    for (auto& t : threads_)
+      t.join();
+    for (int ep : epolls_)
+      close(ep);
+    if (wake_ >= 0) close(wake_);
+    if (listenFd_ >= 0) close(listenFd_);
+  }
+  FloorServer(const FloorServer&) = delete;
+  FloorServer& operator=(const FloorServer&) = delete;
+  int port() const { return port_; }
+
+ private:
+  void serve(int ep) {
+    epoll_event events[64];
+    char buf[4096], out[sizeof(buf) * (sizeof(kReply) - 1)];
+    for (;;) {
+      int n = epoll_wait(ep, events, 64, -1);
+      for (int i = 0; i < n; i++) {
+        int fd = events[i].data.fd;
+        if (fd == wake_) return;
+        ssize_t got = recv(fd, buf, sizeof(buf), MSG_DONTWAIT);
+        if (got <= 0) {
+          if (got < 0 && errno == EAGAIN) continue;
+          epoll_ctl(ep, EPOLL_CTL_DEL, fd, nullptr);
+          close(fd);
+          continue;
+        }
+        size_t len = 0;
+        for (ssize_t k = 0; k < got; k++)
+          if (buf[k] == '\n') {
+            memcpy(out + len, kReply, sizeof(kReply) - 1);
+            len += sizeof(kReply) - 1;
+          }
+        if (len > 0 && send(fd, out, len, MSG_NOSIGNAL) != (ssize_t)len) std::exit(7);
+      }
+    }
+  }
+
+  int listenFd_ = -1, wake_ = -1, port_ = -1;
+  std::vector<int> epolls_;
+  std::vector<std::thread> threads_;
+  std::thread acceptor_;
+};
+
+// One floor round trip: the request out, the reply in with one blocking receive.
+void floorTrip(int fd) {
+  char buf[64];
+  if (send(fd, kRequest, sizeof(kRequest) - 1, MSG_NOSIGNAL) != (ssize_t)sizeof(kRequest) - 1)
+    std::exit(8);
+  size_t got = 0;
+  while (got < sizeof(kReply) - 1) {
+    ssize_t n = recv(fd, buf + got, sizeof(buf) - got, 0);
+    if (n <= 0) std::exit(9);
+    got += (size_t)n;
+  }
+}
+
+double floorBatch(int fd, int trips) {
+  auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < trips; i++)
+    floorTrip(fd);
+  return seconds(start);
+}
+
+double floorAggregate(int port, int trips) {
+  std::vector<int> fds;
+  for (int i = 0; i < kThreads; i++) {
+    fds.push_back(connectLoopback(port));
+    if (fds.back() < 0) std::exit(10);
+    int on = 1;
+    setsockopt(fds.back(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
+  }
+  std::atomic<int> ready{0};
+  std::atomic<bool> go{false};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kThreads; i++) {
+    threads.emplace_back([&, i] {
+      floorBatch(fds[i], 100);
+      ready++;
+      while (!go)
+        std::this_thread::yield();
+      floorBatch(fds[i], trips);
+    });
+  }
+  while (ready < kThreads)
+    std::this_thread::yield();
+  auto start = std::chrono::steady_clock::now();
+  go = true;
+  for (auto& t : threads)
+    t.join();
+  double rate = (double)kThreads * trips / seconds(start);
+  for (int fd : fds)
+    close(fd);
+  return rate;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -269,16 +421,27 @@ int main(int argc, char** argv) {
     otsleep(20);
   if (!sock.isConnected()) return 1;
   otDataProviderClient client;
+  FloorServer floorServer;
+  int floorFd = connectLoopback(floorServer.port());
+  if (floorServer.port() < 0 || floorFd < 0) return 1;
+  {
+    int on = 1;
+    setsockopt(floorFd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
+  }
 
   oursBatch(client, sock, 2000);  // warm-up
   redisBatch(rc, 2000);
+  floorBatch(floorFd, 2000);
   // One connection: the round trips of the part shared out among the rounds.
   const int batch = trips / otBenchRounds;
   otBenchSide ours("data provider getInt, one connection", "round trips/s");
   otBenchSide ref("redis GET, one connection", "round trips/s");
+  otBenchSide floor("floor: same bytes, bare epoll server, one connection", "round trips/s");
   otBenchInterleave(
       ours, [&] { return batch / oursBatch(client, sock, batch); }, ref,
-      [&] { return batch / redisBatch(rc, batch); });
+      [&] { return batch / redisBatch(rc, batch); }, floor,
+      [&] { return batch / floorBatch(floorFd, batch); });
+  close(floorFd);
 
   // 50 connections: rounds of the same shape, each side's connections and threads made anew.
   int perThread = trips / kThreads * 5 / otBenchRounds;
@@ -288,17 +451,24 @@ int main(int argc, char** argv) {
   otBenchSide oursAll(name, "round trips/s");
   snprintf(name, sizeof name, "redis GET, %d connections", kThreads);
   otBenchSide redisAll(name, "round trips/s");
+  snprintf(name, sizeof name, "floor: same bytes, bare epoll server, %d connections", kThreads);
+  otBenchSide floorAll(name, "round trips/s");
   otBenchInterleave(
       oursAll, [&] { return oursAggregate(port, perThread); }, redisAll,
-      [&] { return redisAggregate(redis.port(), perThread); });
+      [&] { return redisAggregate(redis.port(), perThread); }, floorAll,
+      [&] { return floorAggregate(floorServer.port(), perThread); });
   threads.stop();
 
   ours.print();
   ref.print();
+  floor.print();
+  otBenchShares("ours", ours, "redis", ref, "floor", floor);
   oursAll.print();
   redisAll.print();
-  otBenchRatio("ratio dataprovider/redis (one connection)", ours, ref, {&ours, &ref});
+  floorAll.print();
+  otBenchShares("ours", oursAll, "redis", redisAll, "floor", floorAll);
+  otBenchRatio("ratio dataprovider/redis (one connection)", ours, ref, {&ours, &ref, &floor});
   snprintf(name, sizeof name, "ratio dataprovider/redis (%d connections)", kThreads);
-  otBenchRatio(name, oursAll, redisAll, {&oursAll, &redisAll});
+  otBenchRatio(name, oursAll, redisAll, {&oursAll, &redisAll, &floorAll});
   return 0;
 }
