@@ -15,7 +15,10 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEvent>
+#include <QEventLoop>
+#include <QSocketNotifier>
 #include <QTest>
+#include <QTimer>
 #include <algorithm>
 #include <string>
 
@@ -70,20 +73,26 @@ double runDirect(HxGLWidget& w, const glscene::Mesh& m, bool useList, int frames
   return fps;
 }
 
-// Frames per second of the scene sent by the server; -1 when it did not answer.
+// Frames per second of the scene sent by the server; -1 when it did not answer. The GUI thread
+// runs its own loop meanwhile, as otclient does, woken by the server's report (QTest::qWaitFor
+// would sleep 10 ms each time the loop runs dry, and stall the client in every pause).
 double runStream(otSpawn& server, bool useList, int frames) {
   server.printf("run %s %d\n", useList ? "list" : "stream", frames);
   double seconds = -1;
-  (void)QTest::qWaitFor(
-      [&] {
-        while (server.select(0) == 1) {
-          const char* line = server.readLine();
-          if (line == nullptr) return true;
-          if (sscanf(line, "done %lf", &seconds) == 1) return true;
-        }
-        return false;
-      },
-      600000);
+  QEventLoop loop;
+  QSocketNotifier report(fileno(server.getFilepointer()), QSocketNotifier::Read);
+  QObject::connect(&report, &QSocketNotifier::activated, &loop, [&] {
+    while (server.select(0) == 1) {
+      const char* line = server.readLine();
+      if (line == nullptr || sscanf(line, "done %lf", &seconds) == 1) {
+        report.setEnabled(false);
+        loop.quit();
+        return;
+      }
+    }
+  });
+  QTimer::singleShot(600000, &loop, &QEventLoop::quit);
+  loop.exec();
   return seconds > 0 ? frames / seconds : -1;
 }
 

@@ -77,10 +77,16 @@ otClientWindow::otClientWindow(const QString& host, int port, QWidget* parent)
   // A sync is answered once everything before it is on screen, not only in the widgets.
   // Only what changed is painted: the widgets have marked it, and the window's pending update
   // request paints and shows exactly that.
+  // A burst that goes on after the sync (the next update pass) is held again from its next
+  // lines on.
   connect(interpreter_, &otClientInterpreter::syncRequested, this, [this] {
     QWidget* area = centralWidget();
     if (!area->updatesEnabled()) area->setUpdatesEnabled(true);
     QCoreApplication::sendPostedEvents(window(), QEvent::UpdateRequest);
+    if (burstHeld_) {
+      burstHeld_ = false;
+      conn_->burstShown();
+    }
   });
 
   retry_ = new QAction("Reconnect", this);

@@ -292,8 +292,9 @@ void otClientConnection::readAvailable() {
   if (notifier_ != nullptr) notifier_->setEnabled(false);
   QElapsedTimer batch;
   batch.start();
-  int lines = 0;
-  bool held = false, more = false, partial = false, alive = true, streamed = false;
+  burstLines_ = 0;
+  burstHeld_ = false;
+  bool more = false, partial = false, alive = true, streamed = false;
   for (int turn = 0;; turn++) {
     // The clock is looked at now and then: a line costs less than reading it.
     if ((turn & 15) == 0 && batch.elapsed() >= kMaxBatchMs) {
@@ -334,9 +335,9 @@ void otClientConnection::readAvailable() {
     readyLines_ = ready - 1;
     // Only command lines make a burst: a stream repaints its own widget at its end, and
     // holding the window back for it would repaint all of the window after.
-    if (c == base_ && ++lines == kBurstLines && burstHold_) {
+    if (c == base_ && ++burstLines_ == kBurstLines && burstHold_) {
       burstHold_(true);
-      held = true;
+      burstHeld_ = true;
     }
     if (!takeLine(c, size)) {
       alive = false;
@@ -346,7 +347,8 @@ void otClientConnection::readAvailable() {
   }
   for (const auto& c : stack_)
     c->pause();
-  if (held) burstHold_(false);
+  if (burstHeld_) burstHold_(false);
+  burstHeld_ = false;
   reading_ = false;
   bury();
   if (!alive || s_ <= 0) return;

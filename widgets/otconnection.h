@@ -84,6 +84,12 @@ class otClientConnection : public QObject {
   // Called with true when a long burst of lines begins to arrive in one go and with false
   // at its end: the window holds back repainting meanwhile.
   void setBurstHold(std::function<void(bool)> hold) { burstHold_ = std::move(hold); }
+  // The window has shown everything so far (a sync in the burst) and let go of its hold: the
+  // burst's next lines count anew, so that the next update pass of the burst is held too.
+  void burstShown() {
+    burstLines_ = 0;
+    burstHeld_ = false;
+  }
 
   // Reads what has arrived (the notifier's slot; public for tests that drive it).
   void readAvailable();
@@ -121,6 +127,8 @@ class otClientConnection : public QObject {
   int readyLines_ = 0;     // whole lines known to be waiting
   bool dropping_ = false;  // inside an over-long line, dropping its rest up to its line feed
   bool reading_ = false;
+  int burstLines_ = 0;      // command lines of the burst since it began or was last shown
+  bool burstHeld_ = false;  // the window holds back repainting for this burst
   bool bounded_ = false;
   bool buryQueued_ = false;
   long long lastByteMs_ = 0;

@@ -206,6 +206,54 @@ TEST_F(Client, SyncIsAnsweredOnceTheChangeIsPainted) {
   EXPECT_GE(paintsAtSync, 1);
 }
 
+// A burst of update passes, each longer than the lines after which the window holds back its
+// repainting: every pass is on screen when its sync is answered, and a pass at the burst's end
+// without a sync is painted after it.
+TEST_F(Client, EveryPassOfALongBurstIsPaintedByItsSync) {
+  const int labels = 150;
+  std::string define = "startDefinition(" + std::to_string(labels + 1) + ")\n";
+  for (int i = 1; i <= labels; i++)
+    define += "QLabel(" + std::to_string(i) + ",0)\nsetGeometry(" + std::to_string(i) + ",0," +
+              std::to_string(i * 3) + ",40,3)\n";
+  ASSERT_TRUE(server.send(define + "endDefinition()\n"));
+  ASSERT_TRUE(server.sync(1));
+  QWidget* first = widget(1);
+  QWidget* last = widget(labels);
+  ASSERT_TRUE(first != nullptr && last != nullptr);
+  struct Paints : QObject {
+    int count = 0;
+    bool eventFilter(QObject*, QEvent* e) override {
+      if (e->type() == QEvent::Paint) count++;
+      return false;
+    }
+  } firstPaints, lastPaints;
+  first->installEventFilter(&firstPaints);
+  last->installEventFilter(&lastPaints);
+  std::vector<std::pair<int, int>> atSync;
+  QObject::connect(window->interpreter(), &otClientInterpreter::syncRequested, first,
+                   [&] { atSync.emplace_back(firstPaints.count, lastPaints.count); });
+  auto pass = [&](int n) {
+    std::string lines;
+    for (int i = 1; i <= labels; i++)
+      lines += "setText(" + std::to_string(i) + ",\"" + std::to_string(n) + "\")\n";
+    return lines;
+  };
+  // One segment: no turn of the event loop comes between the passes.
+  ASSERT_TRUE(server.send(pass(1) + "sync(2)\n" + pass(2) + "sync(3)\n" + pass(3)));
+  ASSERT_EQ(server.readLine(), "synced(2)");
+  ASSERT_EQ(server.readLine(), "synced(3)");
+  ASSERT_EQ(atSync.size(), 2u);
+  EXPECT_GE(atSync[0].first, 1);
+  EXPECT_GE(atSync[0].second, 1);
+  EXPECT_GT(atSync[1].first, atSync[0].first);
+  EXPECT_GT(atSync[1].second, atSync[0].second);
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return firstPaints.count > atSync[1].first && lastPaints.count > atSync[1].second; },
+      3000));
+  EXPECT_TRUE(window->centralWidget()->updatesEnabled());
+  EXPECT_EQ(qobject_cast<QLabel*>(last)->text(), QString("3"));
+}
+
 // SVG commands for an id without a drawing widget, and an over-long argument line, are read to
 // their end and refused: none of their lines is taken for a command.
 TEST_F(Client, SvgCommandsKeepTheStreamInStep) {
