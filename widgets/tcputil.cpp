@@ -229,11 +229,12 @@ void passSettings() {
 }
 
 // Bytes taken from a slot: the peer is alive, and what a bounded stream brings is counted.
+// Bytes that come out of the read-ahead (fromSocket false) were stamped when they were read.
 // False when the stream went past its bound.
-bool took(int slot, long long n) {
+bool took(int slot, long long n, bool fromSocket = true) {
   if (n <= 0) return true;
   Liveness& l = live[slot];
-  l.lastByteMs = otMonotonicMs();
+  if (fromSocket) l.lastByteMs = otMonotonicMs();
   if (l.budget < 0) return true;
   l.budget -= n;
   if (l.budget >= 0) return true;
@@ -790,11 +791,13 @@ int tcp_rec(int* s, char* line, int size) {
     fillReadAhead(slot);
     n = takeReadAhead(slot, line, size);
     // The read-ahead may end inside a line: its rest comes from the socket.
+    bool fromSocket = false;
     if (n == 0 || (line[n - 1] != '\n' && n < size - 1)) {
       int more = readLinePart(slot, line + n, size - n);
       n = more < 0 ? -1 : n + more;
+      fromSocket = true;
     }
-    if (n < 0 || !took(slot, n)) {
+    if (n < 0 || !took(slot, n, fromSocket)) {
       dropPlain(slot, socket_array[slot], s);
       strcpy(line, "\n");
       otLogDebug(opt.nettrace, "close connection\n");
@@ -853,12 +856,12 @@ int tcp_rec_binary(int* s, char* buf, int len) {
     if (b.left() == 0) b.clear();
     if (ahead == len) {
       // Bytes taken ahead count against the bound as much as those read now.
-      if (took(slot, len)) return len;
+      if (took(slot, len, false)) return len;
       dropPlain(slot, socket_array[slot], s);
       return -1;
     }
   }
-  took(slot, ahead);
+  took(slot, ahead, false);
   const int fd = socket_array[slot];
   int got = ahead;
   while (got < len) {
