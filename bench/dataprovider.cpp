@@ -15,6 +15,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <signal.h>
+#include <poll.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -34,6 +35,7 @@
 #include <vector>
 
 #include "benchrounds.h"
+#include "otacceptloop.h"
 #include "otdataprovider.h"
 
 #include "testutil.h"
@@ -192,24 +194,21 @@ double redisBatch(RespClient& client, int trips) {
   return seconds(start);
 }
 
-// kThreads clients with a connection each, trips round trips each; requests per second.
-double oursAggregate(int port, int trips) {
-  std::vector<std::unique_ptr<otSocket>> sockets;
-  for (int i = 0; i < kThreads; i++) {
-    sockets.emplace_back(new otSocket("127.0.0.1", port, 1));
-    if (sockets.back()->connect() < 0) std::exit(4);
-  }
+// kThreads threads with a connection each: after a warm-up of 100 round trips all of them start
+// at once and make trips each; round trips per second of them all. batch(i, n) makes n round
+// trips on connection i.
+template <typename Batch>
+double aggregate(int trips, Batch batch) {
   std::atomic<int> ready{0};
   std::atomic<bool> go{false};
   std::vector<std::thread> threads;
   for (int i = 0; i < kThreads; i++) {
     threads.emplace_back([&, i] {
-      otDataProviderClient client;
-      oursBatch(client, *sockets[i], 100);  // warm-up
+      batch(i, 100);
       ready++;
       while (!go)
         std::this_thread::yield();
-      oursBatch(client, *sockets[i], trips);
+      batch(i, trips);
     });
   }
   while (ready < kThreads)
@@ -219,6 +218,17 @@ double oursAggregate(int port, int trips) {
   for (auto& t : threads)
     t.join();
   return (double)kThreads * trips / seconds(start);
+}
+
+double oursAggregate(int port, int trips) {
+  std::vector<std::unique_ptr<otSocket>> sockets;
+  std::vector<std::unique_ptr<otDataProviderClient>> clients;
+  for (int i = 0; i < kThreads; i++) {
+    sockets.emplace_back(new otSocket("127.0.0.1", port, 1));
+    clients.emplace_back(new otDataProviderClient);
+    if (sockets.back()->connect() < 0) std::exit(4);
+  }
+  return aggregate(trips, [&](int i, int n) { oursBatch(*clients[i], *sockets[i], n); });
 }
 
 double redisAggregate(int port, int trips) {
@@ -227,47 +237,18 @@ double redisAggregate(int port, int trips) {
     clients.emplace_back(new RespClient(connectLoopback(port)));
     if (!clients.back()->ok()) std::exit(5);
   }
-  std::atomic<int> ready{0};
-  std::atomic<bool> go{false};
-  std::vector<std::thread> threads;
-  for (int i = 0; i < kThreads; i++) {
-    threads.emplace_back([&, i] {
-      redisBatch(*clients[i], 100);
-      ready++;
-      while (!go)
-        std::this_thread::yield();
-      redisBatch(*clients[i], trips);
-    });
-  }
-  while (ready < kThreads)
-    std::this_thread::yield();
-  auto start = std::chrono::steady_clock::now();
-  go = true;
-  for (auto& t : threads)
-    t.join();
-  return (double)kThreads * trips / seconds(start);
+  return aggregate(trips, [&](int i, int n) { redisBatch(*clients[i], n); });
 }
 
 const char kRequest[] = "getInt(1)\n";
 const char kReply[] = "intResult(42)\n";
 
-// The floor server: epoll threads on a listening socket of their own, each connection read as
-// it comes and answered with one send of a reply per line feed.
+// The floor server: epoll threads behind the library's accept loop, each connection read as it
+// comes and answered with one send of a reply per line feed. A connection's own thread only
+// waits for its end; the loop closes it then.
 class FloorServer {
  public:
   FloorServer() {
-    listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int on = 1;
-    setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (bind(listenFd_, reinterpret_cast<sockaddr*>(&sin), sizeof(sin)) != 0 ||
-        listen(listenFd_, 256) != 0)
-      return;
-    socklen_t len = sizeof(sin);
-    getsockname(listenFd_, reinterpret_cast<sockaddr*>(&sin), &len);
-    port_ = ntohs(sin.sin_port);
     wake_ = eventfd(0, EFD_CLOEXEC);
     unsigned cores = std::thread::hardware_concurrency();
     int count = cores < 1 ? 1 : cores > 4 ? 4 : (int)cores;
@@ -280,36 +261,39 @@ class FloorServer {
       epolls_.push_back(ep);
       threads_.emplace_back([this, ep] { serve(ep); });
     }
-    acceptor_ = std::thread([this] {
-      for (unsigned next = 0;; next++) {
-        int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) return;
-        int one = 1;
-        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
-        epoll_event ev{};
-        ev.events = EPOLLIN;
-        ev.data.fd = fd;
-        epoll_ctl(epolls_[next % epolls_.size()], EPOLL_CTL_ADD, fd, &ev);
-      }
-    });
+    otAcceptConfig config;
+    config.bindAddress = "127.0.0.1";
+    if (loop_.start(config, &FloorServer::connection, this) == 0) port_ = loop_.port();
   }
   ~FloorServer() {
-    if (listenFd_ >= 0) shutdown(listenFd_, SHUT_RDWR);
-    if (acceptor_.joinable()) acceptor_.join();
+    loop_.stop();
     uint64_t one = 1;
-    if (wake_ >= 0 && write(wake_, &one, sizeof(one)) != sizeof(one)) std::exit(6);
+    if (write(wake_, &one, sizeof(one)) != sizeof(one)) std::exit(6);
     for (auto& t : threads_)
       t.join();
     for (int ep : epolls_)
       close(ep);
-    if (wake_ >= 0) close(wake_);
-    if (listenFd_ >= 0) close(listenFd_);
+    close(wake_);
   }
   FloorServer(const FloorServer&) = delete;
   FloorServer& operator=(const FloorServer&) = delete;
   int port() const { return port_; }
 
  private:
+  static void connection(int fd, void* user) {
+    FloorServer* self = static_cast<FloorServer*>(user);
+    int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.fd = fd;
+    const int ep = self->epolls_[self->next_++ % self->epolls_.size()];
+    epoll_ctl(ep, EPOLL_CTL_ADD, fd, &ev);
+    pollfd end{fd, POLLRDHUP, 0};
+    while (poll(&end, 1, -1) < 0 && errno == EINTR) {
+    }
+    epoll_ctl(ep, EPOLL_CTL_DEL, fd, nullptr);
+  }
   void serve(int ep) {
     epoll_event events[64];
     char buf[4096], out[sizeof(buf) * (sizeof(kReply) - 1)];
@@ -319,12 +303,11 @@ class FloorServer {
         int fd = events[i].data.fd;
         if (fd == wake_) return;
         ssize_t got = recv(fd, buf, sizeof(buf), MSG_DONTWAIT);
-        if (got <= 0) {
-          if (got < 0 && errno == EAGAIN) continue;
-          epoll_ctl(ep, EPOLL_CTL_DEL, fd, nullptr);
-          close(fd);
+        if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) {
+          epoll_ctl(ep, EPOLL_CTL_DEL, fd, nullptr);  // its thread sees the end too
           continue;
         }
+        if (got < 0) continue;
         size_t len = 0;
         for (ssize_t k = 0; k < got; k++)
           if (buf[k] == '\n') {
@@ -336,10 +319,11 @@ class FloorServer {
     }
   }
 
-  int listenFd_ = -1, wake_ = -1, port_ = -1;
+  otAcceptLoop loop_;
+  int wake_ = -1, port_ = -1;
+  std::atomic<unsigned> next_{0};
   std::vector<int> epolls_;
   std::vector<std::thread> threads_;
-  std::thread acceptor_;
 };
 
 // One floor round trip: the request out, the reply in with one blocking receive.
@@ -370,25 +354,7 @@ double floorAggregate(int port, int trips) {
     int on = 1;
     setsockopt(fds.back(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
   }
-  std::atomic<int> ready{0};
-  std::atomic<bool> go{false};
-  std::vector<std::thread> threads;
-  for (int i = 0; i < kThreads; i++) {
-    threads.emplace_back([&, i] {
-      floorBatch(fds[i], 100);
-      ready++;
-      while (!go)
-        std::this_thread::yield();
-      floorBatch(fds[i], trips);
-    });
-  }
-  while (ready < kThreads)
-    std::this_thread::yield();
-  auto start = std::chrono::steady_clock::now();
-  go = true;
-  for (auto& t : threads)
-    t.join();
-  double rate = (double)kThreads * trips / seconds(start);
+  double rate = aggregate(trips, [&](int i, int n) { floorBatch(fds[i], n); });
   for (int fd : fds)
     close(fd);
   return rate;
