@@ -14,8 +14,8 @@
 #include <ftw.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <signal.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -23,8 +23,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -47,6 +47,7 @@ const int kThreads = 50;
 
 using ottest::freePort;
 
+// A loopback connection to port with TCP_NODELAY (a request waits for nothing), or -1.
 int connectLoopback(int port) {
   for (int attempt = 0; attempt < 250; attempt++) {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -54,7 +55,11 @@ int connectLoopback(int port) {
     sin.sin_family = AF_INET;
     sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     sin.sin_port = htons((uint16_t)port);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&sin), sizeof(sin)) == 0) return fd;
+    if (connect(fd, reinterpret_cast<sockaddr*>(&sin), sizeof(sin)) == 0) {
+      int on = 1;
+      setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
+      return fd;
+    }
     close(fd);
     usleep(20000);
   }
@@ -64,10 +69,7 @@ int connectLoopback(int port) {
 // A minimal RESP client: one command out, one whole reply in, nothing pipelined.
 class RespClient {
  public:
-  explicit RespClient(int fd) : fd_(fd) {
-    int on = 1;
-    setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
-  }
+  explicit RespClient(int fd) : fd_(fd) {}
   ~RespClient() {
     if (fd_ >= 0) close(fd_);
   }
@@ -351,8 +353,6 @@ double floorAggregate(int port, int trips) {
   for (int i = 0; i < kThreads; i++) {
     fds.push_back(connectLoopback(port));
     if (fds.back() < 0) std::exit(10);
-    int on = 1;
-    setsockopt(fds.back(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
   }
   double rate = aggregate(trips, [&](int i, int n) { floorBatch(fds[i], n); });
   for (int fd : fds)
@@ -390,10 +390,6 @@ int main(int argc, char** argv) {
   FloorServer floorServer;
   int floorFd = connectLoopback(floorServer.port());
   if (floorServer.port() < 0 || floorFd < 0) return 1;
-  {
-    int on = 1;
-    setsockopt(floorFd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
-  }
 
   oursBatch(client, sock, 2000);  // warm-up
   redisBatch(rc, 2000);

@@ -293,7 +293,6 @@ void otClientConnection::readAvailable() {
   QElapsedTimer batch;
   batch.start();
   burstLines_ = 0;
-  burstHeld_ = false;
   bool more = false, partial = false, alive = true, streamed = false;
   for (int turn = 0;; turn++) {
     // The clock is looked at now and then: a line costs less than reading it.
