@@ -6,6 +6,7 @@
 #include <errno.h>
 #include <limits.h>
 #include <poll.h>
+#include <sched.h>
 
 #include "ottime.h"
 
@@ -42,5 +43,43 @@ inline int otPollOne(int fd, short events, long long deadline) {
   int ret = otPollUntil(&p, 1, deadline);
   return ret > 0 ? 1 : ret;
 }
+
+// A short look again and again before a blocking wait, for answers that usually come sooner
+// than a sleeping thread is woken: a wake-up from another core costs tens of microseconds on a
+// virtual machine, a loopback answer a few. It is tried only while the waits of late were that
+// short, so a connection that waits long sleeps at once and an idle one costs nothing; between
+// looks the core goes to any other thread that is ready to run.
+//
+//   if (!spin.spin([&] { return (n = recv(fd, buf, len, MSG_DONTWAIT)) >= 0; })) {
+//     ...block in poll...
+//     spin.woke();
+//   }
+class otSpinWait {
+ public:
+  // How long a spin looks, in microseconds; a wait longer than that turns spinning off.
+  static const int kBudgetUs = 50;
+
+  // Calls look() until it returns true (spin() returns true: nothing to wait for) or the
+  // budget is spent (false). While spinning does not pay, returns false at once, without a
+  // look. Either way false means: block now, then call woke().
+  template <typename Look>
+  bool spin(Look look) {
+    waitStart_ = otMonotonicUs();
+    if (!on_) return false;
+    const long long until = waitStart_ + kBudgetUs;
+    do {
+      if (look()) return true;
+      sched_yield();
+    } while (otMonotonicUs() < until);
+    on_ = false;
+    return false;
+  }
+  // After the blocking wait: it spins next time when the whole wait was within the budget.
+  void woke() { on_ = otMonotonicUs() - waitStart_ < kBudgetUs; }
+
+ private:
+  bool on_ = true;
+  long long waitStart_ = 0;
+};
 
 #endif

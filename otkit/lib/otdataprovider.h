@@ -39,6 +39,7 @@
 
 #include "otacceptloop.h"
 #include "otinterpreter.h"
+#include "otpoll.h"
 #include "otsocket.h"
 #include "otthread.h"
 
@@ -266,6 +267,7 @@ class otDataProviderClient {
   char text[4096];
   std::string authLine;  // auth("secret") with its line feed, or empty
   std::string scratch;
+  otSpinWait replySpin;  // for the answer to a request
 };
 
 #endif

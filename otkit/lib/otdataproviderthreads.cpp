@@ -264,8 +264,13 @@ void otDataProviderThreads::service(Conn* c, int epfd) {
 
 void otDataProviderThreads::pollLoop(int epfd) {
   struct epoll_event events[64];
+  otSpinWait spin;
   for (;;) {
-    int n = epoll_wait(epfd, events, 64, -1);
+    int n = 0;
+    if (!spin.spin([&] { return (n = epoll_wait(epfd, events, 64, 0)) != 0; })) {
+      n = epoll_wait(epfd, events, 64, -1);
+      spin.woke();
+    }
     if (n < 0) {
       if (errno == EINTR) continue;
       return;

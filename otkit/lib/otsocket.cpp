@@ -114,6 +114,7 @@ int otSocket::getIPVersion() {
 int otSocket::disconnect() {
   if (s != -1) ::close(s);
   s = -1;
+  receiveTimeoutFd = -1;
   return 0;
 }
 
@@ -169,6 +170,7 @@ int otSocket::connect() {
 
   // The accepted socket of the previous call belongs to whoever took it over; it is not closed.
   s = -1;
+  receiveTimeoutFd = -1;
   // The wake-up descriptor exists before the stop flag is looked at, so a stop that comes
   // later always finds it.
   int wake = wakeFd();
@@ -361,6 +363,24 @@ int otSocket::read(void* buf, int len, int timeout) {
     if (got >= len) return len;
     if (select(timeout) == 0) return 0;
   }
+}
+
+ssize_t otSocket::recvWithin(void* buf, size_t len, int timeout) {
+  if (s == -1) return -1;
+  if (timeout == 0) {
+    ssize_t n = otRecvRetry(s, buf, len, MSG_DONTWAIT);
+    return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) ? -2 : n;
+  }
+  const int want = timeout < 0 ? 0 : timeout;  // 0 is no limit for the socket option
+  if (receiveTimeoutFd != s || (want == 0) != (receiveTimeoutMs == 0) ||
+      abs(want - receiveTimeoutMs) > 1) {
+    struct timeval tv = {want / 1000, (want % 1000) * 1000};
+    if (setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv)) != 0) return -1;
+    receiveTimeoutFd = s;
+    receiveTimeoutMs = want;
+  }
+  ssize_t n = otRecvRetry(s, buf, len, 0);
+  return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) ? -2 : n;
 }
 
 // Takes exactly up to the line feed (otTakeLinePart): the rest stays queued for the next call.

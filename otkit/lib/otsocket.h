@@ -5,6 +5,8 @@
 #ifndef OTSOCKET_H
 #define OTSOCKET_H
 
+#include <sys/types.h>
+
 #include <atomic>
 
 #include "otcutil.h"
@@ -54,6 +56,12 @@ class otSocket {
   // Returns the bytes stored (line feed included) and terminates buf; 0 when nothing arrived in
   // timeout ms; -1 when the peer closed or an error occurred (the socket is then closed).
   int readStr(char* buf, int len, int timeout = 0);
+  // One blocking recv of up to len bytes into buf that gives up after timeout ms (negative: no
+  // limit, 0: only what is there): one system call where a poll and a recv take two. The limit
+  // is the socket's receive time-out, set again only when it changes by more than a
+  // millisecond. Returns recv's result (0 when the peer closed, -1 on an error), or -2 when the
+  // time ran out. The socket stays open either way.
+  ssize_t recvWithin(void* buf, size_t len, int timeout);
   // Sends all len bytes: len, 0 for len <= 0, -1 on error (the socket is then closed).
   int write(const void* buf, int len);
   // Sends the formatted text (at most 4095 characters) without its NUL.
@@ -93,6 +101,11 @@ class otSocket {
   // Waits up to ms for the stop signal; 1 when stopped.
   int waitStop(int ms);
   int wakeFd();
+
+  // The receive time-out set on the data socket by recvWithin, and for which descriptor (-1:
+  // none set since the last connect or disconnect).
+  int receiveTimeoutFd = -1;
+  int receiveTimeoutMs = 0;
 
   std::atomic<int> stopping;
   std::atomic<int> wakefd;  // eventfd that wakes a server blocked in accept or bind retry

@@ -292,6 +292,12 @@ long long otMonotonicMs() {
   return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
 }
 
+long long otMonotonicUs() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return (long long)ts.tv_sec * 1000000 + ts.tv_nsec / 1000;
+}
+
 long long otWallMs() {
   struct timespec ts;
   clock_gettime(CLOCK_REALTIME, &ts);

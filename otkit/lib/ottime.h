@@ -71,6 +71,8 @@ class otTime {
 // other change of the wall clock), for deadlines and intervals within one boot. The library's
 // one clock for time-outs.
 long long otMonotonicMs();
+// The same clock in microseconds, for waits too short to count in milliseconds.
+long long otMonotonicUs();
 // Milliseconds since 1970-01-01 UTC (CLOCK_REALTIME), for time stamps that leave the machine.
 long long otWallMs();
 

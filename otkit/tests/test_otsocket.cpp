@@ -1,4 +1,5 @@
 #include "otsocket.h"
+#include "otpoll.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -330,4 +331,56 @@ TEST_F(SocketPair, SocketOptions) {
   EXPECT_EQ(client->otGetsockopt(SOL_SOCKET, SO_KEEPALIVE), 0);
   value = 0;
   EXPECT_EQ(client->otSetsockopt(client->s, SOL_SOCKET, SO_KEEPALIVE, &value, sizeof(value)), 0);
+}
+
+TEST_F(SocketPair, ReceiveWithinATimeLimitAlsoAfterAReconnect) {
+  connectPair();
+  char buf[16];
+  auto t = std::chrono::steady_clock::now();
+  EXPECT_EQ(client->recvWithin(buf, sizeof(buf), 80), -2);
+  EXPECT_GE(msSince(t), 75.0);
+  EXPECT_EQ(client->recvWithin(buf, sizeof(buf), 0), -2);  // only what is there: nothing
+  server->write("abc", 3);
+  EXPECT_EQ(client->recvWithin(buf, sizeof(buf), 1000), 3);
+  EXPECT_EQ(memcmp(buf, "abc", 3), 0);
+  EXPECT_EQ(client->isConnected(), 1);
+
+  // The new connection gets the limit of its own: a socket option of the old one would be
+  // gone with it, and the wait would last until the peer closes.
+  std::atomic<int> accepted{-100};
+  std::thread again([&] { accepted = server->connect(); });
+  ASSERT_GE(client->connect(), 0);
+  again.join();
+  ASSERT_GE(accepted, 0);
+  std::thread closer([&] {
+    otsleep(600);
+    server->disconnect();
+  });
+  t = std::chrono::steady_clock::now();
+  EXPECT_EQ(client->recvWithin(buf, sizeof(buf), 80), -2);
+  EXPECT_LT(msSince(t), 400.0);
+  EXPECT_EQ(client->recvWithin(buf, sizeof(buf), -1), 0);  // no limit: until the peer closes
+  closer.join();
+}
+
+TEST(otSpinWait, SpinsOnlyWhileTheWaitsAreShort) {
+  otSpinWait spin;
+  int looks = 0;
+  EXPECT_TRUE(spin.spin([&] { return ++looks == 3; }));
+  EXPECT_EQ(looks, 3);
+  // A spin that finds nothing gives up after its budget and turns spinning off...
+  looks = 0;
+  auto t = std::chrono::steady_clock::now();
+  EXPECT_FALSE(spin.spin([&] { return ++looks < 0; }));
+  EXPECT_GE(msSince(t) * 1000, otSpinWait::kBudgetUs - 1.0);  // the clock counts whole us
+  EXPECT_GT(looks, 0);
+  otsleep(5);
+  spin.woke();  // a wait of 5 ms
+  looks = 0;
+  EXPECT_FALSE(spin.spin([&] { return ++looks > 0; }));
+  EXPECT_EQ(looks, 0);
+  // ... until a blocking wait comes within the budget.
+  spin.woke();
+  EXPECT_TRUE(spin.spin([&] { return ++looks > 0; }));
+  EXPECT_EQ(looks, 1);
 }
