@@ -2,6 +2,8 @@
 #ifndef OTFIFO_H
 #define OTFIFO_H
 
+#include <pthread.h>
+
 #include <atomic>
 
 #include "otcutil.h"
@@ -36,22 +38,35 @@ class otFifo {
 
  private:
   struct Message;
+  static Message* newMessage(int length);
+  static void freeList(Message* m);
+  bool full() const;
+  Message* takeSpare();
+
   int maxmes;
-  int nmes;
+  // A list with a placeholder at its head (the message read last, or the first one made):
+  // writers append under tailLock, readers take the one behind the head under headLock, so
+  // that a writer and a reader never wait for each other's lock nor share its cache line.
+  alignas(64) pthread_mutex_t headLock;
+  pthread_cond_t nonEmpty;
   Message* head;
+  // Spent placeholders of small size, for the writers to take in batches (under headLock).
+  Message* returned;
+  std::atomic<int> nreturned;
+  std::atomic<long long> taken;  // messages read; written under headLock
+
+  alignas(64) pthread_mutex_t tailLock;
   Message* tail;
-  // Counts the queued messages; its mutex also guards the list, so that a write or a read
-  // takes one lock instead of two.
-  WSEMAPHORE semaphore;
-  // Readers blocked in read() (under the mutex): a write wakes one only when one waits, so a
-  // busy reader costs the writer no system call.
-  int waiting;
-  // Spent messages of small size kept for the next writes (under the mutex): a steady flow of
-  // small messages then costs no allocation and no free across threads.
+  // Small messages ready to be written again (under tailLock): a steady flow of small
+  // messages then costs no allocation and no free across threads.
   Message* spare;
-  int spares;
-  // nmes, for readers that look without the lock before they sleep.
-  std::atomic<int> queued;
+  // Messages queued, written under tailLock; on a line of its own, as the readers look at it
+  // while they spin.
+  alignas(64) std::atomic<long long> added;
+
+  // Readers asleep in read(): a write wakes one only when one sleeps, so a busy reader costs
+  // the writer no system call.
+  alignas(64) std::atomic<int> waiting;
 };
 
 #endif

@@ -185,3 +185,59 @@ TEST(otFifoConcurrency, BoundedQueueNeverHoldsMoreThanItsLimit) {
   EXPECT_LE(maxSeen, limit);
   EXPECT_EQ(accepted - read, fifo.nmesAvailable());
 }
+
+// Small and large messages in a stream: small ones come back to the writer for reuse while the
+// reader copies the next, large ones are freed once read; each must arrive with its own bytes.
+TEST(otFifoConcurrency, AStreamOfMixedSizesArrivesIntact) {
+  const int count = 100000;
+  otFifo fifo;
+  std::thread writer([&] {
+    std::vector<unsigned char> msg(600);
+    for (int i = 0; i < count; i++) {
+      int length = (i * 7) % 600;
+      std::memset(msg.data(), i & 0xff, (size_t)length);
+      ASSERT_EQ(fifo.write(msg.data(), length), length);
+    }
+  });
+  std::vector<unsigned char> buf(601);
+  int bad = 0;
+  for (int i = 0; i < count; i++) {
+    int length = fifo.read(buf.data(), (int)buf.size());
+    if (length != (i * 7) % 600) {
+      bad++;
+      continue;
+    }
+    for (int k = 0; k < length; k++)
+      if (buf[k] != (unsigned char)(i & 0xff)) {
+        bad++;
+        break;
+      }
+  }
+  writer.join();
+  EXPECT_EQ(bad, 0);
+  EXPECT_EQ(fifo.nmesAvailable(), 0);
+}
+
+// A reader cancelled while it sleeps leaves the queue usable and counts no longer as waiting.
+TEST(otFifoConcurrency, ACancelledReaderLeavesTheQueueUsable) {
+  otFifo fifo;
+  pthread_t reader;
+  ASSERT_EQ(pthread_create(
+                &reader, nullptr,
+                [](void* arg) -> void* {
+                  char buf[8];
+                  static_cast<otFifo*>(arg)->read(buf, sizeof(buf));
+                  return nullptr;
+                },
+                &fifo),
+            0);
+  otsleep(50);
+  pthread_cancel(reader);
+  void* result = nullptr;
+  pthread_join(reader, &result);
+  EXPECT_EQ(result, PTHREAD_CANCELED);
+  EXPECT_EQ(fifo.write("ok", 2), 2);
+  char buf[8];
+  EXPECT_EQ(fifo.read(buf, sizeof(buf)), 2);
+  EXPECT_STREQ(buf, "ok");
+}
