@@ -112,6 +112,9 @@ class otEventLogServer {
   // what a sender delivered in one read reaches the file together. Returns 0, -1 for a null
   // text, -2 as putEvent.
   int putEvents(const char* text, int length);
+  // putEvents on a text the caller gives up for the call: its control characters are blanked
+  // where it stands instead of in a copy.
+  int putEventsInPlace(char* text, int length);
 
   // The next event for the reader that owns *cursor (-1 for a new reader, then left to this
   // call). A new reader first walks the older slots (slots never written read " "), then

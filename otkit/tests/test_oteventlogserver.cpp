@@ -216,6 +216,24 @@ TEST(EventLogText, ControlCharactersBecomeBlanksByteForByte) {
     otEventLogBlankControls(&text[0], (int)text.size());
     EXPECT_EQ(text, r.out) << r.in;
   }
+  // Plain text is passed over in words of eight bytes: a control anywhere in a long line,
+  // also in the last bytes that make no whole word, is still found.
+  const std::pair<std::string, std::string> marks[] = {{std::string(1, '\0'), " "},
+                                                       {"\x1f", " "},
+                                                       {"\x7f", " "},
+                                                       {"\xc2\x9b", "  "},
+                                                       {"\t", "\t"},
+                                                       {"\n", "\n"},
+                                                       {"~", "~"},
+                                                       {"\xc3\xa4", "\xc3\xa4"}};
+  for (const auto& mark : marks)
+    for (size_t at = 0; at + mark.first.size() <= 37; at++) {
+      std::string text(37, 'a'), want(37, 'a');
+      text.replace(at, mark.first.size(), mark.first);
+      want.replace(at, mark.second.size(), mark.second);
+      otEventLogBlankControls(&text[0], (int)text.size());
+      ASSERT_EQ(text, want) << "at " << at;
+    }
 
   // putEvent: one call is one line, in the ring and in the file, whatever the sender sent.
   ottest::TempDir dir;
