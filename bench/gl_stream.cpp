@@ -4,8 +4,9 @@
 // after frame, each frame acknowledged by the client once its GL has carried it out.
 // Reference: the same scene code compiled against the real GL, drawn in this process into the
 // same widget. Both again with the mesh compiled once into a display list that each
-// frame calls. OpenGL needs a display: without one the benchmark runs itself under xvfb-run
-// (Mesa's software renderer).
+// frame calls; and frames of an empty GL block, whose round trip (two wake-ups of a sleeping
+// process) every frame over the wire costs on top of a direct one. OpenGL needs a display: without
+// one the benchmark runs itself under xvfb-run (Mesa's software renderer).
 //   bench_gl_stream [TRIANGLES [FRAMES]]
 #include <stdio.h>
 #include <stdlib.h>
@@ -76,8 +77,8 @@ double runDirect(HxGLWidget& w, const glscene::Mesh& m, bool useList, int frames
 // Frames per second of the scene sent by the server; -1 when it did not answer. The GUI thread
 // runs its own loop meanwhile, as otclient does, woken by the server's report (QTest::qWaitFor
 // would sleep 10 ms each time the loop runs dry, and stall the client in every pause).
-double runStream(otSpawn& server, bool useList, int frames) {
-  server.printf("run %s %d\n", useList ? "list" : "stream", frames);
+double runStream(otSpawn& server, const char* mode, int frames) {
+  server.printf("run %s %d\n", mode, frames);
   double seconds = -1;
   QEventLoop loop;
   QSocketNotifier report(fileno(server.getFilepointer()), QSocketNotifier::Read);
@@ -142,9 +143,9 @@ int main(int argc, char** argv) {
   Shown shown;
   window.installEventFilter(&shown);
   // Warm-up, then ours and the reference take turns.
-  runStream(server, false, 10);
+  runStream(server, "stream", 10);
   runDirect(direct, mesh, false, 10, 10);
-  runStream(server, true, 10);
+  runStream(server, "list", 10);
   runDirect(direct, mesh, true, 10, 10);
   // Each round of the stream beside the reference of the same round that shows as many frames
   // as the stream's client did (the fair comparison: the same drawing and the same showing);
@@ -165,13 +166,15 @@ int main(int argc, char** argv) {
               {"display list, GL alone", "frames/s"},
               frames * 5,
               0};
+  // What a frame costs on the wire alone: its round trip, two wake-ups of a sleeping process.
+  otBenchSide empty("empty GL block, over the wire", "frames/s");
   bool failed = false;
   for (int r = 0; r < otBenchRounds && !failed; r++) {
     for (bool useList : {false, true}) {
       Sides& b = useList ? lists : calls;
       const int n = useList ? frames * 5 : frames;
       shown.count = 0;
-      const double s = runStream(server, useList, n);
+      const double s = runStream(server, useList ? "list" : "stream", n);
       failed |= s <= 0;
       const int k = std::min(shown.count, n);
       b.shownMin = std::min(b.shownMin, k);
@@ -181,6 +184,7 @@ int main(int argc, char** argv) {
       b.every.add(runDirect(direct, mesh, useList, n, n));
       b.glOnly.add(runDirect(direct, mesh, useList, n, 0));
     }
+    empty.add(runStream(server, "empty", frames * 5));
   }
   server.writeString("\xff");
   tcp_free();
@@ -196,6 +200,13 @@ int main(int argc, char** argv) {
     b.every.print();
     b.glOnly.print();
   }
+  empty.print();
+  // A frame over the wire costs at least the direct frame and the round trip of an empty one.
+  const double direct1 = 1 / lists.same.median(), trip = 1 / empty.median();
+  printf(
+      "display list: round trip of a frame %.0f us, %.0f %% of a direct frame; ours/direct "
+      "can reach at most %.2f\n",
+      trip * 1e6, trip / direct1 * 100, direct1 / (direct1 + trip));
   otBenchRatio("display list: ratio ours/direct", lists.stream, lists.same,
                {&lists.stream, &lists.same});
   otBenchRatio("ratio ours/direct", calls.stream, calls.same, {&calls.stream, &calls.same});

@@ -1,7 +1,8 @@
 // The GL benchmark's display server, linked with the GL encoder. It defines a mask with one GL
 // widget (id 1) of the size given, prints "port N", then takes commands on standard input:
-//   run MODE FRAMES     MODE stream (the mesh call by call each frame) or list (compiled once
-//                       into a display list, each frame calls it); draws FRAMES frames one
+//   run MODE FRAMES     MODE stream (the mesh call by call each frame), list (compiled once
+//                       into a display list, each frame calls it) or empty (a GL block with
+//                       nothing in it, the cost of a frame's round trip); draws FRAMES frames one
 //                       after the other, each waiting for the client's acknowledgement, the
 //                       last ending with glFinish, and prints "done SECONDS"
 // It ends when its standard input ends.
@@ -52,9 +53,14 @@ int serve(PARAM_* p) {
     int frames = 0;
     if (sscanf(cmd.c_str(), "run %15s %d", mode, &frames) != 2 || frames < 1) continue;
     bool useList = strcmp(mode, "list") == 0;
+    bool empty = strcmp(mode, "empty") == 0;
     auto start = std::chrono::steady_clock::now();
     for (int f = 0; f < frames; f++) {
       hxGlBegin(p, 1);
+      if (empty) {
+        if (hxGlEnd(p) < 0) return 0;
+        continue;
+      }
       if (!ready) {
         glscene::setup(width, height);
         ready = true;
