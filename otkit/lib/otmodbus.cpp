@@ -359,9 +359,17 @@ int otModbus::tcpRead(unsigned char* dst, int n, long long deadline) {
       rxEnd -= rxStart;
       rxStart = 0;
     }
-    if (otPollOne(socket->s, POLLIN, deadline) <= 0) return -1;
-    ssize_t got = ::recv(socket->s, rx + rxEnd, sizeof(rx) - (size_t)rxEnd, MSG_DONTWAIT);
-    if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    ssize_t got = -1;
+    const size_t room = sizeof(rx) - (size_t)rxEnd;
+    if (!rxSpin.spin([&] {
+          got = ::recv(socket->s, rx + rxEnd, room, MSG_DONTWAIT);
+          return got >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+        })) {
+      got = socket->recvWithin(rx + rxEnd, room, otMsLeft(deadline));
+      rxSpin.woke();
+      if (got == -2 && otMsLeft(deadline) == 0) return -1;
+    }
+    if (got == -2 || (got < 0 && errno == EINTR)) continue;
     if (got <= 0) {
       socket->disconnect();
       rxStart = rxEnd = 0;

@@ -17,6 +17,7 @@
 #define OTMODBUS_H
 
 #include "otserial.h"
+#include "otpoll.h"
 #include "otsocket.h"
 
 class otModbus {
@@ -123,7 +124,8 @@ class otModbus {
   // one receive serves the whole telegram.
   unsigned char rx[1024];
   int rxStart, rxEnd, rxFd;
-  int resync;  // a telegram was cut short: drop what is pending before the next request
+  otSpinWait rxSpin;  // for an answer from a peer on this machine
+  int resync;         // a telegram was cut short: drop what is pending before the next request
 };
 
 #endif
