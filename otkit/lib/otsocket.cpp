@@ -387,11 +387,20 @@ ssize_t otSocket::recvWithin(void* buf, size_t len, int timeout) {
 int otSocket::readStr(char* buf, int len, int timeout) {
   if (s == -1) return -1;
   if (buf == nullptr || len <= 0) return 0;
-  if (select(timeout) == 0) return 0;
+  const bool there = lineSpin.spin([this] {
+    char c;
+    ssize_t n = ::recv(s, &c, 1, MSG_PEEK | MSG_DONTWAIT);
+    return n >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+  });
+  if (select(timeout) == 0) {
+    if (!there) lineSpin.woke();
+    return 0;
+  }
   int got = 0;
   while (got < len - 1) {
     bool complete;
     ssize_t n = otTakeLinePart(s, buf + got, (size_t)(len - 1 - got), &complete);
+    if (got == 0 && !there) lineSpin.woke();  // the first part was waited for
     if (n <= 0) {
       buf[got] = '\0';
       disconnect();

@@ -10,6 +10,7 @@
 #include <atomic>
 
 #include "otcutil.h"
+#include "otpoll.h"
 #include "otstring.h"
 #include "otwthread.h"
 
@@ -106,6 +107,7 @@ class otSocket {
   // none set since the last connect or disconnect).
   int receiveTimeoutFd = -1;
   int receiveTimeoutMs = 0;
+  otSpinWait lineSpin;  // readStr's wait for a line from a peer on this machine
 
   std::atomic<int> stopping;
   std::atomic<int> wakefd;  // eventfd that wakes a server blocked in accept or bind retry
