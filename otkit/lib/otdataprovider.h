@@ -39,7 +39,6 @@
 
 #include "otacceptloop.h"
 #include "otinterpreter.h"
-#include "otpoll.h"
 #include "otsocket.h"
 #include "otthread.h"
 
@@ -267,7 +266,6 @@ class otDataProviderClient {
   char text[4096];
   std::string authLine;  // auth("secret") with its line feed, or empty
   std::string scratch;
-  otSpinWait replySpin;  // for the answer to a request
 };
 
 #endif

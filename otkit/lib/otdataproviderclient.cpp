@@ -81,19 +81,8 @@ int otDataProviderClient::readReply(otSocket* s, int timeout) {
     // Once the line is known to be too long, the rest of it is read into the line buffer
     // again and thrown away.
     if (tooLong) got = 0;
-    ssize_t n = -1;
-    const size_t room = (size_t)(cap - got);
-    if (!replySpin.spin([&] {
-          n = ::recv(s->s, buf + got, room, MSG_DONTWAIT);
-          return n >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
-        })) {
-      n = s->recvWithin(buf + got, room, otMsLeft(deadline));
-      replySpin.woke();
-      if (n == -2) {
-        if (otMsLeft(deadline) == 0) return 0;
-        continue;  // woken a millisecond early
-      }
-    }
+    ssize_t n = s->recvUntil(buf + got, (size_t)(cap - got), deadline);
+    if (n == -2) return 0;
     if (n <= 0) {
       s->disconnect();
       return -1;

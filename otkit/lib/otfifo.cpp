@@ -180,21 +180,18 @@ OT_CANCELLATION_POINT int otFifo::read(void* buffer, int size) {
        i++)
     relax();
   pthread_mutex_lock(&headLock);
-  Message* m = head->next.load(std::memory_order_acquire);
-  if (m == nullptr) {
-    // A reader cancelled while it waits must not leave the queue locked, nor counted as
-    // waiting.
-    WaitingReader self = {&headLock, &waiting};
-    pthread_cleanup_push(cancelledReader, &self);
-    for (;;) {
-      waiting.fetch_add(1);
-      m = head->next.load(std::memory_order_seq_cst);
-      if (m == nullptr) pthread_cond_wait(&nonEmpty, &headLock);
-      waiting.fetch_sub(1);
-      if (m != nullptr || (m = head->next.load(std::memory_order_acquire)) != nullptr) break;
-    }
-    pthread_cleanup_pop(0);
+  Message* m;
+  // A reader cancelled while it waits must not leave the queue locked, nor counted as waiting.
+  WaitingReader self = {&headLock, &waiting};
+  pthread_cleanup_push(cancelledReader, &self);
+  while ((m = head->next.load(std::memory_order_acquire)) == nullptr) {
+    waiting.fetch_add(1);
+    // Looked at again once counted: a writer that did not see the count has linked by now.
+    if (head->next.load(std::memory_order_seq_cst) == nullptr)
+      pthread_cond_wait(&nonEmpty, &headLock);
+    waiting.fetch_sub(1);
   }
+  pthread_cleanup_pop(0);
   const int length = m->length;
   if (length > size || (length > 0 && buffer == nullptr)) {
     // The message stays at the head and still counts; another reader may take it.

@@ -359,17 +359,8 @@ int otModbus::tcpRead(unsigned char* dst, int n, long long deadline) {
       rxEnd -= rxStart;
       rxStart = 0;
     }
-    ssize_t got = -1;
-    const size_t room = sizeof(rx) - (size_t)rxEnd;
-    if (!rxSpin.spin([&] {
-          got = ::recv(socket->s, rx + rxEnd, room, MSG_DONTWAIT);
-          return got >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
-        })) {
-      got = socket->recvWithin(rx + rxEnd, room, otMsLeft(deadline));
-      rxSpin.woke();
-      if (got == -2 && otMsLeft(deadline) == 0) return -1;
-    }
-    if (got == -2 || (got < 0 && errno == EINTR)) continue;
+    ssize_t got = socket->recvUntil(rx + rxEnd, sizeof(rx) - (size_t)rxEnd, deadline);
+    if (got == -2) return -1;
     if (got <= 0) {
       socket->disconnect();
       rxStart = rxEnd = 0;

@@ -17,7 +17,6 @@
 #define OTMODBUS_H
 
 #include "otserial.h"
-#include "otpoll.h"
 #include "otsocket.h"
 
 class otModbus {
@@ -124,8 +123,7 @@ class otModbus {
   // one receive serves the whole telegram.
   unsigned char rx[1024];
   int rxStart, rxEnd, rxFd;
-  otSpinWait rxSpin;  // for an answer from a peer on this machine
-  int resync;         // a telegram was cut short: drop what is pending before the next request
+  int resync;  // a telegram was cut short: drop what is pending before the next request
 };
 
 #endif

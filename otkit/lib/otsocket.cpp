@@ -383,24 +383,38 @@ ssize_t otSocket::recvWithin(void* buf, size_t len, int timeout) {
   return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) ? -2 : n;
 }
 
+ssize_t otSocket::recvUntil(void* buf, size_t len, long long deadline) {
+  ssize_t n = -1;
+  if (replySpin.spin([&] {
+        n = ::recv(s, buf, len, MSG_DONTWAIT);
+        return n >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+      }))
+    return n;
+  // The socket's time-out may end a millisecond before the deadline.
+  while ((n = recvWithin(buf, len, otMsLeft(deadline))) == -2 && otMsLeft(deadline) > 0) {
+  }
+  replySpin.woke();
+  return n;
+}
+
 // Takes exactly up to the line feed (otTakeLinePart): the rest stays queued for the next call.
 int otSocket::readStr(char* buf, int len, int timeout) {
   if (s == -1) return -1;
   if (buf == nullptr || len <= 0) return 0;
-  const bool there = lineSpin.spin([this] {
+  const bool there = replySpin.spin([this] {
     char c;
     ssize_t n = ::recv(s, &c, 1, MSG_PEEK | MSG_DONTWAIT);
     return n >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
   });
   if (select(timeout) == 0) {
-    if (!there) lineSpin.woke();
+    if (!there) replySpin.woke();
     return 0;
   }
   int got = 0;
   while (got < len - 1) {
     bool complete;
     ssize_t n = otTakeLinePart(s, buf + got, (size_t)(len - 1 - got), &complete);
-    if (got == 0 && !there) lineSpin.woke();  // the first part was waited for
+    if (got == 0 && !there) replySpin.woke();  // the first part was waited for
     if (n <= 0) {
       buf[got] = '\0';
       disconnect();

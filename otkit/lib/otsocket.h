@@ -63,6 +63,11 @@ class otSocket {
   // millisecond. Returns recv's result (0 when the peer closed, -1 on an error), or -2 when the
   // time ran out. The socket stays open either way.
   ssize_t recvWithin(void* buf, size_t len, int timeout);
+  // An answer's bytes up to deadline (a point of otMonotonicMs(), OT_NO_DEADLINE: no limit):
+  // while this peer's answers came within microseconds of late, a spin of up to 50 µs
+  // (otSpinWait) looks for them first, else recvWithin waits. Returns as recvWithin does, -2
+  // once the deadline has passed.
+  ssize_t recvUntil(void* buf, size_t len, long long deadline);
   // Sends all len bytes: len, 0 for len <= 0, -1 on error (the socket is then closed).
   int write(const void* buf, int len);
   // Sends the formatted text (at most 4095 characters) without its NUL.
@@ -107,7 +112,7 @@ class otSocket {
   // none set since the last connect or disconnect).
   int receiveTimeoutFd = -1;
   int receiveTimeoutMs = 0;
-  otSpinWait lineSpin;  // readStr's wait for a line from a peer on this machine
+  otSpinWait replySpin;  // how fast the peer answers: readStr and recvUntil
 
   std::atomic<int> stopping;
   std::atomic<int> wakefd;  // eventfd that wakes a server blocked in accept or bind retry
