@@ -38,6 +38,12 @@ int parseContentLength(const char* field, int* length) {
   return 0;
 }
 
+// A look without waiting came back with something to act on: bytes, the peer's end or an
+// error, not "nothing yet".
+bool recvSettled(ssize_t n) {
+  return n >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+}
+
 }  // namespace
 
 int otScoketWrite(int* socket, const void* buf, int len) {
@@ -367,29 +373,25 @@ int otSocket::read(void* buf, int len, int timeout) {
 
 ssize_t otSocket::recvWithin(void* buf, size_t len, int timeout) {
   if (s == -1) return -1;
-  if (timeout == 0) {
-    ssize_t n = otRecvRetry(s, buf, len, MSG_DONTWAIT);
-    return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) ? -2 : n;
+  int flags = MSG_DONTWAIT;
+  if (timeout != 0) {
+    const int want = timeout < 0 ? 0 : timeout;  // 0 is no limit for the socket option
+    if (receiveTimeoutFd != s || (want == 0) != (receiveTimeoutMs == 0) ||
+        abs(want - receiveTimeoutMs) > 1) {
+      struct timeval tv = {want / 1000, (want % 1000) * 1000};
+      if (setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv)) != 0) return -1;
+      receiveTimeoutFd = s;
+      receiveTimeoutMs = want;
+    }
+    flags = 0;
   }
-  const int want = timeout < 0 ? 0 : timeout;  // 0 is no limit for the socket option
-  if (receiveTimeoutFd != s || (want == 0) != (receiveTimeoutMs == 0) ||
-      abs(want - receiveTimeoutMs) > 1) {
-    struct timeval tv = {want / 1000, (want % 1000) * 1000};
-    if (setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv)) != 0) return -1;
-    receiveTimeoutFd = s;
-    receiveTimeoutMs = want;
-  }
-  ssize_t n = otRecvRetry(s, buf, len, 0);
+  ssize_t n = otRecvRetry(s, buf, len, flags);
   return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) ? -2 : n;
 }
 
 ssize_t otSocket::recvUntil(void* buf, size_t len, long long deadline) {
   ssize_t n = -1;
-  if (replySpin.spin([&] {
-        n = ::recv(s, buf, len, MSG_DONTWAIT);
-        return n >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
-      }))
-    return n;
+  if (replySpin.spin([&] { return recvSettled(n = ::recv(s, buf, len, MSG_DONTWAIT)); })) return n;
   // The socket's time-out may end a millisecond before the deadline.
   while ((n = recvWithin(buf, len, otMsLeft(deadline))) == -2 && otMsLeft(deadline) > 0) {
   }
@@ -403,8 +405,7 @@ int otSocket::readStr(char* buf, int len, int timeout) {
   if (buf == nullptr || len <= 0) return 0;
   const bool there = replySpin.spin([this] {
     char c;
-    ssize_t n = ::recv(s, &c, 1, MSG_PEEK | MSG_DONTWAIT);
-    return n >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+    return recvSettled(::recv(s, &c, 1, MSG_PEEK | MSG_DONTWAIT));
   });
   if (select(timeout) == 0) {
     if (!there) replySpin.woke();
